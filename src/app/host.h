@@ -1,0 +1,57 @@
+#pragma once
+// The host application's automation object, as the program calls it.
+//
+// Every method may throw RuntimeError; the error reaches the calling operation, which only the close
+// sequence traps. Planes the host hands out are moved to the program: they have one spare column
+// and row (BufferWidth + 1 by BufferHeight + 1). Planes handed back are the program's own, passed by
+// reference; the host adopts their content as its image data.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "canvas/plane.h"
+
+namespace tarvo {
+
+class CanvasWindow;
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  virtual int32_t Wik_GetPaperWidth() = 0;
+  virtual int32_t wik_GetPaperHeight() = 0;
+  virtual Plane Wik_GetPaper() = 0;
+  virtual int32_t Wik_BufferWidth() = 0;
+  virtual int32_t Wik_BufferHeight() = 0;
+  virtual Plane Wik_GetRBuffer() = 0;
+  virtual Plane Wik_GetGBuffer() = 0;
+  virtual Plane Wik_GetBBuffer() = 0;
+  virtual void Wik_SaveUndo() = 0;
+  virtual void Wik_SetRbuffer(const Plane& plane) = 0;
+  virtual void Wik_SetGbuffer(const Plane& plane) = 0;
+  virtual void Wik_SetBbuffer(const Plane& plane) = 0;
+  virtual void wik_Refresh() = 0;
+  virtual std::string Wik_WallpaperFilename() = 0;
+  virtual void Wik_SendFormObject(CanvasWindow& form, int16_t flags) = 0;
+};
+
+// Creates host objects by ProgID.
+class HostRegistry {
+ public:
+  using Factory = std::function<std::unique_ptr<Host>()>;
+
+  void register_host(const std::string& prog_id, Factory factory);
+  // Raises RuntimeError 429 when no host is registered under prog_id.
+  std::unique_ptr<Host> create(const std::string& prog_id) const;
+
+ private:
+  std::map<std::string, Factory> factories_;
+};
+
+inline constexpr const char* kHostProgId = "Wickamber.Wickamber_Class";
+
+}  // namespace tarvo

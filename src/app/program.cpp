@@ -1,0 +1,81 @@
+#include "app/program.h"
+
+#include "app/runtime_error.h"
+
+namespace tarvo {
+
+namespace {
+
+void expect_shape(const Plane& plane, int32_t columns, int32_t rows, const char* what) {
+  if (plane.columns() != columns || plane.rows() != rows) {
+    throw RuntimeError(error_number::kHostCallFailed,
+                       std::string("The host's ") + what + " plane is " +
+                           std::to_string(plane.columns()) + " x " + std::to_string(plane.rows()) +
+                           " bytes; expected " + std::to_string(columns) + " x " +
+                           std::to_string(rows));
+  }
+}
+
+void read_paper(Program& program) {
+  PaperTexture& paper = program.paper;
+  Host& host = *program.HostApp;
+  const int32_t width = host.Wik_GetPaperWidth();
+  const int32_t height = host.wik_GetPaperHeight();
+  Plane texture = host.Wik_GetPaper();
+  if (width <= 0 || height <= 0 || texture.columns() < width || texture.rows() < height) {
+    throw RuntimeError(error_number::kHostCallFailed,
+                       "The host's paper texture does not match its size " +
+                           std::to_string(width) + " x " + std::to_string(height));
+  }
+  paper.PaperWidth = width;
+  paper.PaperHeight = height;
+  paper.PaperBuffer = std::move(texture);
+}
+
+}  // namespace
+
+void take_host_planes(Program& program) {
+  Host& host = *program.HostApp;
+  CanvasBuffers& canvas = program.canvas;
+  const int32_t columns = canvas.BufferWidth + 1, rows = canvas.BufferHeight + 1;
+  Plane red = host.Wik_GetRBuffer();
+  expect_shape(red, columns, rows, "red");
+  Plane green = host.Wik_GetGBuffer();
+  expect_shape(green, columns, rows, "green");
+  Plane blue = host.Wik_GetBBuffer();
+  expect_shape(blue, columns, rows, "blue");
+  canvas.RBuffer = std::move(red);
+  canvas.GBuffer = std::move(green);
+  canvas.BBuffer = std::move(blue);
+}
+
+void Main(Program& program, const HostRegistry& registry, const CanvasFactory& create_canvas) {
+  program.display.view.Zoom = 1.0f;
+  program.display.view.PanX = 0;
+  program.display.view.PanY = 0;
+  program.undo = UndoStack{};
+  program.undo.MaxUndo = 128;
+  program.HostApp = registry.create(kHostProgId);
+  BuildCoverageCurves(program.tables);
+  BuildBlendTable(program.tables);
+  read_paper(program);
+
+  Host& host = *program.HostApp;
+  const int32_t width = host.Wik_BufferWidth();
+  const int32_t height = host.Wik_BufferHeight();
+  if (width <= 0 || height <= 0) {
+    throw RuntimeError(error_number::kHostCallFailed,
+                       "The host's image has no pixels (" + std::to_string(width) + " x " +
+                           std::to_string(height) + ")");
+  }
+  allocate_planes(program.canvas, width, height);
+  take_host_planes(program);
+  copy_to_previews(program.canvas);
+  CreateDisplaySurface(program.display, program.size());
+  program.display.AppTitle = kAppTitle;
+  CanvasWindow& canvas_window = create_canvas(program);
+  program.display.window = &canvas_window;
+  host.Wik_SendFormObject(canvas_window, 0);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,65 @@
+#pragma once
+// The image and stroke planes of the canvas, and the operations that clear them.
+//
+// The committed planes RBuffer, GBuffer, BBuffer come from the host with one spare column and row
+// (BufferWidth + 1 columns, BufferHeight + 1 rows); the spare column and row are never read or
+// written. The previews have the same shape. FXbuffer, the coverage of the stroke in progress, is
+// exactly BufferWidth x BufferHeight. Every loop uses image pixels 0..BufferWidth-1 and
+// 0..BufferHeight-1.
+//
+// Invariants: outside the dirty rectangle of a stroke in progress each preview equals its committed
+// plane; between strokes FXbuffer is zero everywhere.
+
+#include <cstdint>
+
+#include "canvas/plane.h"
+
+namespace tarvo {
+
+struct CanvasBuffers {
+  int32_t BufferWidth = 0;
+  int32_t BufferHeight = 0;
+  Plane RBuffer, GBuffer, BBuffer;
+  Plane RPreview, GPreview, BPreview;
+  Plane FXbuffer;
+};
+
+// The host's paper texture, sampled tiled by the renderer.
+struct PaperTexture {
+  Plane PaperBuffer;
+  int32_t PaperWidth = 0;
+  int32_t PaperHeight = 0;
+};
+
+// A rectangle of image pixels after normalisation: whole, ordered, clamped to the image, with
+// exclusive right and bottom.
+struct PixelRect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  bool empty() const { return left >= right || top >= bottom; }
+  int32_t width() const { return right - left; }
+  int32_t height() const { return bottom - top; }
+};
+
+// If a is greater than b, swaps them.
+void SortPair(float& a, float& b);
+
+// Floors the corners (right and bottom after adding 1, so they become exclusive), orders each pair
+// and clamps into the image. The floor comes before the swap, so a reversed rectangle is not the
+// same as its mirror.
+PixelRect normalise_rect(float left, float top, float right, float bottom, int32_t BufferWidth,
+                         int32_t BufferHeight);
+
+// Allocates all seven planes zero-filled: the committed and preview planes with the spare column and
+// row, the coverage at image size.
+void allocate_planes(CanvasBuffers& canvas, int32_t BufferWidth, int32_t BufferHeight);
+
+// Copies the three committed planes into the previews.
+void copy_to_previews(CanvasBuffers& canvas);
+
+// Image white, coverage zero, previews refreshed. Nothing is redrawn.
+void clearbuffer(CanvasBuffers& canvas);
+
+// Zeroes the coverage in a rectangle of image coordinates.
+void ClearFXbuffer(CanvasBuffers& canvas, float left, float top, float right, float bottom);
+
+}  // namespace tarvo

@@ -1,0 +1,103 @@
+#pragma once
+// The off-screen display surface and the zoomed blit.
+//
+// The surface is a 32-bit top-down pixel buffer laid out as a device-independent bitmap: each pixel
+// is four bytes in memory, blue, green, red and a fourth byte that is never written; rows are
+// DibInfo.biWidth pixels long, the scaled image width padded to a multiple of 4. It holds the whole
+// image scaled by Zoom: image pixel (x, y) lands on surface pixel (floor(x * Zoom), floor(y * Zoom)).
+// A rectangle of it is rendered from a set of planes and then copied to the canvas window.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "canvas/canvas_window.h"
+#include "canvas/plane.h"
+#include "canvas/view_state.h"
+
+namespace tarvo {
+
+// The bitmap information header of the surface, as the display code of the window system reads it.
+struct DibHeader {
+  int32_t biSize = 40;
+  int32_t biWidth = 0;   // floor(BufferWidth * Zoom) rounded up to a multiple of 4
+  int32_t biHeight = 0;  // -floor(BufferHeight * Zoom): negative, rows run top-down
+  int16_t biPlanes = 1;
+  int16_t biBitCount = 32;
+  int32_t biCompression = 0;  // uncompressed RGB
+  int32_t biSizeImage = 0;
+  int32_t biXPelsPerMeter = 0;
+  int32_t biYPelsPerMeter = 0;
+  int32_t biClrUsed = 0;
+  int32_t biClrImportant = 0;
+};
+
+struct DisplaySurface {
+  DibHeader DibInfo;
+  // The pixels, row pitch DibInfo.biWidth * 4 bytes; null when no surface exists.
+  std::unique_ptr<uint32_t[]> DibBits;
+  // Stands in for the memory device context: false means no surface.
+  bool DibDC = false;
+  // Scratch for the blit's column map, kept so that a blit allocates nothing.
+  std::vector<int32_t> column_source;
+
+  int32_t width() const { return DibInfo.biWidth; }
+  int32_t height() const { return -DibInfo.biHeight; }
+  uint32_t* row(int32_t v) { return DibBits.get() + static_cast<std::size_t>(v) * DibInfo.biWidth; }
+  const uint32_t* row(int32_t v) const {
+    return DibBits.get() + static_cast<std::size_t>(v) * DibInfo.biWidth;
+  }
+};
+
+// The canvas as the engine draws on it: the view, its surface, the window it is shown in, and the
+// title the zoom caption is built from.
+struct CanvasDisplay {
+  ViewState view;
+  DisplaySurface surface;
+  CanvasWindow* window = nullptr;
+  std::string AppTitle;
+};
+
+struct ImageSize {
+  int32_t BufferWidth = 0;
+  int32_t BufferHeight = 0;
+};
+
+// Largest surface the program will allocate, in bytes; beyond it creation fails with 31001.
+constexpr std::size_t kMaxSurfaceBytes = std::size_t{1} << 32;
+
+// (Re)creates the surface for the current Zoom. When a surface existed and the window is visible,
+// the caption becomes AppTitle + " zoom = " + floor(Zoom * 100). Raises 31001 when it cannot.
+void CreateDisplaySurface(CanvasDisplay& display, ImageSize size);
+void ReleaseDisplaySurface(DisplaySurface& surface);
+
+// Fills every surface pixel (u, v) with floor(x0 * Zoom) <= u < floor((xs + 1) * Zoom) and
+// floor(y0 * Zoom) <= v < floor((ys + 1) * Zoom), limited to ScaledW x ScaledH, with the image
+// colour at (u / Zoom, v / Zoom) (nearest sample). Planes are plane_columns bytes a row.
+struct SmoothBlitArgs {
+  const uint8_t* red;
+  const uint8_t* green;
+  const uint8_t* blue;
+  uint32_t* bits;
+  int32_t x0, y0, xs, ys;
+  int32_t plane_columns, plane_rows;
+  int32_t scaled_width, scaled_height;
+  int32_t surface_width;
+  float zoom;
+};
+void t_smoothblit(const SmoothBlitArgs& args, std::vector<int32_t>& column_source);
+
+// Renders the image rectangle x0..x1, y0..y1 (inclusive) of the three planes into the surface and
+// copies it to the window, clipped to the image and to the visible client area.
+void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const Plane& green,
+                const Plane& blue, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+
+// The margins around the image in the background colour, then the whole committed image.
+void displaybuffers(CanvasDisplay& display, ImageSize size, const Plane& red, const Plane& green,
+                    const Plane& blue);
+
+int32_t scaled_width(ImageSize size, float zoom);
+int32_t scaled_height(ImageSize size, float zoom);
+
+}  // namespace tarvo

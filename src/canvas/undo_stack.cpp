@@ -1,0 +1,47 @@
+#include "canvas/undo_stack.h"
+
+#include <cstring>
+
+namespace tarvo {
+
+namespace {
+
+Plane cut_patch(const Plane& plane, const PixelRect& r) {
+  Plane patch(r.width(), r.height());
+  for (int32_t j = 0; j < r.height(); ++j) {
+    std::memcpy(patch.row(j), plane.row(r.top + j) + r.left, r.width());
+  }
+  return patch;
+}
+
+void paste_patch(Plane& plane, const Plane& patch, int32_t left, int32_t top) {
+  for (int32_t j = 0; j < patch.rows(); ++j) {
+    std::memcpy(plane.row(top + j) + left, patch.row(j), patch.columns());
+  }
+}
+
+}  // namespace
+
+void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float top, float right,
+              float bottom) {
+  const PixelRect r =
+      normalise_rect(left, top, right, bottom, canvas.BufferWidth, canvas.BufferHeight);
+  if (r.empty()) return;
+  if (stack.item_count() / 5 > static_cast<std::size_t>(stack.MaxUndo)) stack.records.pop_front();
+  UndoRecord record{cut_patch(canvas.BBuffer, r), cut_patch(canvas.GBuffer, r),
+                    cut_patch(canvas.RBuffer, r), r.top, r.left};
+  stack.records.push_back(std::move(record));
+}
+
+bool restore_newest(UndoStack& stack, CanvasBuffers& canvas) {
+  if (stack.records.empty()) return false;
+  UndoRecord record = std::move(stack.records.back());
+  stack.records.pop_back();
+  paste_patch(canvas.RBuffer, record.red, record.left, record.top);
+  paste_patch(canvas.GBuffer, record.green, record.left, record.top);
+  paste_patch(canvas.BBuffer, record.blue, record.left, record.top);
+  copy_to_previews(canvas);
+  return true;
+}
+
+}  // namespace tarvo

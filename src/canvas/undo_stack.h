@@ -1,0 +1,41 @@
+#pragma once
+// The undo stack: rectangles of the committed planes saved before they change.
+//
+// One record is five items in push order: blue patch, green patch, red patch, top, left. Patch
+// element (i, j) holds the plane pixel (left + i, top + j). Records are appended and taken from the
+// end; trimming drops the oldest from the front. Before a push, when more than MaxUndo records are
+// held the oldest one goes, so at most MaxUndo + 1 records exist after a push.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "canvas/canvas_buffers.h"
+
+namespace tarvo {
+
+struct UndoRecord {
+  Plane blue, green, red;
+  int32_t top = 0;
+  int32_t left = 0;
+};
+
+struct UndoStack {
+  std::deque<UndoRecord> records;
+  int32_t MaxUndo = 128;
+
+  // The number of items of the variant list the records stand for: five per record.
+  std::size_t item_count() const { return records.size() * 5; }
+  bool empty() const { return records.empty(); }
+};
+
+// Saves a rectangle (image coordinates, normalised as for ClearFXbuffer) of the committed planes.
+// An empty rectangle pushes nothing.
+void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float top, float right,
+              float bottom);
+
+// Restores the newest record into the committed planes and copies them to the previews. Returns
+// false, having changed nothing, when the stack is empty. The caller redraws the image.
+bool restore_newest(UndoStack& stack, CanvasBuffers& canvas);
+
+}  // namespace tarvo
