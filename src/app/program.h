@@ -28,6 +28,8 @@ class ToolsPanel {
   virtual void set_colour_sliders(uint8_t red, uint8_t green, uint8_t blue) = 0;
   virtual void redraw_triangle() = 0;
   virtual void show_panel() = 0;
+  // Unloads the tools panel and the hidden menu window when the canvas closes.
+  virtual void unload_panel() = 0;
 };
 
 struct Program {

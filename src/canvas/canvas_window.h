@@ -33,6 +33,9 @@ class CanvasWindow {
   virtual void resize_client(int32_t width, int32_t height) = 0;
   // Shows the window (the host's side of handing it the canvas).
   virtual void show_window() = 0;
+  // A message box with Yes and No buttons, no icon and the application's title; No is the default
+  // button. Returns true for Yes.
+  virtual bool ask_yes_no(const std::string& text) = 0;
 };
 
 }  // namespace tarvo

@@ -13,6 +13,10 @@ struct StrokePoint {
   float x = 0.0f, y = 0.0f, pressure = 0.0f;
 };
 
+// What the press that started the current drag chose; moves and the release keep to it, so that
+// changing the modifiers or the comma key mid-drag never mixes painting with navigation or picking.
+enum class PressMode : uint8_t { None, Navigate, Pick, Paint };
+
 constexpr int32_t kLastStrokeRow = 10000;  // rows 0..10000; the list wraps to row 0 after it
 
 struct StrokeState {
@@ -24,6 +28,7 @@ struct StrokeState {
   bool MouseIsDown = false;
   float DragStartX = 0.0f, DragStartY = 0.0f, DragStartZoom = 0.0f;
   float DragStartPanX = 0.0f, DragStartPanY = 0.0f;
+  PressMode press_mode = PressMode::None;
 };
 
 inline void allocate_stroke_points(StrokeState& stroke) {

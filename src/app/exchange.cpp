@@ -1,0 +1,98 @@
+#include "app/exchange.h"
+
+#include <exception>
+
+#include "app/runtime_error.h"
+
+namespace tarvo {
+
+void get_paper(Program& program) {
+  Host& host = *program.HostApp;
+  PaperTexture fresh;
+  fresh.PaperWidth = host.Wik_GetPaperWidth();
+  fresh.PaperHeight = host.wik_GetPaperHeight();
+  fresh.PaperBuffer = host.Wik_GetPaper();
+  if (fresh.PaperWidth <= 0 || fresh.PaperHeight <= 0 ||
+      fresh.PaperBuffer.columns() < fresh.PaperWidth ||
+      fresh.PaperBuffer.rows() < fresh.PaperHeight) {
+    throw RuntimeError(error_number::kHostCallFailed,
+                       "The host's paper texture does not match its size " +
+                           std::to_string(fresh.PaperWidth) + " x " +
+                           std::to_string(fresh.PaperHeight));
+  }
+  program.paper = std::move(fresh);
+}
+
+std::string GetImage(Program& program) {
+  CanvasBuffers& canvas = program.canvas;
+  const std::size_t records_before = program.undo.records.size();
+  PushUndo(program.undo, canvas, 0, 0, static_cast<float>(canvas.BufferWidth - 1),
+           static_cast<float>(canvas.BufferHeight - 1));
+  Plane red = program.HostApp->Wik_GetRBuffer();
+  Plane green = program.HostApp->Wik_GetGBuffer();
+  Plane blue = program.HostApp->Wik_GetBBuffer();
+  const int32_t columns = canvas.BufferWidth + 1, rows = canvas.BufferHeight + 1;
+  for (const Plane* plane : {&red, &green, &blue}) {
+    if (plane->columns() != columns || plane->rows() != rows) {
+      // The host's image has another size: keep the canvas as it is and drop the record just
+      // pushed, so that the stack is exactly as before the fetch.
+      while (program.undo.records.size() > records_before) program.undo.records.pop_back();
+      return "the host's image is now " + std::to_string(plane->columns() - 1) + " x " +
+             std::to_string(plane->rows() - 1) + " pixels, the canvas " +
+             std::to_string(canvas.BufferWidth) + " x " + std::to_string(canvas.BufferHeight);
+    }
+  }
+  canvas.RBuffer = std::move(red);
+  canvas.GBuffer = std::move(green);
+  canvas.BBuffer = std::move(blue);
+  copy_to_previews(canvas);
+  displaybuffers(program.display, program.size(), canvas.RBuffer, canvas.GBuffer, canvas.BBuffer);
+  return {};
+}
+
+void SendImage(Program& program) {
+  Host& host = *program.HostApp;
+  host.Wik_SaveUndo();
+  host.Wik_SetRbuffer(program.canvas.RBuffer);
+  host.Wik_SetGbuffer(program.canvas.GBuffer);
+  host.Wik_SetBbuffer(program.canvas.BBuffer);
+  host.wik_Refresh();
+}
+
+namespace {
+
+// Steps 2 and 3 of the close: returns false when the user keeps the canvas open.
+bool size_check_and_write_back(Program& program) {
+  Host& host = *program.HostApp;
+  if (host.Wik_BufferWidth() != program.canvas.BufferWidth ||
+      host.Wik_BufferHeight() != program.canvas.BufferHeight) {
+    const bool yes = program.display.window && program.display.window->ask_yes_no(kSizeChangedQuestion);
+    if (!yes) return false;
+    return true;  // close without writing back
+  }
+  SendImage(program);
+  return true;
+}
+
+void teardown(Program& program) {
+  ReleaseDisplaySurface(program.display.surface);
+  if (program.panel) program.panel->unload_panel();
+}
+
+}  // namespace
+
+void Form_Unload(Program& program, bool& cancel) {
+  cancel = false;
+  try {
+    if (program.HostApp && !size_check_and_write_back(program)) {
+      cancel = true;
+      if (program.panel) program.panel->show_panel();
+      return;
+    }
+  } catch (const std::exception&) {
+    // A failing host never keeps the canvas open; the write-back is abandoned.
+  }
+  teardown(program);
+}
+
+}  // namespace tarvo

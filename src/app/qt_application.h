@@ -1,0 +1,36 @@
+#pragma once
+// The application object: reports an untrapped error at the top of event handling as
+// "Run-time error 'N':" with its description and ends the program with a non-zero status.
+
+#include <QApplication>
+#include <functional>
+
+#include "app/runtime_error.h"
+
+namespace tarvo {
+
+class TarvoApplication : public QApplication {
+ public:
+  TarvoApplication(int& argc, char** argv);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+
+  // Called before the program ends on an untrapped error (the recovery copy hook).
+  void set_before_fatal_exit(std::function<void()> hook) { before_fatal_exit_ = std::move(hook); }
+  // Message boxes are shown only where a real display exists and no script is driving the program.
+  void set_interactive(bool interactive) { interactive_ = interactive; }
+  bool interactive() const;
+
+  // Reports the error on standard error and, where a display exists, in a message box.
+  void report(const RuntimeError& error) const;
+  // Reports the error and ends the event loop with status 1.
+  void fail(const RuntimeError& error);
+  bool failed() const { return failed_; }
+
+ private:
+  std::function<void()> before_fatal_exit_;
+  bool interactive_ = true;
+  bool failed_ = false;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,34 @@
+#pragma once
+// tarvo [IMAGE] [--paper FILE] [--wallpaper FILE] [--size WxH] [--replay SCRIPT] [--record SCRIPT]
+//       [--out FILE] [--no-tablet] [--help] [--version]
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace tarvo {
+
+struct CommandLine {
+  QString image = QStringLiteral("untitled.png");  // in the current directory when none is given
+  QString paper;
+  QString wallpaper;
+  QSize new_image_size{1024, 768};
+  QString replay;
+  QString record;
+  QString out;
+  bool no_tablet = false;
+};
+
+// Parses the arguments (argv[0] first). --help and --version print and end the program with status
+// 0; a bad argument prints a message naming it and ends it with status 2.
+CommandLine parse_command_line(const QStringList& arguments);
+
+// "WxH" with both at least 1; nothing when the text is not such a size.
+std::optional<QSize> parse_size(const QString& text);
+
+// True when the arguments ask for a replay; read before the application exists, to choose the
+// offscreen platform when there is no display.
+bool wants_replay(int argc, char** argv);
+
+}  // namespace tarvo

@@ -1,0 +1,28 @@
+#include "canvas/image_history.h"
+
+namespace tarvo {
+
+namespace {
+
+void blit_committed(Program& program) {
+  CanvasBuffers& c = program.canvas;
+  BlitPlanes(program.display, program.size(), c.RBuffer, c.GBuffer, c.BBuffer, 0, 0,
+             c.BufferWidth - 1, c.BufferHeight - 1);
+}
+
+}  // namespace
+
+void Undo(Program& program) {
+  if (!restore_newest(program.undo, program.canvas)) return;
+  blit_committed(program);
+}
+
+void Clear(Program& program) {
+  CanvasBuffers& c = program.canvas;
+  PushUndo(program.undo, c, 0, 0, static_cast<float>(c.BufferWidth - 1),
+           static_cast<float>(c.BufferHeight - 1));
+  clearbuffer(c);
+  blit_committed(program);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,181 @@
+#include "canvas/qt_form1.h"
+
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QApplication>
+#include <QPainter>
+#include <QWidget>
+#include <algorithm>
+#include <cstring>
+
+#include "app/exchange.h"
+
+namespace tarvo {
+
+// The client area of the canvas: draws the retained image and hands pointer and key events to the
+// canvas window.
+class CanvasArea : public QWidget {
+ public:
+  explicit CanvasArea(Form1& form) : QWidget(&form), form_(form) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter painter(this);
+    form_.paint_client(painter, event->rect());
+  }
+  void resizeEvent(QResizeEvent*) override { form_.client_resized(size()); }
+
+ private:
+  Form1& form_;
+};
+
+Form1::Form1(Program& program) : program_(program) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
+  options->setObjectName(QStringLiteral("OptionsMenu"));
+  QAction* get_paper = options->addAction(QStringLiteral("Get paper"));
+  get_paper->setObjectName(QStringLiteral("GetPaperMenu"));
+  connect(get_paper, &QAction::triggered, this, [this] { GetPaperMenu_Click(); });
+
+  area_ = new CanvasArea(*this);
+  setCentralWidget(area_);
+  QPalette palette = area_->palette();
+  palette.setColor(QPalette::Window, background_);
+  area_->setPalette(palette);
+  // The client area starts at 504 x 319 until the load sequence sizes it to the image.
+  resize_client(504, 319);
+}
+
+Form1::~Form1() {
+  if (program_.display.window == this) program_.display.window = nullptr;
+}
+
+QWidget* Form1::canvas_area() const { return area_; }
+
+int32_t Form1::client_width() const { return retained_.width(); }
+int32_t Form1::client_height() const { return retained_.height(); }
+bool Form1::is_visible() const { return isVisible(); }
+
+WindowState Form1::window_state() const {
+  if (isMinimized()) return WindowState::Minimized;
+  if (isMaximized() || isFullScreen()) return WindowState::Maximized;
+  return WindowState::Normal;
+}
+
+void Form1::set_caption(const std::string& caption) {
+  setWindowTitle(QString::fromStdString(caption));
+}
+
+void Form1::fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  const QRect box = QRect(QPoint(std::min(x1, x2), std::min(y1, y2)),
+                          QPoint(std::max(x1, x2), std::max(y1, y2)))
+                        .intersected(retained_.rect());
+  if (box.isEmpty()) return;
+  const uint32_t colour = background_.rgb();
+  for (int y = box.top(); y <= box.bottom(); ++y) {
+    auto* line = reinterpret_cast<uint32_t*>(retained_.scanLine(y));
+    std::fill(line + box.left(), line + box.right() + 1, colour);
+  }
+  area_->update(box);
+}
+
+void Form1::copy_from_surface(const DisplaySurface& surface, int32_t src_x, int32_t src_y,
+                              int32_t dst_x, int32_t dst_y, int32_t width, int32_t height) {
+  if (!surface.DibDC || width <= 0 || height <= 0) return;
+  // Clip the source to the surface and the destination to the client, moving both together.
+  QRect src(src_x, src_y, width, height);
+  src = src.intersected(QRect(0, 0, surface.width(), surface.height()));
+  QRect dst = src.translated(dst_x - src_x, dst_y - src_y).intersected(retained_.rect());
+  if (dst.isEmpty()) return;
+  src = dst.translated(src_x - dst_x, src_y - dst_y);
+  const std::size_t bytes = static_cast<std::size_t>(dst.width()) * 4;
+  for (int j = 0; j < dst.height(); ++j) {
+    const uint32_t* from = surface.row(src.top() + j) + src.left();
+    auto* to = reinterpret_cast<uint32_t*>(retained_.scanLine(dst.top() + j)) + dst.left();
+    std::memcpy(to, from, bytes);
+  }
+  area_->update(dst);
+}
+
+void Form1::set_pointer(PointerShape shape) {
+  switch (shape) {
+    case PointerShape::Default: area_->unsetCursor(); break;
+    case PointerShape::Arrow: area_->setCursor(Qt::ArrowCursor); break;
+    case PointerShape::Crosshair: area_->setCursor(Qt::CrossCursor); break;
+    case PointerShape::SizeAll: area_->setCursor(Qt::SizeAllCursor); break;
+  }
+}
+
+void Form1::resize_client(int32_t width, int32_t height) {
+  width = std::max(1, width);
+  height = std::max(1, height);
+  // The window keeps its menu bar above the client area; only the client takes the new size.
+  resize(width, height + menuBar()->sizeHint().height());
+  client_resized(QSize(width, height));
+}
+
+void Form1::client_resized(QSize size) {
+  if (size.isEmpty() || size == retained_.size()) return;
+  QImage fresh(size, QImage::Format_RGB32);
+  fresh.fill(background_);
+  retained_ = std::move(fresh);
+  if (loaded_) displaybuffers(program_.display, program_.size(), program_.canvas.RBuffer,
+                              program_.canvas.GBuffer, program_.canvas.BBuffer);
+  area_->update();
+}
+
+void Form1::paint_client(QPainter& painter, const QRect& rect) const {
+  painter.drawImage(rect.topLeft(), retained_, rect);
+}
+
+void Form1::show_window() {
+  if (!loaded_) Form_Load();
+  show();
+  area_->setFocus();
+}
+
+bool Form1::ask_yes_no(const std::string& text) {
+  // The stored text breaks its lines with a carriage return alone; the box shows it as a new line.
+  QString shown = QString::fromStdString(text);
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), shown,
+                  QMessageBox::Yes | QMessageBox::No, this);
+  // No is the default, so that Enter never discards the user's work.
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void Form1::Form_Load() {
+  set_caption(program_.display.AppTitle);
+  allocate_stroke_points(program_.stroke);
+  resize_client(program_.canvas.BufferWidth, program_.canvas.BufferHeight);
+  if (program_.panel) program_.panel->show_panel();
+  loaded_ = true;
+  displaybuffers(program_.display, program_.size(), program_.canvas.RBuffer,
+                 program_.canvas.GBuffer, program_.canvas.BBuffer);
+}
+
+void Form1::Form_Paint() {
+  BlitPlanes(program_.display, program_.size(), program_.canvas.RBuffer, program_.canvas.GBuffer,
+             program_.canvas.BBuffer, 0, 0, program_.canvas.BufferWidth - 1,
+             program_.canvas.BufferHeight - 1);
+}
+
+void Form1::GetPaperMenu_Click() { get_paper(program_); }
+
+void Form1::closeEvent(QCloseEvent* event) {
+  bool cancel = false;
+  Form_Unload(program_, cancel);
+  if (cancel) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+}  // namespace tarvo

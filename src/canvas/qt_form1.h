@@ -1,0 +1,65 @@
+#pragma once
+// Form1, the canvas window: shows the image through the display surface and takes the strokes, keys
+// and the "Options" menu. It keeps the window's contents in a retained image of the client size:
+// a copy from the surface touches only its rectangle and schedules a repaint of it, and paintEvent
+// only draws from the retained image.
+
+#include <QImage>
+#include <QMainWindow>
+
+#include "app/program.h"
+#include "canvas/canvas_window.h"
+
+namespace tarvo {
+
+class CanvasArea;
+
+class Form1 : public QMainWindow, public CanvasWindow {
+  Q_OBJECT
+
+ public:
+  explicit Form1(Program& program);
+  ~Form1() override;
+
+  // CanvasWindow
+  int32_t client_width() const override;
+  int32_t client_height() const override;
+  bool is_visible() const override;
+  WindowState window_state() const override;
+  void set_caption(const std::string& caption) override;
+  void fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override;
+  void copy_from_surface(const DisplaySurface& surface, int32_t src_x, int32_t src_y, int32_t dst_x,
+                         int32_t dst_y, int32_t width, int32_t height) override;
+  void set_pointer(PointerShape shape) override;
+  void resize_client(int32_t width, int32_t height) override;
+  void show_window() override;
+  bool ask_yes_no(const std::string& text) override;
+
+  // The canvas load sequence; runs once, when the window is first shown.
+  void Form_Load();
+  // The canvas repaint: the whole committed image, no margins.
+  void Form_Paint();
+  void GetPaperMenu_Click();
+
+  // The window's retained contents, as the user sees them.
+  const QImage& retained_image() const { return retained_; }
+  QWidget* canvas_area() const;
+  QColor background_colour() const { return background_; }
+  bool loaded() const { return loaded_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  friend class CanvasArea;
+  void client_resized(QSize size);
+  void paint_client(QPainter& painter, const QRect& rect) const;
+
+  Program& program_;
+  CanvasArea* area_ = nullptr;
+  QImage retained_;
+  QColor background_{192, 192, 192};
+  bool loaded_ = false;
+};
+
+}  // namespace tarvo

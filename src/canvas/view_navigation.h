@@ -1,0 +1,45 @@
+#pragma once
+// Everything that changes the view: the canvas keys, actual size, fit to window and the Shift+Ctrl
+// drag. Key codes are virtual-key codes; the modifier mask is 1 Shift, 2 Ctrl, 4 Alt.
+
+#include <cstdint>
+
+#include "app/program.h"
+
+namespace tarvo {
+
+namespace key_code {
+constexpr int16_t kComma = 188;
+constexpr int16_t kPlus = 187;  // the plus/equals key of the main keyboard
+constexpr int16_t kMinus = 189;
+}  // namespace key_code
+
+namespace modifier {
+constexpr int16_t kShift = 1;
+constexpr int16_t kCtrl = 2;
+constexpr int16_t kAlt = 4;
+constexpr int16_t kNavigate = kShift | kCtrl;  // exactly Shift and Ctrl: pan and zoom drags
+}  // namespace modifier
+
+// Zoom limits of fit and drag zoom; a drag below the lower limit lands on kDragZoomFloor.
+constexpr float kMinFitZoom = 0.25f;
+constexpr float kMaxFitZoom = 6.0f;
+constexpr float kDragZoomFloor = 0.2f;
+
+void Form_KeyDown(Program& program, int16_t KeyCode, int16_t Shift);
+void Form_KeyUp(Program& program, int16_t KeyCode, int16_t Shift);
+void Form_KeyPress(Program& program, int16_t KeyAscii);
+
+// Zoom 1, no pan; a window in its normal state is sized to the image.
+void actual_size(Program& program);
+// The largest zoom, within 0.25 .. 6, at which the image fits the client area, centred.
+void fit_to_window(Program& program);
+
+// One step of a Shift+Ctrl drag at pointer (X, Y): button 1 pans, button 2 zooms around the image
+// centre; every button value redraws.
+void navigation_drag(Program& program, int16_t Button, float X, float Y);
+
+// v rounded to the nearest integer with halves to even, saturated into 32 bits (NaN gives 0).
+int32_t round_half_even(double v);
+
+}  // namespace tarvo

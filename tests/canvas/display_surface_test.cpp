@@ -1,0 +1,153 @@
+#include "canvas/display_surface.h"
+
+#include <gtest/gtest.h>
+
+#include "app/runtime_error.h"
+#include "canvas/canvas_buffers.h"
+#include "support/fake_canvas_window.h"
+
+namespace tarvo {
+namespace {
+
+using testing::FakeCanvasWindow;
+
+struct Scene {
+  CanvasBuffers canvas;
+  FakeCanvasWindow window;
+  CanvasDisplay display;
+
+  Scene(int32_t w, int32_t h, int32_t cw, int32_t ch) : window(cw, ch) {
+    allocate_planes(canvas, w, h);
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < w; ++x) {
+        canvas.RBuffer(x, y) = static_cast<uint8_t>(x);
+        canvas.GBuffer(x, y) = static_cast<uint8_t>(y);
+        canvas.BBuffer(x, y) = 77;
+      }
+    display.window = &window;
+    display.AppTitle = "Title";
+  }
+  ImageSize size() const { return {canvas.BufferWidth, canvas.BufferHeight}; }
+  void create() { CreateDisplaySurface(display, size()); }
+  void redraw() { displaybuffers(display, size(), canvas.RBuffer, canvas.GBuffer, canvas.BBuffer); }
+  static uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
+};
+
+TEST(DisplaySurface, HeaderPadsTheScaledWidthToAMultipleOfFour) {
+  Scene s(10, 10, 50, 50);
+  s.create();
+  EXPECT_EQ(s.display.surface.DibInfo.biSize, 40);
+  EXPECT_EQ(s.display.surface.DibInfo.biWidth, 12);
+  EXPECT_EQ(s.display.surface.DibInfo.biHeight, -10);
+  EXPECT_EQ(s.display.surface.DibInfo.biPlanes, 1);
+  EXPECT_EQ(s.display.surface.DibInfo.biBitCount, 32);
+  s.display.view.Zoom = 1.5f;
+  s.create();
+  EXPECT_EQ(scaled_width(s.size(), 1.5f), 15);
+  EXPECT_EQ(s.display.surface.DibInfo.biWidth, 16);
+  EXPECT_EQ(s.display.surface.DibInfo.biHeight, -15);
+}
+
+TEST(DisplaySurface, CaptionShowsTheZoomOnlyWhenASurfaceIsReplacedInAVisibleWindow) {
+  Scene s(10, 10, 50, 50);
+  s.window.visible = true;
+  s.create();
+  EXPECT_EQ(s.window.caption, "");  // the first surface leaves the caption alone
+  s.display.view.Zoom = 0.2f;
+  s.create();
+  EXPECT_EQ(s.window.caption, "Title zoom = 20");
+  s.display.view.Zoom = 1.25f;
+  s.create();
+  EXPECT_EQ(s.window.caption, "Title zoom = 125");
+  s.window.visible = false;
+  s.display.view.Zoom = 2.0f;
+  s.create();
+  EXPECT_EQ(s.window.caption, "Title zoom = 125");
+}
+
+TEST(DisplaySurface, ASurfaceTooLargeRaises31001) {
+  CanvasDisplay display;
+  display.view.Zoom = 6.0f;
+  try {
+    CreateDisplaySurface(display, ImageSize{100000, 100000});
+    FAIL() << "expected error 31001";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 31001);
+  }
+}
+
+TEST(Blit, WholeImageShowsTheLastColumnAndRowAndMarginsAreGrey) {
+  Scene s(10, 8, 14, 11);
+  s.create();
+  s.redraw();
+  EXPECT_EQ(s.window.pixel(0, 0), Scene::rgb(0, 0, 77));
+  EXPECT_EQ(s.window.pixel(9, 7), Scene::rgb(9, 7, 77));
+  EXPECT_EQ(s.window.pixel(10, 3), FakeCanvasWindow::kBackground);
+  EXPECT_EQ(s.window.pixel(13, 10), FakeCanvasWindow::kBackground);
+  EXPECT_EQ(s.window.pixel(3, 8), FakeCanvasWindow::kBackground);
+}
+
+TEST(Blit, PannedAndZoomedPixelsLandAtFloorOfScaledPosition) {
+  Scene s(10, 10, 40, 40);
+  s.display.view.Zoom = 2.0f;
+  s.display.view.PanX = 5;
+  s.display.view.PanY = 3;
+  s.create();
+  s.redraw();
+  EXPECT_EQ(s.window.pixel(5, 3), Scene::rgb(0, 0, 77));
+  EXPECT_EQ(s.window.pixel(5 + 2 * 4 + 1, 3 + 2 * 6 + 1), Scene::rgb(4, 6, 77));
+  EXPECT_EQ(s.window.pixel(4, 3), FakeCanvasWindow::kBackground);
+  EXPECT_EQ(s.window.pixel(25, 22), FakeCanvasWindow::kBackground);
+}
+
+TEST(Blit, ZoomedOutSurfaceTakesNearestSamples) {
+  Scene s(12, 12, 20, 20);
+  s.display.view.Zoom = 0.5f;
+  s.create();
+  s.redraw();
+  EXPECT_EQ(s.window.pixel(3, 2), Scene::rgb(6, 4, 77));
+  EXPECT_EQ(s.window.pixel(6, 6), FakeCanvasWindow::kBackground);
+}
+
+TEST(Blit, ImageScrolledOffTheLeftBlitsNothingAndMarginsFillTheClient) {
+  Scene s(10, 10, 20, 20);
+  s.display.view.PanX = -10;
+  s.create();
+  s.redraw();
+  // The clamp keeps one column beyond the client edge, which lands off-screen at x = -1.
+  for (int32_t y = 0; y < 20; ++y)
+    for (int32_t x = 0; x < 20; ++x) ASSERT_EQ(s.window.pixel(x, y), FakeCanvasWindow::kBackground);
+}
+
+TEST(Blit, ARectangleIsClippedToTheImageAndTheVisibleArea) {
+  Scene s(100, 100, 30, 20);
+  s.create();
+  BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, -5, -5,
+             500, 500);
+  ASSERT_EQ(s.window.copies.size(), 1u);
+  // Clamped to R((client + 1 - pan) / zoom): 31 columns and 21 rows of the image.
+  EXPECT_EQ(s.window.copies[0].width, 31);
+  EXPECT_EQ(s.window.copies[0].height, 21);
+  s.window.copies.clear();
+  BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, 60, 60, 70,
+             70);
+  EXPECT_TRUE(s.window.copies.empty());
+  s.display.view.Zoom = 0.0f;
+  BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, 0, 0, 5, 5);
+  EXPECT_TRUE(s.window.copies.empty());
+}
+
+TEST(Blit, OnlyTheRequestedRectangleOfTheSurfaceChanges) {
+  Scene s(16, 16, 16, 16);
+  s.create();
+  s.redraw();
+  s.canvas.RBuffer.fill(200);
+  BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, 2, 3, 4, 5);
+  EXPECT_EQ(s.window.pixel(2, 3) >> 16, 200u);
+  EXPECT_EQ(s.window.pixel(4, 5) >> 16, 200u);
+  EXPECT_EQ(s.window.pixel(5, 5) >> 16, 5u);
+  EXPECT_EQ(s.window.pixel(2, 6) >> 16, 2u);
+}
+
+}  // namespace
+}  // namespace tarvo
