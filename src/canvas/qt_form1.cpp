@@ -1,6 +1,8 @@
 #include "canvas/qt_form1.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QApplication>
@@ -10,8 +12,21 @@
 #include <cstring>
 
 #include "app/exchange.h"
+#include "canvas/view_navigation.h"
+#include "stroke/stroke_capture.h"
 
 namespace tarvo {
+
+namespace {
+
+// Plus and minus count only from the main keyboard; the keypad's keys have codes of their own.
+int16_t canvas_key_code(const QKeyEvent* e) {
+  const bool keypad = e->modifiers() & Qt::KeypadModifier;
+  if (keypad && (e->key() == Qt::Key_Plus || e->key() == Qt::Key_Minus)) return 0;
+  return virtual_key_code(e->key());
+}
+
+}  // namespace
 
 // The client area of the canvas: draws the retained image and hands pointer and key events to the
 // canvas window.
@@ -29,6 +44,38 @@ class CanvasArea : public QWidget {
     form_.paint_client(painter, event->rect());
   }
   void resizeEvent(QResizeEvent*) override { form_.client_resized(size()); }
+
+  void mousePressEvent(QMouseEvent* e) override {
+    const QPointF p = e->position();
+    form_.mouse_down(button_mask(e->button()), modifier_mask(e->modifiers()),
+                     static_cast<float>(p.x()), static_cast<float>(p.y()));
+  }
+  void mouseMoveEvent(QMouseEvent* e) override {
+    const QPointF p = e->position();
+    form_.mouse_move(button_mask(e->buttons()), modifier_mask(e->modifiers()),
+                     static_cast<float>(p.x()), static_cast<float>(p.y()));
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    const QPointF p = e->position();
+    form_.mouse_up(button_mask(e->button()), modifier_mask(e->modifiers()),
+                   static_cast<float>(p.x()), static_cast<float>(p.y()));
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    const int16_t shift = modifier_mask(e->modifiers());
+    if (const int16_t code = canvas_key_code(e); code != 0) form_.key_down(code, shift);
+    // Characters typed with Ctrl or Alt are shortcuts, not text.
+    const QString text = e->text();
+    if (text.size() == 1 && text[0].unicode() < 128 && text[0].isPrint() &&
+        !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      form_.key_press(static_cast<int16_t>(text[0].unicode()));
+    }
+  }
+  void keyReleaseEvent(QKeyEvent* e) override {
+    if (e->isAutoRepeat()) return;
+    if (const int16_t code = canvas_key_code(e); code != 0) {
+      form_.key_up(code, modifier_mask(e->modifiers()));
+    }
+  }
 
  private:
   Form1& form_;
@@ -166,9 +213,75 @@ void Form1::Form_Paint() {
              program_.canvas.BufferHeight - 1);
 }
 
-void Form1::GetPaperMenu_Click() { get_paper(program_); }
+void Form1::GetPaperMenu_Click() { menu_get_paper(); }
+
+void Form1::mouse_down(int16_t button, int16_t shift, float x, float y) {
+  if (sink_) sink_->record("Form_MouseDown", {double(button), double(shift), x, y});
+  Form_MouseDown(program_, button, shift, x, y);
+}
+
+void Form1::mouse_move(int16_t button, int16_t shift, float x, float y) {
+  if (sink_) sink_->record("Form_MouseMove", {double(button), double(shift), x, y});
+  Form_MouseMove(program_, button, shift, x, y);
+}
+
+void Form1::mouse_up(int16_t button, int16_t shift, float x, float y) {
+  if (sink_) sink_->record("Form_MouseUp", {double(button), double(shift), x, y});
+  Form_MouseUp(program_, button, shift, x, y);
+}
+
+void Form1::key_down(int16_t key_code, int16_t shift) {
+  if (sink_) sink_->record("Form_KeyDown", {double(key_code), double(shift)});
+  Form_KeyDown(program_, key_code, shift);
+}
+
+void Form1::key_up(int16_t key_code, int16_t shift) {
+  if (sink_) sink_->record("Form_KeyUp", {double(key_code), double(shift)});
+  Form_KeyUp(program_, key_code, shift);
+}
+
+void Form1::key_press(int16_t key_ascii) {
+  if (sink_) sink_->record("Form_KeyPress", {double(key_ascii)});
+  Form_KeyPress(program_, key_ascii);
+}
+
+void Form1::menu_get_paper() {
+  if (sink_) sink_->record("GetPaperMenu_Click", {});
+  get_paper(program_);
+}
+
+int16_t button_mask(Qt::MouseButtons buttons) {
+  int16_t mask = 0;
+  if (buttons & Qt::LeftButton) mask |= 1;
+  if (buttons & Qt::RightButton) mask |= 2;
+  if (buttons & Qt::MiddleButton) mask |= 4;
+  return mask;
+}
+
+int16_t modifier_mask(Qt::KeyboardModifiers modifiers) {
+  int16_t mask = 0;
+  if (modifiers & Qt::ShiftModifier) mask |= modifier::kShift;
+  if (modifiers & Qt::ControlModifier) mask |= modifier::kCtrl;
+  if (modifiers & Qt::AltModifier) mask |= modifier::kAlt;
+  return mask;
+}
+
+int16_t virtual_key_code(int qt_key) {
+  switch (qt_key) {
+    case Qt::Key_Comma: return key_code::kComma;
+    case Qt::Key_Equal:
+    case Qt::Key_Plus: return key_code::kPlus;
+    case Qt::Key_Minus: return key_code::kMinus;
+    default: break;
+  }
+  if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) || (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
+    return static_cast<int16_t>(qt_key);
+  }
+  return 0;
+}
 
 void Form1::closeEvent(QCloseEvent* event) {
+  if (sink_) sink_->record("Form_Unload", {});
   bool cancel = false;
   Form_Unload(program_, cancel);
   if (cancel) {

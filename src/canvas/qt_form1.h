@@ -9,6 +9,7 @@
 
 #include "app/program.h"
 #include "canvas/canvas_window.h"
+#include "script/event_sink.h"
 
 namespace tarvo {
 
@@ -41,6 +42,20 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void Form_Paint();
   void GetPaperMenu_Click();
 
+  // Input entry points. Live Qt events and the event-script player both come through here, so a
+  // replayed script takes exactly the path of the user's input. Each is reported to the event sink
+  // first, when one is set.
+  void mouse_down(int16_t button, int16_t shift, float x, float y);
+  void mouse_move(int16_t button, int16_t shift, float x, float y);
+  void mouse_up(int16_t button, int16_t shift, float x, float y);
+  void key_down(int16_t key_code, int16_t shift);
+  void key_up(int16_t key_code, int16_t shift);
+  void key_press(int16_t key_ascii);
+  void menu_get_paper();
+  void set_event_sink(EventSink* sink) { sink_ = sink; }
+  EventSink* event_sink() const { return sink_; }
+  Program& program() { return program_; }
+
   // The window's retained contents, as the user sees them.
   const QImage& retained_image() const { return retained_; }
   QWidget* canvas_area() const;
@@ -60,6 +75,15 @@ class Form1 : public QMainWindow, public CanvasWindow {
   QImage retained_;
   QColor background_{192, 192, 192};
   bool loaded_ = false;
+  EventSink* sink_ = nullptr;
 };
+
+// The button and modifier masks of the canvas handlers: left 1, right 2, middle 4; Shift 1,
+// Ctrl 2, Alt 4.
+int16_t button_mask(Qt::MouseButtons buttons);
+int16_t modifier_mask(Qt::KeyboardModifiers modifiers);
+// The virtual-key code of a Qt key: comma 188, plus/equals 187, minus 189, letters and digits as
+// their upper-case character; 0 for keys the canvas does not know.
+int16_t virtual_key_code(int qt_key);
 
 }  // namespace tarvo
