@@ -18,10 +18,12 @@ std::optional<QSize> parse_size(const QString& text) {
   return QSize(w, h);
 }
 
-bool wants_replay(int argc, char** argv) {
+bool needs_no_display(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--replay") == 0 || std::strncmp(argv[i], "--replay=", 9) == 0) {
-      return true;
+    const char* a = argv[i];
+    if (std::strcmp(a, "--replay") == 0 || std::strncmp(a, "--replay=", 9) == 0) return true;
+    for (const char* info : {"--help", "-h", "-?", "--help-all", "--version", "-v"}) {
+      if (std::strcmp(a, info) == 0) return true;
     }
   }
   return false;

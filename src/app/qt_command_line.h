@@ -27,8 +27,8 @@ CommandLine parse_command_line(const QStringList& arguments);
 // "WxH" with both at least 1; nothing when the text is not such a size.
 std::optional<QSize> parse_size(const QString& text);
 
-// True when the arguments ask for a replay; read before the application exists, to choose the
-// offscreen platform when there is no display.
-bool wants_replay(int argc, char** argv);
+// True when the arguments ask for a replay, the help or the version, none of which needs a display;
+// read before the application exists, to choose the offscreen platform when there is no display.
+bool needs_no_display(int argc, char** argv);
 
 }  // namespace tarvo

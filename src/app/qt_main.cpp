@@ -14,13 +14,25 @@ namespace tarvo {
 
 namespace {
 
-// A replay needs no display: without one, the offscreen platform is chosen before Qt starts.
-void choose_platform(int argc, char** argv) {
-  if (!wants_replay(argc, argv) || std::getenv("QT_QPA_PLATFORM")) return;
+bool has_display() {
   const char* display = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if ((display && *display) || (wayland && *wayland)) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  return (display && *display) || (wayland && *wayland);
+}
+
+// A replay, the help and the version need no display: without one, the offscreen platform is
+// chosen before Qt starts. Returns false, having said why, when the canvas needs a display and
+// there is none.
+bool choose_platform(int argc, char** argv) {
+  if (std::getenv("QT_QPA_PLATFORM") || has_display()) return true;
+  if (needs_no_display(argc, argv)) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return true;
+  }
+  std::cerr << "tarvo: there is no display to open the canvas on (DISPLAY is not set).\n"
+               "Run it on a desktop, under xvfb-run, or replay a script with --replay."
+            << std::endl;
+  return false;
 }
 
 FileHostOptions host_options(const CommandLine& line) {
@@ -35,7 +47,7 @@ FileHostOptions host_options(const CommandLine& line) {
 }  // namespace
 
 int run_tarvo(int argc, char** argv) {
-  choose_platform(argc, argv);
+  if (!choose_platform(argc, argv)) return 1;
   // A fast drag must deliver every motion sample: each one is a stroke point.
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);

@@ -1,0 +1,102 @@
+// The canvas window, offscreen: caption, client size, margins and what a whole-image blit shows.
+
+#include <QMenuBar>
+#include <QtTest>
+#include <memory>
+
+#include "app/program.h"
+#include "canvas/qt_form1.h"
+#include "canvas/view_navigation.h"
+#include "support/fake_host.h"
+
+using namespace tarvo;
+
+namespace {
+
+struct Canvas {
+  Program program;
+  std::unique_ptr<Form1> form;
+  testing::FakeHost* host = nullptr;
+
+  Canvas(int32_t w, int32_t h) {
+    HostRegistry registry;
+    registry.register_host(kHostProgId, [&, w, h] {
+      auto made = std::make_unique<testing::FakeHost>(w, h);
+      host = made.get();
+      return made;
+    });
+    Main(program, registry, [this](Program& p) -> CanvasWindow& {
+      form = std::make_unique<Form1>(p);
+      return *form;
+    });
+  }
+  QRgb at(int x, int y) const { return form->retained_image().pixel(x, y); }
+};
+
+}  // namespace
+
+class Form1Test : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void loadsWithTheTitleAndTheMenu() {
+    Canvas c(40, 30);
+    QVERIFY(c.form->isVisible());
+    QCOMPARE(c.form->windowTitle(), QStringLiteral("Tarvo 1.1 for Marlet - Spline based paint engine"));
+    QMenu* options = c.form->menuBar()->findChild<QMenu*>(QStringLiteral("OptionsMenu"));
+    QVERIFY(options);
+    QCOMPARE(options->title(), QStringLiteral("Options"));
+    QCOMPARE(options->actions().size(), 1);
+    QCOMPARE(options->actions().first()->text(), QStringLiteral("Get paper"));
+  }
+
+  void clientAreaIsSizedToTheImage() {
+    Canvas c(300, 200);
+    QCOMPARE(c.form->client_width(), 300);
+    QCOMPARE(c.form->client_height(), 200);
+    QCOMPARE(c.form->canvas_area()->size(), QSize(300, 200));
+  }
+
+  void wholeImageBlitShowsTheLastColumnAndRow() {
+    Canvas c(100, 60);
+    QCOMPARE(c.at(99, 59), qRgb(99, 59, 0));
+    QCOMPARE(c.at(0, 0), qRgb(0, 0, 0));
+    QCOMPARE(c.at(42, 17), qRgb(42, 17, 0));
+  }
+
+  void marginsAroundASmallerImageAreLightGrey() {
+    Canvas c(100, 60);
+    c.form->resize_client(160, 90);
+    QCOMPARE(c.at(100, 10), qRgb(192, 192, 192));
+    QCOMPARE(c.at(159, 89), qRgb(192, 192, 192));
+    QCOMPARE(c.at(10, 60), qRgb(192, 192, 192));
+    QCOMPARE(c.at(99, 59), qRgb(99, 59, 0));
+  }
+
+  void ctrlPlusZoomsAndTheCaptionShowsIt() {
+    Canvas c(64, 48);
+    QTest::keyRelease(c.form->canvas_area(), Qt::Key_Equal, Qt::ControlModifier);
+    QCOMPARE(c.program.display.view.Zoom, 1.25f);
+    QCOMPARE(c.form->windowTitle(),
+             QStringLiteral("Tarvo 1.1 for Marlet - Spline based paint engine zoom = 125"));
+    QCOMPARE(c.at(7, 0), qRgb(5, 0, 0));  // surface column 7 samples image column 7 / 1.25
+  }
+
+  void aDragPaintsAndUndoTakesItBack() {
+    Canvas c(64, 48);
+    QWidget* area = c.form->canvas_area();
+    const QRgb before = c.at(30, 20);
+    QTest::mousePress(area, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+    for (int x = 12; x <= 50; x += 2) QTest::mouseMove(area, QPoint(x, 20));
+    QTest::mouseRelease(area, Qt::LeftButton, Qt::NoModifier, QPoint(50, 20));
+    QCOMPARE(c.program.canvas.RBuffer(30, 20), 0);
+    QCOMPARE(c.at(30, 20), qRgb(0, 0, 0));
+    QCOMPARE(c.program.undo.records.size(), size_t{1});
+    QTest::keyClick(area, Qt::Key_U);
+    QCOMPARE(c.at(30, 20), before);
+    QCOMPARE(c.program.canvas.RBuffer(30, 20), 30);
+  }
+};
+
+QTEST_MAIN(Form1Test)
+#include "qt_form1_test.moc"
