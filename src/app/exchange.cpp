@@ -76,6 +76,7 @@ bool size_check_and_write_back(Program& program) {
 
 void teardown(Program& program) {
   ReleaseDisplaySurface(program.display.surface);
+  close_tablet(program.tablet_device);
   if (program.panel) program.panel->unload_panel();
 }
 

@@ -14,6 +14,7 @@
 #include "render/brush_tables.h"
 #include "render/dab_line_state.h"
 #include "stroke/stroke_state.h"
+#include "tablet/tablet.h"
 #include "tablet/tablet_state.h"
 
 namespace tarvo {
@@ -44,6 +45,8 @@ struct Program {
   BrushTables tables;
   DabLineState dabs;
   ToolsPanel* panel = nullptr;
+  // The tablet service, when the canvas has one; closed by the close sequence.
+  TabletDevice* tablet_device = nullptr;
 
   ImageSize size() const { return ImageSize{canvas.BufferWidth, canvas.BufferHeight}; }
 };

@@ -1,6 +1,7 @@
 #include "canvas/qt_form1.h"
 
 #include <QCloseEvent>
+#include <QTabletEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "app/exchange.h"
+#include "app/qt_application.h"
 #include "canvas/view_navigation.h"
 #include "stroke/stroke_capture.h"
 
@@ -60,6 +62,23 @@ class CanvasArea : public QWidget {
     form_.mouse_up(button_mask(e->button()), modifier_mask(e->modifiers()),
                    static_cast<float>(p.x()), static_cast<float>(p.y()));
   }
+  // A pen event is one packet and one stroke point: the packet updates the tablet state, then the
+  // same event drives the pointer handlers. Accepting it keeps Qt from sending a mouse event too.
+  void tabletEvent(QTabletEvent* e) override {
+    form_.tablet_packet(packet_from_event(*e, screen_geometry(*this)),
+                        QtTabletDevice::kMaximumPressure);
+    const QPointF p = e->position();
+    const auto x = static_cast<float>(p.x()), y = static_cast<float>(p.y());
+    const int16_t shift = modifier_mask(e->modifiers());
+    switch (e->type()) {
+      case QEvent::TabletPress: form_.mouse_down(button_mask(e->button()), shift, x, y); break;
+      case QEvent::TabletMove: form_.mouse_move(button_mask(e->buttons()), shift, x, y); break;
+      case QEvent::TabletRelease: form_.mouse_up(button_mask(e->button()), shift, x, y); break;
+      default: break;
+    }
+    e->accept();
+  }
+
   void keyPressEvent(QKeyEvent* e) override {
     const int16_t shift = modifier_mask(e->modifiers());
     if (const int16_t code = canvas_key_code(e); code != 0) form_.key_down(code, shift);
@@ -94,12 +113,16 @@ Form1::Form1(Program& program) : program_(program) {
   QPalette palette = area_->palette();
   palette.setColor(QPalette::Window, background_);
   area_->setPalette(palette);
+  // Qt reports the pen coming near and leaving to the application, not to a window.
+  qApp->installEventFilter(this);
   // The client area starts at 504 x 319 until the load sequence sizes it to the image.
   resize_client(504, 319);
 }
 
 Form1::~Form1() {
+  qApp->removeEventFilter(this);
   if (program_.display.window == this) program_.display.window = nullptr;
+  if (program_.tablet_device == &tablet_device_) program_.tablet_device = nullptr;
 }
 
 QWidget* Form1::canvas_area() const { return area_; }
@@ -187,6 +210,9 @@ void Form1::show_window() {
 }
 
 bool Form1::ask_yes_no(const std::string& text) {
+  // With no one to answer (a replay, or no display), the answer is No: nothing is discarded.
+  const auto* app = dynamic_cast<const TarvoApplication*>(QCoreApplication::instance());
+  if (!app || !app->interactive()) return false;
   // The stored text breaks its lines with a carriage return alone; the box shows it as a new line.
   QString shown = QString::fromStdString(text);
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -205,6 +231,9 @@ void Form1::Form_Load() {
   loaded_ = true;
   displaybuffers(program_.display, program_.size(), program_.canvas.RBuffer,
                  program_.canvas.GBuffer, program_.canvas.BBuffer);
+  reset_tablet_state(program_.tablet);
+  program_.tablet_device = tablet_allowed_ ? &tablet_device_ : nullptr;
+  open_tablet(program_.tablet, program_.tablet_device, static_cast<uintptr_t>(winId()));
 }
 
 void Form1::Form_Paint() {
@@ -248,6 +277,42 @@ void Form1::key_press(int16_t key_ascii) {
 void Form1::menu_get_paper() {
   if (sink_) sink_->record("GetPaperMenu_Click", {});
   get_paper(program_);
+}
+
+void Form1::tablet_packet(const TabletPacket& packet, int32_t maximum_pressure) {
+  const ScreenGeometry screen = script_screen_ ? *script_screen_ : screen_geometry(*area_);
+  if (sink_) {
+    const ScreenGeometry& s = screen;
+    if (!recorded_screen_ || recorded_screen_->screen_width != s.screen_width ||
+        recorded_screen_->screen_height != s.screen_height ||
+        recorded_screen_->client_origin_x != s.client_origin_x ||
+        recorded_screen_->client_origin_y != s.client_origin_y) {
+      sink_->record("Tablet_Screen", {double(s.screen_width), double(s.screen_height),
+                                      double(s.client_origin_x), double(s.client_origin_y)});
+      recorded_screen_ = s;
+    }
+    sink_->record("Tablet_PacketArrival",
+                  {double(packet.X), double(packet.Y), double(packet.Pressure),
+                   double(maximum_pressure), double(packet.Azimuth), double(packet.Altitude),
+                   double(packet.Twist)});
+  }
+  if (!program_.tablet.TabletOn) return;
+  // Proximity is a hint: a pen that draws without having been reported near is near.
+  if (!program_.tablet.PenInProximity) tablet_proximity(-1);
+  Tablet_PacketArrival(program_.tablet, packet, screen, maximum_pressure);
+}
+
+void Form1::tablet_proximity(int16_t is_in_context) {
+  if (sink_) sink_->record("Tablet_ProximityChange", {double(is_in_context)});
+  Tablet_ProximityChange(program_.tablet, is_in_context);
+}
+
+void Form1::tablet_screen(const ScreenGeometry& screen) { script_screen_ = screen; }
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::TabletEnterProximity) tablet_proximity(-1);
+  if (event->type() == QEvent::TabletLeaveProximity) tablet_proximity(0);
+  return QMainWindow::eventFilter(watched, event);
 }
 
 int16_t button_mask(Qt::MouseButtons buttons) {

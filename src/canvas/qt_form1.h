@@ -6,10 +6,12 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <optional>
 
 #include "app/program.h"
 #include "canvas/canvas_window.h"
 #include "script/event_sink.h"
+#include "tablet/qt_tablet_adapter.h"
 
 namespace tarvo {
 
@@ -52,6 +54,13 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void key_up(int16_t key_code, int16_t shift);
   void key_press(int16_t key_ascii);
   void menu_get_paper();
+  // A tablet packet, mapped with the screen geometry of the moment (or the one a script set).
+  void tablet_packet(const TabletPacket& packet, int32_t maximum_pressure);
+  void tablet_proximity(int16_t is_in_context);
+  // Fixes the screen geometry that packets are mapped with, as when they were recorded.
+  void tablet_screen(const ScreenGeometry& screen);
+  // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
+  void set_tablet_allowed(bool allowed) { tablet_allowed_ = allowed; }
   void set_event_sink(EventSink* sink) { sink_ = sink; }
   EventSink* event_sink() const { return sink_; }
   Program& program() { return program_; }
@@ -64,6 +73,7 @@ class Form1 : public QMainWindow, public CanvasWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   friend class CanvasArea;
@@ -76,6 +86,10 @@ class Form1 : public QMainWindow, public CanvasWindow {
   QColor background_{192, 192, 192};
   bool loaded_ = false;
   EventSink* sink_ = nullptr;
+  bool tablet_allowed_ = true;
+  QtTabletDevice tablet_device_;
+  std::optional<ScreenGeometry> script_screen_;
+  std::optional<ScreenGeometry> recorded_screen_;
 };
 
 // The button and modifier masks of the canvas handlers: left 1, right 2, middle 4; Shift 1,

@@ -1,0 +1,52 @@
+#pragma once
+// The tablet service over Qt's tablet events. Qt delivers pen input as QTabletEvents in window
+// coordinates; the adapter turns each into a packet in counts over the whole screen with y growing
+// upward, a raw pressure with its maximum and an altitude that is negative for the eraser end, so
+// that the canvas maps it as any tablet's packet.
+
+#include <QTabletEvent>
+
+#include "tablet/tablet.h"
+
+class QScreen;
+
+namespace tarvo {
+
+class QtTabletDevice : public TabletDevice {
+ public:
+  // Packet coordinates run 0..kExtent on both axes, whatever the screen's size.
+  static constexpr int32_t kExtent = 1 << 20;
+  static constexpr int32_t kMaximumPressure = 65535;
+
+  void set_option(bool) override {}
+  void set_window(uintptr_t) override {}
+  void add_context(const std::string& name, bool) override { context_ = name; }
+  void select_context(const std::string&) override {}
+  void remove_context(const std::string&) override { context_.clear(); }
+  void set_connected(bool connected) override { connected_ = connected; }
+  void set_context_option(int32_t) override {}
+  void set_context_enabled(bool enabled) override { enabled_ = enabled; }
+  int32_t context_extent_x() override { return kExtent; }
+  int32_t context_extent_y() override { return kExtent; }
+  void set_output_extent_x(int32_t) override {}
+  void set_output_extent_y(int32_t) override {}
+  void apply_context() override {}
+  int32_t maximum_pressure() override { return kMaximumPressure; }
+
+  bool enabled() const { return enabled_ && connected_; }
+
+ private:
+  std::string context_;
+  bool connected_ = false;
+  bool enabled_ = false;
+};
+
+// The screen the canvas is on, and where its client origin lies on it.
+ScreenGeometry screen_geometry(const QWidget& client);
+
+// The packet of a tablet event: position in counts of the whole screen (y upward), pressure out of
+// QtTabletDevice::kMaximumPressure, angles in tenths of a degree; the eraser end gives a negative
+// altitude.
+TabletPacket packet_from_event(const QTabletEvent& event, const ScreenGeometry& screen);
+
+}  // namespace tarvo
