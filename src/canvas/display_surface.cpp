@@ -45,22 +45,24 @@ void ReleaseDisplaySurface(DisplaySurface& surface) {
   surface.DibBits.reset();
 }
 
-void CreateDisplaySurface(CanvasDisplay& display, ImageSize size) {
-  DisplaySurface& surface = display.surface;
-  if (surface.DibDC) {
-    if (display.window && display.window->is_visible()) {
-      const auto percent = static_cast<int64_t>(std::floor(display.view.Zoom * 100.0f));
-      display.window->set_caption(display.AppTitle + " zoom = " + std::to_string(percent));
-    }
-    ReleaseDisplaySurface(surface);
-  }
-  int32_t w = std::max(0, scaled_width(size, display.view.Zoom));
+namespace {
+
+// The most scaled pixels a client extent can show on one axis: the blit's clamp reaches one pixel
+// beyond each edge, rounded to whole image pixels of up to Zoom scaled pixels each.
+int32_t showable(int32_t client, float zoom, int32_t scaled) {
+  const double most = static_cast<double>(client) + 4.0 + std::ceil(static_cast<double>(zoom));
+  return static_cast<int32_t>(std::clamp<double>(most, 0.0, std::max(0, scaled)));
+}
+
+void allocate_surface(DisplaySurface& surface, int32_t width, int32_t height) {
+  int32_t w = std::max(0, width);
   if (w % 4 > 0) w = w + 4 - (w % 4);
-  const int32_t h = std::max(0, scaled_height(size, display.view.Zoom));
+  const int32_t h = std::max(0, height);
   surface.DibInfo = DibHeader{};
   surface.DibInfo.biWidth = w;
   surface.DibInfo.biHeight = -h;
-
+  surface.DibDC = false;
+  surface.DibBits.reset();
   const std::size_t pixels = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
   if (pixels * 4 > kMaxSurfaceBytes) {
     throw RuntimeError(error_number::kSurfaceOutOfMemory,
@@ -75,6 +77,35 @@ void CreateDisplaySurface(CanvasDisplay& display, ImageSize size) {
   surface.DibDC = true;
 }
 
+// Makes the surface large enough for what the client area can show at the current zoom.
+void fit_surface_to_client(CanvasDisplay& display) {
+  DisplaySurface& surface = display.surface;
+  const bool has_window = display.window != nullptr;
+  const int32_t cw = has_window ? display.window->client_width() : kFirstSurfaceClient;
+  const int32_t ch = has_window ? display.window->client_height() : kFirstSurfaceClient;
+  const int32_t w = showable(cw, display.view.Zoom, surface.scaled_width);
+  const int32_t h = showable(ch, display.view.Zoom, surface.scaled_height);
+  if (surface.DibDC && w <= surface.width() && h <= surface.height()) return;
+  allocate_surface(surface, std::max(w, surface.width()), std::max(h, surface.height()));
+}
+
+}  // namespace
+
+void CreateDisplaySurface(CanvasDisplay& display, ImageSize size) {
+  DisplaySurface& surface = display.surface;
+  if (surface.DibDC) {
+    if (display.window && display.window->is_visible()) {
+      const auto percent = static_cast<int64_t>(std::floor(display.view.Zoom * 100.0f));
+      display.window->set_caption(display.AppTitle + " zoom = " + std::to_string(percent));
+    }
+    ReleaseDisplaySurface(surface);
+  }
+  surface.scaled_width = std::max(0, scaled_width(size, display.view.Zoom));
+  surface.scaled_height = std::max(0, scaled_height(size, display.view.Zoom));
+  surface.origin_x = surface.origin_y = 0;
+  fit_surface_to_client(display);
+}
+
 void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) {
   const double zoom = a.zoom;
   const int32_t last_column = std::max(0, a.plane_columns - 2);
@@ -86,6 +117,7 @@ void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) 
   if (u1 <= u0 || v1 <= v0) return;
   const int32_t span = u1 - u0;
   const std::size_t pitch = static_cast<std::size_t>(a.surface_width);
+  uint32_t* const first = a.bits + static_cast<std::size_t>(v0 - a.origin_y) * pitch + (u0 - a.origin_x);
 
   if (a.zoom == 1.0f) {
     // One surface pixel per image pixel: a straight interleave of three rows.
@@ -94,7 +126,7 @@ void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) 
       const uint8_t* r = a.red + src;
       const uint8_t* g = a.green + src;
       const uint8_t* b = a.blue + src;
-      uint32_t* dst = a.bits + static_cast<std::size_t>(v) * pitch + u0;
+      uint32_t* dst = first + static_cast<std::size_t>(v - v0) * pitch;
       for (int32_t i = 0; i < span; ++i) dst[i] = pack(r[i], g[i], b[i]);
     }
     return;
@@ -108,7 +140,7 @@ void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) 
   int32_t previous_row = -1;
   for (int32_t v = v0; v < v1; ++v) {
     const int32_t y = std::clamp(static_cast<int32_t>(std::floor(v / zoom)), 0, last_row);
-    uint32_t* dst = a.bits + static_cast<std::size_t>(v) * pitch + u0;
+    uint32_t* dst = first + static_cast<std::size_t>(v - v0) * pitch;
     if (y == previous_row) {
       // Zoomed in: this surface row shows the same image row as the one above it.
       std::memcpy(dst, dst - pitch, static_cast<std::size_t>(span) * 4);
@@ -127,45 +159,73 @@ void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) 
   }
 }
 
+namespace {
+
+// The image columns (or rows) the blit may show: the requested range clamped to the image and to
+// one pixel beyond each edge of the client area.
+struct Span {
+  int64_t begin, end;
+};
+
+Span visible_span(int32_t first, int32_t last, int32_t image, int32_t pan, int32_t client,
+                  float zoom) {
+  int64_t b = std::clamp<int64_t>(first, 0, image);
+  int64_t e = std::clamp<int64_t>(int64_t{last} + 1, 0, image);
+  b = std::max<int64_t>(b, round_even((-1.0 - pan) / zoom));
+  e = std::min<int64_t>(e, round_even((client + 1.0 - pan) / zoom));
+  return {b, e};
+}
+
+}  // namespace
+
 void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const Plane& green,
                 const Plane& blue, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
   const ViewState& view = display.view;
   const float zoom = view.Zoom;
-  if (zoom == 0.0f || !display.surface.DibDC || display.window == nullptr) return;
-  const int64_t bw = size.BufferWidth, bh = size.BufferHeight;
-  int64_t xb = std::clamp<int64_t>(x0, 0, bw), yb = std::clamp<int64_t>(y0, 0, bh);
-  int64_t xe = std::clamp<int64_t>(int64_t{x1} + 1, 0, bw);
-  int64_t ye = std::clamp<int64_t>(int64_t{y1} + 1, 0, bh);
-
+  if (zoom == 0.0f || !std::isfinite(zoom) || !display.surface.DibDC || display.window == nullptr) {
+    return;
+  }
   const int32_t cw = display.window->client_width(), ch = display.window->client_height();
-  xb = std::max<int64_t>(xb, round_even((-1.0 - view.PanX) / zoom));
-  yb = std::max<int64_t>(yb, round_even((-1.0 - view.PanY) / zoom));
-  xe = std::min<int64_t>(xe, round_even((cw + 1.0 - view.PanX) / zoom));
-  ye = std::min<int64_t>(ye, round_even((ch + 1.0 - view.PanY) / zoom));
-  if (xe <= xb || ye <= yb) return;
+  const Span xs = visible_span(x0, x1, size.BufferWidth, view.PanX, cw, zoom);
+  const Span ys = visible_span(y0, y1, size.BufferHeight, view.PanY, ch, zoom);
+  if (xs.end <= xs.begin || ys.end <= ys.begin) return;
 
   DisplaySurface& surface = display.surface;
+  fit_surface_to_client(display);
+  // The surface starts at the first scaled pixel the client can show.
+  const Span all_x = visible_span(0, size.BufferWidth - 1, size.BufferWidth, view.PanX, cw, zoom);
+  const Span all_y = visible_span(0, size.BufferHeight - 1, size.BufferHeight, view.PanY, ch, zoom);
+  surface.origin_x = floor_int(static_cast<float>(all_x.begin) * zoom);
+  surface.origin_y = floor_int(static_cast<float>(all_y.begin) * zoom);
+
+  const int32_t u0 = std::max(0, floor_int(static_cast<float>(xs.begin) * zoom));
+  const int32_t v0 = std::max(0, floor_int(static_cast<float>(ys.begin) * zoom));
+  int32_t u1 = std::min(surface.scaled_width, floor_int(static_cast<float>(xs.end) * zoom));
+  int32_t v1 = std::min(surface.scaled_height, floor_int(static_cast<float>(ys.end) * zoom));
+  u1 = std::min(u1, surface.origin_x + surface.width());
+  v1 = std::min(v1, surface.origin_y + surface.height());
+  if (u1 <= u0 || v1 <= v0) return;
+
   const SmoothBlitArgs args{red.data(),
                             green.data(),
                             blue.data(),
                             surface.DibBits.get(),
-                            static_cast<int32_t>(xb),
-                            static_cast<int32_t>(yb),
-                            static_cast<int32_t>(std::min(xe, bw - 1)),
-                            static_cast<int32_t>(std::min(ye, bh - 1)),
+                            static_cast<int32_t>(xs.begin),
+                            static_cast<int32_t>(ys.begin),
+                            static_cast<int32_t>(std::min<int64_t>(xs.end, size.BufferWidth) - 1),
+                            static_cast<int32_t>(std::min<int64_t>(ys.end, size.BufferHeight) - 1),
                             red.columns(),
                             red.rows(),
-                            scaled_width(size, zoom),
-                            scaled_height(size, zoom),
+                            std::min(surface.scaled_width, surface.origin_x + surface.width()),
+                            std::min(surface.scaled_height, surface.origin_y + surface.height()),
                             surface.width(),
-                            zoom};
+                            zoom,
+                            surface.origin_x,
+                            surface.origin_y};
   t_smoothblit(args, surface.column_source);
-
-  const int32_t sx = floor_int(static_cast<float>(xb) * zoom);
-  const int32_t sy = floor_int(static_cast<float>(yb) * zoom);
-  const int32_t w = floor_int(static_cast<float>(xe - xb) * zoom);
-  const int32_t h = floor_int(static_cast<float>(ye - yb) * zoom);
-  display.window->copy_from_surface(surface, sx, sy, sx + view.PanX, sy + view.PanY, w, h);
+  // Copy exactly the scaled pixels just rendered, so nothing left from an earlier pan shows.
+  display.window->copy_from_surface(surface, u0 - surface.origin_x, v0 - surface.origin_y,
+                                    u0 + view.PanX, v0 + view.PanY, u1 - u0, v1 - v0);
 }
 
 void displaybuffers(CanvasDisplay& display, ImageSize size, const Plane& red, const Plane& green,

@@ -2,10 +2,16 @@
 // The off-screen display surface and the zoomed blit.
 //
 // The surface is a 32-bit top-down pixel buffer laid out as a device-independent bitmap: each pixel
-// is four bytes in memory, blue, green, red and a fourth byte that is never written; rows are
-// DibInfo.biWidth pixels long, the scaled image width padded to a multiple of 4. It holds the whole
-// image scaled by Zoom: image pixel (x, y) lands on surface pixel (floor(x * Zoom), floor(y * Zoom)).
-// A rectangle of it is rendered from a set of planes and then copied to the canvas window.
+// is four bytes in memory, blue, green, red and a fourth byte that carries no colour; rows are
+// DibInfo.biWidth pixels long, padded to a multiple of 4. Image pixel (x, y) lands on the scaled
+// image pixel (floor(x * Zoom), floor(y * Zoom)).
+//
+// The surface holds only the part of the scaled image that the canvas client area can show, so its
+// memory is bounded by the window, not by the zoom: a 4096 x 4096 image at zoom 6 would otherwise
+// need 2.4 GB. Its top-left pixel is the scaled pixel (origin_x, origin_y); every blit moves the
+// origin to the first scaled pixel the client can show at the current pan and grows the surface
+// only when the client area has outgrown it. A rectangle is rendered from a set of planes and then
+// copied to the canvas window at once, so the surface never needs to keep what it showed before.
 
 #include <cstdint>
 #include <memory>
@@ -39,6 +45,10 @@ struct DisplaySurface {
   std::unique_ptr<uint32_t[]> DibBits;
   // Stands in for the memory device context: false means no surface.
   bool DibDC = false;
+  // The scaled pixel at the surface's top-left corner.
+  int32_t origin_x = 0, origin_y = 0;
+  // The whole scaled image's size, floor(BufferWidth * Zoom) x floor(BufferHeight * Zoom).
+  int32_t scaled_width = 0, scaled_height = 0;
   // Scratch for the blit's column map, kept so that a blit allocates nothing.
   std::vector<int32_t> column_source;
 
@@ -66,15 +76,19 @@ struct ImageSize {
 
 // Largest surface the program will allocate, in bytes; beyond it creation fails with 31001.
 constexpr std::size_t kMaxSurfaceBytes = std::size_t{1} << 32;
+// The client size a surface is made for before the canvas window exists.
+constexpr int32_t kFirstSurfaceClient = 2048;
 
 // (Re)creates the surface for the current Zoom. When a surface existed and the window is visible,
 // the caption becomes AppTitle + " zoom = " + floor(Zoom * 100). Raises 31001 when it cannot.
 void CreateDisplaySurface(CanvasDisplay& display, ImageSize size);
 void ReleaseDisplaySurface(DisplaySurface& surface);
 
-// Fills every surface pixel (u, v) with floor(x0 * Zoom) <= u < floor((xs + 1) * Zoom) and
+// Fills every scaled pixel (u, v) with floor(x0 * Zoom) <= u < floor((xs + 1) * Zoom) and
 // floor(y0 * Zoom) <= v < floor((ys + 1) * Zoom), limited to ScaledW x ScaledH, with the image
-// colour at (u / Zoom, v / Zoom) (nearest sample). Planes are plane_columns bytes a row.
+// colour at (u / Zoom, v / Zoom) (nearest sample). It is stored at surface pixel
+// (u - origin_x, v - origin_y); the caller guarantees that it lies on the surface. Planes are
+// plane_columns bytes a row.
 struct SmoothBlitArgs {
   const uint8_t* red;
   const uint8_t* green;
@@ -85,6 +99,7 @@ struct SmoothBlitArgs {
   int32_t scaled_width, scaled_height;
   int32_t surface_width;
   float zoom;
+  int32_t origin_x = 0, origin_y = 0;
 };
 void t_smoothblit(const SmoothBlitArgs& args, std::vector<int32_t>& column_source);
 

@@ -65,15 +65,68 @@ TEST(DisplaySurface, CaptionShowsTheZoomOnlyWhenASurfaceIsReplacedInAVisibleWind
   EXPECT_EQ(s.window.caption, "Title zoom = 125");
 }
 
-TEST(DisplaySurface, ASurfaceTooLargeRaises31001) {
+// A window that only reports a size: enough for the surface to size itself.
+class SizedWindow : public testing::FakeCanvasWindow {
+ public:
+  SizedWindow(int32_t w, int32_t h) : FakeCanvasWindow(1, 1), w_(w), h_(h) {}
+  int32_t client_width() const override { return w_; }
+  int32_t client_height() const override { return h_; }
+  void copy_from_surface(const DisplaySurface&, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
+                         int32_t w, int32_t h) override {
+    copies.push_back({sx, sy, dx, dy, w, h});
+  }
+
+ private:
+  int32_t w_, h_;
+};
+
+TEST(DisplaySurface, MemoryIsBoundedByTheClientAreaNotByTheZoom) {
+  const ImageSize size{4096, 4096};
+  Plane r(4097, 4097), g(4097, 4097), b(4097, 4097);
+  for (float zoom : {6.0f, 40.0f}) {
+    SizedWindow window(1920, 1080);
+    CanvasDisplay display;
+    display.window = &window;
+    display.view.Zoom = zoom;
+    display.view.PanX = -5000;
+    display.view.PanY = -3000;
+    CreateDisplaySurface(display, size);
+    EXPECT_LE(display.surface.width(), 1920 + 4 + 40 + 4) << zoom;
+    EXPECT_LE(display.surface.height(), 1080 + 4 + 40) << zoom;
+    displaybuffers(display, size, r, g, b);
+    ASSERT_EQ(window.copies.size(), 1u);
+    const testing::CopiedRect& c = window.copies[0];
+    EXPECT_LE(c.dst_x, 0);
+    EXPECT_GE(c.dst_x + c.width, 1920);
+    EXPECT_GE(c.dst_y + c.height, 1080);
+    EXPECT_LE(c.src_x + c.width, display.surface.width());
+  }
+}
+
+TEST(DisplaySurface, ASurfaceTooLargeToHoldRaises31001) {
+  SizedWindow window(200000, 200000);
   CanvasDisplay display;
-  display.view.Zoom = 6.0f;
+  display.window = &window;
   try {
     CreateDisplaySurface(display, ImageSize{100000, 100000});
     FAIL() << "expected error 31001";
   } catch (const RuntimeError& e) {
     EXPECT_EQ(e.number(), 31001);
   }
+}
+
+TEST(Blit, AZoomedPannedImageShowsTheSamePixelsAsTheWholeScaledImageWould) {
+  Scene s(64, 64, 50, 40);
+  s.display.view.Zoom = 3.0f;
+  s.display.view.PanX = -70;
+  s.display.view.PanY = -31;
+  s.create();
+  s.redraw();
+  for (int32_t y = 0; y < 40; ++y)
+    for (int32_t x = 0; x < 50; ++x) {
+      const int32_t ix = (x + 70) / 3, iy = (y + 31) / 3;
+      ASSERT_EQ(s.window.pixel(x, y), Scene::rgb(ix, iy, 77)) << x << "," << y;
+    }
 }
 
 TEST(Blit, WholeImageShowsTheLastColumnAndRowAndMarginsAreGrey) {
