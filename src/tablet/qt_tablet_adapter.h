@@ -16,7 +16,7 @@ class QtTabletDevice : public TabletDevice {
  public:
   // Packet coordinates run 0..kExtent on both axes, whatever the screen's size.
   static constexpr int32_t kExtent = 1 << 20;
-  static constexpr int32_t kMaximumPressure = 65535;
+  static constexpr int32_t kMaximumPressure = 8192;  // the levels of a common pen
 
   void set_option(bool) override {}
   void set_window(uintptr_t) override {}
