@@ -25,23 +25,21 @@ void get_paper(Program& program) {
 
 std::string GetImage(Program& program) {
   CanvasBuffers& canvas = program.canvas;
-  const std::size_t records_before = program.undo.records.size();
-  PushUndo(program.undo, canvas, 0, 0, static_cast<float>(canvas.BufferWidth - 1),
-           static_cast<float>(canvas.BufferHeight - 1));
   Plane red = program.HostApp->Wik_GetRBuffer();
   Plane green = program.HostApp->Wik_GetGBuffer();
   Plane blue = program.HostApp->Wik_GetBBuffer();
   const int32_t columns = canvas.BufferWidth + 1, rows = canvas.BufferHeight + 1;
   for (const Plane* plane : {&red, &green, &blue}) {
     if (plane->columns() != columns || plane->rows() != rows) {
-      // The host's image has another size: keep the canvas as it is and drop the record just
-      // pushed, so that the stack is exactly as before the fetch.
-      while (program.undo.records.size() > records_before) program.undo.records.pop_back();
+      // The host's image has another size: the canvas, its undo stack and the host stay as they
+      // are. The whole-image record is pushed only once the planes are known to fit.
       return "the host's image is now " + std::to_string(plane->columns() - 1) + " x " +
              std::to_string(plane->rows() - 1) + " pixels, the canvas " +
              std::to_string(canvas.BufferWidth) + " x " + std::to_string(canvas.BufferHeight);
     }
   }
+  PushUndo(program.undo, canvas, 0, 0, static_cast<float>(canvas.BufferWidth - 1),
+           static_cast<float>(canvas.BufferHeight - 1));
   canvas.RBuffer = std::move(red);
   canvas.GBuffer = std::move(green);
   canvas.BBuffer = std::move(blue);

@@ -53,8 +53,10 @@ void Main(Program& program, const HostRegistry& registry, const CanvasFactory& c
   program.display.view.Zoom = 1.0f;
   program.display.view.PanX = 0;
   program.display.view.PanY = 0;
+  const std::size_t undo_budget = program.undo.byte_budget;  // chosen on the command line
   program.undo = UndoStack{};
   program.undo.MaxUndo = 128;
+  program.undo.byte_budget = undo_budget;
   program.HostApp = registry.create(kHostProgId);
   BuildCoverageCurves(program.tables);
   BuildBlendTable(program.tables);

@@ -1,5 +1,7 @@
 #include "canvas/undo_stack.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 namespace tarvo {
@@ -20,16 +22,34 @@ void paste_patch(Plane& plane, const Plane& patch, int32_t left, int32_t top) {
   }
 }
 
+std::size_t record_bytes(const UndoRecord& r) { return r.red.size() + r.green.size() + r.blue.size(); }
+
 }  // namespace
+
+std::size_t default_undo_budget() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page <= 0) return std::size_t{1} << 30;
+  return static_cast<std::size_t>(pages) * static_cast<std::size_t>(page) / 4;
+}
+
+void drop_oldest(UndoStack& stack) {
+  if (stack.records.empty()) return;
+  stack.bytes_held -= record_bytes(stack.records.front());
+  stack.records.pop_front();
+}
 
 void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float top, float right,
               float bottom) {
   const PixelRect r =
       normalise_rect(left, top, right, bottom, canvas.BufferWidth, canvas.BufferHeight);
   if (r.empty()) return;
-  if (stack.item_count() / 5 > static_cast<std::size_t>(stack.MaxUndo)) stack.records.pop_front();
+  if (stack.item_count() / 5 > static_cast<std::size_t>(stack.MaxUndo)) drop_oldest(stack);
+  const std::size_t bytes = std::size_t{3} * r.width() * r.height();
+  // Make room before copying, so the old records and the new one are never all held at once.
+  while (!stack.records.empty() && stack.bytes_held + bytes > stack.byte_budget) drop_oldest(stack);
   UndoRecord record{cut_patch(canvas.BBuffer, r), cut_patch(canvas.GBuffer, r),
                     cut_patch(canvas.RBuffer, r), r.top, r.left};
+  stack.bytes_held += bytes;
   stack.records.push_back(std::move(record));
 }
 
@@ -37,6 +57,7 @@ bool restore_newest(UndoStack& stack, CanvasBuffers& canvas) {
   if (stack.records.empty()) return false;
   UndoRecord record = std::move(stack.records.back());
   stack.records.pop_back();
+  stack.bytes_held -= record_bytes(record);
   paste_patch(canvas.RBuffer, record.red, record.left, record.top);
   paste_patch(canvas.GBuffer, record.green, record.left, record.top);
   paste_patch(canvas.BBuffer, record.blue, record.left, record.top);

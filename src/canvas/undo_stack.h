@@ -5,9 +5,14 @@
 // element (i, j) holds the plane pixel (left + i, top + j). Records are appended and taken from the
 // end; trimming drops the oldest from the front. Before a push, when more than MaxUndo records are
 // held the oldest one goes, so at most MaxUndo + 1 records exist after a push.
+//
+// The records' bytes are bounded too: 129 whole-image records of a large image would take more
+// memory than the machine has and end the program with the user's work. After a push the oldest
+// records go while the stack holds more than byte_budget bytes; the newest record always stays.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 
 #include "canvas/canvas_buffers.h"
@@ -23,11 +28,19 @@ struct UndoRecord {
 struct UndoStack {
   std::deque<UndoRecord> records;
   int32_t MaxUndo = 128;
+  std::size_t byte_budget = SIZE_MAX;
+  std::size_t bytes_held = 0;
 
   // The number of items of the variant list the records stand for: five per record.
   std::size_t item_count() const { return records.size() * 5; }
   bool empty() const { return records.empty(); }
 };
+
+// A quarter of the machine's physical memory: the default byte budget.
+std::size_t default_undo_budget();
+
+// Drops the oldest record, keeping bytes_held in step.
+void drop_oldest(UndoStack& stack);
 
 // Saves a rectangle (image coordinates, normalised as for ClearFXbuffer) of the committed planes.
 // An empty rectangle pushes nothing.

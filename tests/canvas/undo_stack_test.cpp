@@ -132,3 +132,35 @@ TEST(Clearing, ClearFXbufferZeroesOnlyTheNormalisedRectangle) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+TEST(UndoBudget, OldestRecordsGoWhileTheStackHoldsMoreThanItsBudget) {
+  CanvasBuffers c = image(10, 10, 0);
+  UndoStack s;
+  s.byte_budget = 3 * 100 * 2 + 50;  // room for two whole-image records
+  for (int i = 0; i < 5; ++i) {
+    c.RBuffer(0, 0) = static_cast<uint8_t>(i);
+    push_whole(s, c);
+  }
+  EXPECT_EQ(s.records.size(), 2u);
+  EXPECT_EQ(s.bytes_held, 600u);
+  ASSERT_TRUE(restore_newest(s, c));
+  ASSERT_TRUE(restore_newest(s, c));
+  EXPECT_EQ(c.RBuffer(0, 0), 3);
+  EXPECT_EQ(s.bytes_held, 0u);
+}
+
+TEST(UndoBudget, TheNewestRecordStaysEvenWhenItAloneIsOverBudget) {
+  CanvasBuffers c = image(10, 10, 0);
+  UndoStack s;
+  s.byte_budget = 10;
+  push_whole(s, c);
+  push_whole(s, c);
+  EXPECT_EQ(s.records.size(), 1u);
+  EXPECT_TRUE(restore_newest(s, c));
+}
+
+}  // namespace
+}  // namespace tarvo
