@@ -72,6 +72,7 @@ void commit_stroke(Program& program) {
   PushUndo(program.undo, program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   RenderSegment(program, 2, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   ClearFXbuffer(program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
+  ++s.commits;
 }
 
 }  // namespace

@@ -29,6 +29,8 @@ struct StrokeState {
   float DragStartX = 0.0f, DragStartY = 0.0f, DragStartZoom = 0.0f;
   float DragStartPanX = 0.0f, DragStartPanY = 0.0f;
   PressMode press_mode = PressMode::None;
+  // Strokes committed since start-up: lets the window notice a commit (for the autosave).
+  uint64_t commits = 0;
 };
 
 inline void allocate_stroke_points(StrokeState& stroke) {
