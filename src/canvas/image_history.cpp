@@ -13,7 +13,8 @@ void blit_committed(Program& program) {
 }  // namespace
 
 void Undo(Program& program) {
-  if (!restore_newest(program.undo, program.canvas)) return;
+  const bool painting = program.stroke.MouseIsDown && program.stroke.press_mode == PressMode::Paint;
+  if (!restore_newest(program.undo, program.canvas, painting)) return;
   blit_committed(program);
 }
 

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <vector>
 
 #include "canvas/canvas_buffers.h"
 
@@ -30,6 +31,9 @@ struct UndoStack {
   int32_t MaxUndo = 128;
   std::size_t byte_budget = SIZE_MAX;
   std::size_t bytes_held = 0;
+  // The patches of the last record undone, kept for the next push of the same size: a fresh
+  // whole-image patch costs more in page faults than in copying.
+  std::vector<Plane> spare_patches;
 
   // The number of items of the variant list the records stand for: five per record.
   std::size_t item_count() const { return records.size() * 5; }
@@ -49,6 +53,8 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
 
 // Restores the newest record into the committed planes and copies them to the previews. Returns
 // false, having changed nothing, when the stack is empty. The caller redraws the image.
-bool restore_newest(UndoStack& stack, CanvasBuffers& canvas);
+// Between strokes the previews equal the committed planes everywhere, so only the restored
+// rectangle is copied; during a stroke the previews hold its paint and are copied whole.
+bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_progress = false);
 
 }  // namespace tarvo
