@@ -1,0 +1,165 @@
+#pragma once
+// The per-pixel compositing of the segment renderer, one row span at a time. Internal to
+// segment_renderer.cpp; kept apart so that the hot loop reads on one screen.
+//
+// Pixel contract: every plane is bytes 0..255. For coverage m (after paper), strength
+// a = strength[m]; a == 0 leaves the pixel untouched (it keeps whatever each output plane holds).
+// Otherwise, per channel with paint byte P, image byte I and the mode's value v = Mode(P, I),
+//   out = (a * v + (255 - a) * I) div 255,
+// then, with relief, out + (u - l) clamped to 0..255, where u and l are the paper-reduced raw
+// coverages at (x + 1, y + 1) and (x - 1, y - 1).
+//
+// A span is done in chunks of kChunk pixels and two passes: table lookups (strength, relief slope,
+// and the Divide table) fill small buffers, then plain 16-bit arithmetic that the compiler
+// vectorises blends, mixes, shades and selects. The untouched rule becomes a select, so that pass
+// reads each output byte it may keep; the result is the same byte for byte.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace tarvo::composite {
+
+// Everything fixed for one call.
+struct CallTables {
+  const uint8_t* strength;  // 256: coverage after paper -> strength a
+  const uint8_t* grain;     // 256: paper byte -> coverage taken away (null: no paper)
+  const uint8_t* blend[3];  // 256 each, table modes only: image byte -> v, per channel
+  uint8_t paint[3];         // paint bytes, red, green, blue
+  int32_t paper_width;      // tile width of the paper
+};
+
+// The rows of one image row y. The *_up rows are y - 1, the *_down rows y + 1 (relief only); the
+// paper rows are those of the paper tile rows matching y, y - 1 and y + 1.
+struct RowPointers {
+  const uint8_t *fx, *fx_up, *fx_down;
+  const uint8_t *paper, *paper_up, *paper_down;
+  const uint8_t* image[3];
+  uint8_t *out_a[3], *out_b[3];  // out_b may equal out_a when only one plane set is written
+};
+
+inline constexpr int32_t kChunk = 256;
+
+// What the lookup pass hands to the arithmetic pass for one chunk.
+struct ChunkValues {
+  uint8_t a[kChunk];
+  uint8_t v[3][kChunk];          // table modes only
+  int16_t slope[kChunk];         // relief only
+  uint8_t m[kChunk];             // paper only: coverage less the grain
+  uint8_t u[kChunk], l[kChunk];  // paper and relief: the neighbours less the grain
+};
+
+// out[i] = table[in[i]], eight bytes a word: plain scalar lookups (a vectorised gather emulation
+// is slower). Byte k of the word is the byte at i + k on either byte order, as extract and insert
+// use the same shift.
+inline void look_up_bytes(const uint8_t* __restrict table, const uint8_t* __restrict in,
+                          uint8_t* __restrict out, int32_t n) {
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, in + i, 8);
+    uint64_t result = 0;
+    for (int k = 0; k < 8; ++k) result |= uint64_t{table[(word >> (8 * k)) & 0xFF]} << (8 * k);
+    std::memcpy(out + i, &result, 8);
+  }
+  for (; i < n; ++i) out[i] = table[in[i]];
+}
+
+// out[i] = coverage[i] less the grain of the paper under pixel x + i, never below 0. The paper row
+// is the tile row under the pixels; x >= 0.
+inline void reduce_by_paper(const CallTables& c, const uint8_t* paper_row, int32_t x, int32_t n,
+                            const uint8_t* __restrict coverage, uint8_t* __restrict out) {
+  uint8_t grain[kChunk];
+  int32_t px = x % c.paper_width;
+  for (int32_t i = 0; i < n;) {  // runs of the paper row between wraps
+    const int32_t run = std::min(n - i, c.paper_width - px);
+    look_up_bytes(c.grain, paper_row + px, grain + i, run);
+    i += run;
+    px = 0;
+  }
+  for (int32_t i = 0; i < n; ++i) {
+    out[i] = static_cast<uint8_t>(coverage[i] > grain[i] ? coverage[i] - grain[i] : 0);
+  }
+}
+
+// Pass one: strength, and with relief the slope, of pixels x .. x + n - 1.
+template <bool kPaper, bool kRelief>
+void look_up_coverage(const RowPointers& row, const CallTables& c, int32_t x, int32_t n,
+                      ChunkValues& out) {
+  const uint8_t* coverage = row.fx + x;
+  if constexpr (kPaper) {
+    reduce_by_paper(c, row.paper, x, n, coverage, out.m);
+    coverage = out.m;
+  }
+  look_up_bytes(c.strength, coverage, out.a, n);
+  if constexpr (kRelief) {
+    const uint8_t* u = row.fx_down + x + 1;
+    const uint8_t* l = row.fx_up + x - 1;
+    if constexpr (kPaper) {
+      reduce_by_paper(c, row.paper_down, x + 1, n, u, out.u);
+      reduce_by_paper(c, row.paper_up, x - 1, n, l, out.l);
+      u = out.u;
+      l = out.l;
+    }
+    for (int32_t i = 0; i < n; ++i) out.slope[i] = static_cast<int16_t>(u[i] - l[i]);
+  }
+}
+
+// Pass two for one channel. Each pixel reads and writes only its own index in every plane, so the
+// loop carries no dependence even where an output plane is the image plane itself.
+template <class Mode, bool kRelief>
+void mix_channel(const ChunkValues& values, const uint8_t* table_v, uint16_t paint,
+                 const uint8_t* image, uint8_t* out_a, uint8_t* out_b, int32_t n) {
+#pragma GCC ivdep
+  for (int32_t i = 0; i < n; ++i) {
+    const uint16_t a = values.a[i];
+    const uint16_t base = image[i];
+    uint16_t v;
+    if constexpr (Mode::kTable) {
+      v = table_v[i];
+    } else {
+      v = Mode::apply(paint, base);
+    }
+    const auto mixed = static_cast<uint16_t>(a * v + (255 - a) * base);
+    auto result = static_cast<int16_t>(mixed / 255);
+    if constexpr (kRelief) {
+      const auto shaded = static_cast<int16_t>(result + values.slope[i]);
+      result = std::min<int16_t>(std::max<int16_t>(shaded, 0), 255);
+    }
+    // keep = 0xFF where a is 0: masks, so that both stores are unconditional.
+    const auto keep = static_cast<uint8_t>((a != 0) - 1);
+    const auto byte = static_cast<uint8_t>(result);
+    out_a[i] = static_cast<uint8_t>((out_a[i] & keep) | (byte & ~keep));
+    out_b[i] = static_cast<uint8_t>((out_b[i] & keep) | (byte & ~keep));
+  }
+}
+
+template <class Mode, bool kPaper, bool kRelief>
+void composite_span(const RowPointers& row, const CallTables& c, int32_t x_begin, int32_t x_end) {
+  if (x_begin > x_end) return;
+  ChunkValues values;
+  for (int32_t x = x_begin; x <= x_end; x += kChunk) {
+    const int32_t n = std::min(x_end - x + 1, kChunk);
+    look_up_coverage<kPaper, kRelief>(row, c, x, n, values);
+    for (int ch = 0; ch < 3; ++ch) {
+      if constexpr (Mode::kTable) look_up_bytes(c.blend[ch], row.image[ch] + x, values.v[ch], n);
+      mix_channel<Mode, kRelief>(values, values.v[ch], c.paint[ch], row.image[ch] + x,
+                                 row.out_a[ch] + x, row.out_b[ch] + x, n);
+    }
+  }
+}
+
+using SpanFunction = void (*)(const RowPointers&, const CallTables&, int32_t, int32_t);
+
+// The plain and the relief span of a mode, with or without paper.
+struct Kernels {
+  SpanFunction plain, relief;
+};
+
+template <class Mode>
+Kernels kernels_for(bool paper) {
+  if (paper) return {composite_span<Mode, true, false>, composite_span<Mode, true, true>};
+  return {composite_span<Mode, false, false>, composite_span<Mode, false, true>};
+}
+
+}  // namespace tarvo::composite

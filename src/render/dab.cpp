@@ -1,0 +1,98 @@
+#include "render/dab.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/render_math.h"
+
+namespace tarvo {
+
+namespace {
+
+// The coverage byte at the dab's flat centre. The small allowance keeps a strength of
+// PenPress / 255 (a float) from landing one below PenPress when multiplied back by 255.
+int32_t dab_peak(float value, float strength) {
+  const double level = static_cast<double>(value) * strength;
+  if (!(level > 0.0)) return 0;
+  return std::min(255, floor_to_int(level + 1e-3));
+}
+
+struct DabShape {
+  float cx, cy;
+  float width, width2;  // radius and its square
+  int32_t peak;
+};
+
+// Raises the coverage of the pixels x_begin..x_end (inclusive) of one row at vertical offset dy to
+// peak * clamp(width - r, 0, 1), pixel by pixel.
+void stamp_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin, int32_t x_end) {
+  const float dy2 = dy * dy;
+  const auto peak = static_cast<float>(dab.peak);
+  for (int32_t x = x_begin; x <= x_end; ++x) {
+    const float dx = (static_cast<float>(x) + 0.5f) - dab.cx;
+    const float rim = dab.width - std::sqrt(dx * dx + dy2);
+    const float level = std::min(std::max(rim, 0.0f), 1.0f);
+    const auto coverage = static_cast<uint8_t>(static_cast<int32_t>(peak * level + 0.5f));
+    row[x] = std::max(row[x], coverage);
+  }
+}
+
+// Raises x_begin..x_end of a row to at least peak: the flat interior of the dab.
+void raise_span(uint8_t* row, uint8_t peak, int32_t x_begin, int32_t x_end) {
+  for (int32_t x = x_begin; x <= x_end; ++x) row[x] = std::max(row[x], peak);
+}
+
+// Stamps one row: the pixels whose centre lies at least 0.01 px inside the flat interior
+// (r < width - 1, where the rim formula gives the peak exactly) are raised to the peak in one plain
+// loop, the rim on either side pixel by pixel. The margin keeps float rounding out of the split, so
+// the result is what stamp_row gives for the whole row.
+void stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin, int32_t x_end) {
+  const double inner = static_cast<double>(dab.width) - 1.0;
+  const double inner_span2 = inner * inner - static_cast<double>(dy) * dy;
+  if (inner <= 0.0 || inner_span2 <= 0.0) {
+    stamp_row(row, dab, dy, x_begin, x_end);
+    return;
+  }
+  const double half = std::sqrt(inner_span2) - 0.01;
+  const int32_t flat_begin = std::max(x_begin, ceil_to_int(dab.cx - half - 0.5));
+  const int32_t flat_end = std::min(x_end, floor_to_int(dab.cx + half - 0.5));
+  if (flat_begin > flat_end) {
+    stamp_row(row, dab, dy, x_begin, x_end);
+    return;
+  }
+  stamp_row(row, dab, dy, x_begin, flat_begin - 1);
+  raise_span(row, static_cast<uint8_t>(dab.peak), flat_begin, flat_end);
+  stamp_row(row, dab, dy, flat_end + 1, x_end);
+}
+
+bool all_finite(float a, float b, float c, float d, float e) {
+  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d) &&
+         std::isfinite(e);
+}
+
+}  // namespace
+
+void AAcpen(uint8_t* raster, float cx, float cy, float width, float value, float strength,
+            int32_t columns, int32_t rows) {
+  if (raster == nullptr || columns <= 0 || rows <= 0) return;
+  if (!all_finite(cx, cy, width, value, strength) || !(width > 0.0f)) return;
+  const int32_t peak = dab_peak(value, strength);
+  if (peak <= 0) return;
+
+  const DabShape dab{cx, cy, width, width * width, peak};
+  // A pixel can be reached only when its centre lies within width: x + 0.5 in (cx - w, cx + w).
+  const int32_t y_begin = std::max(0, floor_to_int(double{cy} - width - 0.5));
+  const int32_t y_end = std::min(rows - 1, floor_to_int(double{cy} + width - 0.5) + 1);
+  for (int32_t y = y_begin; y <= y_end; ++y) {
+    const float dy = (static_cast<float>(y) + 0.5f) - cy;
+    const float span2 = dab.width2 - dy * dy;
+    if (span2 <= 0.0f) continue;
+    const double half = std::sqrt(static_cast<double>(span2));
+    const int32_t x_begin = std::max(0, floor_to_int(cx - half - 0.5));
+    const int32_t x_end = std::min(columns - 1, floor_to_int(cx + half - 0.5) + 1);
+    if (x_begin > x_end) continue;
+    stamp_dab_row(raster + static_cast<std::size_t>(y) * columns, dab, dy, x_begin, x_end);
+  }
+}
+
+}  // namespace tarvo

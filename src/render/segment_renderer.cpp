@@ -1,0 +1,222 @@
+#include "render/segment_renderer.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "render/blend_modes.h"
+#include "render/composite_kernel.h"
+#include "render/render_math.h"
+
+namespace tarvo {
+
+namespace {
+
+using composite::CallTables;
+using composite::Kernels;
+using composite::RowPointers;
+using composite::SpanFunction;
+
+constexpr int32_t kBlendModes = 10;  // codes 1..10 have table planes
+
+// Inclusive pixel bounds of the box after clipping to the image.
+struct PixelBox {
+  int32_t x_begin, x_end, y_begin, y_end;
+  bool empty() const { return x_begin > x_end || y_begin > y_end; }
+};
+
+bool all_finite(float a, float b, float c, float d, float e) {
+  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d) &&
+         std::isfinite(e);
+}
+
+// floor(min - size) .. floor(max + size) on one axis, in single precision, clipped to 0..limit-1.
+void axis_range(float a, float b, float size, int32_t limit, int32_t& begin, int32_t& end) {
+  const float low = std::min(a, b) - size, high = std::max(a, b) + size;
+  begin = std::max(0, floor_to_int(low));
+  end = std::min(limit - 1, floor_to_int(high));
+}
+
+PixelBox clipped_box(const CanvasBuffers& canvas, float size, float x1, float y1, float x2,
+                     float y2) {
+  PixelBox box{};
+  axis_range(x1, x2, size, canvas.BufferWidth, box.x_begin, box.x_end);
+  axis_range(y1, y2, size, canvas.BufferHeight, box.y_begin, box.y_end);
+  return box;
+}
+
+bool covers(const Plane& plane, int32_t columns, int32_t rows) {
+  return plane.columns() >= columns && plane.rows() >= rows;
+}
+
+bool planes_cover_image(const CanvasBuffers& c) {
+  const int32_t w = c.BufferWidth, h = c.BufferHeight;
+  return w > 0 && h > 0 && covers(c.FXbuffer, w, h) && covers(c.RBuffer, w, h) &&
+         covers(c.GBuffer, w, h) && covers(c.BBuffer, w, h) && covers(c.RPreview, w, h) &&
+         covers(c.GPreview, w, h) && covers(c.BPreview, w, h);
+}
+
+bool paper_usable(const PaperTexture& paper) {
+  return paper.PaperWidth > 0 && paper.PaperHeight > 0 &&
+         covers(paper.PaperBuffer, paper.PaperWidth, paper.PaperHeight);
+}
+
+uint8_t paint_byte(float colour) {
+  return static_cast<uint8_t>(std::clamp(round_half_even(colour), 0, 255));
+}
+
+// The per-call lookup rows: coverage to strength (curve and opacity folded in) and paper byte to
+// the coverage it takes away; the paint bytes, the effective mode and, for a mode that needs its
+// table, each channel's row of it.
+struct CallSetup {
+  std::array<uint8_t, 256> strength;
+  std::array<uint8_t, 256> grain;
+  CallTables tables;
+  int32_t mode = 0;
+  bool paper = false, relief = false;
+};
+
+void fill_strength(CallSetup& s, const BrushSettings& brush, const BrushTables& tables) {
+  const bool curve = brush.BrushCurve == 1 || brush.BrushCurve == 2;
+  const float opacity = std::isnan(brush.Opacity) ? 0.0f : std::clamp(brush.Opacity, 0.0f, 255.0f);
+  for (int32_t m = 0; m < 256; ++m) {
+    const int32_t shaped = curve ? tables.CoverageCurves(m, brush.BrushCurve - 1) : m;
+    s.strength[m] = static_cast<uint8_t>(round_half_even(double{opacity} * shaped) / 255);
+  }
+}
+
+void fill_grain(CallSetup& s, int32_t grain) {
+  for (int32_t p = 0; p < 256; ++p) s.grain[p] = static_cast<uint8_t>((p * grain) / 255);
+}
+
+void choose_blend(CallSetup& s, const BrushSettings& brush, const BrushTables& tables,
+                  float PenAltitude) {
+  uint8_t* paint = s.tables.paint;
+  paint[0] = paint_byte(brush.ColorR);
+  paint[1] = paint_byte(brush.ColorG);
+  paint[2] = paint_byte(brush.ColorB);
+  if (PenAltitude < 0.0f) paint[0] = paint[1] = paint[2] = 255;
+  const bool built = tables.blend.size() >= (std::size_t{kBlendModes} << 16);
+  const int32_t mode = brush.BlendMode;
+  s.mode = built && mode >= 1 && mode <= kBlendModes ? mode : 0;
+  for (int ch = 0; ch < 3; ++ch) {
+    s.tables.blend[ch] = s.mode == 0 ? nullptr : tables.blend_plane(s.mode - 1) + paint[ch] * 256;
+  }
+}
+
+void prepare(CallSetup& s, const PaperTexture& paper, const BrushSettings& brush,
+             const BrushTables& tables, float PenAltitude) {
+  const int32_t grain = std::clamp(brush.PaperGrain, 0, 255);
+  s.paper = grain >= 1 && paper_usable(paper);
+  s.relief = brush.Emboss >= 1;
+  fill_strength(s, brush, tables);
+  if (s.paper) fill_grain(s, grain);
+  choose_blend(s, brush, tables, PenAltitude);
+  s.tables.strength = s.strength.data();
+  s.tables.grain = s.paper ? s.grain.data() : nullptr;
+  s.tables.paper_width = paper.PaperWidth;
+}
+
+// Where the composited colour goes: the previews, the committed planes or both.
+struct Outputs {
+  Plane* a[3];
+  Plane* b[3];
+};
+
+Outputs outputs_for(CanvasBuffers& c, int32_t flags) {
+  Plane* preview[3] = {&c.RPreview, &c.GPreview, &c.BPreview};
+  Plane* commit[3] = {&c.RBuffer, &c.GBuffer, &c.BBuffer};
+  Plane** first = (flags & kPreviewFlag) ? preview : commit;
+  Plane** second = (flags & kCommitFlag) ? commit : preview;
+  return Outputs{{first[0], first[1], first[2]}, {second[0], second[1], second[2]}};
+}
+
+const uint8_t* paper_row(const PaperTexture& paper, bool use, int32_t y) {
+  return use ? paper.PaperBuffer.row(y % paper.PaperHeight) : nullptr;
+}
+
+RowPointers row_pointers(CanvasBuffers& c, const PaperTexture& paper, const CallSetup& s,
+                         const Outputs& out, int32_t y) {
+  RowPointers r{};
+  const bool neighbours = y >= 1 && y + 1 < c.BufferHeight;
+  r.fx = c.FXbuffer.row(y);
+  r.fx_up = neighbours ? c.FXbuffer.row(y - 1) : nullptr;
+  r.fx_down = neighbours ? c.FXbuffer.row(y + 1) : nullptr;
+  r.paper = paper_row(paper, s.paper, y);
+  r.paper_up = paper_row(paper, s.paper && neighbours, y - 1);
+  r.paper_down = paper_row(paper, s.paper && neighbours, y + 1);
+  const Plane* image[3] = {&c.RBuffer, &c.GBuffer, &c.BBuffer};
+  for (int ch = 0; ch < 3; ++ch) {
+    r.image[ch] = image[ch]->row(y);
+    r.out_a[ch] = out.a[ch]->row(y);
+    r.out_b[ch] = out.b[ch]->row(y);
+  }
+  return r;
+}
+
+Kernels kernels_for(int32_t mode, bool paper) {
+  return blend::with_mode(mode,
+                          [paper]<class Mode>() { return composite::kernels_for<Mode>(paper); });
+}
+
+// One row: relief applies only to 2 <= x < BufferWidth - 2 of rows 2 <= y < BufferHeight - 2.
+void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k,
+                   const PixelBox& box, int32_t y, int32_t width, int32_t height) {
+  const int32_t mid_begin = std::max(box.x_begin, 2), mid_end = std::min(box.x_end, width - 3);
+  const bool relief_row = s.relief && y >= 2 && y < height - 2 && mid_begin <= mid_end;
+  if (!relief_row) {
+    k.plain(row, s.tables, box.x_begin, box.x_end);
+    return;
+  }
+  k.plain(row, s.tables, box.x_begin, mid_begin - 1);
+  k.relief(row, s.tables, mid_begin, mid_end);
+  k.plain(row, s.tables, mid_end + 1, box.x_end);
+}
+
+}  // namespace
+
+std::optional<RedrawRect> preview_redraw_rect(float x1, float y1, float x2, float y2,
+                                              float BrushSize, float Zoom) {
+  if (Zoom == 0.0f || !all_finite(x1, y1, x2, y2, BrushSize) || !std::isfinite(Zoom)) {
+    return std::nullopt;
+  }
+  SortPair(x1, x2);
+  SortPair(y1, y2);
+  const float margin = 1.0f / Zoom;
+  return RedrawRect{round_half_even(std::floor(x1 - BrushSize) - margin),
+                    round_half_even(std::floor(y1 - BrushSize) - margin),
+                    round_half_even(std::floor(x2 + BrushSize) + margin),
+                    round_half_even(std::floor(y2 + BrushSize) + margin)};
+}
+
+void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const BrushSettings& brush,
+                   const BrushTables& tables, float PenAltitude, int32_t flags, float x1, float y1,
+                   float x2, float y2) {
+  if ((flags & (kPreviewFlag | kCommitFlag)) == 0) return;
+  if (!all_finite(x1, y1, x2, y2, brush.BrushSize) || !planes_cover_image(canvas)) return;
+  const PixelBox box = clipped_box(canvas, brush.BrushSize, x1, y1, x2, y2);
+  if (box.empty()) return;
+
+  CallSetup setup;
+  prepare(setup, paper, brush, tables, PenAltitude);
+  const Kernels kernels = kernels_for(setup.mode, setup.paper);
+  const Outputs out = outputs_for(canvas, flags);
+  for (int32_t y = box.y_begin; y <= box.y_end; ++y) {
+    const RowPointers row = row_pointers(canvas, paper, setup, out, y);
+    composite_row(row, setup, kernels, box, y, canvas.BufferWidth, canvas.BufferHeight);
+  }
+}
+
+void RenderSegment(Program& program, int32_t flags, float x1, float y1, float x2, float y2) {
+  composite_box(program.canvas, program.paper, program.brush, program.tables,
+                program.tablet.PenAltitude, flags, x1, y1, x2, y2);
+  if ((flags & kPreviewFlag) == 0) return;
+  const std::optional<RedrawRect> rect =
+      preview_redraw_rect(x1, y1, x2, y2, program.brush.BrushSize, program.display.view.Zoom);
+  if (!rect) return;
+  const CanvasBuffers& c = program.canvas;
+  BlitPlanes(program.display, program.size(), c.RPreview, c.GPreview, c.BPreview, rect->left,
+             rect->top, rect->right, rect->bottom);
+}
+
+}  // namespace tarvo

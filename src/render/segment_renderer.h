@@ -1,0 +1,63 @@
+#pragma once
+// The segment renderer: turns stroke coverage into colour over one axis-aligned box.
+//
+// For every image pixel of the box it shapes the coverage held in FXbuffer (paper grain, response
+// curve, opacity) into a paint strength a in 0..255, blends the paint colour with the COMMITTED
+// image by the blend mode, optionally adds a relief shading from the slope of the coverage, and
+// writes the result to the preview planes, the committed planes or both. Every call recomputes from
+// the committed planes and the accumulated coverage, so compositing a box twice gives the same
+// pixels and overlapping sub-segment boxes never apply paint twice.
+//
+// The box of a call with corners (x1, y1), (x2, y2) covers, on each axis, every integer from
+// floor(min - BrushSize) to floor(max + BrushSize), both ends included, limited to the image.
+//
+// Values the tools panel never sets are made harmless rather than trusted, so that no setting can
+// read outside a table or overflow:
+//   - BlendMode outside 0..10, or blend tables that were never built: composited as Default (0).
+//   - BrushCurve outside 1..2: no curve, as 0.
+//   - Opacity is clamped into 0..255 (NaN counts as 0); PaperGrain is clamped into 0..255.
+//   - ColorR, ColorG, ColorB are rounded half to even and clamped into 0..255 (NaN counts as 0).
+//   - A paper texture with a zero size, or smaller than its stated size, counts as no paper.
+//   - NaN or infinite corners or BrushSize composite nothing; a huge box is clipped to the image
+//     before any pixel is visited.
+
+#include <cstdint>
+#include <optional>
+
+#include "app/program.h"
+#include "canvas/canvas_buffers.h"
+#include "render/brush_settings.h"
+#include "render/brush_tables.h"
+
+namespace tarvo {
+
+// Bits of the flags argument.
+inline constexpr int32_t kPreviewFlag = 1;  // write the preview planes, then redraw the box
+inline constexpr int32_t kCommitFlag = 2;   // write the committed planes, no redraw
+
+// Inclusive image rectangle handed to BlitPlanes.
+struct RedrawRect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  bool operator==(const RedrawRect&) const = default;
+};
+
+// The image rectangle the preview redraws after compositing the box of (x1, y1), (x2, y2): the box
+// grown by 1 / Zoom on every side so that a zoomed-out view does not leave a seam:
+//   left = round(floor(min x - BrushSize) - 1 / Zoom), right = round(floor(max x + BrushSize) +
+//   1 / Zoom), and the same for top and bottom, in single precision, rounding halves to even.
+// Empty when Zoom is 0 or any input is NaN or infinite.
+std::optional<RedrawRect> preview_redraw_rect(float x1, float y1, float x2, float y2,
+                                              float BrushSize, float Zoom);
+
+// Composites the box into the planes chosen by flags (kPreviewFlag, kCommitFlag, or both). A
+// negative PenAltitude (the pen turned over) paints white whatever the colour. Needs no window and
+// allocates nothing.
+void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const BrushSettings& brush,
+                   const BrushTables& tables, float PenAltitude, int32_t flags, float x1, float y1,
+                   float x2, float y2);
+
+// composite_box with the program's state; with kPreviewFlag, then redraws preview_redraw_rect of
+// the preview planes through BlitPlanes, which clips it to the image and to the visible canvas.
+void RenderSegment(Program& program, int32_t flags, float x1, float y1, float x2, float y2);
+
+}  // namespace tarvo

@@ -1,0 +1,140 @@
+// The compositing loop against a direct, pixel-by-pixel transcription of the rules, on random
+// planes: every mode, curve, paper and relief combination and both plane sets, with rows longer
+// than one processing chunk and a paper whose size divides nothing.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "render/blend_modes.h"
+#include "render/segment_renderer.h"
+#include "render_fixture.h"
+
+namespace tarvo {
+namespace {
+
+using testing::built_tables;
+
+constexpr int32_t kWidth = 300, kHeight = 9;
+
+uint8_t reference_blend(int32_t mode, int32_t p, int32_t i) {
+  return mode == 0 ? static_cast<uint8_t>(p) : built_tables().BlendTable(p, i, mode - 1);
+}
+
+int32_t reduced(const CanvasBuffers& c, const PaperTexture& paper, int32_t grain, int32_t x,
+                int32_t y) {
+  int32_t m = c.FXbuffer(x, y);
+  if (grain >= 1) {
+    m -= (paper.PaperBuffer(x % paper.PaperWidth, y % paper.PaperHeight) * grain) / 255;
+    if (m < 0) m = 0;
+  }
+  return m;
+}
+
+// One pixel exactly as the rules read; flags as composite_box takes them.
+void reference_pixel(CanvasBuffers& c, const PaperTexture& paper, const BrushSettings& b,
+                     int32_t flags, int32_t x, int32_t y) {
+  int32_t m = reduced(c, paper, b.PaperGrain, x, y);
+  if (b.BrushCurve >= 1) m = built_tables().CoverageCurves(m, b.BrushCurve - 1);
+  const int32_t a = static_cast<int32_t>(std::nearbyint(m * static_cast<double>(b.Opacity))) / 255;
+  if (a <= 0) return;
+  const int32_t paint[3] = {static_cast<int32_t>(std::nearbyint(b.ColorR)),
+                            static_cast<int32_t>(std::nearbyint(b.ColorG)),
+                            static_cast<int32_t>(std::nearbyint(b.ColorB))};
+  Plane* image[3] = {&c.RBuffer, &c.GBuffer, &c.BBuffer};
+  Plane* preview[3] = {&c.RPreview, &c.GPreview, &c.BPreview};
+  int32_t out[3];
+  for (int ch = 0; ch < 3; ++ch) {
+    const int32_t i = (*image[ch])(x, y);
+    out[ch] = (a * reference_blend(b.BlendMode, paint[ch], i) + (255 - a) * i) / 255;
+  }
+  if (b.Emboss >= 1 && x >= 2 && x < c.BufferWidth - 2 && y >= 2 && y < c.BufferHeight - 2) {
+    const int32_t d = reduced(c, paper, b.PaperGrain, x + 1, y + 1) -
+                      reduced(c, paper, b.PaperGrain, x - 1, y - 1);
+    for (int32_t& o : out) o = std::min(255, std::max(0, o + d));
+  }
+  for (int ch = 0; ch < 3; ++ch) {
+    if (flags & kPreviewFlag) (*preview[ch])(x, y) = static_cast<uint8_t>(out[ch]);
+    if (flags & kCommitFlag) (*image[ch])(x, y) = static_cast<uint8_t>(out[ch]);
+  }
+}
+
+struct RandomScene {
+  CanvasBuffers canvas;
+  PaperTexture paper;
+  explicit RandomScene(uint32_t seed) {
+    std::mt19937 random(seed);
+    allocate_planes(canvas, kWidth, kHeight);
+    for (Plane* p : {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer, &canvas.RPreview,
+                     &canvas.GPreview, &canvas.BPreview, &canvas.FXbuffer}) {
+      for (std::size_t i = 0; i < p->size(); ++i) p->data()[i] = static_cast<uint8_t>(random());
+    }
+    for (int32_t x = 40; x < 90; ++x) canvas.FXbuffer(x, 4) = 0;  // a run of untouched pixels
+    paper.PaperWidth = 37;
+    paper.PaperHeight = 5;
+    paper.PaperBuffer = Plane(38, 6);
+    for (std::size_t i = 0; i < paper.PaperBuffer.size(); ++i)
+      paper.PaperBuffer.data()[i] = static_cast<uint8_t>(random());
+  }
+};
+
+void expect_same_planes(const CanvasBuffers& a, const CanvasBuffers& b, const std::string& what) {
+  EXPECT_EQ(testing::committed_hash(a), testing::committed_hash(b)) << what;
+  const uint64_t pa = testing::fnv1a(a.RPreview.data(), a.RPreview.size(),
+                                     testing::fnv1a(a.BPreview.data(), a.BPreview.size()));
+  const uint64_t pb = testing::fnv1a(b.RPreview.data(), b.RPreview.size(),
+                                     testing::fnv1a(b.BPreview.data(), b.BPreview.size()));
+  EXPECT_EQ(pa, pb) << what;
+}
+
+TEST(CompositeReference, EveryModeCurvePaperAndReliefMatchesThePixelRules) {
+  uint32_t seed = 1;
+  for (int32_t mode = 0; mode <= 10; ++mode) {
+    for (int32_t variant = 0; variant < 6; ++variant) {
+      BrushSettings b;
+      b.BlendMode = mode;
+      b.BrushCurve = variant % 3;
+      b.PaperGrain = variant >= 3 ? 150 : 0;
+      b.Emboss = (variant + mode) % 2;
+      b.Opacity = variant == 4 ? 127.5f : 230.0f;
+      b.ColorR = 12.0f;
+      b.ColorG = 128.0f;
+      b.ColorB = 251.0f;
+      b.BrushSize = 1.5f;
+      const int32_t flags = 1 + (variant + mode) % 3;
+      RandomScene fast(seed), slow(seed);
+      ++seed;
+      composite_box(fast.canvas, fast.paper, b, built_tables(), 0.0f, flags, 3.0f, 2.0f, 296.0f,
+                    6.0f);
+      for (int32_t y = 0; y <= 7; ++y)
+        for (int32_t x = 1; x <= 297; ++x) reference_pixel(slow.canvas, slow.paper, b, flags, x, y);
+      expect_same_planes(fast.canvas, slow.canvas,
+                         "mode " + std::to_string(mode) + " variant " + std::to_string(variant));
+    }
+  }
+}
+
+template <class Mode>
+void expect_mode_matches_table() {
+  for (int32_t p = 0; p < 256; ++p)
+    for (int32_t i = 0; i < 256; ++i)
+      ASSERT_EQ(Mode::apply(static_cast<uint16_t>(p), static_cast<uint16_t>(i)),
+                built_tables().BlendTable(p, i, Mode::kCode - 1))
+          << "mode " << Mode::kCode << " p " << p << " i " << i;
+}
+
+TEST(BlendModes, ArithmeticModesEqualTheirTablesForEveryPair) {
+  expect_mode_matches_table<blend::Add>();
+  expect_mode_matches_table<blend::Subtract>();
+  expect_mode_matches_table<blend::Multiply>();
+  expect_mode_matches_table<blend::Screen>();
+  expect_mode_matches_table<blend::Greater>();
+  expect_mode_matches_table<blend::Less>();
+  expect_mode_matches_table<blend::And>();
+  expect_mode_matches_table<blend::Or>();
+  expect_mode_matches_table<blend::Xor>();
+}
+
+}  // namespace
+}  // namespace tarvo
