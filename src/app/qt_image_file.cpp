@@ -1,0 +1,291 @@
+#include "app/qt_image_file.h"
+
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <algorithm>
+#include <span>
+
+#include "app/image_completeness.h"
+#include "app/png_colour_key.h"
+#include "app/runtime_error.h"
+
+namespace tarvo {
+
+namespace {
+
+// The widest pixel Qt's own decoders produce is 16-bit RGBA, 8 bytes.
+constexpr int64_t kMaxDecodedBytesPerPixel = 8;
+
+[[noreturn]] void refuse(int number, const QString& path, const QString& reason) {
+  throw RuntimeError(
+      number, QStringLiteral("cannot read %1: %2").arg(display_name(path), reason).toStdString());
+}
+
+// Qt refuses to allocate a decoded image above a global limit (128 MB by default, less than an
+// 8192 x 8192 RGBA image). The limit is raised, never lowered, to what this image may need.
+void allow_decoding(int64_t width, int64_t height) {
+  const int64_t megabytes = (width * height * kMaxDecodedBytesPerPixel >> 20) + 1;
+  const int current = QImageReader::allocationLimit();
+  if (current != 0 && current < megabytes) {
+    QImageReader::setAllocationLimit(static_cast<int>(megabytes));
+  }
+}
+
+struct Header {
+  QByteArray format;
+  QSize size;
+  int image_count = 1;
+};
+
+// Opens the file and reads only its header: the format from the content and the image size.
+Header read_header(QFile& file, const QString& path, const ImageLimits& limits) {
+  const QFileInfo info(path);
+  if (!info.exists()) refuse(error_number::kFileNotFound, path, QStringLiteral("no such file"));
+  if (info.isDir()) refuse(error_number::kBadFileFormat, path, QStringLiteral("it is a folder"));
+  if (!file.open(QIODevice::ReadOnly)) {
+    refuse(error_number::kBadFileFormat, path, file.errorString());
+  }
+  if (file.size() == 0) {
+    refuse(error_number::kBadFileFormat, path, QStringLiteral("the file is empty"));
+  }
+  QImageReader reader(&file);
+  Header header{reader.format(), QSize(), 1};
+  if (header.format.isEmpty()) {
+    refuse(error_number::kBadFileFormat, path, QStringLiteral("not a supported image file"));
+  }
+  header.size = reader.size();
+  if (!header.size.isValid()) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the %1 file is damaged: its image size cannot be read")
+               .arg(QString::fromLatin1(header.format)));
+  }
+  const std::string refusal = image_size_refusal(header.size.width(), header.size.height(), limits);
+  if (!refusal.empty()) refuse(error_number::kOutOfMemory, path, QString::fromStdString(refusal));
+  header.image_count = std::max(1, reader.imageCount());
+  return header;
+}
+
+std::span<const uint8_t> byte_span(const QByteArray& bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.constData()),
+          static_cast<std::size_t>(bytes.size())};
+}
+
+QByteArray read_whole_file(QFile& file, const QString& path, const Header& header) {
+  if (!file.seek(0)) refuse(error_number::kBadFileFormat, path, file.errorString());
+  QByteArray bytes = file.readAll();
+  if (bytes.size() != file.size()) refuse(error_number::kBadFileFormat, path, file.errorString());
+  if (encoded_image_completeness(header.format.toStdString(), byte_span(bytes)) ==
+      Completeness::Truncated) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the %1 file is cut short (truncated)")
+               .arg(QString::fromLatin1(header.format)));
+  }
+  return bytes;
+}
+
+// Makes the pixels of the key colour fully transparent, keeping their colour.
+QImage apply_colour_key(const QImage& picture, const PngColourKey& key) {
+  QImage keyed = picture.convertToFormat(QImage::Format_RGBA64);
+  for (int y = 0; y < keyed.height(); ++y) {
+    QRgba64* line = reinterpret_cast<QRgba64*>(keyed.scanLine(y));
+    for (int x = 0; x < keyed.width(); ++x) {
+      if (line[x].red() == key.red && line[x].green() == key.green && line[x].blue() == key.blue) {
+        line[x].setAlpha(0);
+      }
+    }
+  }
+  return keyed;
+}
+
+// Removes a PNG's colour key chunk from bytes, so that Qt decodes the plain colours, and returns
+// the key to apply afterwards.
+PngColourKey take_png_colour_key(QByteArray& bytes, const Header& header) {
+  if (header.format != "png") return {};
+  const PngColourKey key = find_png_colour_key(byte_span(bytes));
+  if (key.present()) {
+    bytes.remove(static_cast<qsizetype>(key.chunk_offset), static_cast<qsizetype>(key.chunk_size));
+  }
+  return key;
+}
+
+QImage decode(QByteArray& bytes, const QString& path, const Header& header) {
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, header.format);
+  reader.setAutoTransform(true);  // a picture taken sideways is painted as it is seen
+  allow_decoding(header.size.width(), header.size.height());
+  QImage picture;
+  if (!reader.read(&picture)) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the image data is damaged (%1)").arg(reader.errorString()));
+  }
+  if (picture.size() != header.size && picture.size() != header.size.transposed()) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the decoded picture does not have the size its header gives"));
+  }
+  return picture;
+}
+
+bool has_grey_colour_table(const QImage& picture) {
+  const QList<QRgb> table = picture.colorTable();
+  return !table.isEmpty() && std::all_of(table.begin(), table.end(), [](QRgb c) {
+    return qRed(c) == qGreen(c) && qGreen(c) == qBlue(c);
+  });
+}
+
+ImageFileTraits traits_of(const QImage& picture, const Header& header) {
+  ImageFileTraits traits;
+  traits.format = header.format;
+  const QImage::Format format = picture.format();
+  traits.grey = format == QImage::Format_Grayscale8 || format == QImage::Format_Grayscale16 ||
+                ((format == QImage::Format_Mono || format == QImage::Format_MonoLSB ||
+                  format == QImage::Format_Indexed8) &&
+                 has_grey_colour_table(picture));
+  traits.bits_per_channel = format == QImage::Format_Grayscale16 ? 16
+                            : picture.depth() > 32               ? picture.depth() / 4
+                                                                 : 8;
+  traits.image_count = header.image_count;
+  traits.colour_space = picture.colorSpace();
+  for (const QString& key : picture.textKeys()) traits.text.append({key, picture.text(key)});
+  traits.dots_per_metre_x = picture.dotsPerMeterX();
+  traits.dots_per_metre_y = picture.dotsPerMeterY();
+  return traits;
+}
+
+// Splits 8-bit RGB or RGBA pixels into planes with the spare column and row.
+HostImage planes_of(const QImage& pixels, bool with_alpha) {
+  const int32_t width = pixels.width(), height = pixels.height();
+  HostImage image{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
+                  Plane(width + 1, height + 1),
+                  with_alpha ? Plane(width + 1, height + 1) : Plane()};
+  const int step = with_alpha ? 4 : 3;
+  for (int32_t y = 0; y < height; ++y) {
+    const uchar* line = pixels.constScanLine(y);
+    uint8_t* red = image.red.row(y);
+    uint8_t* green = image.green.row(y);
+    uint8_t* blue = image.blue.row(y);
+    for (int32_t x = 0; x < width; ++x, line += step) {
+      red[x] = line[0];
+      green[x] = line[1];
+      blue[x] = line[2];
+    }
+    if (with_alpha) {
+      line = pixels.constScanLine(y);
+      uint8_t* alpha = image.alpha.row(y);
+      for (int32_t x = 0; x < width; ++x) alpha[x] = line[4 * x + 3];
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
+ImageLimits machine_image_limits() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return ImageLimits{};
+  return image_limits_for_memory(static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size));
+}
+
+ImageFile read_image_file(const QString& path, const ImageLimits& limits) {
+  QFile file(path);
+  const Header header = read_header(file, path, limits);
+  QByteArray bytes = read_whole_file(file, path, header);
+  file.close();
+  const PngColourKey key = take_png_colour_key(bytes, header);
+  QImage picture = decode(bytes, path, header);
+  bytes.clear();
+  ImageFile result;
+  result.traits = traits_of(picture, header);
+  if (key.present()) picture = apply_colour_key(picture, key);
+  const bool with_alpha = picture.hasAlphaChannel();
+  picture = std::move(picture).convertToFormat(with_alpha ? QImage::Format_RGBA8888
+                                                          : QImage::Format_RGB888);
+  if (picture.isNull()) refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
+  result.image = planes_of(picture, with_alpha);
+  return result;
+}
+
+HostImage white_image(int32_t width, int32_t height) {
+  HostImage image{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
+                  Plane(width + 1, height + 1), Plane()};
+  for (Plane* plane : {&image.red, &image.green, &image.blue}) {
+    for (int32_t y = 0; y < height; ++y) std::fill_n(plane->row(y), width, uint8_t{255});
+  }
+  return image;
+}
+
+Plane read_luminance_file(const QString& path, const ImageLimits& limits) {
+  const HostImage image = read_image_file(path, limits).image;
+  Plane luminance(image.width(), image.height());
+  for (int32_t y = 0; y < image.height(); ++y) {
+    for (int32_t x = 0; x < image.width(); ++x) {
+      const int sum = 299 * image.red(x, y) + 587 * image.green(x, y) + 114 * image.blue(x, y);
+      luminance(x, y) = static_cast<uint8_t>((sum + 500) / 1000);
+    }
+  }
+  return luminance;
+}
+
+bool is_grey(const HostImage& image) {
+  for (int32_t y = 0; y < image.height(); ++y) {
+    const uint8_t* red = image.red.row(y);
+    const uint8_t* green = image.green.row(y);
+    const uint8_t* blue = image.blue.row(y);
+    for (int32_t x = 0; x < image.width(); ++x) {
+      if (red[x] != green[x] || green[x] != blue[x]) return false;
+    }
+  }
+  return true;
+}
+
+QImage compose_picture(const HostImage& image, const ImageFileTraits& traits) {
+  const int32_t width = image.width(), height = image.height();
+  const bool with_alpha = !image.alpha.empty();
+  const bool grey = !with_alpha && traits.grey && is_grey(image);
+  const QImage::Format format = with_alpha ? QImage::Format_RGBA8888
+                                : grey     ? QImage::Format_Grayscale8
+                                           : QImage::Format_RGB888;
+  QImage picture(width, height, format);
+  if (picture.isNull()) {
+    throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot compose the picture");
+  }
+  const int step = with_alpha ? 4 : grey ? 1 : 3;
+  for (int32_t y = 0; y < height; ++y) {
+    uchar* line = picture.scanLine(y);
+    const uint8_t* red = image.red.row(y);
+    const uint8_t* green = image.green.row(y);
+    const uint8_t* blue = image.blue.row(y);
+    const uint8_t* alpha = with_alpha ? image.alpha.row(y) : nullptr;
+    for (int32_t x = 0; x < width; ++x, line += step) {
+      line[0] = red[x];
+      if (grey) continue;
+      line[1] = green[x];
+      line[2] = blue[x];
+      if (alpha) line[3] = alpha[x];
+    }
+  }
+  if (traits.colour_space.isValid()) picture.setColorSpace(traits.colour_space);
+  for (const auto& [key, value] : traits.text) picture.setText(key, value);
+  if (traits.dots_per_metre_x > 0) picture.setDotsPerMeterX(traits.dots_per_metre_x);
+  if (traits.dots_per_metre_y > 0) picture.setDotsPerMeterY(traits.dots_per_metre_y);
+  return picture;
+}
+
+QString encode_picture(const QImage& picture, const QByteArray& format, QIODevice& device) {
+  QImageWriter writer(&device, format);
+  if (format == "jpeg" || format == "jpg") writer.setQuality(95);
+  if (writer.write(picture)) return QString();
+  return writer.errorString();
+}
+
+QString display_name(const QString& path) {
+  return QDir::toNativeSeparators(path);
+}
+
+}  // namespace tarvo
