@@ -1,0 +1,247 @@
+// The recorded 30-second session (painting30sec.dat as pointer events) replayed through the canvas
+// pointer handlers on a white 1024 x 1024 image, at brush sizes 2, 8 and 32. Each event is timed
+// from its handler call to its return, including the copy of every redrawn rectangle into a
+// retained client image as the canvas window makes it. Counters: mean_us and p99_us per event.
+//
+// Beside it, in the same run: "copy_floor_us", a memcpy of the bytes the display copies moved,
+// spread over the events; and, with libmypaint, the same samples stroked with its default brush at
+// the same radius, per event.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <numeric>
+#include <vector>
+
+#include "app/program.h"
+#include "canvas/canvas_window.h"
+#include "canvas/display_surface.h"
+#include "script/event_script.h"
+#include "script/session_converter.h"
+#include "stroke/stroke_capture.h"
+
+#ifdef TARVO_HAVE_MYPAINT
+#include <mypaint-brush.h>
+#include <mypaint-fixed-tiled-surface.h>
+#endif
+
+namespace tarvo {
+namespace {
+
+constexpr int32_t kImageSize = 1024;
+const char* const kSessionPath = TARVO_SHARED_DATA_DIR "/painting30sec.dat";
+
+// A window that keeps its client image and copies surface rows into it with memcpy, counting the
+// bytes moved.
+class RetainedWindow : public CanvasWindow {
+ public:
+  RetainedWindow(int32_t w, int32_t h) : w_(w), h_(h), pixels_(static_cast<std::size_t>(w) * h) {}
+  int32_t client_width() const override { return w_; }
+  int32_t client_height() const override { return h_; }
+  bool is_visible() const override { return true; }
+  WindowState window_state() const override { return WindowState::Normal; }
+  void set_caption(const std::string&) override {}
+  void fill_box(int32_t, int32_t, int32_t, int32_t) override {}
+  void copy_from_surface(const DisplaySurface& s, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
+                         int32_t w, int32_t h) override {
+    clip(sx, dx, w, s.width(), w_);
+    clip(sy, dy, h, s.height(), h_);
+    if (w <= 0 || h <= 0) return;
+    const std::size_t bytes = static_cast<std::size_t>(w) * 4;
+    for (int32_t j = 0; j < h; ++j) {
+      std::memcpy(&pixels_[static_cast<std::size_t>(dy + j) * w_ + dx], s.row(sy + j) + sx, bytes);
+    }
+    copied_bytes += bytes * static_cast<std::size_t>(h);
+  }
+  void set_pointer(PointerShape) override {}
+  void resize_client(int32_t, int32_t) override {}
+  void show_window() override {}
+  bool ask_yes_no(const std::string&) override { return false; }
+
+  std::size_t copied_bytes = 0;
+
+ private:
+  // Moves a source and destination span together so both lie inside their extents.
+  static void clip(int32_t& src, int32_t& dst, int32_t& length, int32_t src_end, int32_t dst_end) {
+    const int32_t skip = std::max({0, -src, -dst});
+    src += skip;
+    dst += skip;
+    length = std::min({length - skip, src_end - src, dst_end - dst});
+  }
+
+  int32_t w_, h_;
+  std::vector<uint32_t> pixels_;
+};
+
+// The program as the canvas sees it after start-up: a white image, the tables, the stroke list,
+// the display surface at zoom 1 and a window of the image's size.
+struct ReplayScene {
+  Program program;
+  RetainedWindow window{kImageSize, kImageSize};
+
+  explicit ReplayScene(float brush_size) {
+    Program& p = program;
+    allocate_planes(p.canvas, kImageSize, kImageSize);
+    clearbuffer(p.canvas);
+    BuildCoverageCurves(p.tables);
+    BuildBlendTable(p.tables);
+    allocate_stroke_points(p.stroke);
+    p.paper.PaperWidth = p.paper.PaperHeight = 64;
+    p.paper.PaperBuffer = Plane(65, 65);
+    p.paper.PaperBuffer.fill(128);
+    p.undo.MaxUndo = 128;
+    p.brush.BrushSize = brush_size;
+    p.display.view.Zoom = 1.0f;
+    CreateDisplaySurface(p.display, p.size());
+    p.display.window = &window;
+  }
+
+  // Back to a white image with an empty undo stack, between runs of the session.
+  void reset() {
+    clearbuffer(program.canvas);
+    program.undo.records.clear();
+  }
+};
+
+// The pointer verbs of the converted session, straight to their handlers.
+void dispatch(Program& program, const ScriptEvent& e) {
+  float x = e.single_arg(2), y = e.single_arg(3);
+  switch (e.verb) {
+    case Verb::Form_MouseDown:
+      Form_MouseDown(program, e.int16_arg(0), e.int16_arg(1), x, y);
+      break;
+    case Verb::Form_MouseMove:
+      Form_MouseMove(program, e.int16_arg(0), e.int16_arg(1), x, y);
+      break;
+    case Verb::Form_MouseUp:
+      Form_MouseUp(program, e.int16_arg(0), e.int16_arg(1), x, y);
+      break;
+    default:
+      break;
+  }
+}
+
+const std::vector<SessionSample>& session() {
+  static const std::vector<SessionSample> samples = std::filesystem::exists(kSessionPath)
+                                                        ? read_session_file(kSessionPath)
+                                                        : std::vector<SessionSample>{};
+  return samples;
+}
+
+double percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0.0;
+  const auto rank = static_cast<std::size_t>(std::ceil(fraction * values.size())) - 1;
+  std::nth_element(values.begin(), values.begin() + rank, values.end());
+  return values[rank];
+}
+
+// The memcpy of total_bytes in rows of a 1024-pixel window, in seconds.
+double copy_floor_seconds(std::size_t total_bytes) {
+  std::vector<uint32_t> from(static_cast<std::size_t>(kImageSize) * kImageSize, 1);
+  std::vector<uint32_t> to(from.size());
+  const std::size_t whole = from.size() * 4;
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t done = 0; done < total_bytes; done += whole) {
+    std::memcpy(to.data(), from.data(), std::min(whole, total_bytes - done));
+    benchmark::DoNotOptimize(to.data());
+  }
+  benchmark::ClobberMemory();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Arg: brush size.
+void BM_ReplaySession(benchmark::State& state) {
+  if (session().empty()) {
+    state.SkipWithError("shared test data missing: painting30sec.dat");
+    return;
+  }
+  const std::vector<ScriptEvent> events = session_to_pointer_events(session());
+  ReplayScene scene(static_cast<float>(state.range(0)));
+  std::vector<double> event_us;
+  event_us.reserve(events.size() * 8);
+  int64_t runs = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    scene.reset();
+    state.ResumeTiming();
+    for (const ScriptEvent& event : events) {
+      const auto start = std::chrono::steady_clock::now();
+      dispatch(scene.program, event);
+      const std::chrono::duration<double, std::micro> took =
+          std::chrono::steady_clock::now() - start;
+      event_us.push_back(took.count());
+    }
+    ++runs;
+  }
+  const double events_timed = static_cast<double>(event_us.size());
+  state.counters["events"] = static_cast<double>(events.size());
+  state.counters["mean_us"] = std::accumulate(event_us.begin(), event_us.end(), 0.0) / events_timed;
+  state.counters["p99_us"] = percentile(event_us, 0.99);
+  state.counters["copied_KB_per_event"] =
+      scene.window.copied_bytes / 1024.0 / (static_cast<double>(events.size()) * runs);
+  state.counters["copy_floor_us"] =
+      copy_floor_seconds(scene.window.copied_bytes / static_cast<std::size_t>(runs)) * 1e6 /
+      static_cast<double>(events.size());
+}
+BENCHMARK(BM_ReplaySession)
+    ->ArgName("size")
+    ->Arg(2)
+    ->Arg(8)
+    ->Arg(32)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+#ifdef TARVO_HAVE_MYPAINT
+// The same samples through libmypaint's default brush at the same radius, one stroke_to a sample,
+// each in its own atomic block as an interactive caller does it. Pressure 1 while the pen touches,
+// as the mouse paints; 0 while it hovers.
+void BM_ReplaySessionMypaint(benchmark::State& state) {
+  if (session().empty()) {
+    state.SkipWithError("shared test data missing: painting30sec.dat");
+    return;
+  }
+  MyPaintFixedTiledSurface* surface = mypaint_fixed_tiled_surface_new(kImageSize, kImageSize);
+  MyPaintSurface* base = mypaint_fixed_tiled_surface_interface(surface);
+  MyPaintBrush* brush = mypaint_brush_new();
+  mypaint_brush_from_defaults(brush);
+  mypaint_brush_set_base_value(brush, MYPAINT_BRUSH_SETTING_RADIUS_LOGARITHMIC,
+                               std::log(static_cast<float>(state.range(0))));
+  std::vector<double> event_us;
+  for (auto _ : state) {
+    mypaint_brush_reset(brush);
+    mypaint_brush_new_stroke(brush);
+    double last_time = session().front().time;
+    for (const SessionSample& sample : session()) {
+      const auto start = std::chrono::steady_clock::now();
+      mypaint_surface_begin_atomic(base);
+      mypaint_brush_stroke_to(brush, base, sample.x, sample.y, sample.touching() ? 1.0f : 0.0f,
+                              0.0f, 0.0f, sample.time - last_time);
+      MyPaintRectangle roi;
+      mypaint_surface_end_atomic(base, &roi);
+      const std::chrono::duration<double, std::micro> took =
+          std::chrono::steady_clock::now() - start;
+      event_us.push_back(took.count());
+      last_time = sample.time;
+    }
+  }
+  state.counters["mean_us"] =
+      std::accumulate(event_us.begin(), event_us.end(), 0.0) / static_cast<double>(event_us.size());
+  state.counters["p99_us"] = percentile(event_us, 0.99);
+  mypaint_brush_unref(brush);
+  mypaint_surface_unref(base);
+}
+BENCHMARK(BM_ReplaySessionMypaint)
+    ->ArgName("size")
+    ->Arg(2)
+    ->Arg(8)
+    ->Arg(32)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+#endif
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,141 @@
+#pragma once
+// The event script: a text file (suffix .tvs) that lists inputs in the order they reach the
+// program, one handler call a line, named after the handler it drives and followed by that
+// handler's arguments:
+//
+//   # a short stroke
+//   Form_Resize 640 480
+//   Form_MouseDown 1 0 120.5 88
+//   Form_MouseMove 1 0 121.25 88.5
+//   Form_MouseUp 1 0 121.25 88.5
+//
+// Words are separated by spaces or tabs; "#" starts a comment that runs to the end of the line;
+// blank lines are skipped; a line may end in CR LF. Whole-number arguments are written as
+// integers; float arguments in the shortest decimal form that reads back as the same single
+// float, so that a written script replays bit for bit. A line holds at most kMaxLineBytes bytes.
+//
+// Parsing is strict: a line that is not exactly a known verb with the right number of arguments,
+// each a finite number within its type, raises ScriptError "FILE:LINE: expected ..." and no event
+// of the script is returned.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <iosfwd>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo {
+
+constexpr std::size_t kMaxLineBytes = 4096;
+constexpr std::size_t kMaxArgs = 12;
+
+// Every verb a script knows, in the order of kVerbs.
+enum class Verb : uint8_t {
+  Form_MouseDown,
+  Form_MouseMove,
+  Form_MouseUp,
+  Form_KeyDown,
+  Form_KeyUp,
+  Form_KeyPress,
+  GetPaperMenu_Click,
+  Form_Resize,
+  Form_Unload,
+  Tablet_Screen,
+  Tablet_PacketArrival,
+  Tablet_ProximityChange,
+};
+
+// How an argument is read, written and range-checked.
+enum class ArgKind : uint8_t {
+  Int16,   // whole number -32768 .. 32767
+  Int32,   // whole number -2147483648 .. 2147483647
+  Single,  // finite single-precision float
+};
+
+struct VerbSpec {
+  Verb verb;
+  std::string_view name;
+  // One letter an argument: 'h' 16-bit integer, 'i' 32-bit integer, 'f' single float.
+  std::string_view kinds;
+  // The arguments' names, separated by single spaces, for messages.
+  std::string_view arg_names;
+
+  std::size_t arg_count() const { return kinds.size(); }
+  ArgKind kind(std::size_t i) const;
+};
+
+// The verb table: a new handler is one more enumerator above and one more line here.
+inline constexpr std::array kVerbs{
+    VerbSpec{Verb::Form_MouseDown, "Form_MouseDown", "hhff", "button shift x y"},
+    VerbSpec{Verb::Form_MouseMove, "Form_MouseMove", "hhff", "button shift x y"},
+    VerbSpec{Verb::Form_MouseUp, "Form_MouseUp", "hhff", "button shift x y"},
+    VerbSpec{Verb::Form_KeyDown, "Form_KeyDown", "hh", "key_code shift"},
+    VerbSpec{Verb::Form_KeyUp, "Form_KeyUp", "hh", "key_code shift"},
+    VerbSpec{Verb::Form_KeyPress, "Form_KeyPress", "h", "character"},
+    VerbSpec{Verb::GetPaperMenu_Click, "GetPaperMenu_Click", "", ""},
+    VerbSpec{Verb::Form_Resize, "Form_Resize", "ii", "width height"},
+    VerbSpec{Verb::Form_Unload, "Form_Unload", "", ""},
+    VerbSpec{Verb::Tablet_Screen, "Tablet_Screen", "iiii",
+             "screen_width screen_height client_origin_x client_origin_y"},
+    VerbSpec{Verb::Tablet_PacketArrival, "Tablet_PacketArrival", "iiiiiii",
+             "x y pressure maximum_pressure azimuth altitude twist"},
+    VerbSpec{Verb::Tablet_ProximityChange, "Tablet_ProximityChange", "h", "is_in_context"},
+};
+
+// The verb's row of kVerbs.
+const VerbSpec& verb_spec(Verb verb);
+// The row named exactly name, or null.
+const VerbSpec* find_verb(std::string_view name);
+
+// One input: the verb and its arguments, each held as the exact double of its value.
+struct ScriptEvent {
+  Verb verb = Verb::Form_Unload;
+  uint8_t arg_count = 0;
+  std::array<double, kMaxArgs> args{};
+  int32_t line = 0;  // where it was read, from 1; 0 for an event made in code
+
+  int16_t int16_arg(std::size_t i) const { return static_cast<int16_t>(args[i]); }
+  int32_t int32_arg(std::size_t i) const { return static_cast<int32_t>(args[i]); }
+  float single_arg(std::size_t i) const { return static_cast<float>(args[i]); }
+  std::span<const double> arguments() const { return {args.data(), arg_count}; }
+};
+
+// An event of the verb; the number of arguments must match the verb's.
+ScriptEvent make_event(Verb verb, std::initializer_list<double> args);
+
+// A script that cannot be read. what() is "FILE:LINE: expected ...", or "FILE: ..." when the
+// trouble is with the file as a whole.
+class ScriptError : public std::runtime_error {
+ public:
+  ScriptError(const std::string& file_name, int32_t line, const std::string& message);
+  int32_t line() const { return line_; }
+
+ private:
+  int32_t line_;
+};
+
+// Reads a whole script; file_name is used only in messages. Raises ScriptError.
+std::vector<ScriptEvent> parse_script(std::istream& in, const std::string& file_name);
+std::vector<ScriptEvent> parse_script_text(std::string_view text, const std::string& file_name);
+// Opens and reads the script at path; a file that cannot be opened or read raises ScriptError.
+std::vector<ScriptEvent> read_script_file(const std::string& path);
+
+// The script line of an event, without the line break.
+std::string format_event(const ScriptEvent& event);
+// The line of a verb by name with arguments as doubles (whole numbers exact, floats the double of
+// the single float). A verb that is not in the table has its arguments written as doubles in the
+// shortest form that reads back exactly.
+std::string format_line(std::string_view verb, std::span<const double> args);
+// One number as a script writes it.
+std::string format_number(ArgKind kind, double value);
+
+// Writes a comment line for each line of header (when not empty), then one line an event.
+void write_script(std::ostream& out, std::span<const ScriptEvent> events,
+                  std::string_view header = {});
+
+}  // namespace tarvo

@@ -1,0 +1,55 @@
+#pragma once
+// A host that passes every call on to another one and remembers how the last write-back went.
+// The close sequence traps host errors and goes on, as it must for the user; a replay, which has
+// no user to see the window stay as it was, needs to know whether the image was really written.
+
+#include <memory>
+#include <string>
+
+#include "app/host.h"
+
+namespace tarvo {
+
+struct WriteBackReport {
+  bool attempted = false;  // a write-back (Wik_SaveUndo .. wik_Refresh) was started
+  bool written = false;    // the last wik_Refresh returned normally
+  std::string error;       // what the host raised during the last write-back, if anything
+};
+
+class WriteBackWatch : public Host {
+ public:
+  // The report outlives the host: Main hands the host to the program, the caller keeps the report.
+  WriteBackWatch(std::unique_ptr<Host> inner, std::shared_ptr<WriteBackReport> report);
+
+  int32_t Wik_GetPaperWidth() override { return inner_->Wik_GetPaperWidth(); }
+  int32_t wik_GetPaperHeight() override { return inner_->wik_GetPaperHeight(); }
+  Plane Wik_GetPaper() override { return inner_->Wik_GetPaper(); }
+  int32_t Wik_BufferWidth() override { return inner_->Wik_BufferWidth(); }
+  int32_t Wik_BufferHeight() override { return inner_->Wik_BufferHeight(); }
+  Plane Wik_GetRBuffer() override { return inner_->Wik_GetRBuffer(); }
+  Plane Wik_GetGBuffer() override { return inner_->Wik_GetGBuffer(); }
+  Plane Wik_GetBBuffer() override { return inner_->Wik_GetBBuffer(); }
+  void Wik_SaveUndo() override;
+  void Wik_SetRbuffer(const Plane& plane) override;
+  void Wik_SetGbuffer(const Plane& plane) override;
+  void Wik_SetBbuffer(const Plane& plane) override;
+  void wik_Refresh() override;
+  std::string Wik_WallpaperFilename() override { return inner_->Wik_WallpaperFilename(); }
+  void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override {
+    inner_->Wik_SendFormObject(form, flags);
+  }
+
+ private:
+  // Runs one write-back call, noting what it raised before passing the error on.
+  template <typename Call>
+  void watched(Call call);
+
+  std::unique_ptr<Host> inner_;
+  std::shared_ptr<WriteBackReport> report_;
+};
+
+// Wraps whatever the registry creates under kHostProgId in a WriteBackWatch reporting to report.
+void watch_write_back(HostRegistry& registry, HostRegistry::Factory inner,
+                      std::shared_ptr<WriteBackReport> report);
+
+}  // namespace tarvo
