@@ -1,5 +1,7 @@
 #include "render/dab_line.h"
 
+#include <algorithm>
+
 #include "render/dab.h"
 
 namespace tarvo {
@@ -15,9 +17,13 @@ void AALine(CanvasBuffers& canvas, DabLineState& dabs, const BrushSettings& brus
   const int32_t columns = canvas.BufferWidth, rows = canvas.BufferHeight;
   if (canvas.FXbuffer.columns() < columns || canvas.FXbuffer.rows() < rows) return;
   const float strength = brush.PenPress / 255.0f;
+  // A pressure that overshoots 1 on the curve would make a dab wider than the brush, reaching past
+  // the stroke's dirty rectangle: coverage there would escape the undo record and the clearing at
+  // the commit. The dab is therefore never wider than the brush.
+  const float widest = brush.BrushSize;
   walk_dab_line(DabSegment{x0, y0, x1, y1, Bsize1, BSize2}, brush.StepPercent, dabs,
                 [&](float cx, float cy, float width) {
-                  AAcpen(raster, cx, cy, width, 255.0f, strength, columns, rows);
+                  AAcpen(raster, cx, cy, std::min(width, widest), 255.0f, strength, columns, rows);
                 });
 }
 

@@ -127,6 +127,7 @@ Raster horizontal_stroke(float step_percent, float width) {
   DabLineState dabs;
   BrushSettings brush;
   brush.StepPercent = step_percent;
+  brush.BrushSize = width;  // full pressure: the width is the brush size
   AALine(canvas, dabs, brush, 10.0f, 20.3f, 110.0f, 20.3f, width, width);
   Raster r(120, 40);
   std::copy(canvas.FXbuffer.data(), canvas.FXbuffer.data() + canvas.FXbuffer.size(),

@@ -177,3 +177,30 @@ TEST(StrokeCapture, ThePenPositionAndPressureReplaceTheMouseNearTheTablet) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+TEST(StrokeCapture, AnOvershootingPressureLeavesNoCoverageBehindTheCommit) {
+  Program p;
+  testing::prepare_program(p, 200, 120);
+  p.brush.BrushSize = 32;
+  p.tablet.TabletOn = p.tablet.PenInProximity = true;
+  const float pressures[] = {0.5f, 1.0f, 1.0f, 0.5f, 1.0f, 1.0f, 0.5f, 1.0f};
+  for (int i = 0; i < 8; ++i) {
+    p.tablet.TabletX = 40.0f + 15 * i;
+    p.tablet.TabletY = 60;
+    p.tablet.CurrentPressure = pressures[i];
+    float x = 0, y = 0;
+    if (i == 0) Form_MouseDown(p, 1, 0, x, y);
+    else if (i < 7) Form_MouseMove(p, 1, 0, x, y);
+    else Form_MouseUp(p, 1, 0, x, y);
+  }
+  for (std::size_t i = 0; i < p.canvas.FXbuffer.size(); ++i) ASSERT_EQ(p.canvas.FXbuffer.data()[i], 0) << i;
+  Form_KeyPress(p, 'u');
+  for (int32_t y = 0; y < 120; ++y)
+    for (int32_t x = 0; x < 200; ++x) ASSERT_EQ(p.canvas.RBuffer(x, y), 255) << x << "," << y;
+}
+
+}  // namespace
+}  // namespace tarvo
