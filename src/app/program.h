@@ -31,6 +31,10 @@ class ToolsPanel {
   virtual void show_panel() = 0;
   // Unloads the tools panel and the hidden menu window when the canvas closes.
   virtual void unload_panel() = 0;
+  // Copies the Press, Size, Opacity and Step sliders, in that order, into PenPress, BrushSize,
+  // Opacity and StepPercent (the canvas does this once, as it loads). A panel without sliders
+  // leaves the settings as they are.
+  virtual void copy_brush_sliders(BrushSettings& brush) { (void)brush; }
 };
 
 struct Program {

@@ -68,7 +68,12 @@ CommandLine parse_command_line(const QStringList& arguments) {
                                QStringLiteral("FILE"));
   const QCommandLineOption no_tablet(QStringLiteral("no-tablet"),
                                      QStringLiteral("Do not open the tablet; paint with the mouse."));
-  parser.addOptions({paper, wallpaper, size, replay, record, out, no_tablet});
+  const QCommandLineOption undo_memory(
+      QStringLiteral("undo-memory"),
+      QStringLiteral("Most memory the undo records may take, in MB (default: a quarter of the "
+                     "machine's memory)."),
+      QStringLiteral("MB"));
+  parser.addOptions({paper, wallpaper, size, replay, record, out, no_tablet, undo_memory});
   parser.process(arguments);
 
   CommandLine line;
@@ -86,6 +91,14 @@ CommandLine parse_command_line(const QStringList& arguments) {
   line.record = parser.value(record);
   line.out = parser.value(out);
   line.no_tablet = parser.isSet(no_tablet);
+  if (parser.isSet(undo_memory)) {
+    bool ok = false;
+    const qulonglong mb = parser.value(undo_memory).toULongLong(&ok);
+    if (!ok || mb == 0 || mb > (qulonglong{1} << 24)) {
+      usage_error(parser, QStringLiteral("--undo-memory wants a number of megabytes, such as 2048"));
+    }
+    line.undo_memory_bytes = static_cast<std::size_t>(mb) << 20;
+  }
   if (!line.out.isEmpty() && line.replay.isEmpty()) {
     usage_error(parser, QStringLiteral("--out only goes with --replay"));
   }

@@ -1,10 +1,11 @@
 #pragma once
 // tarvo [IMAGE] [--paper FILE] [--wallpaper FILE] [--size WxH] [--replay SCRIPT] [--record SCRIPT]
-//       [--out FILE] [--no-tablet] [--help] [--version]
+//       [--out FILE] [--no-tablet] [--undo-memory MB] [--help] [--version]
 
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <optional>
 
 namespace tarvo {
@@ -18,6 +19,8 @@ struct CommandLine {
   QString record;
   QString out;
   bool no_tablet = false;
+  // The undo stack's byte budget; 0 means a quarter of the machine's memory.
+  std::size_t undo_memory_bytes = 0;
 };
 
 // Parses the arguments (argv[0] first). --help and --version print and end the program with status

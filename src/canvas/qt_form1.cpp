@@ -227,7 +227,10 @@ void Form1::Form_Load() {
   set_caption(program_.display.AppTitle);
   allocate_stroke_points(program_.stroke);
   resize_client(program_.canvas.BufferWidth, program_.canvas.BufferHeight);
-  if (program_.panel) program_.panel->show_panel();
+  if (program_.panel) {
+    program_.panel->show_panel();
+    program_.panel->copy_brush_sliders(program_.brush);
+  }
   loaded_ = true;
   displaybuffers(program_.display, program_.size(), program_.canvas.RBuffer,
                  program_.canvas.GBuffer, program_.canvas.BBuffer);
@@ -256,7 +259,9 @@ void Form1::mouse_move(int16_t button, int16_t shift, float x, float y) {
 
 void Form1::mouse_up(int16_t button, int16_t shift, float x, float y) {
   if (sink_) sink_->record("Form_MouseUp", {double(button), double(shift), x, y});
+  const uint64_t commits = program_.stroke.commits;
   Form_MouseUp(program_, button, shift, x, y);
+  if (after_commit_ && program_.stroke.commits != commits) after_commit_();
 }
 
 void Form1::key_down(int16_t key_code, int16_t shift) {

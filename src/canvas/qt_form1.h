@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <functional>
 #include <optional>
 
 #include "app/program.h"
@@ -61,6 +62,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void tablet_screen(const ScreenGeometry& screen);
   // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
   void set_tablet_allowed(bool allowed) { tablet_allowed_ = allowed; }
+  // Runs after each release that committed a stroke (the autosave's cue).
+  void set_after_commit(std::function<void()> hook) { after_commit_ = std::move(hook); }
   void set_event_sink(EventSink* sink) { sink_ = sink; }
   EventSink* event_sink() const { return sink_; }
   Program& program() { return program_; }
@@ -87,6 +90,7 @@ class Form1 : public QMainWindow, public CanvasWindow {
   bool loaded_ = false;
   EventSink* sink_ = nullptr;
   bool tablet_allowed_ = true;
+  std::function<void()> after_commit_;
   QtTabletDevice tablet_device_;
   std::optional<ScreenGeometry> script_screen_;
   std::optional<ScreenGeometry> recorded_screen_;
