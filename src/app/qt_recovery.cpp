@@ -67,7 +67,13 @@ QString RecoveryStore::name_stem() const {
 
 QString RecoveryStore::next_path(const QString& suffix) const {
   const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-  return directory() + QLatin1Char('/') + name_stem() + time + suffix + QStringLiteral(".png");
+  const QString base = directory() + QLatin1Char('/') + name_stem() + time + suffix;
+  // Two copies within the same millisecond get numbered apart.
+  QString path = base + QStringLiteral(".png");
+  for (int n = 2; QFileInfo::exists(path) || path == autosave_path_; ++n) {
+    path = base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
+  }
+  return path;
 }
 
 QString RecoveryStore::write_planes(const Plane& red, const Plane& green, const Plane& blue) const {
