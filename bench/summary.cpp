@@ -1,0 +1,122 @@
+#include "summary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace tarvo::bench {
+namespace {
+
+struct SummaryRow {
+  std::string workload, unit, goal;
+  std::vector<double> ours, baseline;
+};
+
+void print_summary();
+
+// Never destroyed: the table is printed from an exit handler, after which static destructors run
+// in an order that the registry must not depend on.
+std::vector<SummaryRow>& rows() {
+  static auto* registry = [] {
+    std::atexit(print_summary);
+    return new std::vector<SummaryRow>();
+  }();
+  return *registry;
+}
+
+SummaryRow& row_for(const std::string& workload) {
+  std::vector<SummaryRow>& all = rows();
+  auto it = std::find_if(all.begin(), all.end(),
+                         [&](const SummaryRow& r) { return r.workload == workload; });
+  if (it != all.end()) return *it;
+  all.push_back(SummaryRow{workload, "", "", {}, {}});
+  return all.back();
+}
+
+// The median of the values, NaN when there are none.
+double median(std::vector<double> values) {
+  if (values.empty()) return std::nan("");
+  const std::size_t mid = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + mid, values.end());
+  if (values.size() % 2 == 1) return values[mid];
+  const double upper = values[mid];
+  return (*std::max_element(values.begin(), values.begin() + mid) + upper) / 2.0;
+}
+
+std::string figure_text(double value, const std::string& unit) {
+  if (std::isnan(value)) return "n/a";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3g %s", value, unit.c_str());
+  return text;
+}
+
+std::string ratio_text(double ours, double baseline) {
+  if (std::isnan(ours) || std::isnan(baseline) || baseline == 0.0) return "n/a";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2fx", ours / baseline);
+  return text;
+}
+
+struct Cells {
+  std::string workload, ours, baseline, ratio, goal, runs;
+};
+
+Cells cells_of(const SummaryRow& row) {
+  const double ours = median(row.ours), baseline = median(row.baseline);
+  const std::string runs =
+      std::to_string(row.ours.size()) + " / " + std::to_string(row.baseline.size());
+  return Cells{row.workload,
+               figure_text(ours, row.unit),
+               figure_text(baseline, row.unit),
+               ratio_text(ours, baseline),
+               row.goal,
+               runs};
+}
+
+void print_cells(const Cells& c, const std::vector<std::size_t>& w) {
+  std::printf("%-*s  %*s  %*s  %*s  %-*s  %s\n", static_cast<int>(w[0]), c.workload.c_str(),
+              static_cast<int>(w[1]), c.ours.c_str(), static_cast<int>(w[2]), c.baseline.c_str(),
+              static_cast<int>(w[3]), c.ratio.c_str(), static_cast<int>(w[4]), c.goal.c_str(),
+              c.runs.c_str());
+}
+
+void print_summary() {
+  if (rows().empty()) return;
+  std::vector<Cells> table{
+      Cells{"workload", "ours", "baseline", "ratio", "goal", "runs (ours / baseline)"}};
+  for (const SummaryRow& row : rows()) table.push_back(cells_of(row));
+  std::vector<std::size_t> width(5, 0);
+  for (const Cells& c : table) {
+    const std::string* column[] = {&c.workload, &c.ours, &c.baseline, &c.ratio, &c.goal};
+    for (std::size_t i = 0; i < width.size(); ++i) width[i] = std::max(width[i], column[i]->size());
+  }
+  std::printf("\nSummary (medians over the runs recorded; ratio = ours / baseline)\n");
+  for (const Cells& c : table) print_cells(c, width);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void record_summary_row(const std::string& workload, double ours, double baseline,
+                        const std::string& unit, const std::string& goal) {
+  record_summary_ours(workload, ours, unit, goal);
+  record_summary_baseline(workload, baseline);
+}
+
+void record_summary_ours(const std::string& workload, double ours, const std::string& unit,
+                         const std::string& goal) {
+  SummaryRow& row = row_for(workload);
+  if (row.ours.empty()) {
+    row.unit = unit;
+    row.goal = goal;
+  }
+  row.ours.push_back(ours);
+}
+
+void record_summary_baseline(const std::string& workload, double baseline) {
+  row_for(workload).baseline.push_back(baseline);
+}
+
+}  // namespace tarvo::bench
