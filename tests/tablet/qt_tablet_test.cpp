@@ -34,11 +34,11 @@ struct Canvas {
 
   void pen(QEvent::Type type, QPointF at, qreal pressure, Qt::MouseButtons buttons,
            QPointingDevice::PointerType pointer = QPointingDevice::PointerType::Pen) {
-    static const QPointingDevice stylus(QStringLiteral("stylus"), 1, QInputDevice::DeviceType::Stylus,
+    const QPointingDevice stylus(QStringLiteral("stylus"), 1, QInputDevice::DeviceType::Stylus,
                                         QPointingDevice::PointerType::Pen,
                                         QInputDevice::Capability::Position | QInputDevice::Capability::Pressure,
                                         1, 3);
-    static const QPointingDevice eraser(QStringLiteral("eraser"), 2, QInputDevice::DeviceType::Stylus,
+    const QPointingDevice eraser(QStringLiteral("eraser"), 2, QInputDevice::DeviceType::Stylus,
                                         QPointingDevice::PointerType::Eraser,
                                         QInputDevice::Capability::Position | QInputDevice::Capability::Pressure,
                                         1, 3);
