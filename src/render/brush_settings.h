@@ -6,6 +6,11 @@
 
 namespace tarvo {
 
+// How the brush walk brings its sub-segments into the preview: Fused composites each pixel once
+// per pointer event (the default), PerSegment composites every sub-segment's box in turn (the
+// plain form the fused pass is checked against). Both give the same planes.
+enum class PreviewPass { Fused, PerSegment };
+
 struct BrushSettings {
   float BrushSize = 2.0f;      // brush radius in pixels, 1..32 ("Size")
   float PenPress = 255.0f;     // dab strength 0..255 ("Press")
@@ -17,6 +22,7 @@ struct BrushSettings {
   int32_t BlendMode = 0;       // blend-mode code 0..10
   float ColorR = 0.0f, ColorG = 0.0f, ColorB = 0.0f;
   int32_t ColorHue = 0, ColorSat = 0, ColorVal = 0;
+  PreviewPass preview_pass = PreviewPass::Fused;
 };
 
 }  // namespace tarvo

@@ -6,6 +6,11 @@
 // pointer by one point. Each sample becomes the end of a straight sub-segment from the last drawn
 // sample: its dabs are stamped (AALine, widths BrushSize x pressure at either end) and its box is
 // composited into the preview and redrawn (RenderSegment with the preview flag).
+//
+// The boxes of one walk overlap almost entirely, so by default the walk composites each preview
+// pixel only once (after the last sub-segment whose box holds it) and redraws once, over the
+// rectangle spanning every sub-segment's redraw rectangle; the previews come out exactly as if
+// every box were composited in turn.
 
 #include <cstdint>
 
@@ -20,6 +25,10 @@ float walk_step(float d);
 // The number of samples the walk takes for a given d: the count of t = 0, s, 2s, ... (a running
 // single-precision sum) that do not exceed 1. At most ten for d >= 10; one for 0 < d < 1.
 int32_t walk_sample_count(float d);
+
+// BrushSettings::preview_pass chooses how DrawBrush brings its sub-segments into the preview:
+// Fused as described above (the default), or PerSegment, RenderSegment with the preview flag for
+// every sub-segment in turn (the plain form the fused pass is checked against).
 
 // Draws the piece for the newest point (X, Y), the point just stored at StrokePoints(PointIndex).
 // Does nothing while fewer than four points are stored (PointIndex < 3). Grows the stroke's dirty

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
+#include <span>
 
 #include "render/blend_modes.h"
 #include "render/composite_kernel.h"
@@ -18,12 +20,6 @@ using composite::RowPointers;
 using composite::SpanFunction;
 
 constexpr int32_t kBlendModes = 10;  // codes 1..10 have table planes
-
-// Inclusive pixel bounds of the box after clipping to the image.
-struct PixelBox {
-  int32_t x_begin, x_end, y_begin, y_end;
-  bool empty() const { return x_begin > x_end || y_begin > y_end; }
-};
 
 bool all_finite(float a, float b, float c, float d, float e) {
   return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d) &&
@@ -159,18 +155,48 @@ Kernels kernels_for(int32_t mode, bool paper) {
                           [paper]<class Mode>() { return composite::kernels_for<Mode>(paper); });
 }
 
-// One row: relief applies only to 2 <= x < BufferWidth - 2 of rows 2 <= y < BufferHeight - 2.
-void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k,
-                   const PixelBox& box, int32_t y, int32_t width, int32_t height) {
-  const int32_t mid_begin = std::max(box.x_begin, 2), mid_end = std::min(box.x_end, width - 3);
+// Columns x_begin..x_end of one row: relief applies only to 2 <= x < BufferWidth - 2 of rows
+// 2 <= y < BufferHeight - 2. Every pixel's result depends on the pixel alone, never on the span.
+void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k, int32_t x_begin,
+                   int32_t x_end, int32_t y, int32_t width, int32_t height) {
+  const int32_t mid_begin = std::max(x_begin, 2), mid_end = std::min(x_end, width - 3);
   const bool relief_row = s.relief && y >= 2 && y < height - 2 && mid_begin <= mid_end;
   if (!relief_row) {
-    k.plain(row, s.tables, box.x_begin, box.x_end);
+    k.plain(row, s.tables, x_begin, x_end);
     return;
   }
-  k.plain(row, s.tables, box.x_begin, mid_begin - 1);
+  k.plain(row, s.tables, x_begin, mid_begin - 1);
   k.relief(row, s.tables, mid_begin, mid_end);
-  k.plain(row, s.tables, mid_end + 1, box.x_end);
+  k.plain(row, s.tables, mid_end + 1, x_end);
+}
+
+// An inclusive column span of one row.
+struct Span {
+  int32_t begin, end;
+};
+
+// The columns of row y that box covers and no box of others covers, in increasing order, into
+// out (room for others.size() + 1 spans); returns how many.
+std::size_t uncovered_spans(const PixelBox& box, std::span<const PixelBox> others, int32_t y,
+                            Span* out) {
+  std::array<Span, kMaxPixelBoxes> taken;
+  std::size_t n_taken = 0;
+  for (const PixelBox& o : others) {
+    if (o.empty() || y < o.y_begin || y > o.y_end) continue;
+    Span span{std::max(o.x_begin, box.x_begin), std::min(o.x_end, box.x_end)};
+    if (span.begin > span.end) continue;
+    std::size_t i = n_taken++;  // insertion sort by begin: at most a few dozen spans
+    for (; i > 0 && taken[i - 1].begin > span.begin; --i) taken[i] = taken[i - 1];
+    taken[i] = span;
+  }
+  std::size_t n = 0;
+  int32_t next = box.x_begin;
+  for (std::size_t i = 0; i < n_taken; ++i) {
+    if (taken[i].begin > next) out[n++] = Span{next, taken[i].begin - 1};
+    next = std::max(next, taken[i].end + 1);
+  }
+  if (next <= box.x_end) out[n++] = Span{next, box.x_end};
+  return n;
 }
 
 }  // namespace
@@ -203,7 +229,104 @@ void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const Brush
   const Outputs out = outputs_for(canvas, flags);
   for (int32_t y = box.y_begin; y <= box.y_end; ++y) {
     const RowPointers row = row_pointers(canvas, paper, setup, out, y);
-    composite_row(row, setup, kernels, box, y, canvas.BufferWidth, canvas.BufferHeight);
+    composite_row(row, setup, kernels, box.x_begin, box.x_end, y, canvas.BufferWidth,
+                  canvas.BufferHeight);
+  }
+}
+
+PixelBox segment_pixel_box(const CanvasBuffers& canvas, float BrushSize, float x1, float y1,
+                           float x2, float y2) {
+  if (!all_finite(x1, y1, x2, y2, BrushSize)) return PixelBox{0, -1, 0, -1};
+  return clipped_box(canvas, BrushSize, x1, y1, x2, y2);
+}
+
+namespace {
+
+bool box_inside_image(const CanvasBuffers& c, const PixelBox& box) {
+  return box.x_begin >= 0 && box.y_begin >= 0 && box.x_end < c.BufferWidth &&
+         box.y_end < c.BufferHeight;
+}
+
+// Everything one run of box compositing shares: the lookup rows, the kernels, the outputs.
+struct PreparedComposite {
+  CallSetup setup;
+  Kernels kernels;
+  Outputs out;
+};
+
+// The rows where the set of boxes of others holding the row changes, within box: box.y_begin, then
+// every y_begin and y_end + 1 of an other inside the box, ascending, then box.y_end + 1 (so bands
+// are [cuts[k], cuts[k + 1]) ); returns how many. out has room for 2 * others.size() + 2.
+std::size_t band_cuts(const PixelBox& box, std::span<const PixelBox> others, int32_t* out) {
+  std::size_t n = 0;
+  const auto add = [&](int32_t y) {
+    if (y <= box.y_begin || y > box.y_end) return;
+    std::size_t i = n++;
+    for (; i > 0 && out[i - 1] > y; --i) out[i] = out[i - 1];
+    out[i] = y;
+  };
+  for (const PixelBox& o : others) {
+    if (o.empty()) continue;
+    add(o.y_begin);
+    add(o.y_end + 1);
+  }
+  for (std::size_t i = n; i > 0; --i) out[i] = out[i - 1];  // box.y_begin first
+  out[0] = box.y_begin;
+  out[n + 1] = box.y_end + 1;
+  return n + 2;
+}
+
+void composite_except(CanvasBuffers& canvas, const PaperTexture& paper, const PreparedComposite& p,
+                      const PixelBox& box, std::span<const PixelBox> others) {
+  if (box.empty() || !box_inside_image(canvas, box)) return;
+  std::array<int32_t, 2 * kMaxPixelBoxes + 2> cuts;
+  const std::size_t n_cuts = band_cuts(box, others, cuts.data());
+  std::array<Span, kMaxPixelBoxes> spans;
+  for (std::size_t band = 0; band + 1 < n_cuts; ++band) {
+    if (cuts[band] == cuts[band + 1]) continue;  // repeated cut
+    // Every row of the band is held by the same others, so has the same spans.
+    const std::size_t n = uncovered_spans(box, others, cuts[band], spans.data());
+    for (int32_t y = cuts[band]; n != 0 && y < cuts[band + 1]; ++y) {
+      const RowPointers row = row_pointers(canvas, paper, p.setup, p.out, y);
+      for (std::size_t i = 0; i < n; ++i) {
+        composite_row(row, p.setup, p.kernels, spans[i].begin, spans[i].end, y, canvas.BufferWidth,
+                      canvas.BufferHeight);
+      }
+    }
+  }
+}
+
+bool prepare_run(PreparedComposite& p, CanvasBuffers& canvas, const PaperTexture& paper,
+                 const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
+                 int32_t flags) {
+  if ((flags & (kPreviewFlag | kCommitFlag)) == 0 || !planes_cover_image(canvas)) return false;
+  prepare(p.setup, paper, brush, tables, PenAltitude);
+  p.kernels = kernels_for(p.setup.mode, p.setup.paper);
+  p.out = outputs_for(canvas, flags);
+  return true;
+}
+
+}  // namespace
+
+void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
+                          const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
+                          int32_t flags, const PixelBox& box, std::span<const PixelBox> others) {
+  if (others.size() >= kMaxPixelBoxes) return;
+  PreparedComposite p;
+  if (!prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags)) return;
+  composite_except(canvas, paper, p, box, others);
+}
+
+void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
+                          const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
+                          int32_t flags, std::span<const PixelBox> boxes,
+                          const std::function<void(std::size_t)>& before_box) {
+  PreparedComposite p;
+  const bool run = boxes.size() <= kMaxPixelBoxes &&
+                   prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags);
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    if (before_box) before_box(i);
+    if (run) composite_except(canvas, paper, p, boxes[i], boxes.subspan(i + 1));
   }
 }
 

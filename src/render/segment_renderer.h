@@ -21,8 +21,11 @@
 //   - NaN or infinite corners or BrushSize composite nothing; a huge box is clipped to the image
 //     before any pixel is visited.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 
 #include "app/program.h"
 #include "canvas/canvas_buffers.h"
@@ -55,6 +58,42 @@ std::optional<RedrawRect> preview_redraw_rect(float x1, float y1, float x2, floa
 void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const BrushSettings& brush,
                    const BrushTables& tables, float PenAltitude, int32_t flags, float x1, float y1,
                    float x2, float y2);
+
+// Inclusive pixel bounds of a box, already clipped to the image; empty when either range is.
+struct PixelBox {
+  int32_t x_begin, x_end, y_begin, y_end;
+  bool empty() const { return x_begin > x_end || y_begin > y_end; }
+  bool operator==(const PixelBox&) const = default;
+};
+
+// The pixels composite_box visits for the corners (x1, y1), (x2, y2): the box rule above, clipped
+// to the image. Empty when a corner or BrushSize is NaN or infinite.
+PixelBox segment_pixel_box(const CanvasBuffers& canvas, float BrushSize, float x1, float y1,
+                           float x2, float y2);
+
+// The most boxes composite_box_except takes: box itself and at most kMaxPixelBoxes - 1 others.
+inline constexpr std::size_t kMaxPixelBoxes = 32;
+
+// Composites, like composite_box, the pixels of box that no box of others covers; each pixel gives
+// exactly what composite_box gives it. box must lie inside the image (as segment_pixel_box returns
+// it); a box outside it, or more others than kMaxPixelBoxes - 1, composites nothing. Allocates
+// nothing.
+void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
+                          const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
+                          int32_t flags, const PixelBox& box, std::span<const PixelBox> others);
+
+// Composites the boxes in order, each pixel once: first calls before_box(i) (which may add
+// coverage, but must not change the committed planes, the settings, the paper or PenAltitude),
+// then composites the pixels of boxes[i] that no LATER box covers, as composite_box_except does.
+// So every pixel gets its composite as of the last box holding it, exactly what compositing every
+// box in full after its before_box call would leave (given that coverage only grows, so a pixel
+// whose strength was not 0 at an earlier box is not 0 at a later one: strength 0 keeps the pixel).
+// With more than kMaxPixelBoxes boxes, or planes that do not cover the image, only the calls are
+// made.
+void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
+                          const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
+                          int32_t flags, std::span<const PixelBox> boxes,
+                          const std::function<void(std::size_t)>& before_box);
 
 // composite_box with the program's state; with kPreviewFlag, then redraws preview_redraw_rect of
 // the preview planes through BlitPlanes, which clips it to the image and to the visible canvas.

@@ -2,10 +2,18 @@
 
 #include <QCoreApplication>
 
+#include <stdexcept>
+#include <string>
+
 #include "canvas/qt_form1.h"
+#include "panel/qt_form2.h"
+#include "script/panel_verbs.h"
 #include "tablet/tablet.h"
 
 namespace tarvo {
+
+ScriptPlayer::ScriptPlayer(Form1& form, Form2* panel)
+    : form_(form), panel_(panel ? panel : dynamic_cast<Form2*>(form.program().panel)) {}
 
 PlayResult ScriptPlayer::play(std::span<const ScriptEvent> events) {
   PlayResult result;
@@ -68,8 +76,42 @@ bool ScriptPlayer::dispatch(const ScriptEvent& e) {
     case Verb::Tablet_ProximityChange:
       form_.tablet_proximity(e.int16_arg(0));
       break;
+    default:
+      dispatch_panel(e);
+      break;
   }
   return true;
+}
+
+void ScriptPlayer::dispatch_panel(const ScriptEvent& e) {
+  const std::optional<PanelInput> input = panel_input(e.verb);
+  if (!input) return;
+  if (!panel_) {
+    throw std::runtime_error("line " + std::to_string(e.line) + ": " +
+                             std::string(verb_spec(e.verb).name) + " needs the tools panel");
+  }
+  const int n = input->control;
+  switch (input->kind) {
+    using Kind = PanelInput::Kind;
+    case Kind::ButtonDown:
+      panel_->button_mouse_down(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
+      break;
+    case Kind::ButtonMove:
+      panel_->button_mouse_move(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
+      break;
+    case Kind::ButtonUp:
+      panel_->button_mouse_up(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
+      break;
+    case Kind::ButtonClick: panel_->button_click(n); break;
+    case Kind::Slider: panel_->slider_input(n, e.int16_arg(0)); break;
+    case Kind::ModeItem: panel_->mode_menu_click(static_cast<std::size_t>(n)); break;
+    case Kind::PickerMove:
+      panel_->picker_mouse_move(e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
+      break;
+    case Kind::HueMove:
+      panel_->hue_mouse_move(e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
+      break;
+  }
 }
 
 // The close goes through the window system's close, as a click on the close box does, so that the

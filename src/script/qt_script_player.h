@@ -11,6 +11,7 @@
 namespace tarvo {
 
 class Form1;
+class Form2;
 
 struct PlayResult {
   std::size_t played = 0;  // events dispatched
@@ -21,7 +22,8 @@ struct PlayResult {
 
 class ScriptPlayer {
  public:
-  explicit ScriptPlayer(Form1& form) : form_(form) {}
+  // Panel verbs go to panel, or, when it is null, to the tools panel of the canvas's program.
+  explicit ScriptPlayer(Form1& form, Form2* panel = nullptr);
 
   // Dispatches the events in order and returns when they are all played or the canvas has closed.
   // An error raised by a handler passes through, as it would from the event loop.
@@ -31,8 +33,11 @@ class ScriptPlayer {
   // Returns false when the event closed the canvas.
   bool dispatch(const ScriptEvent& event);
   bool close_canvas();
+  // A tools-panel verb; raises std::runtime_error when there is no panel to take it.
+  void dispatch_panel(const ScriptEvent& event);
 
   Form1& form_;
+  Form2* panel_ = nullptr;
 };
 
 }  // namespace tarvo

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "canvas/qt_form1.h"
+#include "panel/qt_form2.h"
 #include "script/event_script.h"
 
 namespace tarvo {
@@ -25,11 +26,15 @@ ScriptRecorder::ScriptRecorder(const QString& path) : file_(path) {
 
 ScriptRecorder::~ScriptRecorder() {
   if (form_ && form_->event_sink() == this) form_->set_event_sink(nullptr);
+  if (panel_ && panel_->event_sink() == this) panel_->set_event_sink(nullptr);
 }
 
 void ScriptRecorder::attach(Form1& form) {
   form_ = &form;
   form.set_event_sink(this);
+  // The tools panel's inputs go to the same script, in the order they arrive.
+  panel_ = dynamic_cast<Form2*>(form.program().panel);
+  if (panel_) panel_->set_event_sink(this);
   form.canvas_area()->installEventFilter(this);
   record_size(QSize(form.client_width(), form.client_height()));
 }

@@ -15,6 +15,7 @@
 namespace tarvo {
 
 class Form1;
+class Form2;
 
 class ScriptRecorder : public QObject, public EventSink {
  public:
@@ -23,7 +24,8 @@ class ScriptRecorder : public QObject, public EventSink {
   explicit ScriptRecorder(const QString& path);
   ~ScriptRecorder() override;
 
-  // Becomes the canvas's event sink and records its client size now and at each change.
+  // Becomes the event sink of the canvas and of its tools panel, and records the canvas's client
+  // size now and at each change.
   void attach(Form1& form);
 
   void record(std::string_view verb, std::initializer_list<double> args) override;
@@ -40,6 +42,7 @@ class ScriptRecorder : public QObject, public EventSink {
 
   QFile file_;
   QPointer<Form1> form_;
+  QPointer<Form2> panel_;
   QSize recorded_size_;
   bool ok_ = true;
 };
