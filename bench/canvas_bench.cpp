@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "retained_window.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -15,37 +17,7 @@
 namespace tarvo {
 namespace {
 
-// A window that copies surface rows into a retained client image, as the canvas window does.
-class RetainedWindow : public CanvasWindow {
- public:
-  RetainedWindow(int32_t w, int32_t h) : w_(w), h_(h), pixels_(static_cast<std::size_t>(w) * h) {}
-  int32_t client_width() const override { return w_; }
-  int32_t client_height() const override { return h_; }
-  bool is_visible() const override { return true; }
-  WindowState window_state() const override { return WindowState::Normal; }
-  void set_caption(const std::string&) override {}
-  void fill_box(int32_t, int32_t, int32_t, int32_t) override {}
-  void copy_from_surface(const DisplaySurface& s, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
-                         int32_t w, int32_t h) override {
-    // Clip to the client; the surface always holds what the blit asks for.
-    if (dx < 0) { sx -= dx; w += dx; dx = 0; }
-    if (dy < 0) { sy -= dy; h += dy; dy = 0; }
-    w = std::min(w, w_ - dx);
-    h = std::min(h, h_ - dy);
-    for (int32_t j = 0; j < h; ++j) {
-      std::memcpy(&pixels_[static_cast<std::size_t>(dy + j) * w_ + dx], s.row(sy + j) + sx,
-                  static_cast<std::size_t>(w) * 4);
-    }
-  }
-  void set_pointer(PointerShape) override {}
-  void resize_client(int32_t, int32_t) override {}
-  void show_window() override {}
-  bool ask_yes_no(const std::string&) override { return false; }
-
- private:
-  int32_t w_, h_;
-  std::vector<uint32_t> pixels_;
-};
+using bench::RetainedWindow;
 
 CanvasBuffers& big_image() {
   static CanvasBuffers canvas = [] {

@@ -24,12 +24,7 @@ namespace tarvo {
 namespace {
 
 const BrushTables& bench_tables() {
-  static const BrushTables tables = [] {
-    BrushTables t;
-    BuildCoverageCurves(t);
-    BuildBlendTable(t);
-    return t;
-  }();
+  static const BrushTables tables = make_brush_tables();
   return tables;
 }
 

@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "retained_window.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -35,47 +37,7 @@ namespace {
 constexpr int32_t kImageSize = 1024;
 const char* const kSessionPath = TARVO_SHARED_DATA_DIR "/painting30sec.dat";
 
-// A window that keeps its client image and copies surface rows into it with memcpy, counting the
-// bytes moved.
-class RetainedWindow : public CanvasWindow {
- public:
-  RetainedWindow(int32_t w, int32_t h) : w_(w), h_(h), pixels_(static_cast<std::size_t>(w) * h) {}
-  int32_t client_width() const override { return w_; }
-  int32_t client_height() const override { return h_; }
-  bool is_visible() const override { return true; }
-  WindowState window_state() const override { return WindowState::Normal; }
-  void set_caption(const std::string&) override {}
-  void fill_box(int32_t, int32_t, int32_t, int32_t) override {}
-  void copy_from_surface(const DisplaySurface& s, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
-                         int32_t w, int32_t h) override {
-    clip(sx, dx, w, s.width(), w_);
-    clip(sy, dy, h, s.height(), h_);
-    if (w <= 0 || h <= 0) return;
-    const std::size_t bytes = static_cast<std::size_t>(w) * 4;
-    for (int32_t j = 0; j < h; ++j) {
-      std::memcpy(&pixels_[static_cast<std::size_t>(dy + j) * w_ + dx], s.row(sy + j) + sx, bytes);
-    }
-    copied_bytes += bytes * static_cast<std::size_t>(h);
-  }
-  void set_pointer(PointerShape) override {}
-  void resize_client(int32_t, int32_t) override {}
-  void show_window() override {}
-  bool ask_yes_no(const std::string&) override { return false; }
-
-  std::size_t copied_bytes = 0;
-
- private:
-  // Moves a source and destination span together so both lie inside their extents.
-  static void clip(int32_t& src, int32_t& dst, int32_t& length, int32_t src_end, int32_t dst_end) {
-    const int32_t skip = std::max({0, -src, -dst});
-    src += skip;
-    dst += skip;
-    length = std::min({length - skip, src_end - src, dst_end - dst});
-  }
-
-  int32_t w_, h_;
-  std::vector<uint32_t> pixels_;
-};
+using bench::RetainedWindow;
 
 // The program as the canvas sees it after start-up: a white image, the tables, the stroke list,
 // the display surface at zoom 1 and a window of the image's size.

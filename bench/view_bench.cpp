@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "retained_window.h"
+
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -15,35 +17,9 @@
 namespace tarvo {
 namespace {
 
-class ClientImage : public CanvasWindow {
+class ClientImage : public bench::RetainedWindow {
  public:
-  ClientImage() : pixels_(std::size_t{1920} * 1080) {}
-  int32_t client_width() const override { return 1920; }
-  int32_t client_height() const override { return 1080; }
-  bool is_visible() const override { return true; }
-  WindowState window_state() const override { return WindowState::Normal; }
-  void set_caption(const std::string&) override {}
-  void fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override {
-    const int32_t l = std::max(0, std::min(x1, x2)), r = std::min(1919, std::max(x1, x2));
-    const int32_t t = std::max(0, std::min(y1, y2)), b = std::min(1079, std::max(y1, y2));
-    for (int32_t y = t; y <= b && l <= r; ++y) std::fill_n(&pixels_[std::size_t(y) * 1920 + l], r - l + 1, 0xC0C0C0u);
-  }
-  void copy_from_surface(const DisplaySurface& s, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
-                         int32_t w, int32_t h) override {
-    if (dx < 0) { sx -= dx; w += dx; dx = 0; }
-    if (dy < 0) { sy -= dy; h += dy; dy = 0; }
-    w = std::min(w, 1920 - dx);
-    h = std::min(h, 1080 - dy);
-    for (int32_t j = 0; j < h; ++j)
-      std::memcpy(&pixels_[std::size_t(dy + j) * 1920 + dx], s.row(sy + j) + sx, std::size_t(w) * 4);
-  }
-  void set_pointer(PointerShape) override {}
-  void resize_client(int32_t, int32_t) override {}
-  void show_window() override {}
-  bool ask_yes_no(const std::string&) override { return false; }
-
- private:
-  std::vector<uint32_t> pixels_;
+  ClientImage() : RetainedWindow(1920, 1080) {}
 };
 
 struct BigCanvas {

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "app/runtime_error.h"
+#include "render/render_math.h"
 
 namespace tarvo {
 
@@ -15,18 +16,6 @@ namespace {
 // can show the surface as an RGB32 image without a conversion.
 constexpr uint32_t kOpaque = 0xFF000000u;
 
-// v rounded to the nearest integer, halves to even, saturated into the 32-bit range.
-int32_t round_even(double v) {
-  if (std::isnan(v)) return 0;
-  return static_cast<int32_t>(std::clamp(std::nearbyint(v), -2147483648.0, 2147483647.0));
-}
-
-int32_t floor_int(float v) {
-  if (std::isnan(v)) return 0;
-  return static_cast<int32_t>(std::clamp(std::floor(static_cast<double>(v)), -2147483648.0,
-                                         2147483647.0));
-}
-
 uint32_t pack(uint8_t r, uint8_t g, uint8_t b) {
   return kOpaque | (uint32_t{r} << 16) | (uint32_t{g} << 8) | uint32_t{b};
 }
@@ -34,10 +23,10 @@ uint32_t pack(uint8_t r, uint8_t g, uint8_t b) {
 }  // namespace
 
 int32_t scaled_width(ImageSize size, float zoom) {
-  return floor_int(static_cast<float>(size.BufferWidth) * zoom);
+  return floor_to_int(static_cast<float>(size.BufferWidth) * zoom);
 }
 int32_t scaled_height(ImageSize size, float zoom) {
-  return floor_int(static_cast<float>(size.BufferHeight) * zoom);
+  return floor_to_int(static_cast<float>(size.BufferHeight) * zoom);
 }
 
 void ReleaseDisplaySurface(DisplaySurface& surface) {
@@ -110,10 +99,10 @@ void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) 
   const double zoom = a.zoom;
   const int32_t last_column = std::max(0, a.plane_columns - 2);
   const int32_t last_row = std::max(0, a.plane_rows - 2);
-  const int32_t u0 = std::max(0, floor_int(static_cast<float>(a.x0) * a.zoom));
-  const int32_t u1 = std::min(a.scaled_width, floor_int(static_cast<float>(a.xs + 1) * a.zoom));
-  const int32_t v0 = std::max(0, floor_int(static_cast<float>(a.y0) * a.zoom));
-  const int32_t v1 = std::min(a.scaled_height, floor_int(static_cast<float>(a.ys + 1) * a.zoom));
+  const int32_t u0 = std::max(0, floor_to_int(static_cast<float>(a.x0) * a.zoom));
+  const int32_t u1 = std::min(a.scaled_width, floor_to_int(static_cast<float>(a.xs + 1) * a.zoom));
+  const int32_t v0 = std::max(0, floor_to_int(static_cast<float>(a.y0) * a.zoom));
+  const int32_t v1 = std::min(a.scaled_height, floor_to_int(static_cast<float>(a.ys + 1) * a.zoom));
   if (u1 <= u0 || v1 <= v0) return;
   const int32_t span = u1 - u0;
   const std::size_t pitch = static_cast<std::size_t>(a.surface_width);
@@ -171,8 +160,8 @@ Span visible_span(int32_t first, int32_t last, int32_t image, int32_t pan, int32
                   float zoom) {
   int64_t b = std::clamp<int64_t>(first, 0, image);
   int64_t e = std::clamp<int64_t>(int64_t{last} + 1, 0, image);
-  b = std::max<int64_t>(b, round_even((-1.0 - pan) / zoom));
-  e = std::min<int64_t>(e, round_even((client + 1.0 - pan) / zoom));
+  b = std::max<int64_t>(b, round_half_even((-1.0 - pan) / zoom));
+  e = std::min<int64_t>(e, round_half_even((client + 1.0 - pan) / zoom));
   return {b, e};
 }
 
@@ -195,13 +184,13 @@ void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const 
   // The surface starts at the first scaled pixel the client can show.
   const Span all_x = visible_span(0, size.BufferWidth - 1, size.BufferWidth, view.PanX, cw, zoom);
   const Span all_y = visible_span(0, size.BufferHeight - 1, size.BufferHeight, view.PanY, ch, zoom);
-  surface.origin_x = floor_int(static_cast<float>(all_x.begin) * zoom);
-  surface.origin_y = floor_int(static_cast<float>(all_y.begin) * zoom);
+  surface.origin_x = floor_to_int(static_cast<float>(all_x.begin) * zoom);
+  surface.origin_y = floor_to_int(static_cast<float>(all_y.begin) * zoom);
 
-  const int32_t u0 = std::max(0, floor_int(static_cast<float>(xs.begin) * zoom));
-  const int32_t v0 = std::max(0, floor_int(static_cast<float>(ys.begin) * zoom));
-  int32_t u1 = std::min(surface.scaled_width, floor_int(static_cast<float>(xs.end) * zoom));
-  int32_t v1 = std::min(surface.scaled_height, floor_int(static_cast<float>(ys.end) * zoom));
+  const int32_t u0 = std::max(0, floor_to_int(static_cast<float>(xs.begin) * zoom));
+  const int32_t v0 = std::max(0, floor_to_int(static_cast<float>(ys.begin) * zoom));
+  int32_t u1 = std::min(surface.scaled_width, floor_to_int(static_cast<float>(xs.end) * zoom));
+  int32_t v1 = std::min(surface.scaled_height, floor_to_int(static_cast<float>(ys.end) * zoom));
   u1 = std::min(u1, surface.origin_x + surface.width());
   v1 = std::min(v1, surface.origin_y + surface.height());
   if (u1 <= u0 || v1 <= v0) return;

@@ -7,11 +7,6 @@
 
 namespace tarvo {
 
-int32_t round_half_even(double v) {
-  if (std::isnan(v)) return 0;
-  return static_cast<int32_t>(std::clamp(std::nearbyint(v), -2147483648.0, 2147483647.0));
-}
-
 namespace {
 
 void redraw(Program& program) {

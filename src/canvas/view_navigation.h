@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/program.h"
+#include "render/render_math.h"
 
 namespace tarvo {
 
@@ -38,8 +39,5 @@ void fit_to_window(Program& program);
 // One step of a Shift+Ctrl drag at pointer (X, Y): button 1 pans, button 2 zooms around the image
 // centre; every button value redraws.
 void navigation_drag(Program& program, int16_t Button, float X, float Y);
-
-// v rounded to the nearest integer with halves to even, saturated into 32 bits (NaN gives 0).
-int32_t round_half_even(double v);
 
 }  // namespace tarvo

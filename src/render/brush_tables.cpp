@@ -109,4 +109,11 @@ void BuildBlendTable(BrushTables& tables) {
   }
 }
 
+BrushTables make_brush_tables() {
+  BrushTables tables;
+  BuildCoverageCurves(tables);
+  BuildBlendTable(tables);
+  return tables;
+}
+
 }  // namespace tarvo

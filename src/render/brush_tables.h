@@ -28,4 +28,7 @@ struct BrushTables {
 void BuildCoverageCurves(BrushTables& tables);
 void BuildBlendTable(BrushTables& tables);
 
+// Both tables, built in start-up order.
+BrushTables make_brush_tables();
+
 }  // namespace tarvo

@@ -1,14 +1,13 @@
 #pragma once
-// Conversions from floating point to pixel integers shared by the renderer. They saturate into the
-// 32-bit range and map NaN to 0, so that no input can make the conversion undefined. They live in
-// their own namespace (so that they never collide with a same-named helper elsewhere) and are
-// brought into tarvo for the code that uses them.
+// Conversions from floating point to pixel integers, shared by the renderer, the display and the
+// view. They saturate into the 32-bit range and map NaN to 0, so that no input can make the
+// conversion undefined.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-namespace tarvo::render_math {
+namespace tarvo {
 
 // Nearest integer, halves to even (the default rounding mode).
 inline int32_t round_half_even(double v) {
@@ -28,10 +27,4 @@ inline int32_t ceil_to_int(double v) {
   return static_cast<int32_t>(std::clamp(std::ceil(v), -2147483648.0, 2147483647.0));
 }
 
-}  // namespace tarvo::render_math
-
-namespace tarvo {
-using render_math::ceil_to_int;
-using render_math::floor_to_int;
-using render_math::round_half_even;
 }  // namespace tarvo

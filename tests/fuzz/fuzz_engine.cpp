@@ -40,12 +40,7 @@ struct Reader {
 };
 
 const BrushTables& tables() {
-  static const BrushTables t = [] {
-    BrushTables b;
-    BuildCoverageCurves(b);
-    BuildBlendTable(b);
-    return b;
-  }();
+  static const BrushTables t = make_brush_tables();
   return t;
 }
 

@@ -12,12 +12,7 @@ namespace tarvo::testing {
 
 // The tables are built once: they never change after start-up.
 inline const BrushTables& built_tables() {
-  static const BrushTables tables = [] {
-    BrushTables t;
-    BuildCoverageCurves(t);
-    BuildBlendTable(t);
-    return t;
-  }();
+  static const BrushTables tables = make_brush_tables();
   return tables;
 }
 
