@@ -151,3 +151,60 @@ TEST(Exchange, GetImageOfAnotherSizeIsRefusedAndChangesNothing) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// Every host call fails in turn: start-up reports and shows nothing, the exchanges raise and leave
+// the canvas as it was, and the close always ends.
+TEST(HostFaults, EveryCallFailingInTurnLosesNothing) {
+  const std::vector<std::string> startup{"Wik_GetPaperWidth", "wik_GetPaperHeight", "Wik_GetPaper",
+                                         "Wik_BufferWidth",   "Wik_BufferHeight",   "Wik_GetRBuffer",
+                                         "Wik_GetGBuffer",    "Wik_GetBBuffer",     "Wik_SendFormObject"};
+  int injected = 0;
+  for (const std::string& call : startup) {
+    Started s;
+    s.registry.register_host(kHostProgId, [&s, call] {
+      auto made = std::make_unique<FakeHost>(10, 10);
+      made->fail_at = call;
+      s.host = made.get();
+      return made;
+    });
+    EXPECT_THROW(s.start(), RuntimeError) << call;
+    EXPECT_EQ(s.window.shown, 0) << call;
+    ++injected;
+  }
+  const std::vector<std::string> exchange{"Wik_GetRBuffer", "Wik_GetGBuffer", "Wik_GetBBuffer",
+                                          "Wik_SaveUndo", "Wik_SetRbuffer", "Wik_SetGbuffer",
+                                          "Wik_SetBbuffer", "wik_Refresh", "Wik_BufferWidth",
+                                          "Wik_BufferHeight"};
+  for (const std::string& call : exchange) {
+    Started s;
+    s.start();
+    s.program.canvas.RBuffer(2, 2) = 77;
+    s.host->fail_at = call;
+    bool fetch_failed = false;
+    try {
+      GetImage(s.program);
+    } catch (const RuntimeError&) {
+      fetch_failed = true;
+    }
+    if (fetch_failed) {  // a failed fetch replaces nothing and records nothing
+      EXPECT_EQ(s.program.canvas.RBuffer(2, 2), 77) << call;
+      EXPECT_TRUE(s.program.undo.empty()) << call;
+    }
+    try {
+      SendImage(s.program);
+    } catch (const RuntimeError&) {
+    }
+    bool cancel = true;
+    Form_Unload(s.program, cancel);
+    EXPECT_FALSE(cancel) << call;
+    EXPECT_FALSE(s.program.display.surface.DibDC) << call;
+    injected += 3;
+  }
+  EXPECT_EQ(injected, 39);
+}
+
+}  // namespace
+}  // namespace tarvo
