@@ -193,6 +193,7 @@ class FileHostTest : public QObject {
   void form_object_is_shown_and_registry_creates_the_host();
   void a_file_saved_over_by_another_program_is_read_again();
   void a_failed_write_leaves_a_recovery_copy_of_every_pixel();
+  void every_cut_and_damage_is_refused_or_loads_whole();
   void initTestCase() {
     // Recovery copies go under the scratch folder, never into the user's state folder.
     qputenv("XDG_STATE_HOME", scratch_.filePath(QStringLiteral("state")).toUtf8());
@@ -606,4 +607,43 @@ void FileHostTest::a_failed_write_leaves_a_recovery_copy_of_every_pixel() {
       QCOMPARE(qGreen(c), int(green(x, y)));
       QCOMPARE(qBlue(c), int(blue(x, y)));
     }
+}
+
+// Files cut at every 64th byte, and damaged in their data, either load with the picture's size or
+// are refused; none is changed. A name that Qt reads as a high-resolution variant loads as it is.
+void FileHostTest::every_cut_and_damage_is_refused_or_loads_whole() {
+  const QImage picture = test_picture(40, 30, QImage::Format_RGB32);
+  int tried = 0;
+  for (const char* format : {"png", "jpeg", "bmp"}) {
+    QByteArray whole;
+    QBuffer buffer(&whole);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(picture.save(&buffer, format));
+    const QString path = scratch_file(QStringLiteral("bad.") + QLatin1String(format));
+    std::vector<QByteArray> inputs;
+    for (int cut = 0; cut < whole.size(); cut += 64) inputs.push_back(whole.left(cut));
+    for (int at = whole.size() / 3; at < whole.size(); at += whole.size() / 7) {
+      QByteArray damaged = whole;
+      for (int i = at; i < std::min<int>(at + 16, damaged.size()); ++i) damaged[i] = char(damaged[i] ^ 0x5A);
+      inputs.push_back(damaged);
+    }
+    for (const QByteArray& input : inputs) {
+      write_bytes(path, input);
+      try {
+        FileHost host(options_for(path));
+        QCOMPARE(host.Wik_BufferWidth(), 40);
+        QCOMPARE(host.Wik_BufferHeight(), 30);
+      } catch (const RuntimeError& error) {
+        QVERIFY2(QString::fromStdString(error.description()).startsWith(QStringLiteral("cannot read")),
+                 error.what());
+      }
+      QCOMPARE(file_bytes(path), input);
+      ++tried;
+    }
+  }
+  QVERIFY(tried > 20);
+  const QString retina = scratch_file(QStringLiteral("icon@2x.png"));
+  QVERIFY(picture.save(retina));
+  FileHost host(options_for(retina));
+  QCOMPARE(host.Wik_BufferWidth(), 40);
 }
