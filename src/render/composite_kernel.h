@@ -110,7 +110,9 @@ void look_up_coverage(const RowPointers& row, const CallTables& c, int32_t x, in
 template <class Mode, bool kRelief>
 void mix_channel(const ChunkValues& values, const uint8_t* table_v, uint16_t paint,
                  const uint8_t* image, uint8_t* out_a, uint8_t* out_b, int32_t n) {
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC ivdep
+#endif
   for (int32_t i = 0; i < n; ++i) {
     const uint16_t a = values.a[i];
     const uint16_t base = image[i];
