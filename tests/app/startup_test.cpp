@@ -62,20 +62,6 @@ TEST(Startup, UnknownProgIdEndsWithError429AndShowsNoWindow) {
   EXPECT_EQ(window.shown, 0);
 }
 
-TEST(Startup, AHostFailingAtAnyStartUpCallEndsStartUpWithoutAWindow) {
-  for (const char* call : {"Wik_GetPaperWidth", "Wik_GetPaper", "Wik_BufferHeight", "Wik_GetBBuffer"}) {
-    Started s;
-    s.registry.register_host(kHostProgId, [&s, call] {
-      auto made = std::make_unique<FakeHost>(10, 10);
-      made->fail_at = call;
-      s.host = made.get();
-      return made;
-    });
-    EXPECT_THROW(s.start(), RuntimeError) << call;
-    EXPECT_EQ(s.window.shown, 0) << call;
-  }
-}
-
 TEST(Exchange, SendWritesBackInOrderAndCloseWithTheSameSizeDoesToo) {
   Started s;
   s.start();
