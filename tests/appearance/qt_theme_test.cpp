@@ -42,6 +42,22 @@ class ThemeTest : public QObject {
     QCOMPARE(s.Borderless_Buttons, 2);
   }
 
+  void everyKeyRefusesNonNumericAndHugeValuesAndKeepsNegativeOnes() {
+    int tried = 0;
+    for (const ThemeKey& key : kThemeKeys) {
+      for (const char* bad : {"blue", "1e3", "99999999999", "-99999999999", "12 34", ""}) {
+        write_preferences(QByteArray(key.name) + "=" + bad + "\n");
+        ThemeSettings s = read_theme_settings();
+        QCOMPARE(*s.field(key.name), key.default_value);
+        ++tried;
+      }
+      write_preferences(QByteArray(key.name) + "=-7\n");
+      ThemeSettings s = read_theme_settings();
+      QCOMPARE(*s.field(key.name), -7);
+    }
+    QCOMPARE(tried, 72);
+  }
+
   void widgetsTakeTheThemeByTheirProperties() {
     write_preferences("Button_Fill_Color=255\nSpecial_Setting_Color=65280\nBorderless_Buttons=2\n"
                       "Borderless_Scrollers=2\nScroll_Fill_Color=123\n");
