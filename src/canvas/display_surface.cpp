@@ -40,7 +40,8 @@ namespace {
 // beyond each edge, rounded to whole image pixels of up to Zoom scaled pixels each.
 int32_t showable(int32_t client, float zoom, int32_t scaled) {
   const double most = static_cast<double>(client) + 4.0 + std::ceil(static_cast<double>(zoom));
-  return static_cast<int32_t>(std::clamp<double>(most, 0.0, std::max(0, scaled)));
+  if (!(most < scaled)) return std::max(0, scaled);  // also a zoom that is not a number
+  return static_cast<int32_t>(std::max(0.0, most));
 }
 
 void allocate_surface(DisplaySurface& surface, int32_t width, int32_t height) {
@@ -84,7 +85,7 @@ void CreateDisplaySurface(CanvasDisplay& display, ImageSize size) {
   DisplaySurface& surface = display.surface;
   if (surface.DibDC) {
     if (display.window && display.window->is_visible()) {
-      const auto percent = static_cast<int64_t>(std::floor(display.view.Zoom * 100.0f));
+      const int32_t percent = floor_to_int(display.view.Zoom * 100.0f);
       display.window->set_caption(display.AppTitle + " zoom = " + std::to_string(percent));
     }
     ReleaseDisplaySurface(surface);
