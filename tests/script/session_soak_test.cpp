@@ -50,13 +50,16 @@ TEST(SessionSoak, TenReplaysGiveIdenticalPixelsAndFlatMemory) {
     p.dabs = DabLineState{};
     replay(p, events);
     const uint64_t hash = testing::committed_hash(p.canvas);
-    if (run == 0) {
-      first = hash;
-      after_first = resident_kb();
-    }
+    if (run == 0) first = hash;
+    if (run == 1) after_first = resident_kb();  // the first two runs warm the allocator up
     EXPECT_EQ(hash, first) << "run " << run;
   }
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer holds freed memory in quarantine, so the resident size says nothing here.
+  (void)after_first;
+#else
   EXPECT_LT(resident_kb() - after_first, 8 * 1024) << "resident memory grew between runs";
+#endif
 }
 
 }  // namespace
