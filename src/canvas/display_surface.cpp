@@ -37,17 +37,22 @@ void ReleaseDisplaySurface(DisplaySurface& surface) {
 namespace {
 
 // The most scaled pixels a client extent can show on one axis: the blit's clamp reaches one pixel
-// beyond each edge, rounded to whole image pixels of up to Zoom scaled pixels each.
-int32_t showable(int32_t client, float zoom, int32_t scaled) {
-  const double most = static_cast<double>(client) + 4.0 + std::ceil(static_cast<double>(zoom));
-  if (!(most < scaled)) return std::max(0, scaled);  // also a zoom that is not a number
-  return static_cast<int32_t>(std::max(0.0, most));
+// beyond each edge.
+int32_t showable(int32_t client, int32_t scaled) {
+  return static_cast<int32_t>(std::clamp<int64_t>(int64_t{client} + 4, 0, std::max(0, scaled)));
+}
+
+// The first scaled pixel the client can show: the one just left of (or above) its edge.
+int32_t first_shown(int32_t pan, int32_t scaled) {
+  return static_cast<int32_t>(std::clamp<int64_t>(-int64_t{pan} - 1, 0, std::max(0, scaled)));
 }
 
 void allocate_surface(DisplaySurface& surface, int32_t width, int32_t height) {
-  int32_t w = std::max(0, width);
-  if (w % 4 > 0) w = w + 4 - (w % 4);
+  int64_t padded = std::max(0, width);
+  if (padded % 4 > 0) padded = padded + 4 - (padded % 4);
   const int32_t h = std::max(0, height);
+  if (padded > 1 << 30) padded = int64_t{1} << 30;  // far past any real surface; refused below
+  const auto w = static_cast<int32_t>(padded);
   surface.DibInfo = DibHeader{};
   surface.DibInfo.biWidth = w;
   surface.DibInfo.biHeight = -h;
@@ -73,8 +78,8 @@ void fit_surface_to_client(CanvasDisplay& display) {
   const bool has_window = display.window != nullptr;
   const int32_t cw = has_window ? display.window->client_width() : kFirstSurfaceClient;
   const int32_t ch = has_window ? display.window->client_height() : kFirstSurfaceClient;
-  const int32_t w = showable(cw, display.view.Zoom, surface.scaled_width);
-  const int32_t h = showable(ch, display.view.Zoom, surface.scaled_height);
+  const int32_t w = showable(cw, surface.scaled_width);
+  const int32_t h = showable(ch, surface.scaled_height);
   if (surface.DibDC && w <= surface.width() && h <= surface.height()) return;
   allocate_surface(surface, std::max(w, surface.width()), std::max(h, surface.height()));
 }
@@ -100,9 +105,9 @@ void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) 
   const double zoom = a.zoom;
   const int32_t last_column = std::max(0, a.plane_columns - 2);
   const int32_t last_row = std::max(0, a.plane_rows - 2);
-  const int32_t u0 = std::max(0, floor_to_int(static_cast<float>(a.x0) * a.zoom));
+  const int32_t u0 = std::max({0, a.origin_x, floor_to_int(static_cast<float>(a.x0) * a.zoom)});
   const int32_t u1 = std::min(a.scaled_width, floor_to_int(static_cast<float>(a.xs + 1) * a.zoom));
-  const int32_t v0 = std::max(0, floor_to_int(static_cast<float>(a.y0) * a.zoom));
+  const int32_t v0 = std::max({0, a.origin_y, floor_to_int(static_cast<float>(a.y0) * a.zoom)});
   const int32_t v1 = std::min(a.scaled_height, floor_to_int(static_cast<float>(a.ys + 1) * a.zoom));
   if (u1 <= u0 || v1 <= v0) return;
   const int32_t span = u1 - u0;
@@ -182,14 +187,15 @@ void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const 
 
   DisplaySurface& surface = display.surface;
   fit_surface_to_client(display);
-  // The surface starts at the first scaled pixel the client can show.
-  const Span all_x = visible_span(0, size.BufferWidth - 1, size.BufferWidth, view.PanX, cw, zoom);
-  const Span all_y = visible_span(0, size.BufferHeight - 1, size.BufferHeight, view.PanY, ch, zoom);
-  surface.origin_x = floor_to_int(static_cast<float>(all_x.begin) * zoom);
-  surface.origin_y = floor_to_int(static_cast<float>(all_y.begin) * zoom);
+  // The surface starts at the first scaled pixel the client can show; scaled pixels left of it
+  // (or above it) lie beyond the client's edge and are not rendered.
+  surface.origin_x = first_shown(view.PanX, surface.scaled_width);
+  surface.origin_y = first_shown(view.PanY, surface.scaled_height);
 
-  const int32_t u0 = std::max(0, floor_to_int(static_cast<float>(xs.begin) * zoom));
-  const int32_t v0 = std::max(0, floor_to_int(static_cast<float>(ys.begin) * zoom));
+  const int32_t u0 =
+      std::max({0, surface.origin_x, floor_to_int(static_cast<float>(xs.begin) * zoom)});
+  const int32_t v0 =
+      std::max({0, surface.origin_y, floor_to_int(static_cast<float>(ys.begin) * zoom)});
   int32_t u1 = std::min(surface.scaled_width, floor_to_int(static_cast<float>(xs.end) * zoom));
   int32_t v1 = std::min(surface.scaled_height, floor_to_int(static_cast<float>(ys.end) * zoom));
   u1 = std::min(u1, surface.origin_x + surface.width());

@@ -83,7 +83,7 @@ class SizedWindow : public testing::FakeCanvasWindow {
 TEST(DisplaySurface, MemoryIsBoundedByTheClientAreaNotByTheZoom) {
   const ImageSize size{4096, 4096};
   Plane r(4097, 4097), g(4097, 4097), b(4097, 4097);
-  for (float zoom : {6.0f, 40.0f}) {
+  for (float zoom : {6.0f, 40.0f, 1.0e6f}) {
     SizedWindow window(1920, 1080);
     CanvasDisplay display;
     display.window = &window;
@@ -91,9 +91,11 @@ TEST(DisplaySurface, MemoryIsBoundedByTheClientAreaNotByTheZoom) {
     display.view.PanX = -5000;
     display.view.PanY = -3000;
     CreateDisplaySurface(display, size);
-    EXPECT_LE(display.surface.width(), 1920 + 4 + 40 + 4) << zoom;
-    EXPECT_LE(display.surface.height(), 1080 + 4 + 40) << zoom;
+    EXPECT_LE(display.surface.width(), 1920 + 8) << zoom;
+    EXPECT_LE(display.surface.height(), 1080 + 4) << zoom;
     displaybuffers(display, size, r, g, b);
+    // Far beyond any real zoom, the clamp's rounding to whole image pixels leaves nothing to show.
+    if (zoom > 1000.0f) continue;
     ASSERT_EQ(window.copies.size(), 1u);
     const testing::CopiedRect& c = window.copies[0];
     EXPECT_LE(c.dst_x, 0);
