@@ -16,6 +16,12 @@ namespace {
 // can show the surface as an RGB32 image without a conversion.
 constexpr uint32_t kOpaque = 0xFF000000u;
 
+// A client coordinate beyond the 32-bit range lies far outside any window: it is pinned to the
+// range's end, where it is still outside.
+int32_t saturated(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 uint32_t pack(uint8_t r, uint8_t g, uint8_t b) {
   return kOpaque | (uint32_t{r} << 16) | (uint32_t{g} << 8) | uint32_t{b};
 }
@@ -221,7 +227,8 @@ void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const 
   t_smoothblit(args, surface.column_source);
   // Copy exactly the scaled pixels just rendered, so nothing left from an earlier pan shows.
   display.window->copy_from_surface(surface, u0 - surface.origin_x, v0 - surface.origin_y,
-                                    u0 + view.PanX, v0 + view.PanY, u1 - u0, v1 - v0);
+                                    saturated(int64_t{u0} + view.PanX),
+                                    saturated(int64_t{v0} + view.PanY), u1 - u0, v1 - v0);
 }
 
 void displaybuffers(CanvasDisplay& display, ImageSize size, const Plane& red, const Plane& green,
@@ -231,11 +238,11 @@ void displaybuffers(CanvasDisplay& display, ImageSize size, const Plane& red, co
   const int32_t cw = window.client_width(), ch = window.client_height();
   const int32_t sw = scaled_width(size, display.view.Zoom);
   const int32_t sh = scaled_height(size, display.view.Zoom);
-  const int32_t px = display.view.PanX, py = display.view.PanY;
-  window.fill_box(-1, -1, px - 1, ch);
-  window.fill_box(-1, -1, cw, py - 1);
-  window.fill_box(cw + 1, -1, sw + px, ch + 1);
-  window.fill_box(-1, ch + 1, cw + 1, sh + py);
+  const int64_t px = display.view.PanX, py = display.view.PanY;
+  window.fill_box(-1, -1, saturated(px - 1), ch);
+  window.fill_box(-1, -1, cw, saturated(py - 1));
+  window.fill_box(cw + 1, -1, saturated(sw + px), ch + 1);
+  window.fill_box(-1, ch + 1, cw + 1, saturated(sh + py));
   BlitPlanes(display, size, red, green, blue, 0, 0, size.BufferWidth - 1, size.BufferHeight - 1);
 }
 

@@ -142,34 +142,42 @@ void Form1::set_caption(const std::string& caption) {
 }
 
 void Form1::fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  const QRect box = QRect(QPoint(std::min(x1, x2), std::min(y1, y2)),
-                          QPoint(std::max(x1, x2), std::max(y1, y2)))
-                        .intersected(retained_.rect());
-  if (box.isEmpty()) return;
+  const int left = static_cast<int>(std::max<int64_t>(0, std::min(x1, x2)));
+  const int top = static_cast<int>(std::max<int64_t>(0, std::min(y1, y2)));
+  const int right = static_cast<int>(std::min<int64_t>(retained_.width() - 1, std::max(x1, x2)));
+  const int bottom = static_cast<int>(std::min<int64_t>(retained_.height() - 1, std::max(y1, y2)));
+  if (left > right || top > bottom) return;
   const uint32_t colour = background_.rgb();
-  for (int y = box.top(); y <= box.bottom(); ++y) {
+  for (int y = top; y <= bottom; ++y) {
     auto* line = reinterpret_cast<uint32_t*>(retained_.scanLine(y));
-    std::fill(line + box.left(), line + box.right() + 1, colour);
+    std::fill(line + left, line + right + 1, colour);
   }
-  area_->update(box);
+  area_->update(QRect(QPoint(left, top), QPoint(right, bottom)));
 }
 
 void Form1::copy_from_surface(const DisplaySurface& surface, int32_t src_x, int32_t src_y,
                               int32_t dst_x, int32_t dst_y, int32_t width, int32_t height) {
   if (!surface.DibDC || width <= 0 || height <= 0) return;
-  // Clip the source to the surface and the destination to the client, moving both together.
-  QRect src(src_x, src_y, width, height);
-  src = src.intersected(QRect(0, 0, surface.width(), surface.height()));
-  QRect dst = src.translated(dst_x - src_x, dst_y - src_y).intersected(retained_.rect());
-  if (dst.isEmpty()) return;
-  src = dst.translated(src_x - dst_x, src_y - dst_y);
-  const std::size_t bytes = static_cast<std::size_t>(dst.width()) * 4;
-  for (int j = 0; j < dst.height(); ++j) {
-    const uint32_t* from = surface.row(src.top() + j) + src.left();
-    auto* to = reinterpret_cast<uint32_t*>(retained_.scanLine(dst.top() + j)) + dst.left();
+  // Clip the source to the surface and the destination to the client, moving both together; the
+  // arithmetic is wide, so coordinates far outside the window cannot overflow.
+  int64_t sx = src_x, sy = src_y, dx = dst_x, dy = dst_y, w = width, h = height;
+  const auto clip = [](int64_t& s, int64_t& d, int64_t& n, int64_t s_end, int64_t d_end) {
+    const int64_t skip = std::max<int64_t>({0, -s, -d});
+    s += skip;
+    d += skip;
+    n = std::min({n - skip, s_end - s, d_end - d});
+  };
+  clip(sx, dx, w, surface.width(), retained_.width());
+  clip(sy, dy, h, surface.height(), retained_.height());
+  if (w <= 0 || h <= 0) return;
+  const std::size_t bytes = static_cast<std::size_t>(w) * 4;
+  for (int64_t j = 0; j < h; ++j) {
+    const uint32_t* from = surface.row(static_cast<int32_t>(sy + j)) + sx;
+    auto* to = reinterpret_cast<uint32_t*>(retained_.scanLine(static_cast<int>(dy + j))) + dx;
     std::memcpy(to, from, bytes);
   }
-  area_->update(dst);
+  area_->update(QRect(static_cast<int>(dx), static_cast<int>(dy), static_cast<int>(w),
+                      static_cast<int>(h)));
 }
 
 void Form1::set_pointer(PointerShape shape) {

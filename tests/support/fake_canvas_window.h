@@ -30,19 +30,20 @@ class FakeCanvasWindow : public CanvasWindow {
   WindowState window_state() const override { return state; }
   void set_caption(const std::string& text) override { caption = text; }
   void fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override {
-    for (int32_t y = std::max(0, std::min(y1, y2)); y <= std::min(height_ - 1, std::max(y1, y2)); ++y)
-      for (int32_t x = std::max(0, std::min(x1, x2)); x <= std::min(width_ - 1, std::max(x1, x2)); ++x)
-        at(x, y) = kBackground;
+    for (int64_t y = std::max(0, std::min(y1, y2)); y <= std::min(height_ - 1, std::max(y1, y2)); ++y)
+      for (int64_t x = std::max(0, std::min(x1, x2)); x <= std::min(width_ - 1, std::max(x1, x2)); ++x)
+        at(static_cast<int32_t>(x), static_cast<int32_t>(y)) = kBackground;
   }
   void copy_from_surface(const DisplaySurface& surface, int32_t sx, int32_t sy, int32_t dx,
                          int32_t dy, int32_t w, int32_t h) override {
     copies.push_back({sx, sy, dx, dy, w, h});
-    for (int32_t j = 0; j < h; ++j)
-      for (int32_t i = 0; i < w; ++i) {
-        const int32_t u = sx + i, v = sy + j, x = dx + i, y = dy + j;
+    for (int64_t j = 0; j < h; ++j)
+      for (int64_t i = 0; i < w; ++i) {
+        const int64_t u = sx + i, v = sy + j, x = dx + i, y = dy + j;
         if (u < 0 || v < 0 || u >= surface.width() || v >= surface.height()) continue;
         if (x < 0 || y < 0 || x >= width_ || y >= height_) continue;
-        at(x, y) = surface.row(v)[u] & 0xFFFFFF;
+        at(static_cast<int32_t>(x), static_cast<int32_t>(y)) =
+            surface.row(static_cast<int32_t>(v))[u] & 0xFFFFFF;
       }
   }
   void set_pointer(PointerShape shape) override { pointer = shape; }
