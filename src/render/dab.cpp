@@ -82,14 +82,16 @@ void AAcpen(uint8_t* raster, float cx, float cy, float width, float value, float
   const DabShape dab{cx, cy, width, width * width, peak};
   // A pixel can be reached only when its centre lies within width: x + 0.5 in (cx - w, cx + w).
   const int32_t y_begin = std::max(0, floor_to_int(double{cy} - width - 0.5));
-  const int32_t y_end = std::min(rows - 1, floor_to_int(double{cy} + width - 0.5) + 1);
+  const auto y_end = static_cast<int32_t>(
+      std::min<int64_t>(rows - 1, int64_t{floor_to_int(double{cy} + width - 0.5)} + 1));
   for (int32_t y = y_begin; y <= y_end; ++y) {
     const float dy = (static_cast<float>(y) + 0.5f) - cy;
     const float span2 = dab.width2 - dy * dy;
     if (span2 <= 0.0f) continue;
     const double half = std::sqrt(static_cast<double>(span2));
     const int32_t x_begin = std::max(0, floor_to_int(cx - half - 0.5));
-    const int32_t x_end = std::min(columns - 1, floor_to_int(cx + half - 0.5) + 1);
+    const auto x_end = static_cast<int32_t>(
+        std::min<int64_t>(columns - 1, int64_t{floor_to_int(cx + half - 0.5)} + 1));
     if (x_begin > x_end) continue;
     stamp_dab_row(raster + static_cast<std::size_t>(y) * columns, dab, dy, x_begin, x_end);
   }

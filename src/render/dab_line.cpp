@@ -1,6 +1,7 @@
 #include "render/dab_line.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "render/dab.h"
 
@@ -23,7 +24,9 @@ void AALine(CanvasBuffers& canvas, DabLineState& dabs, const BrushSettings& brus
   const float widest = brush.BrushSize;
   walk_dab_line(DabSegment{x0, y0, x1, y1, Bsize1, BSize2}, brush.StepPercent, dabs,
                 [&](float cx, float cy, float width) {
-                  AAcpen(raster, cx, cy, std::min(width, widest), 255.0f, strength, columns, rows);
+                  const float w = std::min(width, widest);
+                  if (w > 0.0f && std::isfinite(cx) && std::isfinite(cy)) dabs.reach(cx, cy, w);
+                  AAcpen(raster, cx, cy, w, 255.0f, strength, columns, rows);
                 });
 }
 

@@ -1,5 +1,6 @@
 #include "stroke/stroke_capture.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "canvas/view_navigation.h"
@@ -48,6 +49,7 @@ void start_stroke(Program& program, float X, float Y) {
   s.DirtyTop = p.y - size;
   s.DirtyRight = p.x + size;
   s.DirtyBottom = p.y + size;
+  program.dabs.touched = false;
 }
 
 // Stores one more point of the stroke, wrapping after the last row; returns its image position.
@@ -65,6 +67,13 @@ ImagePoint append_point(Program& program, float X, float Y) {
 // must hold the image before the commit, and the commit must still see the coverage.
 void commit_stroke(Program& program) {
   StrokeState& s = program.stroke;
+  const DabLineState& dabs = program.dabs;
+  if (dabs.touched) {  // written so that a rectangle side that is not a number is replaced too
+    if (!(s.DirtyLeft <= dabs.touched_left)) s.DirtyLeft = dabs.touched_left;
+    if (!(s.DirtyTop <= dabs.touched_top)) s.DirtyTop = dabs.touched_top;
+    if (!(s.DirtyRight >= dabs.touched_right)) s.DirtyRight = dabs.touched_right;
+    if (!(s.DirtyBottom >= dabs.touched_bottom)) s.DirtyBottom = dabs.touched_bottom;
+  }
   s.DirtyLeft -= 0.5f;
   s.DirtyTop -= 0.5f;
   s.DirtyRight += 0.5f;

@@ -204,3 +204,29 @@ TEST(StrokeCapture, AnOvershootingPressureLeavesNoCoverageBehindTheCommit) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+TEST(StrokeCapture, ABrushShrunkMidStrokeStillCommitsAndClearsEveryDab) {
+  Program p;
+  testing::prepare_program(p, 120, 80);
+  p.brush.BrushSize = 20;
+  float x = 30, y = 40;
+  Form_MouseDown(p, 1, 0, x, y);
+  for (int i = 1; i <= 6; ++i) {
+    x = 30.0f + 8 * i;
+    Form_MouseMove(p, 1, 0, x, y);
+  }
+  p.brush.BrushSize = 1;  // as a script may do between two moves
+  x = 90;
+  Form_MouseMove(p, 1, 0, x, y);
+  Form_MouseUp(p, 1, 0, x, y);
+  for (std::size_t i = 0; i < p.canvas.FXbuffer.size(); ++i) ASSERT_EQ(p.canvas.FXbuffer.data()[i], 0) << i;
+  Form_KeyPress(p, 'u');
+  for (int32_t yy = 0; yy < 80; ++yy)
+    for (int32_t xx = 0; xx < 120; ++xx) ASSERT_EQ(p.canvas.GBuffer(xx, yy), 255) << xx << "," << yy;
+}
+
+}  // namespace
+}  // namespace tarvo
