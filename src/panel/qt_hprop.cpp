@@ -20,7 +20,8 @@ const QColor kValueTextColour(24, 24, 28);
 
 }  // namespace
 
-HProp::HProp(QWidget* parent) : QWidget(parent) {
+HProp::HProp(QWidget* parent)
+    : ThemedWidget(parent, ControlColours{0x9E958F, 0xE0E0E0, 0xE0E0E0, 0x202020}) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::StrongFocus);
 }
@@ -74,11 +75,11 @@ int16_t HProp::value_at_x(double x) const {
 void HProp::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QRect t = track();
-  painter.fillRect(rect(), to_qcolor(backcolor_));
+  painter.fillRect(rect(), to_qcolor(backcolor()));
   // The bar: lit at its top, a shade deeper at its foot, ended by a one-pixel rule.
   const int bar = static_cast<int>(std::lround(range_.fraction(value_) * t.width()));
   if (bar > 0) {
-    const QColor fore = to_qcolor(forecolor_);
+    const QColor fore = to_qcolor(forecolor());
     QLinearGradient shade(0, t.top(), 0, t.bottom());
     shade.setColorAt(0, scaled(fore, 1.08));
     shade.setColorAt(1, scaled(fore, 0.86));
@@ -89,17 +90,17 @@ void HProp::paintEvent(QPaintEvent*) {
   }
   // The sunken edge: shadow above and left, highlight below and right.
   const int r = width() - 1, b = height() - 1;
-  painter.setPen(to_qcolor(shadow_));
+  painter.setPen(to_qcolor(shadow()));
   painter.drawLine(0, 0, r, 0);
   painter.drawLine(0, 0, 0, b);
-  painter.setPen(to_qcolor(highlight_));
+  painter.setPen(to_qcolor(highlight()));
   painter.drawLine(0, b, r, b);
   painter.drawLine(r, 0, r, b);
   painter.setFont(font());
   painter.setPen(kValueTextColour);
   painter.drawText(t, Qt::AlignCenter | Qt::TextSingleLine, QString::number(value_));
   if (hasFocus()) {
-    painter.setPen(QPen(to_qcolor(shadow_), 1, Qt::DotLine));
+    painter.setPen(QPen(to_qcolor(shadow()), 1, Qt::DotLine));
     painter.drawRect(t.adjusted(0, 0, -1, -1));
   }
 }

@@ -16,17 +16,13 @@
 #include <cstdint>
 #include <functional>
 
+#include "panel/qt_themed_widget.h"
 #include "panel/slider_range.h"
 
 namespace tarvo {
 
-class HProp : public QWidget {
+class HProp : public ThemedWidget {
   Q_OBJECT
-  Q_PROPERTY(uint BackColor READ backcolor WRITE set_backcolor)
-  Q_PROPERTY(uint ForeColor READ forecolor WRITE set_forecolor)
-  Q_PROPERTY(uint Highlight READ highlight WRITE set_highlight)
-  Q_PROPERTY(uint Shadow READ shadow WRITE set_shadow)
-  Q_PROPERTY(QString Tag READ tag WRITE set_tag)
 
  public:
   using InputHandler = std::function<void(int16_t value)>;
@@ -42,17 +38,6 @@ class HProp : public QWidget {
   void set_max(int16_t max);
   const SliderRange& range() const { return range_; }
 
-  // Colours packed 0x00BBGGRR; they take effect at the next repaint.
-  uint32_t backcolor() const { return backcolor_; }
-  void set_backcolor(uint32_t colour) { backcolor_ = colour; }
-  uint32_t forecolor() const { return forecolor_; }
-  void set_forecolor(uint32_t colour) { forecolor_ = colour; }
-  uint32_t highlight() const { return highlight_; }
-  void set_highlight(uint32_t colour) { highlight_ = colour; }
-  uint32_t shadow() const { return shadow_; }
-  void set_shadow(uint32_t colour) { shadow_ = colour; }
-  const QString& tag() const { return tag_; }
-  void set_tag(const QString& tag) { tag_ = tag; }
   void Refresh();
 
   void set_input_handler(InputHandler handler) { input_ = std::move(handler); }
@@ -77,11 +62,6 @@ class HProp : public QWidget {
 
   int16_t value_ = kSliderDefaultValue;
   SliderRange range_;
-  uint32_t backcolor_ = 0x9E958F;
-  uint32_t forecolor_ = 0xE0E0E0;
-  uint32_t highlight_ = 0xE0E0E0;
-  uint32_t shadow_ = 0x202020;
-  QString tag_;
   InputHandler input_;
   int wheel_remainder_ = 0;  // eighths of a degree not yet turned into a step
 };

@@ -18,7 +18,8 @@ constexpr double kPressedShade = 0.78;
 
 }  // namespace
 
-kv_button::kv_button(QWidget* parent) : QWidget(parent) {
+kv_button::kv_button(QWidget* parent)
+    : ThemedWidget(parent, ControlColours{0xC0C0C0, 0x000000, 0xE0E0E0, 0x202020}) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::NoFocus);
 }
@@ -73,7 +74,7 @@ void kv_button::paintEvent(QPaintEvent*) {
 }
 
 void kv_button::paint_fill(QPainter& painter, bool pressed) const {
-  const QColor base = to_qcolor(backcolor_);
+  const QColor base = to_qcolor(backcolor());
   const double g = std::max(1.0, gradient_);
   QColor top = scaled(base, g), bottom = scaled(base, 1.0 / g);
   if (pressed) {
@@ -90,8 +91,8 @@ void kv_button::paint_fill(QPainter& painter, bool pressed) const {
 // Two rings: the outer one in the full highlight and shadow, the inner one halfway to the fill, so
 // that the edge reads as a rounded rim rather than a line.
 void kv_button::paint_bevel(QPainter& painter, bool pressed) const {
-  const QColor base = to_qcolor(backcolor_);
-  QColor lit = to_qcolor(highlight_), dark = to_qcolor(shadow_);
+  const QColor base = to_qcolor(backcolor());
+  QColor lit = to_qcolor(highlight()), dark = to_qcolor(shadow());
   if (pressed) std::swap(lit, dark);
   const int r = width() - 1, b = height() - 1;
   auto ring = [&](int inset, const QColor& top_left, const QColor& bottom_right) {
@@ -116,7 +117,7 @@ void kv_button::paint_content(QPainter& painter, bool pressed) const {
   }
   if (caption_.isEmpty()) return;
   painter.setFont(font());
-  painter.setPen(to_qcolor(forecolor_));
+  painter.setPen(to_qcolor(forecolor()));
   painter.drawText(rect().translated(shift), Qt::AlignCenter | Qt::TextSingleLine, caption_);
 }
 

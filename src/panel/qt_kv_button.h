@@ -17,19 +17,16 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
+
+#include "panel/qt_themed_widget.h"
 #include <cstdint>
 
 namespace tarvo {
 
-class kv_button : public QWidget {
+class kv_button : public ThemedWidget {
   Q_OBJECT
-  Q_PROPERTY(uint BackColor READ backcolor WRITE set_backcolor)
-  Q_PROPERTY(uint ForeColor READ forecolor WRITE set_forecolor)
-  Q_PROPERTY(uint Highlight READ highlight WRITE set_highlight)
-  Q_PROPERTY(uint Shadow READ shadow WRITE set_shadow)
   Q_PROPERTY(double Gradient READ gradient WRITE set_gradient)
   Q_PROPERTY(bool Borderless READ borderless WRITE set_borderless)
-  Q_PROPERTY(QString Tag READ tag WRITE set_tag)
 
  public:
   // The pointer shape numbers a button can take: 0 the default arrow, 15 size-all.
@@ -42,14 +39,6 @@ class kv_button : public QWidget {
   void set_value(bool pressed);
   const QString& caption() const { return caption_; }
   void set_caption(const QString& caption);
-  uint32_t backcolor() const { return backcolor_; }
-  void set_backcolor(uint32_t colour) { backcolor_ = colour; }
-  uint32_t forecolor() const { return forecolor_; }
-  void set_forecolor(uint32_t colour) { forecolor_ = colour; }
-  uint32_t highlight() const { return highlight_; }
-  void set_highlight(uint32_t colour) { highlight_ = colour; }
-  uint32_t shadow() const { return shadow_; }
-  void set_shadow(uint32_t colour) { shadow_ = colour; }
   // The gradient's strength: the top row is BackColor times it, the bottom row BackColor divided by
   // it; 1 is flat. Values below 1 are taken as 1.
   double gradient() const { return gradient_; }
@@ -57,8 +46,6 @@ class kv_button : public QWidget {
   // A borderless button draws no bevel; pressed, it still darkens and its content still moves.
   bool borderless() const { return borderless_; }
   void set_borderless(bool borderless) { borderless_ = borderless; }
-  const QString& tag() const { return tag_; }
-  void set_tag(const QString& tag) { tag_ = tag; }
   // 0 a push button, 1 a button of an exclusive group; both show their value, and the owner sets
   // it: pressing a button never changes its value by itself.
   int button_type() const { return button_type_; }
@@ -94,13 +81,8 @@ class kv_button : public QWidget {
 
   bool value_ = false;
   QString caption_;
-  uint32_t backcolor_ = 0xC0C0C0;
-  uint32_t forecolor_ = 0x000000;
-  uint32_t highlight_ = 0xE0E0E0;
-  uint32_t shadow_ = 0x202020;
   double gradient_ = 1.2;
   bool borderless_ = false;
-  QString tag_;
   int button_type_ = 0;
   QImage picture_;
   int mousepointer_ = kPointerDefault;
