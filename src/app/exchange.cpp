@@ -21,6 +21,7 @@ void get_paper(Program& program) {
                            std::to_string(fresh.PaperHeight));
   }
   program.paper = std::move(fresh);
+  program.dabs.changes.invalidate();  // a stroke under way composites its boxes in full again
 }
 
 std::string GetImage(Program& program) {
@@ -44,6 +45,7 @@ std::string GetImage(Program& program) {
   canvas.GBuffer = std::move(green);
   canvas.BBuffer = std::move(blue);
   copy_to_previews(canvas);
+  program.dabs.changes.invalidate();  // a stroke under way composites its boxes in full again
   displaybuffers(program.display, program.size(), canvas.RBuffer, canvas.GBuffer, canvas.BBuffer);
   return {};
 }

@@ -51,6 +51,7 @@ void draw_sub_segment(Program& program, const CurveSample& s) {
   StrokeState& stroke = program.stroke;
   stamp_sub_segment(program, s);
   RenderSegment(program, kPreviewFlag, stroke.LastX, stroke.LastY, s.x, s.y);
+  program.dabs.changes.clear();  // the whole box was composited
   advance_last(stroke, s);
 }
 
@@ -92,7 +93,8 @@ void draw_batch(Program& program, const SampleBatch& batch) {
   };
   composite_boxes_once(program.canvas, program.paper, program.brush, program.tables,
                        program.tablet.PenAltitude, kPreviewFlag,
-                       std::span<const PixelBox>(batch.boxes.data(), batch.count), stamp);
+                       std::span<const PixelBox>(batch.boxes.data(), batch.count), stamp,
+                       &program.dabs.changes);
   if (!redraw) return;
   const CanvasBuffers& c = program.canvas;
   BlitPlanes(program.display, program.size(), c.RPreview, c.GPreview, c.BPreview, redraw->left,

@@ -1,7 +1,12 @@
 #include "render/dab.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "render/render_math.h"
 
@@ -23,46 +28,83 @@ struct DabShape {
   int32_t peak;
 };
 
+// The columns of one row that a stamp raised: first > last when none.
+struct Raised {
+  int32_t first = INT32_MAX, last = -1;
+  void add(int32_t x) {
+    first = std::min(first, x);
+    last = std::max(last, x);
+  }
+  void add(const Raised& r) {
+    first = std::min(first, r.first);
+    last = std::max(last, r.last);
+  }
+};
+
 // Raises the coverage of the pixels x_begin..x_end (inclusive) of one row at vertical offset dy to
 // peak * clamp(width - r, 0, 1), pixel by pixel.
-void stamp_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin, int32_t x_end) {
+Raised stamp_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin, int32_t x_end) {
   const float dy2 = dy * dy;
   const auto peak = static_cast<float>(dab.peak);
+  Raised raised;
   for (int32_t x = x_begin; x <= x_end; ++x) {
     const float dx = (static_cast<float>(x) + 0.5f) - dab.cx;
     const float rim = dab.width - std::sqrt(dx * dx + dy2);
     const float level = std::min(std::max(rim, 0.0f), 1.0f);
     const auto coverage = static_cast<uint8_t>(static_cast<int32_t>(peak * level + 0.5f));
-    row[x] = std::max(row[x], coverage);
+    if (coverage > row[x]) {
+      row[x] = coverage;
+      raised.add(x);
+    }
   }
+  return raised;
 }
 
-// Raises x_begin..x_end of a row to at least peak: the flat interior of the dab.
-void raise_span(uint8_t* row, uint8_t peak, int32_t x_begin, int32_t x_end) {
-  for (int32_t x = x_begin; x <= x_end; ++x) row[x] = std::max(row[x], peak);
+// Raises x_begin..x_end of a row to at least peak: the flat interior of the dab. Sixteen bytes at
+// a time where SSE2 is there; the bytes a block left as they were come out of one compare.
+Raised raise_span(uint8_t* row, uint8_t peak, int32_t x_begin, int32_t x_end) {
+  Raised raised;
+  int32_t x = x_begin;
+#if defined(__SSE2__)
+  const __m128i level = _mm_set1_epi8(static_cast<char>(peak));
+  for (; x + 16 <= x_end + 1; x += 16) {
+    auto* at = reinterpret_cast<__m128i*>(row + x);
+    const __m128i old = _mm_loadu_si128(at);
+    const __m128i raised_bytes = _mm_max_epu8(old, level);
+    const auto kept = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(old, raised_bytes)));
+    if (kept == 0xFFFF) continue;
+    _mm_storeu_si128(at, raised_bytes);
+    const uint32_t changed = ~kept & 0xFFFF;
+    raised.add(x + __builtin_ctz(changed));
+    raised.add(x + 31 - __builtin_clz(changed));
+  }
+#endif
+  for (; x <= x_end; ++x) {
+    if (row[x] < peak) {
+      row[x] = peak;
+      raised.add(x);
+    }
+  }
+  return raised;
 }
 
 // Stamps one row: the pixels whose centre lies at least 0.01 px inside the flat interior
 // (r < width - 1, where the rim formula gives the peak exactly) are raised to the peak in one plain
 // loop, the rim on either side pixel by pixel. The margin keeps float rounding out of the split, so
 // the result is what stamp_row gives for the whole row.
-void stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin, int32_t x_end) {
+Raised stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin,
+                     int32_t x_end) {
   const double inner = static_cast<double>(dab.width) - 1.0;
   const double inner_span2 = inner * inner - static_cast<double>(dy) * dy;
-  if (inner <= 0.0 || inner_span2 <= 0.0) {
-    stamp_row(row, dab, dy, x_begin, x_end);
-    return;
-  }
+  if (inner <= 0.0 || inner_span2 <= 0.0) return stamp_row(row, dab, dy, x_begin, x_end);
   const double half = std::sqrt(inner_span2) - 0.01;
   const int32_t flat_begin = std::max(x_begin, ceil_to_int(dab.cx - half - 0.5));
   const int32_t flat_end = std::min(x_end, floor_to_int(dab.cx + half - 0.5));
-  if (flat_begin > flat_end) {
-    stamp_row(row, dab, dy, x_begin, x_end);
-    return;
-  }
-  stamp_row(row, dab, dy, x_begin, flat_begin - 1);
-  raise_span(row, static_cast<uint8_t>(dab.peak), flat_begin, flat_end);
-  stamp_row(row, dab, dy, flat_end + 1, x_end);
+  if (flat_begin > flat_end) return stamp_row(row, dab, dy, x_begin, x_end);
+  Raised raised = stamp_row(row, dab, dy, x_begin, flat_begin - 1);
+  raised.add(raise_span(row, static_cast<uint8_t>(dab.peak), flat_begin, flat_end));
+  raised.add(stamp_row(row, dab, dy, flat_end + 1, x_end));
+  return raised;
 }
 
 bool all_finite(float a, float b, float c, float d, float e) {
@@ -73,7 +115,7 @@ bool all_finite(float a, float b, float c, float d, float e) {
 }  // namespace
 
 void AAcpen(uint8_t* raster, float cx, float cy, float width, float value, float strength,
-            int32_t columns, int32_t rows) {
+            int32_t columns, int32_t rows, CoverageChanges* changes) {
   if (raster == nullptr || columns <= 0 || rows <= 0) return;
   if (!all_finite(cx, cy, width, value, strength) || !(width > 0.0f)) return;
   const int32_t peak = dab_peak(value, strength);
@@ -93,7 +135,11 @@ void AAcpen(uint8_t* raster, float cx, float cy, float width, float value, float
     const auto x_end = static_cast<int32_t>(
         std::min<int64_t>(columns - 1, int64_t{floor_to_int(cx + half - 0.5)} + 1));
     if (x_begin > x_end) continue;
-    stamp_dab_row(raster + static_cast<std::size_t>(y) * columns, dab, dy, x_begin, x_end);
+    const Raised raised =
+        stamp_dab_row(raster + static_cast<std::size_t>(y) * columns, dab, dy, x_begin, x_end);
+    if (changes != nullptr && raised.first <= raised.last) {
+      changes->mark(y, raised.first, raised.last, rows);
+    }
   }
 }
 

@@ -28,12 +28,15 @@
 
 #include <cstdint>
 
+#include "render/coverage_changes.h"
+
 namespace tarvo {
 
 // Stamps one dab. Does nothing when raster is null, the raster is empty, width <= 0, the peak is 0,
 // or any of cx, cy, width, value, strength is NaN or infinite. Writes only inside the raster and
-// only the dab's bounding box; allocates nothing.
+// only the dab's bounding box; allocates nothing (changes grows once per image height). With
+// changes, marks in it, row by row, the span of the pixels whose coverage the dab raised.
 void AAcpen(uint8_t* raster, float cx, float cy, float width, float value, float strength,
-            int32_t columns, int32_t rows);
+            int32_t columns, int32_t rows, CoverageChanges* changes = nullptr);
 
 }  // namespace tarvo

@@ -26,7 +26,7 @@ void AALine(CanvasBuffers& canvas, DabLineState& dabs, const BrushSettings& brus
                 [&](float cx, float cy, float width) {
                   const float w = std::min(width, widest);
                   if (w > 0.0f && std::isfinite(cx) && std::isfinite(cy)) dabs.reach(cx, cy, w);
-                  AAcpen(raster, cx, cy, w, 255.0f, strength, columns, rows);
+                  AAcpen(raster, cx, cy, w, 255.0f, strength, columns, rows, &dabs.changes);
                 });
 }
 

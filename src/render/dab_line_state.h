@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "render/coverage_changes.h"
+
 namespace tarvo {
 
 // The dab spacing phase: distance walked since the last dab. It carries across sub-segments and
@@ -15,6 +17,8 @@ struct DabLineState {
   float StepDistance = 0.0f;
   bool touched = false;
   float touched_left = 0, touched_top = 0, touched_right = 0, touched_bottom = 0;
+  // The pixels the dabs raised that the previews have not caught up with yet.
+  CoverageChanges changes{};
 
   void reach(float cx, float cy, float width) {
     // A dab reaches pixels whose centres lie within width of its own; the commit's half-pixel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <span>
 
@@ -155,10 +156,28 @@ Kernels kernels_for(int32_t mode, bool paper) {
                           [paper]<class Mode>() { return composite::kernels_for<Mode>(paper); });
 }
 
+// Narrows begin..end to the pixels from the first to the last with coverage. Coverage 0 gives
+// strength 0 (paper only lowers coverage), which leaves a pixel as it is, so the pixels cut off
+// would be left alone anyway; most of a segment's box lies beside the stroke, so this is where the
+// box's cost goes. Eight bytes are tested at a time.
+void trim_to_coverage(const uint8_t* fx, int32_t& begin, int32_t& end) {
+  const auto word_at = [fx](int32_t x) {
+    uint64_t w;
+    std::memcpy(&w, fx + x, 8);
+    return w;
+  };
+  while (begin + 8 <= end + 1 && word_at(begin) == 0) begin += 8;
+  while (begin <= end && fx[begin] == 0) ++begin;
+  while (end - 8 >= begin - 1 && word_at(end - 7) == 0) end -= 8;
+  while (end >= begin && fx[end] == 0) --end;
+}
+
 // Columns x_begin..x_end of one row: relief applies only to 2 <= x < BufferWidth - 2 of rows
 // 2 <= y < BufferHeight - 2. Every pixel's result depends on the pixel alone, never on the span.
 void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k, int32_t x_begin,
                    int32_t x_end, int32_t y, int32_t width, int32_t height) {
+  if (s.strength[0] == 0) trim_to_coverage(row.fx, x_begin, x_end);
+  if (x_begin > x_end) return;
   const int32_t mid_begin = std::max(x_begin, 2), mid_end = std::min(x_end, width - 3);
   const bool relief_row = s.relief && y >= 2 && y < height - 2 && mid_begin <= mid_end;
   if (!relief_row) {
@@ -276,8 +295,10 @@ std::size_t band_cuts(const PixelBox& box, std::span<const PixelBox> others, int
   return n + 2;
 }
 
+// With only, the pixels outside its raised spans are skipped.
 void composite_except(CanvasBuffers& canvas, const PaperTexture& paper, const PreparedComposite& p,
-                      const PixelBox& box, std::span<const PixelBox> others) {
+                      const PixelBox& box, std::span<const PixelBox> others,
+                      const CoverageChanges* only) {
   if (box.empty() || !box_inside_image(canvas, box)) return;
   std::array<int32_t, 2 * kMaxPixelBoxes + 2> cuts;
   const std::size_t n_cuts = band_cuts(box, others, cuts.data());
@@ -287,13 +308,59 @@ void composite_except(CanvasBuffers& canvas, const PaperTexture& paper, const Pr
     // Every row of the band is held by the same others, so has the same spans.
     const std::size_t n = uncovered_spans(box, others, cuts[band], spans.data());
     for (int32_t y = cuts[band]; n != 0 && y < cuts[band + 1]; ++y) {
+      int32_t raised_first = 0, raised_last = canvas.BufferWidth - 1;
+      if (only != nullptr && !only->row(y, raised_first, raised_last)) continue;
       const RowPointers row = row_pointers(canvas, paper, p.setup, p.out, y);
       for (std::size_t i = 0; i < n; ++i) {
-        composite_row(row, p.setup, p.kernels, spans[i].begin, spans[i].end, y, canvas.BufferWidth,
+        const int32_t begin = std::max(spans[i].begin, raised_first);
+        const int32_t end = std::min(spans[i].end, raised_last);
+        if (begin > end) continue;
+        composite_row(row, p.setup, p.kernels, begin, end, y, canvas.BufferWidth,
                       canvas.BufferHeight);
       }
     }
   }
+}
+
+// What a preview pixel depends on besides its coverage, committed colour and paper byte, as bytes
+// to compare between the events of a stroke: the lookup rows, paint, mode and the paper in use.
+struct SettingsBytes {
+  std::array<uint8_t, 256> strength;
+  std::array<uint8_t, 256> grain;
+  uint8_t paint[3];
+  uint8_t mode, paper, relief;
+  const uint8_t* paper_bytes;
+  int32_t paper_width, paper_height;
+};
+
+SettingsBytes settings_bytes(const CallSetup& s, const PaperTexture& paper) {
+  SettingsBytes b{};  // zero-filled, padding included, so that equal settings compare equal
+  std::memset(&b, 0, sizeof b);
+  b.strength = s.strength;
+  if (s.paper) b.grain = s.grain;
+  std::memcpy(b.paint, s.tables.paint, 3);
+  b.mode = static_cast<uint8_t>(s.mode);
+  b.paper = s.paper;
+  b.relief = s.relief;
+  if (s.paper) {
+    b.paper_bytes = paper.PaperBuffer.data();
+    b.paper_width = paper.PaperWidth;
+    b.paper_height = paper.PaperHeight;
+  }
+  return b;
+}
+
+// Whether this run may composite only the raised pixels: the record is trusted and the settings
+// are those of the stroke so far. Relief reads the neighbours' coverage, so a pixel can go stale
+// without being raised; with relief the record is given up for the rest of the stroke.
+bool only_raised_pixels(CoverageChanges* changes, const CallSetup& s, const PaperTexture& paper) {
+  if (changes == nullptr || !changes->trusted()) return false;
+  const SettingsBytes bytes = settings_bytes(s, paper);
+  if (s.relief || !changes->same_settings(reinterpret_cast<const uint8_t*>(&bytes), sizeof bytes)) {
+    changes->invalidate();
+    return false;
+  }
+  return true;
 }
 
 bool prepare_run(PreparedComposite& p, CanvasBuffers& canvas, const PaperTexture& paper,
@@ -314,20 +381,25 @@ void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
   if (others.size() >= kMaxPixelBoxes) return;
   PreparedComposite p;
   if (!prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags)) return;
-  composite_except(canvas, paper, p, box, others);
+  composite_except(canvas, paper, p, box, others, nullptr);
 }
 
 void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
                           const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
                           int32_t flags, std::span<const PixelBox> boxes,
-                          const std::function<void(std::size_t)>& before_box) {
+                          const std::function<void(std::size_t)>& before_box,
+                          CoverageChanges* changes) {
   PreparedComposite p;
   const bool run = boxes.size() <= kMaxPixelBoxes &&
                    prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags);
+  const CoverageChanges* only =
+      run && only_raised_pixels(changes, p.setup, paper) ? changes : nullptr;
+  if (!run && changes != nullptr) changes->invalidate();
   for (std::size_t i = 0; i < boxes.size(); ++i) {
     if (before_box) before_box(i);
-    if (run) composite_except(canvas, paper, p, boxes[i], boxes.subspan(i + 1));
+    if (run) composite_except(canvas, paper, p, boxes[i], boxes.subspan(i + 1), only);
   }
+  if (changes != nullptr) changes->clear();
 }
 
 void RenderSegment(Program& program, int32_t flags, float x1, float y1, float x2, float y2) {

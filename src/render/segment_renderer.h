@@ -31,6 +31,7 @@
 #include "canvas/canvas_buffers.h"
 #include "render/brush_settings.h"
 #include "render/brush_tables.h"
+#include "render/coverage_changes.h"
 
 namespace tarvo {
 
@@ -90,10 +91,17 @@ void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
 // whose strength was not 0 at an earlier box is not 0 at a later one: strength 0 keeps the pixel).
 // With more than kMaxPixelBoxes boxes, or planes that do not cover the image, only the calls are
 // made.
+//
+// With changes (the dabs' record of raised coverage, see coverage_changes.h), a trusted record and
+// the stroke's settings unchanged, only the raised pixels of each box are composited: every other
+// pixel already holds what compositing it would give, so the planes come out the same. Otherwise
+// the boxes are composited in full and the record is no longer trusted. Either way the record is
+// emptied at the end, the previews having caught up with it.
 void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
                           const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
                           int32_t flags, std::span<const PixelBox> boxes,
-                          const std::function<void(std::size_t)>& before_box);
+                          const std::function<void(std::size_t)>& before_box,
+                          CoverageChanges* changes = nullptr);
 
 // composite_box with the program's state; with kPreviewFlag, then redraws preview_redraw_rect of
 // the preview planes through BlitPlanes, which clips it to the image and to the visible canvas.

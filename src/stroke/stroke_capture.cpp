@@ -50,6 +50,7 @@ void start_stroke(Program& program, float X, float Y) {
   s.DirtyRight = p.x + size;
   s.DirtyBottom = p.y + size;
   program.dabs.touched = false;
+  program.dabs.changes.start_stroke();
 }
 
 // Stores one more point of the stroke, wrapping after the last row; returns its image position.
@@ -81,6 +82,8 @@ void commit_stroke(Program& program) {
   PushUndo(program.undo, program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   RenderSegment(program, 2, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   ClearFXbuffer(program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
+  program.dabs.changes.clear();
+  program.dabs.changes.invalidate();  // trusted again from the next press
   ++s.commits;
 }
 
