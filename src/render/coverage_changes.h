@@ -47,6 +47,9 @@ class CoverageChanges {
     last = last_[y];
     return first <= last;
   }
+  // The rows that may hold a raised span: top() > bottom() when none does.
+  int32_t top() const { return top_; }
+  int32_t bottom() const { return bottom_; }
   // The previews caught up with every raised pixel: the record empties, its trust unchanged.
   void clear();
 

@@ -76,6 +76,16 @@ struct CallSetup {
 void fill_strength(CallSetup& s, const BrushSettings& brush, const BrushTables& tables) {
   const bool curve = brush.BrushCurve == 1 || brush.BrushCurve == 2;
   const float opacity = std::isnan(brush.Opacity) ? 0.0f : std::clamp(brush.Opacity, 0.0f, 255.0f);
+  const auto whole = static_cast<int32_t>(opacity);
+  if (static_cast<float>(whole) == opacity) {
+    // A whole opacity (every value the slider gives) times a whole coverage needs no rounding:
+    // the same bytes in plain integer arithmetic, at a fraction of the cost, once per event.
+    for (int32_t m = 0; m < 256; ++m) {
+      const int32_t shaped = curve ? tables.CoverageCurves(m, brush.BrushCurve - 1) : m;
+      s.strength[m] = static_cast<uint8_t>(whole * shaped / 255);
+    }
+    return;
+  }
   for (int32_t m = 0; m < 256; ++m) {
     const int32_t shaped = curve ? tables.CoverageCurves(m, brush.BrushCurve - 1) : m;
     s.strength[m] = static_cast<uint8_t>(round_half_even(double{opacity} * shaped) / 255);
@@ -295,10 +305,8 @@ std::size_t band_cuts(const PixelBox& box, std::span<const PixelBox> others, int
   return n + 2;
 }
 
-// With only, the pixels outside its raised spans are skipped.
 void composite_except(CanvasBuffers& canvas, const PaperTexture& paper, const PreparedComposite& p,
-                      const PixelBox& box, std::span<const PixelBox> others,
-                      const CoverageChanges* only) {
+                      const PixelBox& box, std::span<const PixelBox> others) {
   if (box.empty() || !box_inside_image(canvas, box)) return;
   std::array<int32_t, 2 * kMaxPixelBoxes + 2> cuts;
   const std::size_t n_cuts = band_cuts(box, others, cuts.data());
@@ -308,17 +316,28 @@ void composite_except(CanvasBuffers& canvas, const PaperTexture& paper, const Pr
     // Every row of the band is held by the same others, so has the same spans.
     const std::size_t n = uncovered_spans(box, others, cuts[band], spans.data());
     for (int32_t y = cuts[band]; n != 0 && y < cuts[band + 1]; ++y) {
-      int32_t raised_first = 0, raised_last = canvas.BufferWidth - 1;
-      if (only != nullptr && !only->row(y, raised_first, raised_last)) continue;
       const RowPointers row = row_pointers(canvas, paper, p.setup, p.out, y);
       for (std::size_t i = 0; i < n; ++i) {
-        const int32_t begin = std::max(spans[i].begin, raised_first);
-        const int32_t end = std::min(spans[i].end, raised_last);
-        if (begin > end) continue;
-        composite_row(row, p.setup, p.kernels, begin, end, y, canvas.BufferWidth,
+        composite_row(row, p.setup, p.kernels, spans[i].begin, spans[i].end, y, canvas.BufferWidth,
                       canvas.BufferHeight);
       }
     }
+  }
+}
+
+// Composites the raised span of every row in the record, clipped to the image.
+void composite_raised(CanvasBuffers& canvas, const PaperTexture& paper, const PreparedComposite& p,
+                      const CoverageChanges& changes) {
+  const int32_t top = std::max(changes.top(), 0);
+  const int32_t bottom = std::min(changes.bottom(), canvas.BufferHeight - 1);
+  for (int32_t y = top; y <= bottom; ++y) {
+    int32_t first = 0, last = -1;
+    if (!changes.row(y, first, last)) continue;
+    first = std::max(first, 0);
+    last = std::min(last, canvas.BufferWidth - 1);
+    if (first > last) continue;
+    const RowPointers row = row_pointers(canvas, paper, p.setup, p.out, y);
+    composite_row(row, p.setup, p.kernels, first, last, y, canvas.BufferWidth, canvas.BufferHeight);
   }
 }
 
@@ -381,7 +400,7 @@ void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
   if (others.size() >= kMaxPixelBoxes) return;
   PreparedComposite p;
   if (!prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags)) return;
-  composite_except(canvas, paper, p, box, others, nullptr);
+  composite_except(canvas, paper, p, box, others);
 }
 
 void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
@@ -392,12 +411,21 @@ void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
   PreparedComposite p;
   const bool run = boxes.size() <= kMaxPixelBoxes &&
                    prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags);
-  const CoverageChanges* only =
-      run && only_raised_pixels(changes, p.setup, paper) ? changes : nullptr;
+  if (run && only_raised_pixels(changes, p.setup, paper)) {
+    // Without relief a pixel's composite reads only its own coverage, and no stamp raises a pixel
+    // after the last box that holds it, so one composite of the raised pixels after every stamp
+    // gives each what the box-by-box pass would.
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+      if (before_box) before_box(i);
+    }
+    composite_raised(canvas, paper, p, *changes);
+    changes->clear();
+    return;
+  }
   if (!run && changes != nullptr) changes->invalidate();
   for (std::size_t i = 0; i < boxes.size(); ++i) {
     if (before_box) before_box(i);
-    if (run) composite_except(canvas, paper, p, boxes[i], boxes.subspan(i + 1), only);
+    if (run) composite_except(canvas, paper, p, boxes[i], boxes.subspan(i + 1));
   }
   if (changes != nullptr) changes->clear();
 }
