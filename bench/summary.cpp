@@ -45,10 +45,13 @@ double median(std::vector<double> values) {
   return (*std::max_element(values.begin(), values.begin() + mid) + upper) / 2.0;
 }
 
+// Three significant digits, but whole numbers from 1000 up, so that rates and sizes never show
+// as powers of ten ("34215 events/s", not "3.42e+04 events/s").
 std::string figure_text(double value, const std::string& unit) {
   if (std::isnan(value)) return "n/a";
   char text[64];
-  std::snprintf(text, sizeof text, "%.3g %s", value, unit.c_str());
+  const char* format = std::fabs(value) >= 1000.0 ? "%.0f %s" : "%.3g %s";
+  std::snprintf(text, sizeof text, format, value, unit.c_str());
   return text;
 }
 
@@ -92,7 +95,9 @@ void print_summary() {
     const std::string* column[] = {&c.workload, &c.ours, &c.baseline, &c.ratio, &c.goal};
     for (std::size_t i = 0; i < width.size(); ++i) width[i] = std::max(width[i], column[i]->size());
   }
-  std::printf("\nSummary (medians over the runs recorded; ratio = ours / baseline)\n");
+  std::printf(
+      "\nSummary (medians over the runs recorded; ratio = ours / baseline: for times and sizes "
+      "lower is better, for rates higher)\n");
   for (const Cells& c : table) print_cells(c, width);
   std::fflush(stdout);
 }

@@ -4,9 +4,10 @@
 // A row compares one of our figures with a baseline measured in the same run, beside the goal the
 // figure is held to. Benchmarks record into it from their body, after measuring; a benchmark run
 // several times (--benchmark_repetitions) records once per run, and the table shows the median of
-// each side, their ratio (ours / baseline: below 1 means we are faster), and how many runs were
-// recorded. Rows appear in the order in which their workload was first recorded; a side that was
-// never recorded (a baseline library missing, a filter that left it out) shows as "n/a". Nothing is
+// each side, their ratio (ours / baseline), and how many runs were recorded. For times and sizes
+// a ratio below 1 is better; for a rate (events per second) above 1 is, and its goal says so.
+// Rows appear in the order in which their workload was first recorded; a side that was never
+// recorded (a baseline library missing, a filter that left it out) shows as "n/a". Nothing is
 // printed when no row was recorded.
 //
 // Record only from benchmarks with a fixed iteration count (->Iterations(n)). Without one the
