@@ -1,10 +1,10 @@
 #include "render/dab.h"
 
+#include <emmintrin.h>  // SSE2, which every x86-64 processor has
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
-
-#include <emmintrin.h>  // SSE2, which every x86-64 processor has
 
 #include "render/render_math.h"
 
@@ -121,8 +121,8 @@ constexpr float kSplitWidth = 6.0f;
 // (r < width - 1, where the rim formula gives the peak exactly) are raised to the peak in one plain
 // loop, the rim on either side pixel by pixel. The margin keeps float rounding out of the split, so
 // the result is what stamp_row gives for the whole row.
-TARVO_DAB_INLINE Raised stamp_dab_row(uint8_t* row, const DabShape& dab, float dy,
-                                      int32_t x_begin, int32_t x_end) {
+TARVO_DAB_INLINE Raised stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin,
+                                      int32_t x_end) {
   if (dab.width <= kSplitWidth) return stamp_row(row, dab, dy, x_begin, x_end);
   const double inner = static_cast<double>(dab.width) - 1.0;
   const double inner_span2 = inner * inner - static_cast<double>(dy) * dy;
@@ -147,10 +147,10 @@ bool all_finite(float a, float b, float c, float d, float e) {
 // Built twice, for processors with AVX2 and for any x86-64, and chosen when the program loads: the
 // rim's arithmetic and the row bounds gain from the wider registers and rounding instructions.
 __attribute__((target_clones("avx2", "default"))) void AAcpen(uint8_t* raster, float cx, float cy,
-                                                            float width, float value,
-                                                            float strength, int32_t columns,
-                                                            int32_t rows,
-                                                            CoverageChanges* changes) {
+                                                              float width, float value,
+                                                              float strength, int32_t columns,
+                                                              int32_t rows,
+                                                              CoverageChanges* changes) {
   if (raster == nullptr || columns <= 0 || rows <= 0) return;
   if (!all_finite(cx, cy, width, value, strength) || !(width > 0.0f)) return;
   const int32_t peak = dab_peak(value, strength);

@@ -96,6 +96,24 @@ void fill_grain(CallSetup& s, int32_t grain) {
   for (int32_t p = 0; p < 256; ++p) s.grain[p] = static_cast<uint8_t>((p * grain) / 255);
 }
 
+// A box with at least this many times the paper tile's pixels grounds the tile first.
+constexpr std::size_t kGroundTileFactor = 8;
+
+// The paper tile with the grain row applied to every byte: the coverage each paper pixel takes
+// away.
+PaperTexture ground_paper(const PaperTexture& paper, const std::array<uint8_t, 256>& grain) {
+  PaperTexture ground;
+  ground.PaperWidth = paper.PaperWidth;
+  ground.PaperHeight = paper.PaperHeight;
+  ground.PaperBuffer = Plane(paper.PaperWidth, paper.PaperHeight);
+  for (int32_t y = 0; y < paper.PaperHeight; ++y) {
+    const uint8_t* from = paper.PaperBuffer.row(y);
+    uint8_t* to = ground.PaperBuffer.row(y);
+    for (int32_t x = 0; x < paper.PaperWidth; ++x) to[x] = grain[from[x]];
+  }
+  return ground;
+}
+
 void choose_blend(CallSetup& s, const BrushSettings& brush, const BrushTables& tables,
                   float PenAltitude) {
   uint8_t* paint = s.tables.paint;
@@ -256,8 +274,19 @@ void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const Brush
   prepare(setup, paper, brush, tables, PenAltitude);
   const Kernels kernels = kernels_for(setup.mode, setup.paper);
   const Outputs out = outputs_for(canvas, flags);
+  // A box many times the paper tile (a stroke's commit) looks the grain up once per tile byte
+  // instead of once per pixel, and three times with relief.
+  PaperTexture ground;
+  const std::size_t box_pixels =
+      std::size_t(box.x_end - box.x_begin + 1) * std::size_t(box.y_end - box.y_begin + 1);
+  if (setup.paper && box_pixels >= kGroundTileFactor * std::size_t(paper.PaperWidth) *
+                                       std::size_t(paper.PaperHeight)) {
+    ground = ground_paper(paper, setup.grain);
+    setup.tables.grain_applied = true;
+  }
+  const PaperTexture& rows_paper = setup.tables.grain_applied ? ground : paper;
   for (int32_t y = box.y_begin; y <= box.y_end; ++y) {
-    const RowPointers row = row_pointers(canvas, paper, setup, out, y);
+    const RowPointers row = row_pointers(canvas, rows_paper, setup, out, y);
     composite_row(row, setup, kernels, box.x_begin, box.x_end, y, canvas.BufferWidth,
                   canvas.BufferHeight);
   }

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 
 #include "render/blend_modes.h"
 #include "render/segment_renderer.h"
@@ -63,7 +64,7 @@ void reference_pixel(CanvasBuffers& c, const PaperTexture& paper, const BrushSet
 struct RandomScene {
   CanvasBuffers canvas;
   PaperTexture paper;
-  explicit RandomScene(uint32_t seed) {
+  RandomScene(uint32_t seed, int32_t paper_width, int32_t paper_height) {
     std::mt19937 random(seed);
     allocate_planes(canvas, kWidth, kHeight);
     for (Plane* p : {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer, &canvas.RPreview,
@@ -71,9 +72,9 @@ struct RandomScene {
       for (std::size_t i = 0; i < p->size(); ++i) p->data()[i] = static_cast<uint8_t>(random());
     }
     for (int32_t x = 40; x < 90; ++x) canvas.FXbuffer(x, 4) = 0;  // a run of untouched pixels
-    paper.PaperWidth = 37;
-    paper.PaperHeight = 5;
-    paper.PaperBuffer = Plane(38, 6);
+    paper.PaperWidth = paper_width;
+    paper.PaperHeight = paper_height;
+    paper.PaperBuffer = Plane(paper_width + 1, paper_height + 1);
     for (std::size_t i = 0; i < paper.PaperBuffer.size(); ++i)
       paper.PaperBuffer.data()[i] = static_cast<uint8_t>(random());
   }
@@ -88,29 +89,34 @@ void expect_same_planes(const CanvasBuffers& a, const CanvasBuffers& b, const st
   EXPECT_EQ(pa, pb) << what;
 }
 
+// A paper tile far smaller than the box is looked up once per tile byte, a larger one per pixel.
 TEST(CompositeReference, EveryModeCurvePaperAndReliefMatchesThePixelRules) {
   uint32_t seed = 1;
-  for (int32_t mode = 0; mode <= 10; ++mode) {
-    for (int32_t variant = 0; variant < 6; ++variant) {
-      BrushSettings b;
-      b.BlendMode = mode;
-      b.BrushCurve = variant % 3;
-      b.PaperGrain = variant >= 3 ? 150 : 0;
-      b.Emboss = (variant + mode) % 2;
-      b.Opacity = variant == 4 ? 127.5f : 230.0f;
-      b.ColorR = 12.0f;
-      b.ColorG = 128.0f;
-      b.ColorB = 251.0f;
-      b.BrushSize = 1.5f;
-      const int32_t flags = 1 + (variant + mode) % 3;
-      RandomScene fast(seed), slow(seed);
-      ++seed;
-      composite_box(fast.canvas, fast.paper, b, built_tables(), 0.0f, flags, 3.0f, 2.0f, 296.0f,
-                    6.0f);
-      for (int32_t y = 0; y <= 7; ++y)
-        for (int32_t x = 1; x <= 297; ++x) reference_pixel(slow.canvas, slow.paper, b, flags, x, y);
-      expect_same_planes(fast.canvas, slow.canvas,
-                         "mode " + std::to_string(mode) + " variant " + std::to_string(variant));
+  for (const auto& [paper_width, paper_height] : {std::pair{37, 5}, std::pair{251, 9}}) {
+    for (int32_t mode = 0; mode <= 10; ++mode) {
+      for (int32_t variant = 0; variant < 6; ++variant) {
+        BrushSettings b;
+        b.BlendMode = mode;
+        b.BrushCurve = variant % 3;
+        b.PaperGrain = variant >= 3 ? 150 : 0;
+        b.Emboss = (variant + mode) % 2;
+        b.Opacity = variant == 4 ? 127.5f : 230.0f;
+        b.ColorR = 12.0f;
+        b.ColorG = 128.0f;
+        b.ColorB = 251.0f;
+        b.BrushSize = 1.5f;
+        const int32_t flags = 1 + (variant + mode) % 3;
+        RandomScene fast(seed, paper_width, paper_height), slow(seed, paper_width, paper_height);
+        ++seed;
+        composite_box(fast.canvas, fast.paper, b, built_tables(), 0.0f, flags, 3.0f, 2.0f, 296.0f,
+                      6.0f);
+        for (int32_t y = 0; y <= 7; ++y)
+          for (int32_t x = 1; x <= 297; ++x)
+            reference_pixel(slow.canvas, slow.paper, b, flags, x, y);
+        expect_same_planes(fast.canvas, slow.canvas,
+                           "mode " + std::to_string(mode) + " variant " + std::to_string(variant) +
+                               " paper " + std::to_string(paper_width));
+      }
     }
   }
 }
