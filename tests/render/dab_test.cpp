@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "render/dab_line.h"
@@ -154,6 +157,55 @@ TEST(DabStroke, FullSpacingLeavesNoGaps) {
   for (int32_t x = 14; x < 108; ++x) {
     EXPECT_EQ(r.at(x, 20), 255) << x;
     EXPECT_GT(r.at(x, 17), 0) << x;
+  }
+}
+
+}  // namespace
+}  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// The dab's bytes straight from its definition, one pixel at a time.
+uint8_t reference_level(float cx, float cy, float width, int32_t peak, int32_t x, int32_t y) {
+  const float dx = (static_cast<float>(x) + 0.5f) - cx, dy = (static_cast<float>(y) + 0.5f) - cy;
+  const float rim = width - std::sqrt(dx * dx + dy * dy);
+  const float level = std::min(std::max(rim, 0.0f), 1.0f);
+  return static_cast<uint8_t>(static_cast<int32_t>(static_cast<float>(peak) * level + 0.5f));
+}
+
+// Random dabs, narrow and wide, whole and cut by every edge, over random coverage: each pixel must
+// be the larger of its old byte and the definition's, and each raised pixel must lie in the span
+// the change record holds for its row.
+TEST(Dab, EveryPathGivesTheDefinitionsBytesAndRecordsWhatItRaised) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (const auto& [columns, rows] : {std::pair{97, 61}, std::pair{12, 40}}) {
+    std::vector<uint8_t> raster(static_cast<std::size_t>(columns) * rows);
+    for (int trial = 0; trial < 400; ++trial) {
+      for (uint8_t& b : raster) b = static_cast<uint8_t>(random() % 200);
+      const float width = trial % 3 == 0 ? 0.3f + 40.0f * unit(random) : 0.3f + 8.0f * unit(random);
+      const float cx = -10.0f + (columns + 20.0f) * unit(random);
+      const float cy = -10.0f + (rows + 20.0f) * unit(random);
+      const float strength = 0.2f + 0.8f * unit(random);
+      const std::vector<uint8_t> before = raster;
+      CoverageChanges changes;
+      changes.start_stroke();
+      AAcpen(raster.data(), cx, cy, width, 255.0f, strength, columns, rows, &changes);
+      const int32_t peak = static_cast<int32_t>(std::floor(255.0 * strength + 1e-3));
+      for (int32_t y = 0; y < rows; ++y) {
+        int32_t first = 0, last = -1;
+        const bool marked = changes.row(y, first, last);
+        for (int32_t x = 0; x < columns; ++x) {
+          const std::size_t i = static_cast<std::size_t>(y) * columns + x;
+          const uint8_t want = std::max(before[i], reference_level(cx, cy, width, peak, x, y));
+          ASSERT_EQ(raster[i], want) << "trial " << trial << " at " << x << ", " << y;
+          if (want != before[i]) {
+            ASSERT_TRUE(marked && first <= x && x <= last) << x << ", " << y;
+          }
+        }
+      }
+    }
   }
 }
 
