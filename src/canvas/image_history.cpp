@@ -15,6 +15,7 @@ void blit_committed(Program& program) {
 void Undo(Program& program) {
   const bool painting = program.stroke.MouseIsDown && program.stroke.press_mode == PressMode::Paint;
   if (!restore_newest(program.undo, program.canvas, painting)) return;
+  program.dabs.changes.invalidate();  // a stroke under way composites its boxes in full again
   blit_committed(program);
 }
 
@@ -23,6 +24,7 @@ void Clear(Program& program) {
   PushUndo(program.undo, c, 0, 0, static_cast<float>(c.BufferWidth - 1),
            static_cast<float>(c.BufferHeight - 1));
   clearbuffer(c);
+  program.dabs.changes.invalidate();
   blit_committed(program);
 }
 

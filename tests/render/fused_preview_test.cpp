@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "canvas/image_history.h"
 #include "render/brush_walk.h"
 #include "render/segment_renderer.h"
 #include "render_fixture.h"
@@ -92,9 +94,15 @@ struct PassPair {
     if (e.kind == Event::Up) Form_MouseUp(p, kLeft, 0, x, y);
   }
 
-  // Plays the stroke into both; reports the first event after which the planes differ.
-  void play(const std::vector<Event>& events, const std::string& name) {
+  // Plays the stroke into both; reports the first event after which the planes differ. Before
+  // each event, between(program, event index) may change anything in both programs.
+  void play(const std::vector<Event>& events, const std::string& name,
+            const std::function<void(Program&, std::size_t)>& between = {}) {
     for (std::size_t i = 0; i < events.size(); ++i) {
+      if (between) {
+        between(fused, i);
+        between(plain, i);
+      }
       send(fused, PreviewPass::Fused, events[i]);
       send(plain, PreviewPass::PerSegment, events[i]);
       const CanvasBuffers &a = fused.canvas, &b = plain.canvas;
@@ -168,6 +176,45 @@ TEST(FusedPreview, MatchesEverySubSegmentCompositedInTurn) {
     pair.play(curvy_stroke(30, 40, 24), s.name + ", first stroke");
     // A second stroke over the first, starting at the image's top-left corner, so boxes clip.
     pair.play(curvy_stroke(1, 2, 18), s.name + ", second stroke");
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+// The fused pass composites only what the dabs raised while nothing else changes; whatever else
+// changes in the middle of a stroke must bring it back to compositing its boxes in full.
+TEST(FusedPreview, StaysExactWhenSomethingElseChangesMidStroke) {
+  const auto pen = [](Program& p) {
+    p.tablet.TabletOn = true;
+    p.tablet.PenInProximity = true;
+    p.brush.BrushSize = 12;
+  };
+  const std::vector<std::pair<std::string, std::function<void(Program&, std::size_t)>>> changes = {
+      {"colour and opacity",
+       [](Program& p, std::size_t i) {
+         if (i == 9) {
+           p.brush.ColorR = 20;
+           p.brush.Opacity = 90;
+         }
+       }},
+      {"relief on, then off",
+       [](Program& p, std::size_t i) {
+         if (i == 6) p.brush.Emboss = 1;
+         if (i == 12) p.brush.Emboss = 0;
+       }},
+      {"another paper",
+       [](Program& p, std::size_t i) {
+         if (i == 3) p.brush.PaperGrain = 200;
+         if (i == 3 || i == 11) make_paper(p.paper);
+       }},
+      {"pen turned over",
+       [](Program& p, std::size_t i) { p.tablet.PenAltitude = i >= 8 ? -1 : 1; }},
+      {"undo", [](Program& p, std::size_t i) {
+         if (i == 10) Undo(p);
+       }}};
+  for (const auto& [name, change] : changes) {
+    PassPair pair(pen);
+    pair.play(curvy_stroke(30, 40, 20), name + ", first stroke");
+    pair.play(curvy_stroke(25, 35, 20), name + ", second stroke", change);
     if (::testing::Test::HasFatalFailure()) return;
   }
 }
