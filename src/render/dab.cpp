@@ -34,148 +34,78 @@ struct Raised {
     first = std::min(first, x);
     last = std::max(last, x);
   }
-  void add(const Raised& r) {
-    first = std::min(first, r.first);
-    last = std::max(last, r.last);
-  }
 };
 
 // The helpers below are inlined into AAcpen, so that each of its builds (see there) has them
 // compiled for its own instruction set.
 #define TARVO_DAB_INLINE [[gnu::always_inline]] inline
 
-// Raises row[x] to level(x) for x = begin .. end - 1 and returns the columns it raised. Whole
-// blocks of sixteen bytes (level_block(x) gives the levels from x on) run while they end by
-// block_limit (>= end): past end the levels must be 0, which raises nothing, so such a block
-// writes back the bytes it read. A block whose bytes all stay is told by one compare.
-template <class Level, class LevelBlock>
-TARVO_DAB_INLINE Raised raise_run(uint8_t* row, int32_t begin, int32_t end, int32_t block_limit,
-                                  Level level, LevelBlock level_block) {
-  Raised raised;
-  int32_t x = begin;
-  for (; x < end && x + 16 <= block_limit; x += 16) {
-    auto* at = reinterpret_cast<__m128i*>(row + x);
-    const __m128i old = _mm_loadu_si128(at);
-    const __m128i higher = _mm_max_epu8(old, level_block(x));
-    const auto kept = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(old, higher)));
-    if (kept == 0xFFFF) continue;
-    _mm_storeu_si128(at, higher);
-    const uint32_t changed = ~kept & 0xFFFF;
-    raised.add(x + __builtin_ctz(changed));
-    raised.add(x + 31 - __builtin_clz(changed));
-  }
-  for (; x < end; ++x) {  // without a branch on the pixel, whose outcome no predictor guesses
-    const uint8_t old = row[x];
-    const uint8_t v = std::max(old, level(x));
-    row[x] = v;
-    raised.last = v != old ? x : raised.last;
-    raised.first = v != old && raised.first > x ? x : raised.first;
-  }
-  return raised;
-}
+constexpr int32_t kBlock = 16;
 
-// The pixels a row of the rim is computed for at a time.
-constexpr int32_t kRimChunk = 64;
-
-// Raises the coverage of the pixels x_begin..x_end (inclusive) of one row at vertical offset dy to
-// peak * clamp(width - r, 0, 1). The levels of a chunk are computed first, in a loop without
-// branches that the compiler vectorises (the square root is the exact IEEE one either way), and
-// padded with zeros to whole blocks, which may then run on to the end of the image row.
-TARVO_DAB_INLINE Raised stamp_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin,
-                                  int32_t x_end) {
-  const float dy2 = dy * dy;
+// The dab's level at the pixels x0 .. x0 + 15 of a row at vertical offset dy, into levels: a loop
+// without branches that the compiler vectorises (the square root is the exact IEEE one either way).
+TARVO_DAB_INLINE void block_levels(const DabShape& dab, float dy2, int32_t x0, uint8_t* levels) {
   const auto peak = static_cast<float>(dab.peak);
-  Raised raised;
-  alignas(16) uint8_t levels[kRimChunk];
-  for (int32_t x0 = x_begin; x0 <= x_end; x0 += kRimChunk) {
-    const int32_t n = std::min(kRimChunk, x_end - x0 + 1);
-    const int32_t padded = std::min(kRimChunk, (n + 15) & ~15);
-    for (int32_t i = 0; i < n; ++i) {
-      const float dx = (static_cast<float>(x0 + i) + 0.5f) - dab.cx;
-      const float rim = dab.width - std::sqrt(dx * dx + dy2);
-      const float level = std::min(std::max(rim, 0.0f), 1.0f);
-      levels[i] = static_cast<uint8_t>(static_cast<int32_t>(peak * level + 0.5f));
-    }
-    for (int32_t i = n; i < padded; ++i) levels[i] = 0;
-    const uint8_t* at = levels - x0;  // indexed by column
-    raised.add(raise_run(
-        row, x0, x0 + n, std::min(dab.columns, x0 + padded), [at](int32_t x) { return at[x]; },
-        [at](int32_t x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + x)); }));
-  }
-  return raised;
-}
-
-// Raises x_begin..x_end of a row to at least peak: the flat interior of the dab.
-TARVO_DAB_INLINE Raised raise_span(uint8_t* row, uint8_t peak, int32_t x_begin, int32_t x_end) {
-  const __m128i block = _mm_set1_epi8(static_cast<char>(peak));
-  return raise_run(
-      row, x_begin, x_end + 1, x_end + 1, [peak](int32_t) { return peak; },
-      [block](int32_t) { return block; });
-}
-
-// Dabs at most this wide are stamped by the rim formula across the whole row; wider ones split
-// each row into rim, flat interior and rim.
-constexpr float kSplitWidth = 6.0f;
-
-// Stamps one row: the pixels whose centre lies at least 0.01 px inside the flat interior
-// (r < width - 1, where the rim formula gives the peak exactly) are raised to the peak in one plain
-// loop, the rim on either side pixel by pixel. The margin keeps float rounding out of the split, so
-// the result is what stamp_row gives for the whole row.
-TARVO_DAB_INLINE Raised stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t x_begin,
-                                      int32_t x_end) {
-  if (dab.width <= kSplitWidth) return stamp_row(row, dab, dy, x_begin, x_end);
-  const double inner = static_cast<double>(dab.width) - 1.0;
-  const double inner_span2 = inner * inner - static_cast<double>(dy) * dy;
-  if (inner_span2 <= 0.0) return stamp_row(row, dab, dy, x_begin, x_end);
-  const double half = std::sqrt(inner_span2) - 0.01;
-  const int32_t flat_begin = std::max(x_begin, ceil_to_int(dab.cx - half - 0.5));
-  const int32_t flat_end = std::min(x_end, floor_to_int(dab.cx + half - 0.5));
-  if (flat_begin > flat_end) return stamp_row(row, dab, dy, x_begin, x_end);
-  Raised raised = stamp_row(row, dab, dy, x_begin, flat_begin - 1);
-  raised.add(raise_span(row, static_cast<uint8_t>(dab.peak), flat_begin, flat_end));
-  raised.add(stamp_row(row, dab, dy, flat_end + 1, x_end));
-  return raised;
-}
-
-// A dab whose every row fits in one block of sixteen columns inside the raster is stamped a block
-// per row, the levels of all sixteen computed by the rim formula (the columns beyond the dab's
-// reach get 0, raising nothing): none of the per-row bounds and splits a wide dab needs, and the
-// same bytes. The squared column offsets are the same for every row. False, with nothing written,
-// when the dab does not fit.
-TARVO_DAB_INLINE bool stamp_narrow_dab(uint8_t* raster, const DabShape& dab, int32_t y_begin,
-                                       int32_t y_end, int32_t rows, CoverageChanges* changes) {
-  constexpr int32_t kBlock = 16;
-  const int32_t left = floor_to_int(double{dab.cx} - dab.width - 0.5);
-  const int64_t right = int64_t{floor_to_int(double{dab.cx} + dab.width - 0.5)} + 1;
-  if (dab.columns < kBlock || left < 0 || right >= dab.columns || right - left >= kBlock) {
-    return false;
-  }
-  const int32_t x0 = std::min(left, dab.columns - kBlock);
-  float dx2[kBlock];
   for (int32_t i = 0; i < kBlock; ++i) {
     const float dx = (static_cast<float>(x0 + i) + 0.5f) - dab.cx;
-    dx2[i] = dx * dx;
+    const float rim = dab.width - std::sqrt(dx * dx + dy2);
+    const float level = std::min(std::max(rim, 0.0f), 1.0f);
+    levels[i] = static_cast<uint8_t>(static_cast<int32_t>(peak * level + 0.5f));
   }
-  const auto peak = static_cast<float>(dab.peak);
-  for (int32_t y = y_begin; y <= y_end; ++y) {
-    const float dy = (static_cast<float>(y) + 0.5f) - dab.cy;
-    const float dy2 = dy * dy;
-    alignas(16) uint8_t levels[kBlock];
-    for (int32_t i = 0; i < kBlock; ++i) {
-      const float rim = dab.width - std::sqrt(dx2[i] + dy2);
-      const float level = std::min(std::max(rim, 0.0f), 1.0f);
-      levels[i] = static_cast<uint8_t>(static_cast<int32_t>(peak * level + 0.5f));
-    }
-    const uint8_t* at = levels - x0;  // indexed by column
-    const Raised raised = raise_run(
-        raster + static_cast<std::size_t>(y) * dab.columns, x0, x0 + kBlock, x0 + kBlock,
-        [at](int32_t x) { return at[x]; },
-        [at](int32_t x) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + x)); });
-    if (changes != nullptr && raised.first <= raised.last) {
-      changes->mark(y, raised.first, raised.last, rows);
+}
+
+// Raises the sixteen bytes at row + x0 to the dab's levels and records the columns it raised. A
+// block already at the peak everywhere cannot be raised (no level exceeds the peak), which one
+// compare tells before any level is worked out: where a stroke's dabs overlap, most of a new dab
+// lies on coverage the dabs before it already brought to the peak.
+TARVO_DAB_INLINE void stamp_block(uint8_t* row, const DabShape& dab, float dy2, int32_t x0,
+                                  Raised& raised) {
+  auto* at = reinterpret_cast<__m128i*>(row + x0);
+  const __m128i old = _mm_loadu_si128(at);
+  const __m128i peak = _mm_set1_epi8(static_cast<char>(dab.peak));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(old, peak), old)) == 0xFFFF) return;
+  alignas(16) uint8_t levels[kBlock];
+  block_levels(dab, dy2, x0, levels);
+  const __m128i higher = _mm_max_epu8(old, _mm_load_si128(reinterpret_cast<__m128i*>(levels)));
+  const auto kept = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(old, higher)));
+  if (kept == 0xFFFF) return;
+  _mm_storeu_si128(at, higher);
+  const uint32_t changed = ~kept & 0xFFFF;
+  raised.add(x0 + __builtin_ctz(changed));
+  raised.add(x0 + 31 - __builtin_clz(changed));
+}
+
+// The same for the pixels left .. right of a row narrower than a block, one at a time.
+TARVO_DAB_INLINE void stamp_pixels(uint8_t* row, const DabShape& dab, float dy2, int32_t left,
+                                   int32_t right, Raised& raised) {
+  alignas(16) uint8_t levels[kBlock];
+  for (int32_t x0 = left; x0 <= right; x0 += kBlock) {
+    block_levels(dab, dy2, x0, levels);
+    for (int32_t x = x0; x <= std::min(right, x0 + kBlock - 1); ++x) {
+      if (levels[x - x0] > row[x]) {
+        row[x] = levels[x - x0];
+        raised.add(x);
+      }
     }
   }
-  return true;
+}
+
+// Stamps the columns left .. right of one row, in blocks of sixteen from left; the last block is
+// moved back to end at the row's end when it would run past it. Blocks take in pixels beyond the
+// dab's reach on that row, where the levels are 0 and nothing is raised, instead of working out
+// the reach row by row.
+TARVO_DAB_INLINE Raised stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t left,
+                                      int32_t right) {
+  const float dy2 = dy * dy;
+  Raised raised;
+  if (dab.columns < kBlock) {
+    stamp_pixels(row, dab, dy2, left, right, raised);
+    return raised;
+  }
+  for (int32_t x0 = left; x0 <= right; x0 += kBlock) {
+    stamp_block(row, dab, dy2, std::min(x0, dab.columns - kBlock), raised);
+  }
+  return raised;
 }
 
 bool all_finite(float a, float b, float c, float d, float e) {
@@ -202,18 +132,15 @@ __attribute__((target_clones("avx2", "default"))) void AAcpen(uint8_t* raster, f
   const int32_t y_begin = std::max(0, floor_to_int(double{cy} - width - 0.5));
   const auto y_end = static_cast<int32_t>(
       std::min<int64_t>(rows - 1, int64_t{floor_to_int(double{cy} + width - 0.5)} + 1));
-  if (stamp_narrow_dab(raster, dab, y_begin, y_end, rows, changes)) return;
+  const int32_t left = std::max(0, floor_to_int(double{cx} - width - 0.5));
+  const auto right = static_cast<int32_t>(
+      std::min<int64_t>(columns - 1, int64_t{floor_to_int(double{cx} + width - 0.5)} + 1));
+  if (left > right) return;
   for (int32_t y = y_begin; y <= y_end; ++y) {
     const float dy = (static_cast<float>(y) + 0.5f) - cy;
-    const float span2 = dab.width2 - dy * dy;
-    if (span2 <= 0.0f) continue;
-    const double half = std::sqrt(static_cast<double>(span2));
-    const int32_t x_begin = std::max(0, floor_to_int(cx - half - 0.5));
-    const auto x_end = static_cast<int32_t>(
-        std::min<int64_t>(columns - 1, int64_t{floor_to_int(cx + half - 0.5)} + 1));
-    if (x_begin > x_end) continue;
+    if (dy * dy >= dab.width2) continue;  // the row lies beyond the dab's reach
     const Raised raised =
-        stamp_dab_row(raster + static_cast<std::size_t>(y) * columns, dab, dy, x_begin, x_end);
+        stamp_dab_row(raster + static_cast<std::size_t>(y) * columns, dab, dy, left, right);
     if (changes != nullptr && raised.first <= raised.last) {
       changes->mark(y, raised.first, raised.last, rows);
     }
