@@ -34,15 +34,19 @@ class Plane {
   uint8_t& operator()(int32_t x, int32_t y) { return bytes_.get()[index(x, y)]; }
   uint8_t operator()(int32_t x, int32_t y) const { return bytes_.get()[index(x, y)]; }
   uint8_t* row(int32_t y) { return bytes_.get() + static_cast<std::size_t>(y) * columns_; }
-  const uint8_t* row(int32_t y) const { return bytes_.get() + static_cast<std::size_t>(y) * columns_; }
+  const uint8_t* row(int32_t y) const {
+    return bytes_.get() + static_cast<std::size_t>(y) * columns_;
+  }
   uint8_t* data() { return bytes_.get(); }
   const uint8_t* data() const { return bytes_.get(); }
 
   void fill(uint8_t value);
 
  private:
+  // Frees what allocate_zeroed_bytes handed out for a plane of the given byte count.
   struct FreeBytes {
-    void operator()(uint8_t* p) const { std::free(p); }
+    std::size_t bytes;  // value-initialised (0) in an empty plane
+    void operator()(uint8_t* p) const;
   };
   std::size_t index(int32_t x, int32_t y) const {
     return static_cast<std::size_t>(y) * columns_ + static_cast<std::size_t>(x);
