@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "render/cpu_builds.h"
+
 namespace tarvo::composite {
 
 // Everything fixed for one call.
@@ -41,10 +43,6 @@ struct RowPointers {
 
 inline constexpr int32_t kChunk = 256;
 
-// The steps of a span are inlined into composite_span, so that each of its builds (for AVX2 and for
-// any x86-64, chosen when the program loads) has them compiled for its own instruction set.
-#define TARVO_KERNEL_INLINE [[gnu::always_inline]] inline
-
 // What the lookup pass hands to the arithmetic pass for one chunk.
 struct ChunkValues {
   uint8_t a[kChunk];
@@ -57,9 +55,8 @@ struct ChunkValues {
 // out[i] = table[in[i]], eight bytes a word: plain scalar lookups (a vectorised gather emulation
 // is slower). Byte k of the word is the byte at i + k on either byte order, as extract and insert
 // use the same shift.
-TARVO_KERNEL_INLINE void look_up_bytes(const uint8_t* __restrict table,
-                                       const uint8_t* __restrict in, uint8_t* __restrict out,
-                                       int32_t n) {
+TARVO_CPU_INLINE void look_up_bytes(const uint8_t* __restrict table, const uint8_t* __restrict in,
+                                    uint8_t* __restrict out, int32_t n) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t word;
@@ -73,9 +70,9 @@ TARVO_KERNEL_INLINE void look_up_bytes(const uint8_t* __restrict table,
 
 // out[i] = coverage[i] less the grain of the paper under pixel x + i, never below 0. The paper row
 // is the tile row under the pixels; x >= 0.
-TARVO_KERNEL_INLINE void reduce_by_paper(const CallTables& c, const uint8_t* paper_row, int32_t x,
-                                         int32_t n, const uint8_t* __restrict coverage,
-                                         uint8_t* __restrict out) {
+TARVO_CPU_INLINE void reduce_by_paper(const CallTables& c, const uint8_t* paper_row, int32_t x,
+                                      int32_t n, const uint8_t* __restrict coverage,
+                                      uint8_t* __restrict out) {
   uint8_t grain[kChunk];
   int32_t px = x % c.paper_width;
   for (int32_t i = 0; i < n;) {  // runs of the paper row between wraps
@@ -95,8 +92,8 @@ TARVO_KERNEL_INLINE void reduce_by_paper(const CallTables& c, const uint8_t* pap
 
 // Pass one: strength, and with relief the slope, of pixels x .. x + n - 1.
 template <bool kPaper, bool kRelief>
-TARVO_KERNEL_INLINE void look_up_coverage(const RowPointers& row, const CallTables& c, int32_t x,
-                                          int32_t n, ChunkValues& out) {
+TARVO_CPU_INLINE void look_up_coverage(const RowPointers& row, const CallTables& c, int32_t x,
+                                       int32_t n, ChunkValues& out) {
   const uint8_t* coverage = row.fx + x;
   if constexpr (kPaper) {
     reduce_by_paper(c, row.paper, x, n, coverage, out.m);
@@ -119,9 +116,8 @@ TARVO_KERNEL_INLINE void look_up_coverage(const RowPointers& row, const CallTabl
 // Pass two for one channel. Each pixel reads and writes only its own index in every plane, so the
 // loop carries no dependence even where an output plane is the image plane itself.
 template <class Mode, bool kRelief>
-TARVO_KERNEL_INLINE void mix_channel(const ChunkValues& values, const uint8_t* table_v,
-                                     uint16_t paint, const uint8_t* image, uint8_t* out_a,
-                                     uint8_t* out_b, int32_t n) {
+TARVO_CPU_INLINE void mix_channel(const ChunkValues& values, const uint8_t* table_v, uint16_t paint,
+                                  const uint8_t* image, uint8_t* out_a, uint8_t* out_b, int32_t n) {
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC ivdep
 #endif
@@ -149,10 +145,8 @@ TARVO_KERNEL_INLINE void mix_channel(const ChunkValues& values, const uint8_t* t
 }
 
 template <class Mode, bool kPaper, bool kRelief>
-__attribute__((target_clones("avx2", "default"))) void composite_span(const RowPointers& row,
-                                                                      const CallTables& c,
-                                                                      int32_t x_begin,
-                                                                      int32_t x_end) {
+TARVO_CPU_BUILDS void composite_span(const RowPointers& row, const CallTables& c, int32_t x_begin,
+                                     int32_t x_end) {
   if (x_begin > x_end) return;
   ChunkValues values;
   for (int32_t x = x_begin; x <= x_end; x += kChunk) {

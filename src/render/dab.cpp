@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 
+#include "render/cpu_builds.h"
 #include "render/render_math.h"
 
 namespace tarvo {
@@ -36,15 +37,11 @@ struct Raised {
   }
 };
 
-// The helpers below are inlined into AAcpen, so that each of its builds (see there) has them
-// compiled for its own instruction set.
-#define TARVO_DAB_INLINE [[gnu::always_inline]] inline
-
 constexpr int32_t kBlock = 16;
 
 // The dab's level at the pixels x0 .. x0 + 15 of a row at vertical offset dy, into levels: a loop
 // without branches that the compiler vectorises (the square root is the exact IEEE one either way).
-TARVO_DAB_INLINE void block_levels(const DabShape& dab, float dy2, int32_t x0, uint8_t* levels) {
+TARVO_CPU_INLINE void block_levels(const DabShape& dab, float dy2, int32_t x0, uint8_t* levels) {
   const auto peak = static_cast<float>(dab.peak);
   for (int32_t i = 0; i < kBlock; ++i) {
     const float dx = (static_cast<float>(x0 + i) + 0.5f) - dab.cx;
@@ -58,7 +55,7 @@ TARVO_DAB_INLINE void block_levels(const DabShape& dab, float dy2, int32_t x0, u
 // block already at the peak everywhere cannot be raised (no level exceeds the peak), which one
 // compare tells before any level is worked out: where a stroke's dabs overlap, most of a new dab
 // lies on coverage the dabs before it already brought to the peak.
-TARVO_DAB_INLINE void stamp_block(uint8_t* row, const DabShape& dab, float dy2, int32_t x0,
+TARVO_CPU_INLINE void stamp_block(uint8_t* row, const DabShape& dab, float dy2, int32_t x0,
                                   Raised& raised) {
   auto* at = reinterpret_cast<__m128i*>(row + x0);
   const __m128i old = _mm_loadu_si128(at);
@@ -76,7 +73,7 @@ TARVO_DAB_INLINE void stamp_block(uint8_t* row, const DabShape& dab, float dy2, 
 }
 
 // The same for the pixels left .. right of a row narrower than a block, one at a time.
-TARVO_DAB_INLINE void stamp_pixels(uint8_t* row, const DabShape& dab, float dy2, int32_t left,
+TARVO_CPU_INLINE void stamp_pixels(uint8_t* row, const DabShape& dab, float dy2, int32_t left,
                                    int32_t right, Raised& raised) {
   alignas(16) uint8_t levels[kBlock];
   for (int32_t x0 = left; x0 <= right; x0 += kBlock) {
@@ -94,7 +91,7 @@ TARVO_DAB_INLINE void stamp_pixels(uint8_t* row, const DabShape& dab, float dy2,
 // moved back to end at the row's end when it would run past it. Blocks take in pixels beyond the
 // dab's reach on that row, where the levels are 0 and nothing is raised, instead of working out
 // the reach row by row.
-TARVO_DAB_INLINE Raised stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t left,
+TARVO_CPU_INLINE Raised stamp_dab_row(uint8_t* row, const DabShape& dab, float dy, int32_t left,
                                       int32_t right) {
   const float dy2 = dy * dy;
   Raised raised;
@@ -115,13 +112,10 @@ bool all_finite(float a, float b, float c, float d, float e) {
 
 }  // namespace
 
-// Built twice, for processors with AVX2 and for any x86-64, and chosen when the program loads: the
-// rim's arithmetic and the row bounds gain from the wider registers and rounding instructions.
-__attribute__((target_clones("avx2", "default"))) void AAcpen(uint8_t* raster, float cx, float cy,
-                                                              float width, float value,
-                                                              float strength, int32_t columns,
-                                                              int32_t rows,
-                                                              CoverageChanges* changes) {
+// The rim's arithmetic gains from the wider registers of the AVX2 build (cpu_builds.h).
+TARVO_CPU_BUILDS void AAcpen(uint8_t* raster, float cx, float cy, float width, float value,
+                             float strength, int32_t columns, int32_t rows,
+                             CoverageChanges* changes) {
   if (raster == nullptr || columns <= 0 || rows <= 0) return;
   if (!all_finite(cx, cy, width, value, strength) || !(width > 0.0f)) return;
   const int32_t peak = dab_peak(value, strength);
