@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "canvas/row_split.h"
+
 namespace tarvo {
 
 void SortPair(float& a, float& b) {
@@ -43,10 +45,65 @@ void allocate_planes(CanvasBuffers& canvas, int32_t BufferWidth, int32_t BufferH
   canvas.FXbuffer = Plane(BufferWidth, BufferHeight);
 }
 
+namespace {
+
+// Copies of fewer bytes than this stay on the calling thread: waking the helper costs more than
+// it saves. A stroke's undo patch is usually far below it, a whole image far above.
+constexpr int64_t kSplitBytes = int64_t{1} << 20;
+// Bytes per chunk of rows handed out.
+constexpr int64_t kChunkBytes = int64_t{1} << 20;
+
+bool whole_rows(const RowCopy& c) {
+  return c.from_x == 0 && c.to_x == 0 && c.width == c.from->columns() && c.width == c.to->columns();
+}
+
+void copy_chunk(const RowCopy& c, int32_t begin, int32_t end) {
+  if (begin >= end || c.width <= 0) return;
+  if (whole_rows(c)) {
+    std::memcpy(c.to->row(c.to_y + begin), c.from->row(c.from_y + begin),
+                static_cast<std::size_t>(c.width) * (end - begin));
+    return;
+  }
+  for (int32_t j = begin; j < end; ++j) {
+    std::memcpy(c.to->row(c.to_y + j) + c.to_x, c.from->row(c.from_y + j) + c.from_x,
+                static_cast<std::size_t>(c.width));
+  }
+}
+
+}  // namespace
+
+void copy_rows(const RowCopy* copies, int32_t count, int32_t height) {
+  int64_t row_bytes = 0;
+  for (int32_t i = 0; i < count; ++i) row_bytes += std::max(0, copies[i].width);
+  if (row_bytes == 0 || height <= 0) return;
+  const auto work = [copies, count](int32_t begin, int32_t end, int32_t /*lane*/) {
+    for (int32_t i = 0; i < count; ++i) copy_chunk(copies[i], begin, end);
+  };
+  if (row_bytes * height < kSplitBytes) {
+    work(0, height, 0);
+    return;
+  }
+  split_rows(height, static_cast<int32_t>(std::max<int64_t>(1, kChunkBytes / row_bytes)), work);
+}
+
 void copy_to_previews(CanvasBuffers& canvas) {
-  canvas.RPreview.assign(canvas.RBuffer);
-  canvas.GPreview.assign(canvas.GBuffer);
-  canvas.BPreview.assign(canvas.BBuffer);
+  const Plane* committed[3] = {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer};
+  Plane* previews[3] = {&canvas.RPreview, &canvas.GPreview, &canvas.BPreview};
+  RowCopy copies[3];
+  for (int i = 0; i < 3; ++i) {
+    const Plane& from = *committed[i];
+    Plane& to = *previews[i];
+    // A preview of another shape (only before the first image arrives) is made to match.
+    if (to.columns() != from.columns() || to.rows() != from.rows())
+      to = Plane(from.columns(), from.rows());
+    copies[i] = RowCopy{&from, &to, 0, 0, 0, 0, from.columns()};
+  }
+  if (committed[0]->rows() == committed[1]->rows() &&
+      committed[0]->rows() == committed[2]->rows()) {
+    copy_rows(copies, 3, committed[0]->rows());
+    return;
+  }
+  for (const RowCopy& c : copies) copy_rows(&c, 1, c.from->rows());
 }
 
 void clearbuffer(CanvasBuffers& canvas) {

@@ -53,7 +53,20 @@ PixelRect normalise_rect(float left, float top, float right, float bottom, int32
 // row, the coverage at image size.
 void allocate_planes(CanvasBuffers& canvas, int32_t BufferWidth, int32_t BufferHeight);
 
-// Copies the three committed planes into the previews.
+// One rectangle copy between two planes: `width` bytes a row, starting at (from_x, from_y) in
+// `from` and at (to_x, to_y) in `to`; both rectangles lie inside their planes.
+struct RowCopy {
+  const Plane* from;
+  Plane* to;
+  int32_t from_x, from_y, to_x, to_y, width;
+};
+
+// Performs each copy over `height` rows. A copy of whole rows between planes of the same width
+// moves each run of rows as one block. Large copies share their rows with a helper thread: one
+// core cannot keep the memory busy on its own. Returns once every byte is copied.
+void copy_rows(const RowCopy* copies, int32_t count, int32_t height);
+
+// Copies the three committed planes, spare column and row included, into the previews.
 void copy_to_previews(CanvasBuffers& canvas);
 
 // Image white, coverage zero, previews refreshed. Nothing is redrawn.

@@ -6,24 +6,18 @@
 #include <new>
 
 #include "app/runtime_error.h"
+#include "canvas/row_split.h"
+#include "canvas/surface_rows.h"
 #include "render/render_math.h"
 
 namespace tarvo {
 
 namespace {
 
-// The fourth byte of a surface pixel carries no colour; it is set opaque so that the window system
-// can show the surface as an RGB32 image without a conversion.
-constexpr uint32_t kOpaque = 0xFF000000u;
-
 // A client coordinate beyond the 32-bit range lies far outside any window: it is pinned to the
 // range's end, where it is still outside.
 int32_t saturated(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-uint32_t pack(uint8_t r, uint8_t g, uint8_t b) {
-  return kOpaque | (uint32_t{r} << 16) | (uint32_t{g} << 8) | uint32_t{b};
 }
 
 }  // namespace
@@ -107,57 +101,113 @@ void CreateDisplaySurface(CanvasDisplay& display, ImageSize size) {
   fit_surface_to_client(display);
 }
 
-void t_smoothblit(const SmoothBlitArgs& a, std::vector<int32_t>& column_source) {
-  const double zoom = a.zoom;
+namespace {
+
+// A blit of at least this many surface pixels shares its rows with the helper thread. Below it the
+// hand-over costs more than it saves; a stroke preview's rectangle stays far below it.
+constexpr int64_t kSplitPixels = int64_t{1} << 18;
+// Surface pixels per chunk of rows handed out: small enough that neither worker waits long for
+// the other at the end, large enough that a zoomed-in chunk rarely starts on a repeated row.
+constexpr int64_t kChunkPixels = int64_t{1} << 17;
+
+// The image row (or column) that surface row (or column) s shows, as the contract defines it:
+// floor(s / Zoom) in double precision, clamped into the image.
+int32_t image_index(int32_t s, double zoom, int32_t last) {
+  return std::clamp(static_cast<int32_t>(std::floor(s / zoom)), 0, last);
+}
+
+// How a surface row is made from its image row.
+enum class RowKind {
+  Same,    // zoom 1: the image row's pixels one to one
+  Widen,   // zoomed in: the stretch of the image row interleaved once, then each word repeated
+  Sample,  // otherwise: each surface column fetches its own image column
+};
+
+// Renders surface rows v0 + begin .. v0 + end - 1. Each chunk of rows starts afresh, so that the
+// workers never read a row another one may still be writing.
+struct BlitRows {
+  const SmoothBlitArgs& a;
+  BlitScratch& scratch;
+  RowKind kind;
+  int32_t u0, v0, span, last_row;
+  std::size_t pitch;
+  uint32_t* first;
+
+  void operator()(int32_t begin, int32_t end, int32_t lane) const {
+    int32_t previous = -1;
+    for (int32_t j = begin; j < end; ++j) {
+      const int32_t v = v0 + j;
+      uint32_t* dst = first + static_cast<std::size_t>(j) * pitch;
+      const int32_t y = kind == RowKind::Same ? v : image_index(v, a.zoom, last_row);
+      if (y == previous) {
+        // Zoomed in: this surface row shows the same image row as the one above it.
+        std::memcpy(dst, dst - pitch, static_cast<std::size_t>(span) * 4);
+        continue;
+      }
+      previous = y;
+      render_row(static_cast<std::size_t>(y) * a.plane_columns, dst, lane);
+    }
+  }
+
+  void render_row(std::size_t row, uint32_t* dst, int32_t lane) const {
+    const uint8_t* r = a.red + row;
+    const uint8_t* g = a.green + row;
+    const uint8_t* b = a.blue + row;
+    switch (kind) {
+      case RowKind::Same:
+        interleave_row(r + u0, g + u0, b + u0, dst, span);
+        break;
+      case RowKind::Widen: {
+        uint32_t* stretch = scratch.stretch[lane].data();
+        const int32_t x = scratch.column_source[0];
+        interleave_row(r + x, g + x, b + x, stretch, scratch.widening.stretch);
+        widen_row(stretch, scratch.widening, dst);
+        break;
+      }
+      case RowKind::Sample:
+        sample_row(r, g, b, scratch.column_source.data(), dst, span);
+        break;
+    }
+  }
+};
+
+// Fills the column map for surface columns u0 .. u0 + span - 1 and chooses how rows are made.
+RowKind prepare_columns(const SmoothBlitArgs& a, int32_t u0, int32_t span, BlitScratch& scratch) {
+  if (a.zoom == 1.0f) return RowKind::Same;
   const int32_t last_column = std::max(0, a.plane_columns - 2);
+  scratch.column_source.resize(static_cast<std::size_t>(span));
+  for (int32_t i = 0; i < span; ++i) {
+    scratch.column_source[i] = image_index(u0 + i, a.zoom, last_column);
+  }
+  if (a.zoom > 1.0f && prepare_widening(scratch.column_source.data(), span, scratch.widening)) {
+    for (std::vector<uint32_t>& stretch : scratch.stretch) {
+      stretch.resize(static_cast<std::size_t>(stretch_capacity(scratch.widening)));
+    }
+    return RowKind::Widen;
+  }
+  return RowKind::Sample;
+}
+
+}  // namespace
+
+void t_smoothblit(const SmoothBlitArgs& a, BlitScratch& scratch) {
   const int32_t last_row = std::max(0, a.plane_rows - 2);
   const int32_t u0 = std::max({0, a.origin_x, floor_to_int(static_cast<float>(a.x0) * a.zoom)});
   const int32_t u1 = std::min(a.scaled_width, floor_to_int(static_cast<float>(a.xs + 1) * a.zoom));
   const int32_t v0 = std::max({0, a.origin_y, floor_to_int(static_cast<float>(a.y0) * a.zoom)});
   const int32_t v1 = std::min(a.scaled_height, floor_to_int(static_cast<float>(a.ys + 1) * a.zoom));
   if (u1 <= u0 || v1 <= v0) return;
-  const int32_t span = u1 - u0;
+  const int32_t span = u1 - u0, rows = v1 - v0;
   const std::size_t pitch = static_cast<std::size_t>(a.surface_width);
   uint32_t* const first = a.bits + static_cast<std::size_t>(v0 - a.origin_y) * pitch + (u0 - a.origin_x);
 
-  if (a.zoom == 1.0f) {
-    // One surface pixel per image pixel: a straight interleave of three rows.
-    for (int32_t v = v0; v < v1; ++v) {
-      const std::size_t src = static_cast<std::size_t>(v) * a.plane_columns + u0;
-      const uint8_t* r = a.red + src;
-      const uint8_t* g = a.green + src;
-      const uint8_t* b = a.blue + src;
-      uint32_t* dst = first + static_cast<std::size_t>(v - v0) * pitch;
-      for (int32_t i = 0; i < span; ++i) dst[i] = pack(r[i], g[i], b[i]);
-    }
+  const RowKind kind = prepare_columns(a, u0, span, scratch);
+  const BlitRows work{a, scratch, kind, u0, v0, span, last_row, pitch, first};
+  if (int64_t{span} * rows < kSplitPixels) {
+    work(0, rows, 0);
     return;
   }
-
-  column_source.resize(static_cast<std::size_t>(span));
-  for (int32_t u = u0; u < u1; ++u) {
-    const auto x = static_cast<int32_t>(std::floor(u / zoom));
-    column_source[u - u0] = std::clamp(x, 0, last_column);
-  }
-  int32_t previous_row = -1;
-  for (int32_t v = v0; v < v1; ++v) {
-    const int32_t y = std::clamp(static_cast<int32_t>(std::floor(v / zoom)), 0, last_row);
-    uint32_t* dst = first + static_cast<std::size_t>(v - v0) * pitch;
-    if (y == previous_row) {
-      // Zoomed in: this surface row shows the same image row as the one above it.
-      std::memcpy(dst, dst - pitch, static_cast<std::size_t>(span) * 4);
-      continue;
-    }
-    previous_row = y;
-    const std::size_t src = static_cast<std::size_t>(y) * a.plane_columns;
-    const uint8_t* r = a.red + src;
-    const uint8_t* g = a.green + src;
-    const uint8_t* b = a.blue + src;
-    const int32_t* cols = column_source.data();
-    for (int32_t i = 0; i < span; ++i) {
-      const int32_t x = cols[i];
-      dst[i] = pack(r[x], g[x], b[x]);
-    }
-  }
+  split_rows(rows, static_cast<int32_t>(std::max<int64_t>(8, kChunkPixels / span)), work);
 }
 
 namespace {
@@ -224,7 +274,7 @@ void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const 
                             zoom,
                             surface.origin_x,
                             surface.origin_y};
-  t_smoothblit(args, surface.column_source);
+  t_smoothblit(args, surface.scratch);
   // Copy exactly the scaled pixels just rendered, so nothing left from an earlier pan shows.
   display.window->copy_from_surface(surface, u0 - surface.origin_x, v0 - surface.origin_y,
                                     saturated(int64_t{u0} + view.PanX),

@@ -20,6 +20,7 @@
 
 #include "canvas/canvas_window.h"
 #include "canvas/plane.h"
+#include "canvas/surface_rows.h"
 #include "canvas/view_state.h"
 
 namespace tarvo {
@@ -39,6 +40,17 @@ struct DibHeader {
   int32_t biClrImportant = 0;
 };
 
+// The blit's working memory, kept with the surface so that a blit allocates nothing once the
+// client and zoom have settled.
+struct BlitScratch {
+  // The image column each surface column of the blit shows.
+  std::vector<int32_t> column_source;
+  // Zoomed in: where in the interleaved stretch of its image row each surface column finds its
+  // pixel, and that stretch, one buffer per worker.
+  WideningMap widening;
+  std::vector<uint32_t> stretch[2];
+};
+
 struct DisplaySurface {
   DibHeader DibInfo;
   // The pixels, row pitch DibInfo.biWidth * 4 bytes; null when no surface exists.
@@ -49,8 +61,7 @@ struct DisplaySurface {
   int32_t origin_x = 0, origin_y = 0;
   // The whole scaled image's size, floor(BufferWidth * Zoom) x floor(BufferHeight * Zoom).
   int32_t scaled_width = 0, scaled_height = 0;
-  // Scratch for the blit's column map, kept so that a blit allocates nothing.
-  std::vector<int32_t> column_source;
+  BlitScratch scratch;
 
   int32_t width() const { return DibInfo.biWidth; }
   int32_t height() const { return -DibInfo.biHeight; }
@@ -88,7 +99,8 @@ void ReleaseDisplaySurface(DisplaySurface& surface);
 // floor(y0 * Zoom) <= v < floor((ys + 1) * Zoom), limited to ScaledW x ScaledH, with the image
 // colour at (u / Zoom, v / Zoom) (nearest sample). It is stored at surface pixel
 // (u - origin_x, v - origin_y); the caller guarantees that it lies on the surface. Planes are
-// plane_columns bytes a row.
+// plane_columns bytes a row. A large blit shares its rows with a helper thread and returns once
+// all are written.
 struct SmoothBlitArgs {
   const uint8_t* red;
   const uint8_t* green;
@@ -101,7 +113,7 @@ struct SmoothBlitArgs {
   float zoom;
   int32_t origin_x = 0, origin_y = 0;
 };
-void t_smoothblit(const SmoothBlitArgs& args, std::vector<int32_t>& column_source);
+void t_smoothblit(const SmoothBlitArgs& args, BlitScratch& scratch);
 
 // Renders the image rectangle x0..x1, y0..y1 (inclusive) of the three planes into the surface and
 // copies it to the window, clipped to the image and to the visible client area.

@@ -2,37 +2,128 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+
+#include "canvas/row_split.h"
 
 namespace tarvo {
 
 namespace {
 
-Plane cut_patch(UndoStack& stack, const Plane& plane, const PixelRect& r) {
-  Plane patch;
-  if (!stack.spare_patches.empty() && stack.spare_patches.back().columns() == r.width() &&
-      stack.spare_patches.back().rows() == r.height()) {
-    patch = std::move(stack.spare_patches.back());
-    stack.spare_patches.pop_back();
-  } else {
-    patch = Plane(r.width(), r.height());
+// Bytes of the three planes per chunk of rows when a whole-image restore shares its rows.
+constexpr int32_t kChunkBytes = 1 << 20;
+
+// A plane of the given shape: one the last Undo freed when it fits, else a fresh one.
+Plane take_plane(UndoStack& stack, int32_t columns, int32_t rows) {
+  std::vector<Plane>& spares = stack.spare_patches;
+  for (auto it = spares.begin(); it != spares.end(); ++it) {
+    if (it->columns() == columns && it->rows() == rows) {
+      Plane plane = std::move(*it);
+      spares.erase(it);
+      return plane;
+    }
   }
-  for (int32_t j = 0; j < r.height(); ++j) {
-    std::memcpy(patch.row(j), plane.row(r.top + j) + r.left, r.width());
-  }
-  return patch;
+  return Plane(columns, rows);
 }
 
-// Writes the patch into the committed plane and its preview: outside a stroke the two are equal
-// everywhere, so the rectangle is all the preview needs.
-void paste_patch(Plane& plane, Plane& preview, const Plane& patch, int32_t left, int32_t top) {
-  for (int32_t j = 0; j < patch.rows(); ++j) {
-    std::memcpy(plane.row(top + j) + left, patch.row(j), patch.columns());
-    std::memcpy(preview.row(top + j) + left, patch.row(j), patch.columns());
+bool same_shape(const Plane& a, const Plane& b) {
+  return a.columns() == b.columns() && a.rows() == b.rows();
+}
+
+// True when the rectangle is the whole image of committed planes of one shape.
+bool covers_whole_planes(const CanvasBuffers& canvas, const PixelRect& r) {
+  return r.left == 0 && r.top == 0 && r.right == canvas.BufferWidth &&
+         r.bottom == canvas.BufferHeight && same_shape(canvas.RBuffer, canvas.GBuffer) &&
+         same_shape(canvas.RBuffer, canvas.BBuffer);
+}
+
+UndoRecord cut_record(UndoStack& stack, const CanvasBuffers& canvas, const PixelRect& r) {
+  UndoRecord record;
+  record.top = r.top;
+  record.left = r.left;
+  record.width = r.width();
+  record.height = r.height();
+  record.whole_planes = covers_whole_planes(canvas, r);
+  const Plane* from[3] = {&canvas.BBuffer, &canvas.GBuffer, &canvas.RBuffer};
+  Plane* to[3] = {&record.blue, &record.green, &record.red};
+  RowCopy copies[3];
+  for (int i = 0; i < 3; ++i) {
+    if (record.whole_planes) {
+      *to[i] = take_plane(stack, from[i]->columns(), from[i]->rows());
+      copies[i] = RowCopy{from[i], to[i], 0, 0, 0, 0, from[i]->columns()};
+    } else {
+      *to[i] = take_plane(stack, r.width(), r.height());
+      copies[i] = RowCopy{from[i], to[i], r.left, r.top, 0, 0, r.width()};
+    }
+  }
+  copy_rows(copies, 3, record.whole_planes ? from[0]->rows() : r.height());
+  return record;
+}
+
+// A whole-image record whose planes still have the shape of the committed planes and previews.
+bool can_hand_back(const UndoRecord& record, const CanvasBuffers& canvas) {
+  return record.whole_planes && same_shape(record.red, canvas.RBuffer) &&
+         same_shape(record.green, canvas.GBuffer) && same_shape(record.blue, canvas.BBuffer) &&
+         same_shape(canvas.RPreview, canvas.RBuffer) &&
+         same_shape(canvas.GPreview, canvas.GBuffer) && same_shape(canvas.BPreview, canvas.BBuffer);
+}
+
+// Gives `now` the bytes of `before` beyond the image's width x height pixels (the spare column and
+// row) in rows [begin, end).
+void keep_spare_edges(const Plane& before, Plane& now, int32_t width, int32_t height, int32_t begin,
+                      int32_t end) {
+  for (int32_t y = begin; y < end; ++y) {
+    if (y < height) {
+      for (int32_t x = width; x < now.columns(); ++x) now(x, y) = before(x, y);
+    } else {
+      std::memcpy(now.row(y), before.row(y), static_cast<std::size_t>(now.columns()));
+    }
   }
 }
 
-std::size_t record_bytes(const UndoRecord& r) { return r.red.size() + r.green.size() + r.blue.size(); }
+// The record's planes become the committed planes and the record keeps the storage they replace.
+// The committed planes keep their spare column and row, and the previews are refreshed whole.
+// The spare bytes are taken from the previews, which hold the same ones (every refresh of the
+// previews copies whole planes and nothing else writes them), in one pass with the refresh: each
+// chunk of rows first saves the preview's spare bytes into the new committed rows, then copies
+// those rows over the preview, so the strided accesses land in lines the copy touches anyway.
+void hand_back(UndoRecord& record, CanvasBuffers& canvas) {
+  Plane* patch[3] = {&record.blue, &record.green, &record.red};
+  Plane* committed[3] = {&canvas.BBuffer, &canvas.GBuffer, &canvas.RBuffer};
+  Plane* preview[3] = {&canvas.BPreview, &canvas.GPreview, &canvas.RPreview};
+  for (int i = 0; i < 3; ++i) std::swap(*patch[i], *committed[i]);
+  const int32_t w = canvas.BufferWidth, h = canvas.BufferHeight;
+  const auto work = [&](int32_t begin, int32_t end, int32_t /*lane*/) {
+    for (int i = 0; i < 3; ++i) {
+      Plane& now = *committed[i];
+      keep_spare_edges(*preview[i], now, w, h, begin, end);
+      std::memcpy(preview[i]->row(begin), now.row(begin),
+                  static_cast<std::size_t>(now.columns()) * (end - begin));
+    }
+  };
+  const int32_t rows = canvas.RBuffer.rows();
+  split_rows(rows, std::max(1, kChunkBytes / std::max(1, 3 * canvas.RBuffer.columns())), work);
+}
+
+// Writes the patches into the committed planes and, when `previews` is set, into the previews'
+// same rectangle.
+void paste_record(const UndoRecord& record, CanvasBuffers& canvas, bool previews) {
+  const Plane* patch[3] = {&record.blue, &record.green, &record.red};
+  Plane* targets[6] = {&canvas.BBuffer,  &canvas.GBuffer,  &canvas.RBuffer,
+                       &canvas.BPreview, &canvas.GPreview, &canvas.RPreview};
+  RowCopy copies[6];
+  const int32_t count = previews ? 6 : 3;
+  for (int32_t i = 0; i < count; ++i) {
+    copies[i] = RowCopy{patch[i % 3], targets[i], 0, 0, record.left, record.top, record.width};
+  }
+  copy_rows(copies, count, record.height);
+}
+
+std::size_t record_bytes(const UndoRecord& r) {
+  return std::size_t{3} * static_cast<std::size_t>(r.width) * static_cast<std::size_t>(r.height);
+}
 
 }  // namespace
 
@@ -57,8 +148,7 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
   const std::size_t bytes = std::size_t{3} * r.width() * r.height();
   // Make room before copying, so the old records and the new one are never all held at once.
   while (!stack.records.empty() && stack.bytes_held + bytes > stack.byte_budget) drop_oldest(stack);
-  UndoRecord record{cut_patch(stack, canvas.BBuffer, r), cut_patch(stack, canvas.GBuffer, r),
-                    cut_patch(stack, canvas.RBuffer, r), r.top, r.left};
+  UndoRecord record = cut_record(stack, canvas, r);
   stack.spare_patches.clear();
   stack.bytes_held += bytes;
   stack.records.push_back(std::move(record));
@@ -69,12 +159,14 @@ bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_prog
   UndoRecord record = std::move(stack.records.back());
   stack.records.pop_back();
   stack.bytes_held -= record_bytes(record);
-  paste_patch(canvas.RBuffer, canvas.RPreview, record.red, record.left, record.top);
-  paste_patch(canvas.GBuffer, canvas.GPreview, record.green, record.left, record.top);
-  paste_patch(canvas.BBuffer, canvas.BPreview, record.blue, record.left, record.top);
-  if (stroke_in_progress) copy_to_previews(canvas);
   stack.spare_patches.clear();
-  if (record.red.size() * 3 <= stack.byte_budget / 4) {
+  if (can_hand_back(record, canvas)) {
+    hand_back(record, canvas);
+  } else {
+    paste_record(record, canvas, !stroke_in_progress);
+    if (stroke_in_progress) copy_to_previews(canvas);
+  }
+  if (record_bytes(record) <= stack.byte_budget / 4) {
     stack.spare_patches.push_back(std::move(record.red));
     stack.spare_patches.push_back(std::move(record.green));
     stack.spare_patches.push_back(std::move(record.blue));

@@ -6,6 +6,11 @@
 // end; trimming drops the oldest from the front. Before a push, when more than MaxUndo records are
 // held the oldest one goes, so at most MaxUndo + 1 records exist after a push.
 //
+// A record of the whole image keeps whole copies of the committed planes, spare column and row
+// included: a push then copies each plane in one block, and Undo hands the record's planes to the
+// canvas in place of its own instead of copying them back. Patch element (i, j) is plane pixel
+// (left + i, top + j) either way; a record's bytes count its width x height pixels only.
+//
 // The records' bytes are bounded too: 129 whole-image records of a large image would take more
 // memory than the machine has and end the program with the user's work. After a push the oldest
 // records go while the stack holds more than byte_budget bytes; the newest record always stays.
@@ -24,6 +29,10 @@ struct UndoRecord {
   Plane blue, green, red;
   int32_t top = 0;
   int32_t left = 0;
+  // The patch's extent in image pixels.
+  int32_t width = 0, height = 0;
+  // True when the planes are whole copies of the committed planes (a record of the whole image).
+  bool whole_planes = false;
 };
 
 struct UndoStack {
@@ -31,7 +40,7 @@ struct UndoStack {
   int32_t MaxUndo = 128;
   std::size_t byte_budget = SIZE_MAX;
   std::size_t bytes_held = 0;
-  // The patches of the last record undone, kept for the next push of the same size: a fresh
+  // The planes freed by the last Undo, kept for the next push of the same size: a fresh
   // whole-image patch costs more in page faults than in copying.
   std::vector<Plane> spare_patches;
 
@@ -54,7 +63,9 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
 // Restores the newest record into the committed planes and copies them to the previews. Returns
 // false, having changed nothing, when the stack is empty. The caller redraws the image.
 // Between strokes the previews equal the committed planes everywhere, so only the restored
-// rectangle is copied; during a stroke the previews hold its paint and are copied whole.
+// rectangle is copied; during a stroke the previews hold its paint and are copied whole. A whole-
+// image record's planes replace the committed planes' storage, keeping the committed planes'
+// spare column and row; the storage they leave is kept for the next whole-image push.
 bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_progress = false);
 
 }  // namespace tarvo

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include "app/runtime_error.h"
 #include "canvas/canvas_buffers.h"
+#include "canvas/surface_rows.h"
 #include "support/fake_canvas_window.h"
 
 namespace tarvo {
@@ -202,6 +207,124 @@ TEST(Blit, OnlyTheRequestedRectangleOfTheSurfaceChanges) {
   EXPECT_EQ(s.window.pixel(4, 5) >> 16, 200u);
   EXPECT_EQ(s.window.pixel(5, 5) >> 16, 5u);
   EXPECT_EQ(s.window.pixel(2, 6) >> 16, 2u);
+}
+
+}  // namespace
+}  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// The blit against a plain reading of its contract: every client pixel a blit copies shows the
+// image pixel (floor(u / Zoom), floor(v / Zoom)) of its scaled pixel (u, v) = client - pan, and
+// nothing outside the copied rectangles changes. The client areas are large enough for a
+// whole-image blit to share its rows between two threads, and the widths are odd so that row
+// tails do not fall on a multiple of the vector width.
+struct Reference {
+  Scene& s;
+  uint32_t at(int32_t u, int32_t v) const {
+    const double zoom = s.display.view.Zoom;
+    const int32_t x =
+        std::clamp(static_cast<int32_t>(std::floor(u / zoom)), 0, s.canvas.BufferWidth - 1);
+    const int32_t y =
+        std::clamp(static_cast<int32_t>(std::floor(v / zoom)), 0, s.canvas.BufferHeight - 1);
+    return Scene::rgb(s.canvas.RBuffer(x, y), s.canvas.GBuffer(x, y), s.canvas.BBuffer(x, y));
+  }
+  // Counts the copied client pixels that differ from the reference (reporting the first).
+  int mismatches(const testing::CopiedRect& c) const {
+    int bad = 0;
+    const ViewState& view = s.display.view;
+    for (int32_t y = std::max(0, c.dst_y);
+         y < std::min(s.window.client_height(), c.dst_y + c.height); ++y)
+      for (int32_t x = std::max(0, c.dst_x);
+           x < std::min(s.window.client_width(), c.dst_x + c.width); ++x) {
+        const uint32_t want = at(x - view.PanX, y - view.PanY);
+        if (s.window.pixel(x, y) != want && bad++ == 0)
+          ADD_FAILURE() << "client (" << x << ", " << y << ") zoom " << view.Zoom << " pan "
+                        << view.PanX << "," << view.PanY << ": " << std::hex << s.window.pixel(x, y)
+                        << " not " << want;
+      }
+    return bad;
+  }
+};
+
+void paint_noise(Scene& s, uint32_t seed) {
+  for (int32_t y = 0; y <= s.canvas.BufferHeight; ++y)
+    for (int32_t x = 0; x <= s.canvas.BufferWidth; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      s.canvas.RBuffer(x, y) = static_cast<uint8_t>(seed >> 24);
+      s.canvas.GBuffer(x, y) = static_cast<uint8_t>(seed >> 16);
+      s.canvas.BBuffer(x, y) = static_cast<uint8_t>(seed >> 8);
+    }
+}
+
+// Runs the body with the processor's fastest kernels and again with the plain ones.
+template <class Body>
+void with_each_kernel_set(Body body) {
+  for (bool plain : {false, true}) {
+    SCOPED_TRACE(plain ? "plain kernels" : "fastest kernels");
+    use_plain_surface_kernels(plain);
+    body();
+  }
+  use_plain_surface_kernels(false);
+}
+
+TEST(BlitReference, WholeImageAtEveryKindOfZoomAndPanShowsTheNearestSamples) {
+  with_each_kernel_set([] {
+    Scene s(1031, 719, 773, 541);
+    paint_noise(s, 7);
+    const float zooms[] = {0.25f, 0.3f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 2.5f, 3.0f, 7.3f};
+    const int32_t pans[][2] = {{0, 0}, {-137, -61}, {13, 5}, {-2900, -2100}};
+    for (float zoom : zooms)
+      for (const auto& pan : pans) {
+        s.display.view.Zoom = zoom;
+        s.display.view.PanX = pan[0];
+        s.display.view.PanY = pan[1];
+        s.create();
+        s.window.copies.clear();
+        BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, 0, 0,
+                   s.canvas.BufferWidth - 1, s.canvas.BufferHeight - 1);
+        for (const testing::CopiedRect& c : s.window.copies)
+          ASSERT_EQ(Reference{s}.mismatches(c), 0);
+      }
+  });
+}
+
+TEST(BlitReference, ARectangleRepaintsOnlyWhatItCopiesAndMatchesTheNewPlanes) {
+  with_each_kernel_set([] {
+    Scene s(901, 655, 811, 603);
+    for (float zoom : {0.4f, 1.0f, 2.0f, 2.75f}) {
+      s.display.view.Zoom = zoom;
+      s.display.view.PanX = -23;
+      s.display.view.PanY = -9;
+      s.create();
+      paint_noise(s, 11);
+      s.redraw();
+      const std::vector<uint32_t> before = [&] {
+        std::vector<uint32_t> p;
+        for (int32_t y = 0; y < 603; ++y)
+          for (int32_t x = 0; x < 811; ++x) p.push_back(s.window.pixel(x, y));
+        return p;
+      }();
+      paint_noise(s, 12);
+      s.window.copies.clear();
+      // Odd corners, and a rectangle large enough to be shared between threads.
+      BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, 37, 3,
+                 37 + 700 / zoom, 3 + 500 / zoom);
+      ASSERT_EQ(s.window.copies.size(), 1u);
+      const testing::CopiedRect& c = s.window.copies[0];
+      ASSERT_EQ(Reference{s}.mismatches(c), 0) << zoom;
+      int outside_changed = 0;
+      for (int32_t y = 0; y < 603; ++y)
+        for (int32_t x = 0; x < 811; ++x) {
+          const bool inside =
+              x >= c.dst_x && x < c.dst_x + c.width && y >= c.dst_y && y < c.dst_y + c.height;
+          if (!inside && s.window.pixel(x, y) != before[static_cast<std::size_t>(y) * 811 + x])
+            ++outside_changed;
+        }
+      EXPECT_EQ(outside_changed, 0) << zoom;
+    }
+  });
 }
 
 }  // namespace

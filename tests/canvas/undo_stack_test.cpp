@@ -164,3 +164,165 @@ TEST(UndoBudget, TheNewestRecordStaysEvenWhenItAloneIsOverBudget) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// The undo stack against a plain model: a record is the rectangle's pixels, and an undo writes
+// them back into the committed planes and the previews. Whole-image records (which hand their
+// planes back instead of copying) and large rectangles (whose copies are shared between threads)
+// are mixed with small ones; the committed planes' spare column and row must come through as they
+// were, and the previews must equal the committed planes after every undo.
+struct ModelRecord {
+  PixelRect rect;
+  std::vector<uint8_t> r, g, b;
+};
+
+struct Model {
+  CanvasBuffers canvas;
+  std::vector<ModelRecord> records;
+  uint32_t seed = 1;
+
+  uint32_t next() { return seed = seed * 1664525u + 1013904223u; }
+
+  void scribble() {  // repaints a random band of image pixels, as a stroke commit would
+    const int32_t y0 = static_cast<int32_t>(next() % canvas.BufferHeight);
+    const int32_t y1 = std::min(canvas.BufferHeight, y0 + static_cast<int32_t>(next() % 300));
+    const auto v = static_cast<uint8_t>(next() >> 24);
+    for (int32_t y = y0; y < y1; ++y)
+      for (int32_t x = 0; x < canvas.BufferWidth; ++x) {
+        canvas.RBuffer(x, y) = static_cast<uint8_t>(v + x);
+        canvas.GBuffer(x, y) = static_cast<uint8_t>(v ^ y);
+        canvas.BBuffer(x, y) = v;
+      }
+    copy_to_previews(canvas);
+  }
+
+  void push(UndoStack& stack, bool whole) {
+    const int32_t w = canvas.BufferWidth, h = canvas.BufferHeight;
+    PixelRect r{0, 0, w, h};
+    if (!whole) {
+      r.left = static_cast<int32_t>(next() % w);
+      r.top = static_cast<int32_t>(next() % h);
+      r.right = std::min(w, r.left + 1 + static_cast<int32_t>(next() % w));
+      r.bottom = std::min(h, r.top + 1 + static_cast<int32_t>(next() % h));
+    }
+    ModelRecord m{r, {}, {}, {}};
+    for (int32_t y = r.top; y < r.bottom; ++y)
+      for (int32_t x = r.left; x < r.right; ++x) {
+        m.r.push_back(canvas.RBuffer(x, y));
+        m.g.push_back(canvas.GBuffer(x, y));
+        m.b.push_back(canvas.BBuffer(x, y));
+      }
+    records.push_back(std::move(m));
+    PushUndo(stack, canvas, static_cast<float>(r.left), static_cast<float>(r.top),
+             static_cast<float>(r.right - 1), static_cast<float>(r.bottom - 1));
+  }
+
+  // Checks the restored pixels against the model record it stands for.
+  void expect_undone(const ModelRecord& m) const {
+    std::size_t i = 0;
+    for (int32_t y = m.rect.top; y < m.rect.bottom; ++y)
+      for (int32_t x = m.rect.left; x < m.rect.right; ++x, ++i) {
+        ASSERT_EQ(canvas.RBuffer(x, y), m.r[i]) << x << "," << y;
+        ASSERT_EQ(canvas.GBuffer(x, y), m.g[i]) << x << "," << y;
+        ASSERT_EQ(canvas.BBuffer(x, y), m.b[i]) << x << "," << y;
+      }
+  }
+
+  void expect_previews_equal_committed() const {
+    const Plane* c[3] = {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer};
+    const Plane* p[3] = {&canvas.RPreview, &canvas.GPreview, &canvas.BPreview};
+    for (int k = 0; k < 3; ++k)
+      for (int32_t y = 0; y < canvas.BufferHeight; ++y)
+        for (int32_t x = 0; x < canvas.BufferWidth; ++x)
+          ASSERT_EQ((*c[k])(x, y), (*p[k])(x, y)) << "plane " << k << " at " << x << "," << y;
+  }
+};
+
+void expect_spare_edges(const CanvasBuffers& c, uint8_t value) {
+  for (const Plane* p : {&c.RBuffer, &c.GBuffer, &c.BBuffer}) {
+    for (int32_t y = 0; y <= c.BufferHeight; ++y) ASSERT_EQ((*p)(c.BufferWidth, y), value) << y;
+    for (int32_t x = 0; x <= c.BufferWidth; ++x) ASSERT_EQ((*p)(x, c.BufferHeight), value) << x;
+  }
+}
+
+void set_spare_edges(CanvasBuffers& c, uint8_t value) {
+  for (Plane* p : {&c.RBuffer, &c.GBuffer, &c.BBuffer}) {
+    for (int32_t y = 0; y <= c.BufferHeight; ++y) (*p)(c.BufferWidth, y) = value;
+    for (int32_t x = 0; x <= c.BufferWidth; ++x) (*p)(x, c.BufferHeight) = value;
+  }
+}
+
+TEST(UndoModel, MixedWholeAndPartialRecordsRestoreEveryPixelAndKeepTheSpareEdges) {
+  Model m;
+  m.canvas = image(733, 611, 4);  // a whole plane is over a megabyte: its copies are shared
+  set_spare_edges(m.canvas, 201);
+  copy_to_previews(m.canvas);
+  UndoStack stack;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 6; ++i) {
+      m.push(stack, m.next() % 3 == 0);
+      m.scribble();
+    }
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_TRUE(restore_newest(stack, m.canvas));
+      m.expect_undone(m.records.back());
+      m.records.pop_back();
+      m.expect_previews_equal_committed();
+      expect_spare_edges(m.canvas, 201);
+    }
+  }
+  while (restore_newest(stack, m.canvas)) {
+    m.expect_undone(m.records.back());
+    m.records.pop_back();
+  }
+  EXPECT_TRUE(m.records.empty());
+  EXPECT_EQ(stack.bytes_held, 0u);
+}
+
+// Get image replaces the committed planes' storage with the host's arrays, whose spare column and
+// row hold what the host put there; undoing it brings back the pixels, not the old spare bytes.
+TEST(UndoModel, UndoingAReplacedImageKeepsTheCurrentSpareEdges) {
+  CanvasBuffers c = image(9, 7, 1);
+  const CanvasBuffers start = image(9, 7, 1);
+  set_spare_edges(c, 10);
+  UndoStack s;
+  push_whole(s, c);
+  CanvasBuffers fetched = image(9, 7, 50);
+  c.RBuffer = std::move(fetched.RBuffer);
+  c.GBuffer = std::move(fetched.GBuffer);
+  c.BBuffer = std::move(fetched.BBuffer);
+  set_spare_edges(c, 77);
+  copy_to_previews(c);
+  ASSERT_TRUE(restore_newest(s, c));
+  EXPECT_TRUE(same_image(c, start));
+  expect_spare_edges(c, 77);
+  // The storage the undo freed serves the next whole-image push, which must still copy the pixels.
+  push_whole(s, c);
+  clearbuffer(c);
+  ASSERT_TRUE(restore_newest(s, c));
+  EXPECT_TRUE(same_image(c, start));
+}
+
+// An undo during a stroke restores the committed planes and replaces the previews whole, the
+// stroke's paint included; a whole-image record does the same.
+TEST(UndoModel, UndoDuringAStrokeCopiesTheWholeCommittedImageToThePreviews) {
+  for (bool whole : {false, true}) {
+    CanvasBuffers c = image(40, 30, 2);
+    UndoStack s;
+    if (whole)
+      push_whole(s, c);
+    else
+      PushUndo(s, c, 3, 4, 10, 12);
+    clearbuffer(c);
+    c.RPreview(35, 25) = 9;  // paint of the stroke in progress, outside the record
+    ASSERT_TRUE(restore_newest(s, c, /*stroke_in_progress=*/true));
+    EXPECT_EQ(c.RPreview(35, 25), c.RBuffer(35, 25)) << whole;
+    EXPECT_EQ(c.RPreview(5, 5), c.RBuffer(5, 5)) << whole;
+    EXPECT_EQ(c.RBuffer(5, 5), image(40, 30, 2).RBuffer(5, 5)) << whole;
+  }
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,39 @@
+#pragma once
+// Splits a run of rows between the calling thread and one helper thread, for the whole-image
+// operations (the blit, the undo copies) whose time goes into memory traffic that one core cannot
+// saturate alone.
+//
+// The call is synchronous: it returns once every row has been processed, so event handlers keep
+// running to their end before the next event. Rows are handed out in chunks of `grain` from a
+// shared counter, so the caller never waits for work that the helper has not started: if the other
+// core is busy, the caller simply takes every chunk itself and only ever waits for the one chunk
+// the helper may be in the middle of. When that wait shows the helper being kept off its core by
+// another process (far longer than a chunk takes), splits run on the caller alone for a quarter
+// of a second before the helper is tried again. Work must not throw.
+
+#include <cstdint>
+#include <type_traits>
+
+namespace tarvo {
+
+// Processes rows [begin, end) as worker `lane` (0 for the calling thread, 1 for the helper), so
+// that each worker may use its own scratch memory.
+using RowWorkFn = void (*)(void* context, int32_t begin, int32_t end, int32_t lane);
+
+// Runs work over rows [0, count) in chunks of grain rows. Below two chunks, or when no helper
+// thread can be had, everything runs on the calling thread as lane 0.
+void split_rows(int32_t count, int32_t grain, RowWorkFn work, void* context);
+
+// The same for any callable taking (begin, end, lane).
+template <class Work>
+void split_rows(int32_t count, int32_t grain, Work&& work) {
+  using W = std::remove_reference_t<Work>;
+  split_rows(
+      count, grain,
+      [](void* context, int32_t begin, int32_t end, int32_t lane) {
+        (*static_cast<W*>(context))(begin, end, lane);
+      },
+      const_cast<void*>(static_cast<const void*>(&work)));
+}
+
+}  // namespace tarvo
