@@ -7,11 +7,15 @@
 #include <QImageWriter>
 #include <QSaveFile>
 #include <algorithm>
+#include <cstring>
+#include <future>
 #include <iostream>
+#include <system_error>
 
 #include "app/paper_grain.h"
 #include "app/qt_data_files.h"
 #include "app/qt_recovery.h"
+#include "canvas/row_split.h"
 #include "app/runtime_error.h"
 #include "canvas/canvas_window.h"
 
@@ -62,6 +66,32 @@ bool is_black_and_white(const HostImage& image) {
   return true;
 }
 
+// A copy of plane; a large one is copied by two threads, since mapping the fresh copy's pages
+// is more than one core keeps up with.
+Plane copy_of(const Plane& plane) {
+  Plane copy(plane.columns(), plane.rows());
+  const int32_t columns = plane.columns();
+  share_rows_with_helper(plane.rows(), columns, [&](int32_t begin, int32_t end) {
+    std::memcpy(copy.row(begin), plane.row(begin),
+                static_cast<std::size_t>(end - begin) * static_cast<std::size_t>(columns));
+  });
+  return copy;
+}
+
+// Starts making the built-in paper grain on a helper thread, so that it is ready when the image
+// file has been decoded: start-up asks for the paper right after. An empty future when the paper
+// comes from a file, or when no thread can be had (the grain is then made when first asked for).
+std::future<Plane> built_in_grain_ahead(const FileHostOptions& options) {
+  if (!options.paper_path.isEmpty()) return {};
+  try {
+    return std::async(std::launch::async, [] {
+      return make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
+    });
+  } catch (const std::system_error&) {
+    return {};
+  }
+}
+
 // The plane cut or extended to columns x rows; the new bytes are fill.
 Plane refit(const Plane& plane, int32_t columns, int32_t rows, uint8_t fill) {
   Plane result(columns, rows);
@@ -82,11 +112,15 @@ FileHost::FileHost(FileHostOptions options)
     options_.output_path.clear();
   }
   if (QFileInfo::exists(path)) {
-    ImageFile file = read_image_file(path, limits_);
+    std::future<Plane> grain = built_in_grain_ahead(options_);  // made while the file decodes
+    // Start-up takes the three planes right after this: their copies are made in the same pass.
+    ImageFile file = read_image_file(path, limits_, PlaneCopy::kColourPlanes);
     image_ = std::move(file.image);
+    ready_copies_ = std::move(file.copy);
     traits_ = std::move(file.traits);
     file_is_original_ = options_.output_path.isEmpty();
     remember_file_stamp();
+    if (grain.valid()) paper_ = grain.get();
   } else {
     start_new_image();
   }
@@ -122,6 +156,7 @@ void FileHost::start_new_image() {
   }
   traits_.format = format_for_suffix(write_path(), QByteArrayLiteral("png"));
   image_ = white_image(size.width(), size.height());
+  ready_copies_ = HostImage{};
 }
 
 const QString& FileHost::write_path() const {
@@ -162,8 +197,11 @@ void FileHost::follow_file_on_disk() {
   info.refresh();
   if (!info.exists() || (info.lastModified() == file_time_ && info.size() == file_size_)) return;
   try {
+    // No ready copies here: the size check at close reads the file again too, and never takes
+    // the planes.
     ImageFile file = read_image_file(options_.image_path, limits_);
     image_ = std::move(file.image);
+    ready_copies_ = HostImage{};
     traits_ = std::move(file.traits);
     if (!options_.output_path.isEmpty()) {
       traits_.format = format_for_suffix(options_.output_path, traits_.format);
@@ -187,13 +225,20 @@ int32_t FileHost::Wik_BufferHeight() {
 Plane FileHost::Wik_GetRBuffer() {
   // The green and blue planes that follow come from the same reading.
   follow_file_on_disk();
-  return image_.red.copy();
+  return hand_out(ready_copies_.red, image_.red);
 }
 Plane FileHost::Wik_GetGBuffer() {
-  return image_.green.copy();
+  return hand_out(ready_copies_.green, image_.green);
 }
 Plane FileHost::Wik_GetBBuffer() {
-  return image_.blue.copy();
+  return hand_out(ready_copies_.blue, image_.blue);
+}
+
+Plane FileHost::hand_out(Plane& ready, const Plane& own) {
+  if (ready.empty()) return copy_of(own);
+  Plane handed = std::move(ready);
+  ready = Plane();  // a moved-from plane keeps its shape but not its bytes
+  return handed;
 }
 
 void FileHost::adopt(Plane& own, const Plane& plane, const char* method) {
@@ -205,6 +250,7 @@ void FileHost::adopt(Plane& own, const Plane& plane, const char* method) {
              .arg(plane.columns())
              .arg(plane.rows()));
   }
+  ready_copies_ = HostImage{};  // copies of the image as it was
   own.assign(plane);
 }
 

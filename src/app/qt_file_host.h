@@ -76,6 +76,8 @@ class FileHost : public Host {
   const QString& write_path() const;
   void load_paper();
   void adopt(Plane& own, const Plane& plane, const char* method);
+  // The ready copy of a plane when there is one (moved out), else a copy of own.
+  static Plane hand_out(Plane& ready, const Plane& own);
   QString write_loss() const;
   void keep_original_before_losing(const QString& loss);
   void copy_file_to_backup();
@@ -88,6 +90,10 @@ class FileHost : public Host {
   FileHostOptions options_;
   ImageLimits limits_;
   HostImage image_;
+  // Copies of image_'s colour planes made as the host read its file at creation, handed out by
+  // the next Wik_Get*Buffer calls instead of copying image_ then (start-up takes the planes right
+  // after). Each is handed out once; all are dropped when image_ changes.
+  HostImage ready_copies_;
   ImageFileTraits traits_;
   Plane paper_;
   // The file written to is the one that was read, and nothing has been written yet.

@@ -9,10 +9,15 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <span>
 
 #include "app/image_completeness.h"
+#include "app/pixel_split.h"
 #include "app/png_colour_key.h"
+#include "app/qt_decode_memory.h"
+#include "canvas/row_split.h"
 #include "app/runtime_error.h"
 
 namespace tarvo {
@@ -41,6 +46,7 @@ struct Header {
   QByteArray format;
   QSize size;
   int image_count = 1;
+  QImage::Format pixel_format = QImage::Format_Invalid;  // what the decoder will produce, if known
 };
 
 // Opens the file and reads only its header: the format from the content and the image size.
@@ -68,6 +74,7 @@ Header read_header(QFile& file, const QString& path, const ImageLimits& limits) 
   const std::string refusal = image_size_refusal(header.size.width(), header.size.height(), limits);
   if (!refusal.empty()) refuse(error_number::kOutOfMemory, path, QString::fromStdString(refusal));
   header.image_count = std::max(1, reader.imageCount());
+  header.pixel_format = reader.imageFormat();
   return header;
 }
 
@@ -76,9 +83,25 @@ std::span<const uint8_t> byte_span(const QByteArray& bytes) {
           static_cast<std::size_t>(bytes.size())};
 }
 
-QByteArray read_whole_file(QFile& file, const QString& path, const Header& header) {
+// Reads the whole file into the prepared buffer, a megabyte at a time so that the helper mapping
+// its pages stays ahead, and checks that it holds all the data its structure announces. A file
+// whose size changed since it was opened is read as it now is.
+QByteArray& read_whole_file(QFile& file, const QString& path, const Header& header,
+                            DecodeMemory& memory) {
   if (!file.seek(0)) refuse(error_number::kBadFileFormat, path, file.errorString());
-  QByteArray bytes = file.readAll();
+  QByteArray& bytes = memory.file_bytes();
+  constexpr qint64 kPiece = qint64{1} << 20;
+  qint64 done = 0;
+  while (done < bytes.size()) {
+    const qint64 got = file.read(bytes.data() + done, std::min(kPiece, bytes.size() - done));
+    if (got <= 0) break;
+    done += got;
+  }
+  bytes.resize(done);  // shorter than prepared: the file shrank (resizing down keeps the buffer)
+  if (!file.atEnd()) {
+    memory.wait_for_mapping();  // the buffer may move now
+    bytes.append(file.readAll());
+  }
   if (bytes.size() != file.size()) refuse(error_number::kBadFileFormat, path, file.errorString());
   if (encoded_image_completeness(header.format.toStdString(), byte_span(bytes)) ==
       Completeness::Truncated) {
@@ -105,22 +128,23 @@ QImage apply_colour_key(const QImage& picture, const PngColourKey& key) {
 
 // Removes a PNG's colour key chunk from bytes, so that Qt decodes the plain colours, and returns
 // the key to apply afterwards.
-PngColourKey take_png_colour_key(QByteArray& bytes, const Header& header) {
+PngColourKey take_png_colour_key(QByteArray& bytes, const Header& header, DecodeMemory& memory) {
   if (header.format != "png") return {};
   const PngColourKey key = find_png_colour_key(byte_span(bytes));
   if (key.present()) {
+    memory.wait_for_mapping();  // before the bytes change
     bytes.remove(static_cast<qsizetype>(key.chunk_offset), static_cast<qsizetype>(key.chunk_size));
   }
   return key;
 }
 
-QImage decode(QByteArray& bytes, const QString& path, const Header& header) {
+// Decodes bytes into picture (the prepared target, which the decoder may replace).
+void decode(QByteArray& bytes, const QString& path, const Header& header, QImage& picture) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, header.format);
   reader.setAutoTransform(true);  // a picture taken sideways is painted as it is seen
   allow_decoding(header.size.width(), header.size.height());
-  QImage picture;
   if (!reader.read(&picture)) {
     refuse(error_number::kBadFileFormat, path,
            QStringLiteral("the image data is damaged (%1)").arg(reader.errorString()));
@@ -129,7 +153,6 @@ QImage decode(QByteArray& bytes, const QString& path, const Header& header) {
     refuse(error_number::kBadFileFormat, path,
            QStringLiteral("the decoded picture does not have the size its header gives"));
   }
-  return picture;
 }
 
 bool has_grey_colour_table(const QImage& picture) {
@@ -158,30 +181,67 @@ ImageFileTraits traits_of(const QImage& picture, const Header& header) {
   return traits;
 }
 
-// Splits 8-bit RGB or RGBA pixels into planes with the spare column and row.
-HostImage planes_of(const QImage& pixels, bool with_alpha) {
-  const int32_t width = pixels.width(), height = pixels.height();
-  HostImage image{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
-                  Plane(width + 1, height + 1),
-                  with_alpha ? Plane(width + 1, height + 1) : Plane()};
-  const int step = with_alpha ? 4 : 3;
-  for (int32_t y = 0; y < height; ++y) {
-    const uchar* line = pixels.constScanLine(y);
-    uint8_t* red = image.red.row(y);
-    uint8_t* green = image.green.row(y);
-    uint8_t* blue = image.blue.row(y);
-    for (int32_t x = 0; x < width; ++x, line += step) {
-      red[x] = line[0];
-      green[x] = line[1];
-      blue[x] = line[2];
-    }
-    if (with_alpha) {
-      line = pixels.constScanLine(y);
-      uint8_t* alpha = image.alpha.row(y);
-      for (int32_t x = 0; x < width; ++x) alpha[x] = line[4 * x + 3];
-    }
+// The layout of a decoded format whose rows are split into the planes directly, or none. Any
+// other format is first converted by Qt to 8-bit RGB or RGBA; for these five that conversion only
+// reorders or repeats bytes, so splitting them directly gives the same planes in one pass.
+std::optional<PixelLayout> direct_layout(QImage::Format format) {
+  switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+      return PixelLayout::kWordArgb;
+    case QImage::Format_RGB888:
+      return PixelLayout::kBytesRgb;
+    case QImage::Format_RGBA8888:
+      return PixelLayout::kBytesRgba;
+    case QImage::Format_Grayscale8:
+      return PixelLayout::kGrey;
+    default:
+      return std::nullopt;
   }
-  return image;
+}
+
+// Splits the picture's pixels (in a direct layout) into image's planes, which have its size with
+// the spare column and row; into the alpha plane too when image has one. Each row is also copied
+// into copy's colour planes when copy is given, while it is still in the cache. A large picture
+// shares its rows with a helper thread.
+void split_into_planes(const QImage& picture, PixelLayout layout, HostImage& image,
+                       HostImage* copy) {
+  const int32_t width = picture.width();
+  const bool with_alpha = !image.alpha.empty();
+  const int64_t row_bytes =
+      picture.bytesPerLine() + int64_t{width} * ((with_alpha ? 4 : 3) + (copy ? 3 : 0));
+  share_rows_with_helper(picture.height(), row_bytes, [&](int32_t begin, int32_t end) {
+    for (int32_t y = begin; y < end; ++y) {
+      const PlaneRow out{image.red.row(y), image.green.row(y), image.blue.row(y),
+                         with_alpha ? image.alpha.row(y) : nullptr};
+      split_pixel_row(layout, picture.constScanLine(y), width, out);
+      if (copy == nullptr) continue;
+      std::memcpy(copy->red.row(y), out.red, static_cast<std::size_t>(width));
+      std::memcpy(copy->green.row(y), out.green, static_cast<std::size_t>(width));
+      std::memcpy(copy->blue.row(y), out.blue, static_cast<std::size_t>(width));
+    }
+  });
+}
+
+// The decoded picture as the host's planes (and their copy, when asked for): straight from the
+// decoder's rows when its format allows, else through Qt's conversion to 8-bit RGB (or RGBA when
+// the picture has transparency).
+void split_picture(QImage picture, DecodeMemory& memory, const QString& path, ImageFile& result,
+                   PlaneCopy copy) {
+  const bool with_alpha = picture.hasAlphaChannel();
+  std::optional<PixelLayout> layout = direct_layout(picture.format());
+  if (!layout) {
+    picture = std::move(picture).convertToFormat(with_alpha ? QImage::Format_RGBA8888
+                                                            : QImage::Format_RGB888);
+    if (picture.isNull()) refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
+    layout = direct_layout(picture.format());
+  }
+  const int32_t width = picture.width(), height = picture.height();
+  result.image = memory.take_planes(width, height);
+  if (with_alpha) result.image.alpha = Plane(width + 1, height + 1);
+  if (copy == PlaneCopy::kColourPlanes) result.copy = memory.take_planes(width, height);
+  split_into_planes(picture, *layout, result.image,
+                    copy == PlaneCopy::kColourPlanes ? &result.copy : nullptr);
 }
 
 }  // namespace
@@ -192,22 +252,21 @@ ImageLimits machine_image_limits() {
   return image_limits_for_memory(static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size));
 }
 
-ImageFile read_image_file(const QString& path, const ImageLimits& limits) {
+ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneCopy copy) {
   QFile file(path);
   const Header header = read_header(file, path, limits);
-  QByteArray bytes = read_whole_file(file, path, header);
+  const int plane_sets = copy == PlaneCopy::kColourPlanes ? 2 : 1;
+  DecodeMemory memory(file.size(), header.size, header.pixel_format, plane_sets);  // outlives all
+  QByteArray& bytes = read_whole_file(file, path, header, memory);
   file.close();
-  const PngColourKey key = take_png_colour_key(bytes, header);
-  QImage picture = decode(bytes, path, header);
-  bytes.clear();
+  const PngColourKey key = take_png_colour_key(bytes, header, memory);
+  QImage picture = memory.take_picture();
+  decode(bytes, path, header, picture);
+  memory.release_file_bytes();
   ImageFile result;
   result.traits = traits_of(picture, header);
   if (key.present()) picture = apply_colour_key(picture, key);
-  const bool with_alpha = picture.hasAlphaChannel();
-  picture = std::move(picture).convertToFormat(with_alpha ? QImage::Format_RGBA8888
-                                                          : QImage::Format_RGB888);
-  if (picture.isNull()) refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
-  result.image = planes_of(picture, with_alpha);
+  split_picture(std::move(picture), memory, path, result, copy);
   return result;
 }
 

@@ -44,7 +44,13 @@ struct ImageFileTraits {
 struct ImageFile {
   HostImage image;
   ImageFileTraits traits;
+  HostImage copy;  // colour planes equal to image's, when asked for (no alpha plane); else empty
 };
+
+// Whether read_image_file also makes a copy of the colour planes. It is made in the same pass as
+// the planes themselves, in memory prepared while the file decodes, for a host that hands copies
+// of its image out right after reading it.
+enum class PlaneCopy { kNone, kColourPlanes };
 
 // The limits for this machine: physical memory from the operating system.
 ImageLimits machine_image_limits();
@@ -53,7 +59,8 @@ ImageLimits machine_image_limits();
 // decoded, and a file cut short is refused even where Qt would decode it. Raises RuntimeError
 // "cannot read PATH: REASON" when the file is missing (53), too big for the limits (7), or empty,
 // truncated, damaged or of no format Qt reads (321). Never writes to the file.
-ImageFile read_image_file(const QString& path, const ImageLimits& limits);
+ImageFile read_image_file(const QString& path, const ImageLimits& limits,
+                          PlaneCopy copy = PlaneCopy::kNone);
 
 // A white image of width x height pixels (colour planes with the spare column and row zero).
 HostImage white_image(int32_t width, int32_t height);

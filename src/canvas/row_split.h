@@ -36,4 +36,15 @@ void split_rows(int32_t count, int32_t grain, Work&& work) {
       const_cast<void*>(static_cast<const void*>(&work)));
 }
 
+// For passes measured in bytes (reading an image file into planes): chunks of about a megabyte, so
+// that a pass of less than two megabytes stays on the calling thread. work takes (begin, end).
+template <class Work>
+void share_rows_with_helper(int32_t rows, int64_t bytes_per_row, Work&& work) {
+  constexpr int64_t kChunkBytes = int64_t{1} << 20;
+  const int64_t grain = kChunkBytes / (bytes_per_row > 0 ? bytes_per_row : 1);
+  const auto chunk = static_cast<int32_t>(grain < 1 ? 1 : (grain > rows ? rows : grain));
+  if (rows <= 0) return;
+  split_rows(rows, chunk, [&work](int32_t begin, int32_t end, int32_t) { work(begin, end); });
+}
+
 }  // namespace tarvo

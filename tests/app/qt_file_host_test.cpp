@@ -151,6 +151,47 @@ QImage test_picture(int w, int h, QImage::Format format) {
   return picture;
 }
 
+// How Qt itself turns the file into 8-bit pixels (RGBA when it has transparency, else RGB).
+QImage qt_pixels(const QString& path) {
+  QImageReader reader(path);
+  reader.setAutoTransform(true);
+  const QImage picture = reader.read();
+  return picture.convertToFormat(picture.hasAlphaChannel() ? QImage::Format_RGBA8888
+                                                           : QImage::Format_RGB888);
+}
+
+// Whether the planes (and alpha, when given) hold the pixels, with the spare column and row zero.
+bool planes_hold(const QImage& pixels, const Plane& red, const Plane& green, const Plane& blue,
+                 const Plane* alpha, QString* mismatch) {
+  const int w = pixels.width(), h = pixels.height(), step = alpha ? 4 : 3;
+  for (const Plane* plane : {&red, &green, &blue, alpha}) {
+    if (plane && (plane->columns() != w + 1 || plane->rows() != h + 1)) {
+      *mismatch = QStringLiteral("plane of %1 x %2").arg(plane->columns()).arg(plane->rows());
+      return false;
+    }
+  }
+  for (int y = 0; y <= h; ++y) {
+    const uchar* line = y < h ? pixels.constScanLine(y) : nullptr;
+    for (int x = 0; x <= w; ++x) {
+      const bool spare = x == w || y == h;
+      const Plane* planes[4] = {&red, &green, &blue, alpha};
+      for (int c = 0; c < step; ++c) {
+        const int expected = spare ? 0 : line[x * step + c];
+        if ((*planes[c])(x, y) != expected) {
+          *mismatch = QStringLiteral("channel %1 at %2, %3 is %4, not %5")
+                          .arg(c)
+                          .arg(x)
+                          .arg(y)
+                          .arg((*planes[c])(x, y))
+                          .arg(expected);
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
 void invert_box(Plane& plane, int x0, int y0, int x1, int y1) {
   for (int y = y0; y < y1; ++y) {
     for (int x = x0; x < x1; ++x) plane(x, y) = static_cast<uint8_t>(255 - plane(x, y));
@@ -194,6 +235,8 @@ class FileHostTest : public QObject {
   void a_file_saved_over_by_another_program_is_read_again();
   void a_failed_write_leaves_a_recovery_copy_of_every_pixel();
   void every_cut_and_damage_is_refused_or_loads_whole();
+  void decoded_rows_split_into_planes_as_qt_converts_them();
+  void handed_out_planes_follow_what_was_set();
   void initTestCase() {
     // Recovery copies go under the scratch folder, never into the user's state folder.
     qputenv("XDG_STATE_HOME", scratch_.filePath(QStringLiteral("state")).toUtf8());
@@ -646,4 +689,94 @@ void FileHostTest::every_cut_and_damage_is_refused_or_loads_whole() {
   QVERIFY(picture.save(retina));
   FileHost host(options_for(retina));
   QCOMPARE(host.Wik_BufferWidth(), 40);
+}
+
+// The planes, and the copy made beside them, hold what Qt's own conversion to 8-bit RGB or RGBA
+// gives: for the formats split straight from the decoder's rows and for those Qt converts first
+// (palette, 16-bit), at sizes that are split by one thread and by two, with odd widths, and for a
+// JPEG that its orientation turns on its side (the planes prepared from its header do not fit).
+void FileHostTest::decoded_rows_split_into_planes_as_qt_converts_them() {
+  struct Case {
+    QImage::Format format;
+    const char* file_format;
+  };
+  const Case cases[] = {{QImage::Format_RGB32, "png"},      {QImage::Format_ARGB32, "png"},
+                        {QImage::Format_Grayscale8, "png"}, {QImage::Format_Indexed8, "png"},
+                        {QImage::Format_RGBA64, "png"},     {QImage::Format_RGB32, "jpeg"},
+                        {QImage::Format_Grayscale8, "bmp"}};
+  const QSize sizes[] = {QSize(1, 1), QSize(37, 5), QSize(1031, 1029)};
+  for (const Case& c : cases) {
+    for (const QSize size : sizes) {
+      QImage picture = test_picture(size.width(), size.height(), QImage::Format_ARGB32);
+      picture = c.format == QImage::Format_Indexed8
+                    ? picture.convertToFormat(c.format, Qt::ThresholdDither)
+                    : picture.convertToFormat(c.format);
+      const QString path = scratch_file(QStringLiteral("split.") + QLatin1String(c.file_format));
+      QVERIFY(picture.save(path, c.file_format));
+      const QImage expected = qt_pixels(path);
+      const ImageFile file = read_image_file(path, machine_image_limits(), PlaneCopy::kColourPlanes);
+      const QString what = QStringLiteral("%1 %2 x %3 from format %4: ")
+                               .arg(QLatin1String(c.file_format))
+                               .arg(size.width())
+                               .arg(size.height())
+                               .arg(int(c.format));
+      QCOMPARE(file.image.alpha.empty(), !expected.hasAlphaChannel());
+      QString mismatch;
+      const HostImage& image = file.image;
+      QVERIFY2(planes_hold(expected, image.red, image.green, image.blue,
+                           image.alpha.empty() ? nullptr : &image.alpha, &mismatch),
+               qPrintable(what + mismatch));
+      const QImage colour = expected.convertToFormat(QImage::Format_RGB888);
+      QVERIFY2(planes_hold(colour, file.copy.red, file.copy.green, file.copy.blue, nullptr,
+                           &mismatch),
+               qPrintable(what + QStringLiteral("copy: ") + mismatch));
+      QVERIFY(file.copy.alpha.empty());
+      QVERIFY(read_image_file(path, machine_image_limits()).copy.red.empty());  // not asked for
+    }
+  }
+  const QString turned = scratch_file(QStringLiteral("turned.jpg"));
+  QImageWriter writer(turned, "jpeg");
+  writer.setTransformation(QImageIOHandler::TransformationRotate90);
+  QVERIFY(writer.write(test_picture(31, 20, QImage::Format_RGB32)));
+  FileHost host(options_for(turned));
+  QCOMPARE(host.Wik_BufferWidth(), 20);
+  QCOMPARE(host.Wik_BufferHeight(), 31);
+  QString mismatch;
+  const Plane red = host.Wik_GetRBuffer(), green = host.Wik_GetGBuffer(),
+              blue = host.Wik_GetBBuffer();
+  QVERIFY2(planes_hold(qt_pixels(turned), red, green, blue, nullptr, &mismatch),
+           qPrintable(mismatch));
+}
+
+// The planes the host hands out are its image as it is now: copies made when the file was read
+// are handed out once each, and never once a plane has been set.
+void FileHostTest::handed_out_planes_follow_what_was_set() {
+  const QString path = scratch_file(QStringLiteral("handed.png"));
+  QVERIFY(test_picture(1031, 1029, QImage::Format_RGB32).save(path));
+  const QImage expected = qt_pixels(path);
+  QString mismatch;
+  {
+    FileHost host(options_for(path));
+    for (int round = 0; round < 2; ++round) {  // the ready copies, then copies of the image
+      const Plane red = host.Wik_GetRBuffer(), green = host.Wik_GetGBuffer(),
+                  blue = host.Wik_GetBBuffer();
+      QVERIFY2(planes_hold(expected, red, green, blue, nullptr, &mismatch),
+               qPrintable(QStringLiteral("round %1: ").arg(round) + mismatch));
+    }
+  }
+  FileHost host(options_for(path));
+  Plane painted(1032, 1030);
+  painted.fill(7);
+  host.Wik_SetGbuffer(painted);  // before any plane was taken
+  QVERIFY(std::memcmp(host.Wik_GetGBuffer().data(), painted.data(), painted.size()) == 0);
+  const Plane red = host.Wik_GetRBuffer(), blue = host.Wik_GetBBuffer();
+  QVERIFY2(planes_hold(expected, red, host.Wik_GetGBuffer(), blue, nullptr, &mismatch) == false,
+           "the green plane set is not handed out");
+  QCOMPARE(red(500, 600), uint8_t(qRed(expected.pixel(500, 600))));
+  QCOMPARE(blue(1030, 1028), uint8_t(qBlue(expected.pixel(1030, 1028))));
+
+  // The built-in paper grain, made on a helper thread while the file decoded, is the grain.
+  const Plane grain = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
+  QCOMPARE(host.Wik_GetPaperWidth(), kPaperGrainSize);
+  QVERIFY(std::memcmp(host.Wik_GetPaper().data(), grain.data(), grain.size()) == 0);
 }
