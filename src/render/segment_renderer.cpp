@@ -382,8 +382,8 @@ struct SettingsBytes {
 };
 
 SettingsBytes settings_bytes(const CallSetup& s, const PaperTexture& paper) {
-  SettingsBytes b{};  // zero-filled, padding included, so that equal settings compare equal
-  std::memset(&b, 0, sizeof b);
+  SettingsBytes b;
+  std::memset(&b, 0, sizeof b);  // padding included, so that equal settings compare equal
   b.strength = s.strength;
   if (s.paper) b.grain = s.grain;
   std::memcpy(b.paint, s.tables.paint, 3);

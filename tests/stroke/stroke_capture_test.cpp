@@ -10,9 +10,7 @@ namespace {
 
 class FakePanel : public ToolsPanel {
  public:
-  void set_colour_sliders(uint8_t r, uint8_t g, uint8_t b) override {
-    picks.push_back({r, g, b});
-  }
+  void set_colour_sliders(uint8_t r, uint8_t g, uint8_t b) override { picks.push_back({r, g, b}); }
   void redraw_triangle() override { ++triangle_redraws; }
   void show_panel() override {}
   void unload_panel() override {}
@@ -89,7 +87,8 @@ TEST(StrokeCapture, ReleaseCommitsThroughUndoAndClearsTheCoverage) {
   c.stroke(0, 8);
   const uint64_t painted = c.image();
   EXPECT_NE(painted, white);
-  for (std::size_t i = 0; i < c.p.canvas.FXbuffer.size(); ++i) ASSERT_EQ(c.p.canvas.FXbuffer.data()[i], 0);
+  for (std::size_t i = 0; i < c.p.canvas.FXbuffer.size(); ++i)
+    ASSERT_EQ(c.p.canvas.FXbuffer.data()[i], 0);
   Form_KeyPress(c.p, 'u');
   EXPECT_EQ(c.image(), white);
   Form_KeyPress(c.p, 'U');  // upper case does not undo
@@ -109,7 +108,8 @@ TEST(StrokeCapture, PointListWrapsToRowZeroAfterRow10000) {
   c.move(1, 0, 32, 30);
   EXPECT_FLOAT_EQ(c.p.stroke.LastX, last_x);  // rows 0..2 draw nothing
   c.move(1, 0, 33, 30);
-  // Row 3 draws the piece from row 1 (x 31) towards row 2 (x 32), ending on the sample near t = 0.9.
+  // Row 3 draws the piece from row 1 (x 31) towards row 2 (x 32), ending on the sample near t =
+  // 0.9.
   EXPECT_NEAR(c.p.stroke.LastX, 31.9f, 0.01f);
   EXPECT_EQ(c.p.stroke.PointIndex, 3);
   c.up(1, 0, 33, 30);
@@ -118,10 +118,10 @@ TEST(StrokeCapture, PointListWrapsToRowZeroAfterRow10000) {
 TEST(StrokeCapture, ModeIsFixedAtThePress) {
   Canvas c;
   const uint64_t white = c.image();
-  c.down(1, 3, 10, 10);           // a navigation drag...
-  c.move(1, 0, 20, 10);           // ...whose modifiers are let go
+  c.down(1, 3, 10, 10);  // a navigation drag...
+  c.move(1, 0, 20, 10);  // ...whose modifiers are let go
   c.up(1, 0, 20, 10);
-  EXPECT_EQ(c.image(), white);    // commits nothing
+  EXPECT_EQ(c.image(), white);  // commits nothing
   EXPECT_TRUE(c.p.undo.empty());
   EXPECT_EQ(c.p.display.view.PanX, 10);
 }
@@ -142,13 +142,13 @@ TEST(ColourPick, PicksTheCommittedColourWithRoundingAndBounds) {
   c.p.canvas.BBuffer(3, 2) = 0;
   c.p.canvas.RPreview(3, 2) = 99;  // the preview is never read
   c.p.display.view.PickMode = true;
-  c.down(1, 0, 3.4f, 1.6f);        // rounds to (3, 2)
+  c.down(1, 0, 3.4f, 1.6f);  // rounds to (3, 2)
   ASSERT_EQ(c.panel.picks.size(), 1u);
   EXPECT_EQ(c.panel.picks[0], (std::array<uint8_t, 3>{10, 20, 0}));
   EXPECT_EQ(c.panel.triangle_redraws, 1);
   c.move(0, 0, 3, 2);  // no button: no pick
   c.move(1, 0, 3, 2);
-  c.up(1, 0, 3, 2);    // the release picks without a button test
+  c.up(1, 0, 3, 2);  // the release picks without a button test
   EXPECT_EQ(c.panel.picks.size(), 3u);
 
   for (auto [x, y] : {std::pair{-0.6f, 5.0f}, {63.5f, 5.0f}, {5.0f, -0.1f}, {5.0f, 47.5f}}) {
@@ -181,6 +181,16 @@ TEST(StrokeCapture, ThePenPositionAndPressureReplaceTheMouseNearTheTablet) {
 namespace tarvo {
 namespace {
 
+// After a committed stroke on a white image: no coverage is left anywhere, and undo gives back
+// white in every pixel of plane.
+void expect_no_coverage_and_undo_to_white(Program& p, const Plane& plane) {
+  for (std::size_t i = 0; i < p.canvas.FXbuffer.size(); ++i)
+    ASSERT_EQ(p.canvas.FXbuffer.data()[i], 0) << i;
+  Form_KeyPress(p, 'u');
+  for (int32_t y = 0; y < p.canvas.BufferHeight; ++y)
+    for (int32_t x = 0; x < p.canvas.BufferWidth; ++x) ASSERT_EQ(plane(x, y), 255) << x << "," << y;
+}
+
 TEST(StrokeCapture, AnOvershootingPressureLeavesNoCoverageBehindTheCommit) {
   Program p;
   testing::prepare_program(p, 200, 120);
@@ -192,21 +202,15 @@ TEST(StrokeCapture, AnOvershootingPressureLeavesNoCoverageBehindTheCommit) {
     p.tablet.TabletY = 60;
     p.tablet.CurrentPressure = pressures[i];
     float x = 0, y = 0;
-    if (i == 0) Form_MouseDown(p, 1, 0, x, y);
-    else if (i < 7) Form_MouseMove(p, 1, 0, x, y);
-    else Form_MouseUp(p, 1, 0, x, y);
+    if (i == 0)
+      Form_MouseDown(p, 1, 0, x, y);
+    else if (i < 7)
+      Form_MouseMove(p, 1, 0, x, y);
+    else
+      Form_MouseUp(p, 1, 0, x, y);
   }
-  for (std::size_t i = 0; i < p.canvas.FXbuffer.size(); ++i) ASSERT_EQ(p.canvas.FXbuffer.data()[i], 0) << i;
-  Form_KeyPress(p, 'u');
-  for (int32_t y = 0; y < 120; ++y)
-    for (int32_t x = 0; x < 200; ++x) ASSERT_EQ(p.canvas.RBuffer(x, y), 255) << x << "," << y;
+  expect_no_coverage_and_undo_to_white(p, p.canvas.RBuffer);
 }
-
-}  // namespace
-}  // namespace tarvo
-
-namespace tarvo {
-namespace {
 
 TEST(StrokeCapture, ABrushShrunkMidStrokeStillCommitsAndClearsEveryDab) {
   Program p;
@@ -222,10 +226,7 @@ TEST(StrokeCapture, ABrushShrunkMidStrokeStillCommitsAndClearsEveryDab) {
   x = 90;
   Form_MouseMove(p, 1, 0, x, y);
   Form_MouseUp(p, 1, 0, x, y);
-  for (std::size_t i = 0; i < p.canvas.FXbuffer.size(); ++i) ASSERT_EQ(p.canvas.FXbuffer.data()[i], 0) << i;
-  Form_KeyPress(p, 'u');
-  for (int32_t yy = 0; yy < 80; ++yy)
-    for (int32_t xx = 0; xx < 120; ++xx) ASSERT_EQ(p.canvas.GBuffer(xx, yy), 255) << xx << "," << yy;
+  expect_no_coverage_and_undo_to_white(p, p.canvas.GBuffer);
 }
 
 }  // namespace
