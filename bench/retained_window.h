@@ -13,8 +13,8 @@
 
 namespace tarvo::bench {
 
-// A window that keeps its client image and copies surface rows into it with memcpy, counting the
-// bytes moved.
+// A window that keeps its client image for the engine to copy surface rows into, counting the
+// bytes copied.
 class RetainedWindow : public CanvasWindow {
  public:
   RetainedWindow(int32_t w, int32_t h) : w_(w), h_(h), pixels_(static_cast<std::size_t>(w) * h) {}
@@ -30,16 +30,9 @@ class RetainedWindow : public CanvasWindow {
       std::fill_n(&pixels_[static_cast<std::size_t>(y) * w_ + l], r - l + 1, 0xFFC0C0C0u);
     }
   }
-  void copy_from_surface(const DisplaySurface& s, int32_t sx, int32_t sy, int32_t dx, int32_t dy,
-                         int32_t w, int32_t h) override {
-    clip(sx, dx, w, s.width(), w_);
-    clip(sy, dy, h, s.height(), h_);
-    if (w <= 0 || h <= 0) return;
-    const std::size_t bytes = static_cast<std::size_t>(w) * 4;
-    for (int32_t j = 0; j < h; ++j) {
-      std::memcpy(&pixels_[static_cast<std::size_t>(dy + j) * w_ + dx], s.row(sy + j) + sx, bytes);
-    }
-    copied_bytes += bytes * static_cast<std::size_t>(h);
+  ClientPixels client_pixels() override { return {pixels_.data(), w_}; }
+  void client_pixels_changed(int32_t, int32_t, int32_t width, int32_t height) override {
+    copied_bytes += static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(height);
   }
   void set_pointer(PointerShape) override {}
   void resize_client(int32_t, int32_t) override {}
@@ -49,14 +42,6 @@ class RetainedWindow : public CanvasWindow {
   std::size_t copied_bytes = 0;
 
  private:
-  // Moves a source and destination span together so both lie inside their extents.
-  static void clip(int32_t& src, int32_t& dst, int32_t& length, int32_t src_end, int32_t dst_end) {
-    const int32_t skip = std::max({0, -src, -dst});
-    src += skip;
-    dst += skip;
-    length = std::min({length - skip, src_end - src, dst_end - dst});
-  }
-
   int32_t w_, h_;
   std::vector<uint32_t> pixels_;
 };

@@ -142,11 +142,21 @@ struct BlitRows {
       if (y == previous) {
         // Zoomed in: this surface row shows the same image row as the one above it.
         std::memcpy(dst, dst - pitch, static_cast<std::size_t>(span) * 4);
-        continue;
+      } else {
+        previous = y;
+        render_row(static_cast<std::size_t>(y) * a.plane_columns, dst, lane);
       }
-      previous = y;
-      render_row(static_cast<std::size_t>(y) * a.plane_columns, dst, lane);
+      copy_on(v - a.origin_y);
     }
+  }
+
+  // Copies surface row s on to the client while it is fresh, when the copy holds it.
+  void copy_on(int32_t s) const {
+    const SurfaceCopy& c = a.copy;
+    if (a.client.bits == nullptr || c.empty() || s < c.src_y || s >= c.src_y + c.height) return;
+    const uint32_t* from = a.bits + static_cast<std::size_t>(s) * pitch + c.src_x;
+    uint32_t* to = a.client.bits + (s - c.src_y + c.dst_y) * a.client.stride + c.dst_x;
+    std::memcpy(to, from, static_cast<std::size_t>(c.width) * 4);
   }
 
   void render_row(std::size_t row, uint32_t* dst, int32_t lane) const {
@@ -258,7 +268,7 @@ void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const 
   v1 = std::min(v1, surface.origin_y + surface.height());
   if (u1 <= u0 || v1 <= v0) return;
 
-  const SmoothBlitArgs args{red.data(),
+  SmoothBlitArgs args{red.data(),
                             green.data(),
                             blue.data(),
                             surface.DibBits.get(),
@@ -274,11 +284,52 @@ void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const 
                             zoom,
                             surface.origin_x,
                             surface.origin_y};
-  t_smoothblit(args, surface.scratch);
   // Copy exactly the scaled pixels just rendered, so nothing left from an earlier pan shows.
-  display.window->copy_from_surface(surface, u0 - surface.origin_x, v0 - surface.origin_y,
-                                    saturated(int64_t{u0} + view.PanX),
-                                    saturated(int64_t{v0} + view.PanY), u1 - u0, v1 - v0);
+  const int32_t src_x = u0 - surface.origin_x, src_y = v0 - surface.origin_y;
+  const int32_t dst_x = saturated(int64_t{u0} + view.PanX);
+  const int32_t dst_y = saturated(int64_t{v0} + view.PanY);
+  CanvasWindow& window = *display.window;
+  args.client = window.client_pixels();
+  if (args.client.bits == nullptr) {
+    t_smoothblit(args, surface.scratch);
+    window.copy_from_surface(surface, src_x, src_y, dst_x, dst_y, u1 - u0, v1 - v0);
+    return;
+  }
+  args.copy = clip_surface_copy(surface, cw, ch, src_x, src_y, dst_x, dst_y, u1 - u0, v1 - v0);
+  t_smoothblit(args, surface.scratch);
+  const SurfaceCopy& c = args.copy;
+  if (!c.empty()) window.client_pixels_changed(c.dst_x, c.dst_y, c.width, c.height);
+}
+
+SurfaceCopy clip_surface_copy(const DisplaySurface& surface, int32_t client_width,
+                              int32_t client_height, int32_t src_x, int32_t src_y, int32_t dst_x,
+                              int32_t dst_y, int32_t width, int32_t height) {
+  int64_t sx = src_x, sy = src_y, dx = dst_x, dy = dst_y, w = width, h = height;
+  const auto clip = [](int64_t& s, int64_t& d, int64_t& n, int64_t s_end, int64_t d_end) {
+    const int64_t skip = std::max<int64_t>({0, -s, -d});
+    s += skip;
+    d += skip;
+    n = std::min({n - skip, s_end - s, d_end - d});
+  };
+  clip(sx, dx, w, surface.width(), client_width);
+  clip(sy, dy, h, surface.height(), client_height);
+  if (w <= 0 || h <= 0 || !surface.DibDC) return {};
+  return {static_cast<int32_t>(sx), static_cast<int32_t>(sy), static_cast<int32_t>(dx),
+          static_cast<int32_t>(dy), static_cast<int32_t>(w), static_cast<int32_t>(h)};
+}
+
+void CanvasWindow::copy_from_surface(const DisplaySurface& surface, int32_t src_x, int32_t src_y,
+                                     int32_t dst_x, int32_t dst_y, int32_t width, int32_t height) {
+  const ClientPixels client = client_pixels();
+  if (client.bits == nullptr) return;
+  const SurfaceCopy c = clip_surface_copy(surface, client_width(), client_height(), src_x, src_y,
+                                          dst_x, dst_y, width, height);
+  if (c.empty()) return;
+  for (int32_t j = 0; j < c.height; ++j) {
+    std::memcpy(client.bits + (c.dst_y + j) * client.stride + c.dst_x, surface.row(c.src_y + j) + c.src_x,
+                static_cast<std::size_t>(c.width) * 4);
+  }
+  client_pixels_changed(c.dst_x, c.dst_y, c.width, c.height);
 }
 
 void displaybuffers(CanvasDisplay& display, ImageSize size, const Plane& red, const Plane& green,

@@ -95,12 +95,25 @@ constexpr int32_t kFirstSurfaceClient = 2048;
 void CreateDisplaySurface(CanvasDisplay& display, ImageSize size);
 void ReleaseDisplaySurface(DisplaySurface& surface);
 
+// A copy of surface pixels to the client area, clipped to both: width x height pixels from surface
+// (src_x, src_y) to client (dst_x, dst_y). Nothing is copied unless both are positive.
+struct SurfaceCopy {
+  int32_t src_x = 0, src_y = 0, dst_x = 0, dst_y = 0, width = 0, height = 0;
+  bool empty() const { return width <= 0 || height <= 0; }
+};
+// Clips a requested copy, moving source and destination together; the arithmetic is wide, so
+// coordinates far outside the window cannot overflow.
+SurfaceCopy clip_surface_copy(const DisplaySurface& surface, int32_t client_width,
+                              int32_t client_height, int32_t src_x, int32_t src_y, int32_t dst_x,
+                              int32_t dst_y, int32_t width, int32_t height);
+
 // Fills every scaled pixel (u, v) with floor(x0 * Zoom) <= u < floor((xs + 1) * Zoom) and
 // floor(y0 * Zoom) <= v < floor((ys + 1) * Zoom), limited to ScaledW x ScaledH, with the image
 // colour at (u / Zoom, v / Zoom) (nearest sample). It is stored at surface pixel
 // (u - origin_x, v - origin_y); the caller guarantees that it lies on the surface. Planes are
 // plane_columns bytes a row. A large blit shares its rows with a helper thread and returns once
-// all are written.
+// all are written. With a client to copy on to, each surface row the copy holds goes there as soon
+// as it is rendered.
 struct SmoothBlitArgs {
   const uint8_t* red;
   const uint8_t* green;
@@ -112,6 +125,8 @@ struct SmoothBlitArgs {
   int32_t surface_width;
   float zoom;
   int32_t origin_x = 0, origin_y = 0;
+  ClientPixels client{};
+  SurfaceCopy copy{};
 };
 void t_smoothblit(const SmoothBlitArgs& args, BlitScratch& scratch);
 

@@ -155,29 +155,14 @@ void Form1::fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   area_->update(QRect(QPoint(left, top), QPoint(right, bottom)));
 }
 
-void Form1::copy_from_surface(const DisplaySurface& surface, int32_t src_x, int32_t src_y,
-                              int32_t dst_x, int32_t dst_y, int32_t width, int32_t height) {
-  if (!surface.DibDC || width <= 0 || height <= 0) return;
-  // Clip the source to the surface and the destination to the client, moving both together; the
-  // arithmetic is wide, so coordinates far outside the window cannot overflow.
-  int64_t sx = src_x, sy = src_y, dx = dst_x, dy = dst_y, w = width, h = height;
-  const auto clip = [](int64_t& s, int64_t& d, int64_t& n, int64_t s_end, int64_t d_end) {
-    const int64_t skip = std::max<int64_t>({0, -s, -d});
-    s += skip;
-    d += skip;
-    n = std::min({n - skip, s_end - s, d_end - d});
-  };
-  clip(sx, dx, w, surface.width(), retained_.width());
-  clip(sy, dy, h, surface.height(), retained_.height());
-  if (w <= 0 || h <= 0) return;
-  const std::size_t bytes = static_cast<std::size_t>(w) * 4;
-  for (int64_t j = 0; j < h; ++j) {
-    const uint32_t* from = surface.row(static_cast<int32_t>(sy + j)) + sx;
-    auto* to = reinterpret_cast<uint32_t*>(retained_.scanLine(static_cast<int>(dy + j))) + dx;
-    std::memcpy(to, from, bytes);
-  }
-  area_->update(QRect(static_cast<int>(dx), static_cast<int>(dy), static_cast<int>(w),
-                      static_cast<int>(h)));
+ClientPixels Form1::client_pixels() {
+  if (retained_.isNull()) return {};
+  // bits() detaches the image from any copy handed out, so a blit never writes into a copy.
+  return {reinterpret_cast<uint32_t*>(retained_.bits()), retained_.bytesPerLine() / 4};
+}
+
+void Form1::client_pixels_changed(int32_t x, int32_t y, int32_t width, int32_t height) {
+  area_->update(QRect(x, y, width, height));
 }
 
 void Form1::set_pointer(PointerShape shape) {

@@ -32,8 +32,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   WindowState window_state() const override;
   void set_caption(const std::string& caption) override;
   void fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override;
-  void copy_from_surface(const DisplaySurface& surface, int32_t src_x, int32_t src_y, int32_t dst_x,
-                         int32_t dst_y, int32_t width, int32_t height) override;
+  ClientPixels client_pixels() override;
+  void client_pixels_changed(int32_t x, int32_t y, int32_t width, int32_t height) override;
   void set_pointer(PointerShape shape) override;
   void resize_client(int32_t width, int32_t height) override;
   void show_window() override;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "app/runtime_error.h"
@@ -258,20 +259,25 @@ void paint_noise(Scene& s, uint32_t seed) {
     }
 }
 
-// Runs the body with the processor's fastest kernels and again with the plain ones.
+// Runs the body with the processor's fastest kernels and again with the plain ones, each with a
+// window that takes copies from the surface and with one whose client image the blit writes
+// directly; body(retains_pixels) sets up its window accordingly.
 template <class Body>
-void with_each_kernel_set(Body body) {
-  for (bool plain : {false, true}) {
-    SCOPED_TRACE(plain ? "plain kernels" : "fastest kernels");
-    use_plain_surface_kernels(plain);
-    body();
-  }
+void with_each_blit_path(Body body) {
+  for (bool plain : {false, true})
+    for (bool direct : {false, true}) {
+      SCOPED_TRACE(std::string(plain ? "plain kernels" : "fastest kernels") +
+                   (direct ? ", direct client writes" : ", copies from the surface"));
+      use_plain_surface_kernels(plain);
+      body(direct);
+    }
   use_plain_surface_kernels(false);
 }
 
 TEST(BlitReference, WholeImageAtEveryKindOfZoomAndPanShowsTheNearestSamples) {
-  with_each_kernel_set([] {
+  with_each_blit_path([](bool direct) {
     Scene s(1031, 719, 773, 541);
+    s.window.retains_pixels = direct;
     paint_noise(s, 7);
     const float zooms[] = {0.25f, 0.3f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 2.5f, 3.0f, 7.3f};
     const int32_t pans[][2] = {{0, 0}, {-137, -61}, {13, 5}, {-2900, -2100}};
@@ -291,8 +297,9 @@ TEST(BlitReference, WholeImageAtEveryKindOfZoomAndPanShowsTheNearestSamples) {
 }
 
 TEST(BlitReference, ARectangleRepaintsOnlyWhatItCopiesAndMatchesTheNewPlanes) {
-  with_each_kernel_set([] {
+  with_each_blit_path([](bool direct) {
     Scene s(901, 655, 811, 603);
+    s.window.retains_pixels = direct;
     for (float zoom : {0.4f, 1.0f, 2.0f, 2.75f}) {
       s.display.view.Zoom = zoom;
       s.display.view.PanX = -23;

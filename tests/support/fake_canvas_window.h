@@ -46,6 +46,15 @@ class FakeCanvasWindow : public CanvasWindow {
             surface.row(static_cast<int32_t>(v))[u] & 0xFFFFFF;
       }
   }
+  // With retains_pixels, blits write the client image directly and report what they wrote; the
+  // window then records the rectangle with no source (-1, -1).
+  ClientPixels client_pixels() override {
+    if (!retains_pixels) return {};
+    return {pixels_.data(), width_};
+  }
+  void client_pixels_changed(int32_t x, int32_t y, int32_t w, int32_t h) override {
+    copies.push_back({-1, -1, x, y, w, h});
+  }
   void set_pointer(PointerShape shape) override { pointer = shape; }
   void resize_client(int32_t w, int32_t h) override {
     width_ = w;
@@ -59,9 +68,13 @@ class FakeCanvasWindow : public CanvasWindow {
   }
 
   uint32_t& at(int32_t x, int32_t y) { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
-  uint32_t pixel(int32_t x, int32_t y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
+  // 0x00RRGGBB: a direct write leaves the surface's fourth byte, which carries no colour.
+  uint32_t pixel(int32_t x, int32_t y) const {
+    return pixels_[static_cast<std::size_t>(y) * width_ + x] & 0xFFFFFF;
+  }
 
   bool visible = false;
+  bool retains_pixels = false;
   WindowState state = WindowState::Normal;
   std::string caption;
   PointerShape pointer = PointerShape::Default;
