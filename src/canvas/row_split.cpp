@@ -15,11 +15,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A helper that keeps the caller waiting for its last chunk much longer than a chunk takes the
-// caller (four times, and at least this long) has been descheduled: another process holds its
-// core, and the scheduler keeps a thread that just ran where it ran. Each split can then cost the
-// caller a scheduler time slice, so splits run on the caller alone for a while before the helper
-// is tried again.
+// caller (four times, and at least this long) has been descheduled. Once is a hiccup (an
+// interrupt, a late wake-up); split after split means another process holds its core, and the
+// scheduler keeps a thread that just ran where it ran. Each split can then cost the caller a
+// scheduler time slice, so splits run on the caller alone for a while before the helper is tried
+// again.
 constexpr auto kStarvedWait = std::chrono::microseconds(500);
+constexpr int kStarvedSplits = 2;
 constexpr auto kBackOff = std::chrono::milliseconds(250);
 
 // One call's rows. `next` is 64-bit so that claims past the end cannot wrap for any count.
@@ -97,8 +99,11 @@ class Helper {
         const Clock::time_point waiting = Clock::now();
         finished_.wait(lock, [&job] { return job.released; });
         const Clock::time_point end = Clock::now();
-        if (end - waiting > std::max<Clock::duration>(kStarvedWait, 4 * chunk_time)) {
+        const bool starved = end - waiting > std::max<Clock::duration>(kStarvedWait, 4 * chunk_time);
+        starved_in_a_row_ = starved ? starved_in_a_row_ + 1 : 0;
+        if (starved_in_a_row_ >= kStarvedSplits) {
           resume_after_ = end + kBackOff;
+          starved_in_a_row_ = 0;
         }
       }
     }
@@ -128,6 +133,7 @@ class Helper {
   std::atomic<bool> in_use_{false};
   // Until then splits run on the caller alone; only the caller holding in_use_ touches it.
   Clock::time_point resume_after_{};
+  int starved_in_a_row_ = 0;  // the splits just before this one whose helper was kept waiting
   std::thread thread_;
 };
 
