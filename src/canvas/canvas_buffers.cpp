@@ -47,12 +47,6 @@ void allocate_planes(CanvasBuffers& canvas, int32_t BufferWidth, int32_t BufferH
 
 namespace {
 
-// Copies of fewer bytes than this stay on the calling thread: waking the helper costs more than
-// it saves. A stroke's undo patch is usually far below it, a whole image far above.
-constexpr int64_t kSplitBytes = int64_t{1} << 20;
-// Bytes per chunk of rows handed out.
-constexpr int64_t kChunkBytes = int64_t{1} << 20;
-
 bool whole_rows(const RowCopy& c) {
   return c.from_x == 0 && c.to_x == 0 && c.width == c.from->columns() && c.width == c.to->columns();
 }
@@ -76,14 +70,10 @@ void copy_rows(const RowCopy* copies, int32_t count, int32_t height) {
   int64_t row_bytes = 0;
   for (int32_t i = 0; i < count; ++i) row_bytes += std::max(0, copies[i].width);
   if (row_bytes == 0 || height <= 0) return;
-  const auto work = [copies, count](int32_t begin, int32_t end, int32_t /*lane*/) {
+  // A stroke's undo patch stays on the calling thread; a whole image is shared.
+  share_rows_with_helper(height, row_bytes, [copies, count](int32_t begin, int32_t end) {
     for (int32_t i = 0; i < count; ++i) copy_chunk(copies[i], begin, end);
-  };
-  if (row_bytes * height < kSplitBytes) {
-    work(0, height, 0);
-    return;
-  }
-  split_rows(height, static_cast<int32_t>(std::max<int64_t>(1, kChunkBytes / row_bytes)), work);
+  });
 }
 
 void copy_to_previews(CanvasBuffers& canvas) {

@@ -116,6 +116,13 @@ int32_t image_index(int32_t s, double zoom, int32_t last) {
   return std::clamp(static_cast<int32_t>(std::floor(s / zoom)), 0, last);
 }
 
+// Copies the pixels of surface row s (starting at row) that the clipped copy c holds.
+void copy_row_to_client(const uint32_t* row, const ClientPixels& client, const SurfaceCopy& c,
+                        int32_t s) {
+  uint32_t* to = client.bits + (s - c.src_y + c.dst_y) * client.stride + c.dst_x;
+  std::memcpy(to, row + c.src_x, static_cast<std::size_t>(c.width) * 4);
+}
+
 // How a surface row is made from its image row.
 enum class RowKind {
   Same,    // zoom 1: the image row's pixels one to one
@@ -154,9 +161,7 @@ struct BlitRows {
   void copy_on(int32_t s) const {
     const SurfaceCopy& c = a.copy;
     if (a.client.bits == nullptr || c.empty() || s < c.src_y || s >= c.src_y + c.height) return;
-    const uint32_t* from = a.bits + static_cast<std::size_t>(s) * pitch + c.src_x;
-    uint32_t* to = a.client.bits + (s - c.src_y + c.dst_y) * a.client.stride + c.dst_x;
-    std::memcpy(to, from, static_cast<std::size_t>(c.width) * 4);
+    copy_row_to_client(a.bits + static_cast<std::size_t>(s) * pitch, a.client, c, s);
   }
 
   void render_row(std::size_t row, uint32_t* dst, int32_t lane) const {
@@ -209,7 +214,8 @@ void t_smoothblit(const SmoothBlitArgs& a, BlitScratch& scratch) {
   if (u1 <= u0 || v1 <= v0) return;
   const int32_t span = u1 - u0, rows = v1 - v0;
   const std::size_t pitch = static_cast<std::size_t>(a.surface_width);
-  uint32_t* const first = a.bits + static_cast<std::size_t>(v0 - a.origin_y) * pitch + (u0 - a.origin_x);
+  uint32_t* const first =
+      a.bits + static_cast<std::size_t>(v0 - a.origin_y) * pitch + (u0 - a.origin_x);
 
   const RowKind kind = prepare_columns(a, u0, span, scratch);
   const BlitRows work{a, scratch, kind, u0, v0, span, last_row, pitch, first};
@@ -325,9 +331,8 @@ void CanvasWindow::copy_from_surface(const DisplaySurface& surface, int32_t src_
   const SurfaceCopy c = clip_surface_copy(surface, client_width(), client_height(), src_x, src_y,
                                           dst_x, dst_y, width, height);
   if (c.empty()) return;
-  for (int32_t j = 0; j < c.height; ++j) {
-    std::memcpy(client.bits + (c.dst_y + j) * client.stride + c.dst_x, surface.row(c.src_y + j) + c.src_x,
-                static_cast<std::size_t>(c.width) * 4);
+  for (int32_t s = c.src_y; s < c.src_y + c.height; ++s) {
+    copy_row_to_client(surface.row(s), client, c, s);
   }
   client_pixels_changed(c.dst_x, c.dst_y, c.width, c.height);
 }

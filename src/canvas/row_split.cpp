@@ -99,7 +99,8 @@ class Helper {
         const Clock::time_point waiting = Clock::now();
         finished_.wait(lock, [&job] { return job.released; });
         const Clock::time_point end = Clock::now();
-        const bool starved = end - waiting > std::max<Clock::duration>(kStarvedWait, 4 * chunk_time);
+        const bool starved =
+            end - waiting > std::max<Clock::duration>(kStarvedWait, 4 * chunk_time);
         starved_in_a_row_ = starved ? starved_in_a_row_ + 1 : 0;
         if (starved_in_a_row_ >= kStarvedSplits) {
           resume_after_ = end + kBackOff;

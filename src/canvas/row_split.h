@@ -36,8 +36,9 @@ void split_rows(int32_t count, int32_t grain, Work&& work) {
       const_cast<void*>(static_cast<const void*>(&work)));
 }
 
-// For passes measured in bytes (reading an image file into planes): chunks of about a megabyte, so
-// that a pass of less than two megabytes stays on the calling thread. work takes (begin, end).
+// For passes measured in bytes (plane copies, reading an image file into planes): chunks of about
+// a megabyte, so that a pass of a megabyte or less stays on the calling thread. work takes
+// (begin, end).
 template <class Work>
 void share_rows_with_helper(int32_t rows, int64_t bytes_per_row, Work&& work) {
   constexpr int64_t kChunkBytes = int64_t{1} << 20;

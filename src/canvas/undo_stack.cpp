@@ -12,9 +12,6 @@ namespace tarvo {
 
 namespace {
 
-// Bytes of the three planes per chunk of rows when a whole-image restore shares its rows.
-constexpr int32_t kChunkBytes = 1 << 20;
-
 // A plane of the given shape: one the last Undo freed when it fits, else a fresh one.
 Plane take_plane(UndoStack& stack, int32_t columns, int32_t rows) {
   std::vector<Plane>& spares = stack.spare_patches;
@@ -95,7 +92,7 @@ void hand_back(UndoRecord& record, CanvasBuffers& canvas) {
   Plane* preview[3] = {&canvas.BPreview, &canvas.GPreview, &canvas.RPreview};
   for (int i = 0; i < 3; ++i) std::swap(*patch[i], *committed[i]);
   const int32_t w = canvas.BufferWidth, h = canvas.BufferHeight;
-  const auto work = [&](int32_t begin, int32_t end, int32_t /*lane*/) {
+  const auto refresh = [&](int32_t begin, int32_t end) {
     for (int i = 0; i < 3; ++i) {
       Plane& now = *committed[i];
       keep_spare_edges(*preview[i], now, w, h, begin, end);
@@ -103,8 +100,7 @@ void hand_back(UndoRecord& record, CanvasBuffers& canvas) {
                   static_cast<std::size_t>(now.columns()) * (end - begin));
     }
   };
-  const int32_t rows = canvas.RBuffer.rows();
-  split_rows(rows, std::max(1, kChunkBytes / std::max(1, 3 * canvas.RBuffer.columns())), work);
+  share_rows_with_helper(canvas.RBuffer.rows(), int64_t{3} * canvas.RBuffer.columns(), refresh);
 }
 
 // Writes the patches into the committed planes and, when `previews` is set, into the previews'
