@@ -23,6 +23,11 @@ struct PlaneRow {
   uint8_t* alpha;
 };
 
+// The grey level of a colour as paper and luminance read it: 0.299 R + 0.587 G + 0.114 B, rounded.
+inline uint8_t grey_level(uint8_t red, uint8_t green, uint8_t blue) {
+  return static_cast<uint8_t>((299 * red + 587 * green + 114 * blue + 500) / 1000);
+}
+
 // Splits width pixels of the given layout starting at pixels (aligned to 4 bytes for kWordArgb)
 // into the row's planes.
 void split_pixel_row(PixelLayout layout, const uint8_t* pixels, int32_t width, const PlaneRow& out);

@@ -19,6 +19,7 @@ bool TarvoApplication::interactive() const {
 
 void TarvoApplication::report(const RuntimeError& error) const {
   const std::string text = run_time_error_report(error);
+  last_report_ = error.description();
   std::cerr << text << std::endl;
   if (interactive()) {
     QMessageBox box(QMessageBox::Critical, applicationDisplayName(), QString::fromStdString(text),

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <functional>
+#include <string>
 
 #include "app/runtime_error.h"
 
@@ -26,11 +27,15 @@ class TarvoApplication : public QApplication {
   // Reports the error and ends the event loop with status 1.
   void fail(const RuntimeError& error);
   bool failed() const { return failed_; }
+  // The description of the last error reported, for a caller that passes it on (the GIMP plug-in
+  // returns it to GIMP).
+  const std::string& last_report() const { return last_report_; }
 
  private:
   std::function<void()> before_fatal_exit_;
   bool interactive_ = true;
   bool failed_ = false;
+  mutable std::string last_report_;
 };
 
 }  // namespace tarvo

@@ -284,8 +284,7 @@ Plane read_luminance_file(const QString& path, const ImageLimits& limits) {
   Plane luminance(image.width(), image.height());
   for (int32_t y = 0; y < image.height(); ++y) {
     for (int32_t x = 0; x < image.width(); ++x) {
-      const int sum = 299 * image.red(x, y) + 587 * image.green(x, y) + 114 * image.blue(x, y);
-      luminance(x, y) = static_cast<uint8_t>((sum + 500) / 1000);
+      luminance(x, y) = grey_level(image.red(x, y), image.green(x, y), image.blue(x, y));
     }
   }
   return luminance;

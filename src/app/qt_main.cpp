@@ -1,25 +1,17 @@
 #include "app/qt_main.h"
 
 #include <cstdlib>
-#include <exception>
 #include <iostream>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "app/program.h"
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
 #include "app/qt_file_host.h"
-#include "app/qt_recovery.h"
-#include "app/qt_signals.h"
-#include "canvas/qt_form1.h"
-#include "panel/qt_form2.h"
+#include "app/qt_session.h"
 #include "script/event_script.h"
-#include "script/qt_script_player.h"
 #include "script/qt_script_recorder.h"
-#include "script/write_back_watch.h"
 
 namespace tarvo {
 
@@ -56,61 +48,6 @@ FileHostOptions host_options(const CommandLine& line) {
   return options;
 }
 
-// A replay has no one to watch the window: the host is watched so that a write-back that failed
-// inside the close sequence, which carries on regardless, still fails the replay.
-void register_host(HostRegistry& registry, const CommandLine& line,
-                   const std::shared_ptr<WriteBackReport>& write_back) {
-  FileHostOptions options = host_options(line);
-  if (line.replay.isEmpty()) {
-    register_file_host(registry, std::move(options));
-    return;
-  }
-  watch_write_back(
-      registry, [options] { return std::make_unique<FileHost>(options); }, write_back);
-}
-
-// Handler errors outside the event loop are reported as the application reports them inside it.
-int report_failure(TarvoApplication& app, const std::exception& error) {
-  if (const auto* runtime = dynamic_cast<const RuntimeError*>(&error)) {
-    app.report(*runtime);
-  } else if (dynamic_cast<const std::bad_alloc*>(&error)) {
-    app.report(RuntimeError(error_number::kOutOfMemory, "Out of memory"));
-  } else {
-    app.report(RuntimeError(error_number::kHostCallFailed, error.what()));
-  }
-  return 1;
-}
-
-// Plays the script, then closes the canvas unless the script did. Returns the exit status: 0 when
-// the canvas closed and the image was written.
-int play_script(TarvoApplication& app, Form1& canvas, const std::vector<ScriptEvent>& script,
-                const std::string& script_name, const WriteBackReport& write_back) {
-  PlayResult played;
-  try {
-    played = ScriptPlayer(canvas).play(script);
-    if (!played.canvas_closed && !canvas.close()) {
-      std::cerr << "tarvo: " << script_name
-                << ": the canvas did not close (the host's image size changed), so the image was "
-                   "not written"
-                << std::endl;
-      return 1;
-    }
-  } catch (const std::exception& error) {
-    return report_failure(app, error);
-  }
-  if (played.canvas_closed && played.played < script.size()) {
-    std::cerr << "tarvo: " << script_name << ":" << played.closed_at_line
-              << ": the canvas closed here; the " << script.size() - played.played
-              << " events after it were not played" << std::endl;
-  }
-  if (!write_back.written) {
-    std::cerr << "tarvo: the image was not written"
-              << (write_back.error.empty() ? std::string() : ": " + write_back.error) << std::endl;
-    return 1;
-  }
-  return app.failed() ? 1 : 0;
-}
-
 }  // namespace
 
 int run_tarvo(int argc, char** argv) {
@@ -121,7 +58,6 @@ int run_tarvo(int argc, char** argv) {
   TarvoApplication app(argc, argv);
   const CommandLine line = parse_command_line(app.arguments());
   const bool replaying = !line.replay.isEmpty();
-  app.set_interactive(!replaying);
 
   // The whole script is read, and the recording created, before anything else happens: a bad
   // script or an unwritable recording ends the program before a window opens or a file changes.
@@ -135,61 +71,18 @@ int run_tarvo(int argc, char** argv) {
     return 2;
   }
 
-  HostRegistry registry;
-  const auto write_back = std::make_shared<WriteBackReport>();
-  register_host(registry, line, write_back);
-
-  RecoveryStore recovery(line.out.isEmpty() ? line.image : line.out);
-  for (const QString& copy : recovery.newer_copies()) {
-    std::cerr << "tarvo: a recovery copy newer than " << line.image.toStdString()
-              << " exists: " << copy.toStdString() << std::endl;
-  }
-
-  Program program;
-  program.undo.byte_budget = line.undo_memory_bytes ? line.undo_memory_bytes : default_undo_budget();
-  std::unique_ptr<Form1> canvas;
-  try {
-    Main(program, registry, [&canvas, &line](Program& p) -> CanvasWindow& {
-      canvas = std::make_unique<Form1>(p);
-      canvas->set_tablet_allowed(!line.no_tablet);
-      // The tools panel is a tool window owned by the canvas, which deletes it; the canvas's load
-      // sequence shows it.
-      p.panel = new Form2(p, canvas.get());
-      return *canvas;
-    });
-  } catch (const RuntimeError& error) {
-    app.report(error);
-    return 1;
-  }
-  if (app.failed()) return 1;
-  if (recorder) recorder->attach(*canvas);
-  // From here on an error that ends the program, or a signal, first keeps the user's work.
-  app.set_before_fatal_exit([&] {
-    const QString copy = recovery.write_copy(program.canvas);
-    std::cerr << "tarvo: the image is saved as " << copy.toStdString() << std::endl;
-  });
-  canvas->set_after_commit([&] { recovery.after_commit(program.canvas); });
-  SignalCloser on_signal([&](int) {
-    try {
-      std::cerr << "tarvo: the image is saved as " << recovery.write_copy(program.canvas).toStdString()
-                << std::endl;
-    } catch (const RuntimeError& error) {
-      std::cerr << "tarvo: " << error.what() << std::endl;
-    }
-    canvas->close();
-  });
-
-  int status = 0;
-  if (replaying) {
-    status = play_script(app, *canvas, script, line.replay.toStdString(), *write_back);
-  } else {
-    status = app.exec();
-    if (app.failed()) status = 1;
-  }
-  // A normal close wrote the image back: the autosave is no longer needed.
-  if (!app.failed()) recovery.remove_autosave();
-  canvas.reset();
-  return status;
+  Session session;
+  session.make_host = [options = host_options(line)]() -> std::unique_ptr<Host> {
+    return std::make_unique<FileHost>(options);
+  };
+  session.recovery_key = line.out.isEmpty() ? line.image : line.out;
+  session.replaying = replaying;
+  session.script = std::move(script);
+  session.script_name = line.replay.toStdString();
+  session.recorder = std::move(recorder);
+  session.no_tablet = line.no_tablet;
+  session.undo_memory_bytes = line.undo_memory_bytes;
+  return run_session(app, session);
 }
 
 }  // namespace tarvo

@@ -1,0 +1,155 @@
+#include "app/qt_session.h"
+
+#include <exception>
+#include <iostream>
+#include <new>
+
+#include "app/program.h"
+#include "app/qt_recovery.h"
+#include "app/qt_signals.h"
+#include "canvas/qt_form1.h"
+#include "panel/qt_form2.h"
+#include "script/qt_script_player.h"
+#include "script/write_back_watch.h"
+
+namespace tarvo {
+
+namespace {
+
+// A replay has no one to watch the window: the host is watched so that a write-back that failed
+// inside the close sequence, which carries on regardless, still fails the replay.
+void register_host(HostRegistry& registry, const Session& session,
+                   const std::shared_ptr<WriteBackReport>& write_back) {
+  if (!session.replaying) {
+    registry.register_host(kHostProgId, session.make_host);
+    return;
+  }
+  watch_write_back(registry, session.make_host, write_back);
+}
+
+// Says on standard error why the session failed, and keeps it for the caller.
+int fail_session(Session& session, const std::string& why) {
+  std::cerr << "tarvo: " << why << std::endl;
+  session.failure = why;
+  return 1;
+}
+
+// Handler errors outside the event loop are reported as the application reports them inside it.
+int report_failure(TarvoApplication& app, const std::exception& error) {
+  if (const auto* runtime = dynamic_cast<const RuntimeError*>(&error)) {
+    app.report(*runtime);
+  } else if (dynamic_cast<const std::bad_alloc*>(&error)) {
+    app.report(RuntimeError(error_number::kOutOfMemory, "Out of memory"));
+  } else {
+    app.report(RuntimeError(error_number::kHostCallFailed, error.what()));
+  }
+  return 1;
+}
+
+// Plays the script, then closes the canvas unless the script did. Returns the exit status: 0 when
+// the canvas closed and the image was written.
+int play_script(TarvoApplication& app, Form1& canvas, Session& session,
+                const WriteBackReport& write_back) {
+  const std::vector<ScriptEvent>& script = session.script;
+  PlayResult played;
+  try {
+    played = ScriptPlayer(canvas).play(script);
+    if (!played.canvas_closed && !canvas.close()) {
+      return fail_session(session, session.script_name +
+                                       ": the canvas did not close (the host's image size "
+                                       "changed), so the image was not written");
+    }
+  } catch (const std::exception& error) {
+    report_failure(app, error);
+    session.failure = app.last_report().empty() ? error.what() : app.last_report();
+    return 1;
+  }
+  if (played.canvas_closed && played.played < script.size()) {
+    std::cerr << "tarvo: " << session.script_name << ":" << played.closed_at_line
+              << ": the canvas closed here; the " << script.size() - played.played
+              << " events after it were not played" << std::endl;
+  }
+  if (!write_back.written) {
+    return fail_session(session, "the image was not written" +
+                                     (write_back.error.empty() ? std::string()
+                                                               : ": " + write_back.error));
+  }
+  if (app.failed()) {
+    session.failure = app.last_report();
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int run_session(TarvoApplication& app, Session& session) {
+  app.set_interactive(!session.replaying);
+  HostRegistry registry;
+  const auto write_back = std::make_shared<WriteBackReport>();
+  register_host(registry, session, write_back);
+
+  RecoveryStore recovery(session.recovery_key);
+  for (const QString& copy : recovery.newer_copies()) {
+    std::cerr << "tarvo: a recovery copy newer than " << session.recovery_key.toStdString()
+              << " exists: " << copy.toStdString() << std::endl;
+  }
+
+  Program program;
+  program.undo.byte_budget =
+      session.undo_memory_bytes ? session.undo_memory_bytes : default_undo_budget();
+  std::unique_ptr<Form1> canvas;
+  try {
+    Main(program, registry, [&canvas, &session](Program& p) -> CanvasWindow& {
+      canvas = std::make_unique<Form1>(p);
+      canvas->set_tablet_allowed(!session.no_tablet);
+      // The tools panel is a tool window owned by the canvas, which deletes it; the canvas's load
+      // sequence shows it.
+      p.panel = new Form2(p, canvas.get());
+      return *canvas;
+    });
+  } catch (const RuntimeError& error) {
+    app.report(error);
+    session.failure = error.description();
+    return 1;
+  }
+  if (app.failed()) {
+    session.failure = app.last_report();
+    return 1;
+  }
+  if (session.recorder) session.recorder->attach(*canvas);
+  // From here on an error that ends the program, or a signal, first keeps the user's work.
+  app.set_before_fatal_exit([&] {
+    const QString copy = recovery.write_copy(program.canvas);
+    std::cerr << "tarvo: the image is saved as " << copy.toStdString() << std::endl;
+  });
+  canvas->set_after_commit([&] { recovery.after_commit(program.canvas); });
+  SignalCloser on_signal([&](int) {
+    try {
+      std::cerr << "tarvo: the image is saved as "
+                << recovery.write_copy(program.canvas).toStdString() << std::endl;
+    } catch (const RuntimeError& error) {
+      std::cerr << "tarvo: " << error.what() << std::endl;
+    }
+    canvas->close();
+  });
+  if (session.on_canvas_ready) session.on_canvas_ready(program, *canvas, recovery);
+
+  int status = 0;
+  if (session.replaying) {
+    status = play_script(app, *canvas, session, *write_back);
+  } else {
+    status = app.exec();
+    if (app.failed()) {
+      status = 1;
+      session.failure = app.last_report();
+    }
+  }
+  // A normal close wrote the image back: the autosave is no longer needed.
+  if (!app.failed()) recovery.remove_autosave();
+  app.set_before_fatal_exit({});
+  canvas.reset();
+  return status;
+}
+
+}  // namespace tarvo

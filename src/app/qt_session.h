@@ -1,0 +1,47 @@
+#pragma once
+// One canvas session, whatever the host: the host object, start-up, the recovery store, the
+// signal-driven close, then either the event loop or a headless replay of an event script. The
+// stand-alone program and the GIMP plug-in both run their canvas through here.
+
+#include <QString>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/host.h"
+#include "app/qt_application.h"
+#include "script/event_script.h"
+#include "script/qt_script_recorder.h"
+
+namespace tarvo {
+
+struct Program;
+class Form1;
+class RecoveryStore;
+
+struct Session {
+  // Creates the host object that start-up asks for by ProgID.
+  HostRegistry::Factory make_host;
+  // Names the image in the recovery folder: the image file's path, or a name of the host's making.
+  QString recovery_key;
+  // A replay plays these events headless instead of running the event loop.
+  bool replaying = false;
+  std::vector<ScriptEvent> script;
+  std::string script_name;
+  std::unique_ptr<ScriptRecorder> recorder;  // --record
+  bool no_tablet = false;
+  std::size_t undo_memory_bytes = 0;  // 0: a quarter of the machine's memory
+  // Runs once the canvas exists and before events flow, for a host that watches its own link.
+  std::function<void(Program&, Form1&, RecoveryStore&)> on_canvas_ready;
+
+  // Set by run_session when it returns a non-zero status: what went wrong, in one sentence.
+  std::string failure;
+};
+
+// Runs the session to its end and returns the exit status: 0 when the canvas closed normally (in a
+// replay: when the image was written).
+int run_session(TarvoApplication& app, Session& session);
+
+}  // namespace tarvo

@@ -1,0 +1,367 @@
+// libgimp comes first: its GLib headers must not see Qt's keyword macros.
+#include <libgimp/gimp.h>
+
+#include "gimp/gimp_host.h"
+
+#include <QString>
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#include "app/paper_grain.h"
+#include "app/pixel_split.h"
+#include "app/qt_data_files.h"
+#include "app/runtime_error.h"
+#include "canvas/canvas_window.h"
+
+namespace tarvo {
+
+namespace {
+
+// Rows read or written per GEGL call: a few of GIMP's 64-row tiles, so that the progress bar moves
+// and no strip buffer grows large.
+constexpr int32_t kStripRows = 128;
+// Below this many pixels a read or write is over before a progress bar would be seen.
+constexpr int64_t kProgressPixels = 1 << 20;
+
+[[noreturn]] void fail(const std::string& what) {
+  throw RuntimeError(error_number::kHostCallFailed, what);
+}
+
+std::string pdb_error() {
+  const gchar* error = gimp_get_pdb_error();
+  return error && *error ? std::string(error) : std::string("GIMP gave no reason");
+}
+
+std::string size_text(int32_t width, int32_t height) {
+  return std::to_string(width) + " x " + std::to_string(height);
+}
+
+GeglRectangle rectangle(int32_t x, int32_t y, int32_t width, int32_t height) {
+  GeglRectangle rect;
+  rect.x = x;
+  rect.y = y;
+  rect.width = width;
+  rect.height = height;
+  return rect;
+}
+
+// GIMP's progress bar over a number of rows, started only for large drawables.
+class Progress {
+ public:
+  Progress(bool wanted, const char* message, int32_t width, int32_t rows)
+      : on_(wanted && static_cast<int64_t>(width) * rows >= kProgressPixels), rows_(rows) {
+    if (on_) gimp_progress_init(message);
+  }
+  ~Progress() {
+    if (on_) gimp_progress_end();
+  }
+  void rows_done(int32_t done) const {
+    if (on_) gimp_progress_update(static_cast<double>(done) / rows_);
+  }
+
+ private:
+  bool on_;
+  int32_t rows_;
+};
+
+// Owns a GeglBuffer reference.
+struct BufferRef {
+  GeglBuffer* buffer;
+  explicit BufferRef(GeglBuffer* b) : buffer(b) {}
+  ~BufferRef() {
+    if (buffer) g_object_unref(buffer);
+  }
+  BufferRef(const BufferRef&) = delete;
+  BufferRef& operator=(const BufferRef&) = delete;
+};
+
+// Writes the painted colour into pixels of the drawable's own format. Formats that are 8-bit
+// gamma-encoded RGB(A) in the image's space take the bytes as they are; every other format goes
+// through floats, where only the colour channels are replaced, so alpha keeps its exact value.
+class PixelPatcher {
+ public:
+  PixelPatcher(const Babl* native, int32_t width) : native_(native) {
+    bytes_per_pixel_ = babl_format_get_bytes_per_pixel(native);
+    const bool alpha = babl_format_has_alpha(native);
+    if (native == babl_format_with_space(alpha ? "R'G'B'A u8" : "R'G'B' u8", native)) return;
+    direct_ = false;
+    channels_ = alpha ? 4 : 3;
+    const Babl* floats = babl_format_with_space(alpha ? "R'G'B'A float" : "R'G'B' float", native);
+    to_float_ = babl_fish(native, floats);
+    from_float_ = babl_fish(floats, native);
+    floats_.resize(static_cast<std::size_t>(width) * channels_);
+    repacked_.resize(static_cast<std::size_t>(width) * bytes_per_pixel_);
+  }
+  int bytes_per_pixel() const { return bytes_per_pixel_; }
+
+  // Replaces the colour of the listed pixels of one row (columns counted from the row's start).
+  void patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns,
+             const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+    if (columns.empty()) return;
+    if (direct_) {
+      for (int32_t x : columns) {
+        uint8_t* pixel = row + static_cast<std::size_t>(x) * bytes_per_pixel_;
+        pixel[0] = red[x];
+        pixel[1] = green[x];
+        pixel[2] = blue[x];
+      }
+      return;
+    }
+    babl_process(to_float_, row, floats_.data(), width);
+    for (int32_t x : columns) {
+      float* pixel = floats_.data() + static_cast<std::size_t>(x) * channels_;
+      pixel[0] = red[x] / 255.0f;
+      pixel[1] = green[x] / 255.0f;
+      pixel[2] = blue[x] / 255.0f;
+    }
+    babl_process(from_float_, floats_.data(), repacked_.data(), width);
+    for (int32_t x : columns) {
+      const std::size_t at = static_cast<std::size_t>(x) * bytes_per_pixel_;
+      std::memcpy(row + at, repacked_.data() + at, bytes_per_pixel_);
+    }
+  }
+
+ private:
+  const Babl* native_;
+  int bytes_per_pixel_ = 0;
+  bool direct_ = true;
+  int channels_ = 3;
+  const Babl* to_float_ = nullptr;
+  const Babl* from_float_ = nullptr;
+  std::vector<float> floats_;
+  std::vector<uint8_t> repacked_;
+};
+
+uint8_t grey_of(const uint8_t* pixel, int bytes_per_pixel) {
+  if (bytes_per_pixel < 3) return pixel[0];
+  return grey_level(pixel[0], pixel[1], pixel[2]);
+}
+
+}  // namespace
+
+GimpHost::GimpHost(GimpHostOptions options) : options_(std::move(options)) {
+  check_alive("plug-in-tarvo");
+  if (!gimp_drawable_is_rgb(options_.drawable)) {
+    const char* kind = gimp_drawable_is_gray(options_.drawable)      ? "a grayscale"
+                       : gimp_drawable_is_indexed(options_.drawable) ? "an indexed"
+                                                                     : "a non-RGB";
+    fail(std::string("Tarvo paints on RGB layers; this is ") + kind +
+         " one (Image > Mode > RGB converts it)");
+  }
+}
+
+bool GimpHost::drawable_alive() {
+  if (options_.link->gone) return false;
+  return gimp_item_is_valid(options_.drawable) && gimp_image_is_valid(options_.image);
+}
+
+void GimpHost::lose(const std::string& what, const char* method) {
+  if (lost_) lost_(what);
+  fail(std::string(method) + ": " + what);
+}
+
+void GimpHost::check_alive(const char* method) {
+  if (options_.link->gone) lose("GIMP is no longer running", method);
+  if (!drawable_alive()) lose("the layer is no longer in GIMP (its image was closed)", method);
+}
+
+void GimpHost::load_paper() {
+  gchar* name = gimp_context_get_pattern();
+  gint width = 0, height = 0, bpp = 0, count = 0;
+  guint8* bytes = nullptr;
+  const bool read = name && gimp_pattern_get_pixels(name, &width, &height, &bpp, &count, &bytes) &&
+                    width > 0 && height > 0 && bpp >= 1 && bpp <= 4 &&
+                    static_cast<int64_t>(count) == static_cast<int64_t>(width) * height * bpp;
+  if (read) {
+    paper_ = Plane(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+      const guint8* row = bytes + static_cast<std::size_t>(y) * width * bpp;
+      for (int32_t x = 0; x < width; ++x) paper_(x, y) = grey_of(row + x * bpp, bpp);
+    }
+  } else {
+    const std::string message = std::string("Tarvo cannot read GIMP's pattern") +
+                                (name ? std::string(" \"") + name + "\"" : std::string()) +
+                                " as paper, so it uses its built-in paper grain.";
+    std::cerr << "tarvo: " << message << std::endl;
+    gimp_message(message.c_str());
+    paper_ = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
+  }
+  g_free(bytes);
+  g_free(name);
+}
+
+int32_t GimpHost::Wik_GetPaperWidth() {
+  check_alive("Wik_GetPaperWidth");
+  load_paper();
+  return paper_.columns();
+}
+
+int32_t GimpHost::wik_GetPaperHeight() {
+  if (paper_.empty()) Wik_GetPaperWidth();
+  return paper_.rows();
+}
+
+Plane GimpHost::Wik_GetPaper() {
+  if (paper_.empty()) Wik_GetPaperWidth();
+  return paper_.copy();
+}
+
+int32_t GimpHost::Wik_BufferWidth() {
+  check_alive("Wik_BufferWidth");
+  return gimp_drawable_width(options_.drawable);
+}
+
+int32_t GimpHost::Wik_BufferHeight() {
+  check_alive("Wik_BufferHeight");
+  return gimp_drawable_height(options_.drawable);
+}
+
+Plane GimpHost::Wik_GetRBuffer() {
+  check_alive("Wik_GetRBuffer");
+  const int32_t width = gimp_drawable_width(options_.drawable);
+  const int32_t height = gimp_drawable_height(options_.drawable);
+  if (width <= 0 || height <= 0) fail("Wik_GetRBuffer: GIMP reports no pixels: " + pdb_error());
+  BufferRef source(gimp_drawable_get_buffer(options_.drawable));
+  if (!source.buffer) fail("Wik_GetRBuffer: GIMP gave no pixels: " + pdb_error());
+  const Babl* rgb = babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(options_.drawable));
+
+  const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
+  Plane red(width + 1, height + 1), green(width + 1, height + 1), blue(width + 1, height + 1);
+  try {
+    base_.assign(row_bytes * height, 0);
+  } catch (const std::bad_alloc&) {
+    throw RuntimeError(error_number::kOutOfMemory, "Out of memory for a layer of " +
+                                                       size_text(width, height) + " pixels");
+  }
+  base_width_ = width;
+  base_height_ = height;
+  const Progress progress(options_.show_progress, "Tarvo: reading the layer", width, height);
+  for (int32_t top = 0; top < height; top += kStripRows) {
+    const int32_t rows = std::min(kStripRows, height - top);
+    const GeglRectangle strip = rectangle(0, top, width, rows);
+    uint8_t* pixels = base_.data() + row_bytes * top;
+    gegl_buffer_get(source.buffer, &strip, 1.0, rgb, pixels, static_cast<gint>(row_bytes),
+                    GEGL_ABYSS_NONE);
+    for (int32_t y = top; y < top + rows; ++y) {
+      split_pixel_row(PixelLayout::kBytesRgb, base_.data() + row_bytes * y, width,
+                      PlaneRow{red.row(y), green.row(y), blue.row(y), nullptr});
+    }
+    progress.rows_done(top + rows);
+  }
+  ready_green_ = std::move(green);
+  ready_blue_ = std::move(blue);
+  return red;
+}
+
+Plane GimpHost::Wik_GetGBuffer() {
+  if (ready_green_.empty()) fail("Wik_GetGBuffer: called before Wik_GetRBuffer");
+  Plane handed = std::move(ready_green_);
+  ready_green_ = Plane();
+  return handed;
+}
+
+Plane GimpHost::Wik_GetBBuffer() {
+  if (ready_blue_.empty()) fail("Wik_GetBBuffer: called before Wik_GetRBuffer");
+  Plane handed = std::move(ready_blue_);
+  ready_blue_ = Plane();
+  return handed;
+}
+
+void GimpHost::Wik_SaveUndo() {
+  check_alive("Wik_SaveUndo");
+  undo_saved_ = true;
+  for (const Plane*& pending : pending_) pending = nullptr;
+}
+
+void GimpHost::Wik_SetRbuffer(const Plane& plane) { pending_[0] = &plane; }
+void GimpHost::Wik_SetGbuffer(const Plane& plane) { pending_[1] = &plane; }
+void GimpHost::Wik_SetBbuffer(const Plane& plane) { pending_[2] = &plane; }
+
+void GimpHost::wik_Refresh() {
+  check_alive("wik_Refresh");
+  if (!pending_[0] || !pending_[1] || !pending_[2]) {
+    fail("wik_Refresh: the red, green and blue planes were not all handed over");
+  }
+  const Plane &red = *pending_[0], &green = *pending_[1], &blue = *pending_[2];
+  for (const Plane*& pending : pending_) pending = nullptr;
+  write_back(red, green, blue);
+}
+
+void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blue) {
+  const gint32 drawable = options_.drawable;
+  const int32_t width = gimp_drawable_width(drawable), height = gimp_drawable_height(drawable);
+  for (const Plane* plane : {&red, &green, &blue}) {
+    if (plane->columns() != width + 1 || plane->rows() != height + 1) {
+      fail("wik_Refresh: the layer in GIMP is now " + size_text(width, height) +
+           " pixels and the canvas " + size_text(plane->columns() - 1, plane->rows() - 1) +
+           ", so nothing was written");
+    }
+  }
+  gint x = 0, y = 0, columns = 0, rows = 0;
+  if (!gimp_drawable_mask_intersect(drawable, &x, &y, &columns, &rows) || columns <= 0 ||
+      rows <= 0) {
+    return;  // the selection leaves nothing of this layer to paint on
+  }
+  const Babl* native = gimp_drawable_get_format(drawable);
+  PixelPatcher patcher(native, columns);
+  const bool base_fits = base_width_ == width && base_height_ == height;
+  BufferRef source(gimp_drawable_get_buffer(drawable));
+  BufferRef shadow(gimp_drawable_get_shadow_buffer(drawable));
+  if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
+
+  const std::size_t strip_stride = static_cast<std::size_t>(columns) * patcher.bytes_per_pixel();
+  std::vector<uint8_t> strip(strip_stride * std::min<int32_t>(kStripRows, rows));
+  std::vector<int32_t> changed;
+  changed.reserve(columns);
+  const Progress progress(options_.show_progress, "Tarvo: writing the layer", columns, rows);
+  for (int32_t top = y; top < y + rows; top += kStripRows) {
+    const int32_t count = std::min(kStripRows, y + rows - top);
+    const GeglRectangle area = rectangle(x, top, columns, count);
+    gegl_buffer_get(source.buffer, &area, 1.0, native, strip.data(),
+                    static_cast<gint>(strip_stride), GEGL_ABYSS_NONE);
+    for (int32_t row = top; row < top + count; ++row) {
+      const uint8_t* r = red.row(row) + x;
+      const uint8_t* g = green.row(row) + x;
+      const uint8_t* b = blue.row(row) + x;
+      uint8_t* base = base_fits ? base_.data() + (static_cast<std::size_t>(row) * width + x) * 3
+                                : nullptr;
+      changed.clear();
+      for (int32_t column = 0; column < columns; ++column) {
+        if (!base || base[3 * column] != r[column] || base[3 * column + 1] != g[column] ||
+            base[3 * column + 2] != b[column]) {
+          changed.push_back(column);
+        }
+      }
+      patcher.patch(strip.data() + strip_stride * (row - top), columns, changed, r, g, b);
+      // What GIMP holds now is what the canvas sent.
+      for (int32_t column : changed) {
+        if (!base) break;
+        base[3 * column] = r[column];
+        base[3 * column + 1] = g[column];
+        base[3 * column + 2] = b[column];
+      }
+    }
+    gegl_buffer_set(shadow.buffer, &area, 0, native, strip.data(), static_cast<gint>(strip_stride));
+    progress.rows_done(top + count - y);
+  }
+  gegl_buffer_flush(shadow.buffer);
+
+  const bool grouped = gimp_image_undo_group_start(options_.image);
+  const bool merged = gimp_drawable_merge_shadow(drawable, TRUE);
+  const std::string merge_error = merged ? std::string() : pdb_error();
+  if (grouped) gimp_image_undo_group_end(options_.image);
+  undo_saved_ = false;
+  if (!merged) fail("wik_Refresh: GIMP did not take the painted pixels: " + merge_error);
+  gimp_drawable_update(drawable, x, y, columns, rows);
+  gimp_displays_flush();
+}
+
+std::string GimpHost::Wik_WallpaperFilename() {
+  return tarvo_data_file(QStringLiteral("wallpaper.png")).toStdString();
+}
+
+void GimpHost::Wik_SendFormObject(CanvasWindow& form, int16_t /*flags*/) { form.show_window(); }
+
+}  // namespace tarvo

@@ -1,0 +1,89 @@
+#pragma once
+// The GIMP host: the host object mapped onto one GIMP drawable through libgimp, for the plug-in.
+//
+// The image is the drawable's pixels as 8-bit gamma-encoded RGB in the image's own colour space,
+// read once per fetch (Wik_GetRBuffer reads, the green and blue planes come from the same reading).
+// The size is asked of GIMP at each call, so a layer resized in GIMP meanwhile is seen by the close
+// sequence's size check. The paper is the pattern active in GIMP's context, as grey levels; a
+// pattern that cannot be read gives the built-in grain, and the user is told.
+//
+// Sending the image back is one GIMP undo step: the pixels go through the drawable's shadow buffer
+// and are merged, which honours the selection as GIMP's own filters do, then the drawable is
+// updated and the displays flushed. Only pixels whose colour differs from what the last fetch
+// handed out are written; every other pixel keeps its exact value at the drawable's own precision
+// (8-bit, 16-bit or float), and alpha is never touched.
+//
+// Every libgimp call that fails raises RuntimeError with what GIMP said. When the drawable is gone
+// (its image closed in GIMP) or GIMP itself is gone, the lost hook runs first, so that the caller
+// can keep the painting elsewhere; once GIMP is gone no call is made to it again.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/host.h"
+
+namespace tarvo {
+
+// Whether GIMP is still at the other end of the plug-in's pipe. Set by whoever watches the pipe.
+struct GimpLink {
+  bool gone = false;
+};
+
+struct GimpHostOptions {
+  int32_t image = -1;
+  int32_t drawable = -1;
+  bool show_progress = true;  // GIMP's progress bar while a large drawable is read or written
+  std::shared_ptr<GimpLink> link = std::make_shared<GimpLink>();
+};
+
+class GimpHost : public Host {
+ public:
+  // Raises RuntimeError when the drawable is not an RGB layer or channel of a valid image.
+  explicit GimpHost(GimpHostOptions options);
+
+  int32_t Wik_GetPaperWidth() override;
+  int32_t wik_GetPaperHeight() override;
+  Plane Wik_GetPaper() override;
+  int32_t Wik_BufferWidth() override;
+  int32_t Wik_BufferHeight() override;
+  Plane Wik_GetRBuffer() override;
+  Plane Wik_GetGBuffer() override;
+  Plane Wik_GetBBuffer() override;
+  void Wik_SaveUndo() override;
+  // The set calls note the planes; wik_Refresh writes them, so they must live until it returns
+  // (the write-back calls them one after another with the program's own planes).
+  void Wik_SetRbuffer(const Plane& plane) override;
+  void Wik_SetGbuffer(const Plane& plane) override;
+  void Wik_SetBbuffer(const Plane& plane) override;
+  void wik_Refresh() override;
+  std::string Wik_WallpaperFilename() override;
+  void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
+
+  // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises.
+  void set_lost_hook(std::function<void(const std::string&)> hook) { lost_ = std::move(hook); }
+  // Whether the drawable is still there (false once GIMP is gone). Asks GIMP.
+  bool drawable_alive();
+
+ private:
+  void check_alive(const char* method);
+  [[noreturn]] void lose(const std::string& what, const char* method);
+  void load_paper();
+  void write_back(const Plane& red, const Plane& green, const Plane& blue);
+
+  GimpHostOptions options_;
+  std::function<void(const std::string&)> lost_;
+  bool lost_reported_ = false;
+  // The pixels handed out by the last fetch, three bytes (R, G, B) a pixel, row after row: what
+  // the canvas started from, so that a write-back can tell which pixels were painted.
+  std::vector<uint8_t> base_;
+  int32_t base_width_ = 0, base_height_ = 0;
+  Plane ready_green_, ready_blue_;
+  const Plane* pending_[3] = {nullptr, nullptr, nullptr};
+  bool undo_saved_ = false;
+  Plane paper_;
+};
+
+}  // namespace tarvo

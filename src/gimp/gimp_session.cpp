@@ -1,0 +1,176 @@
+// libgimp comes first: its GLib headers must not see Qt's keyword macros.
+#include <libgimp/gimp.h>
+
+#include "gimp/gimp_session.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <poll.h>
+
+#include "app/program.h"
+#include "app/qt_application.h"
+#include "app/qt_recovery.h"
+#include "app/qt_session.h"
+#include "canvas/qt_form1.h"
+#include "gimp/gimp_host.h"
+#include "script/event_script.h"
+
+namespace tarvo {
+
+namespace {
+
+// How often an open canvas asks GIMP whether its layer is still there.
+constexpr int kLayerCheckMilliseconds = 1000;
+
+// The session under way, for GIMP's quit callback, which can reach nothing else.
+struct RunningSession {
+  Program* program = nullptr;
+  RecoveryStore* recovery = nullptr;
+  std::shared_ptr<GimpLink> link;
+};
+RunningSession g_running;
+
+// GIMP writes to the plug-in unasked only to tell it to quit; a closed pipe means it is gone.
+bool gimp_has_spoken(int fd) {
+  if (fd < 0) return false;
+  pollfd watched{fd, POLLIN, 0};
+  return ::poll(&watched, 1, 0) > 0;
+}
+
+QString recovery_key(int image) {
+  gchar* file = gimp_image_get_filename(image);
+  QString key;
+  if (file && *file) {
+    key = QString::fromUtf8(file);
+  } else {
+    gchar* name = gimp_image_get_name(image);
+    key = QDir::home().filePath(QString::fromUtf8(name && *name ? name : "Untitled") +
+                                QStringLiteral("-gimp-%1").arg(image));
+    g_free(name);
+  }
+  g_free(file);
+  return key;
+}
+
+// Writes the committed planes as a recovery copy and tells the user why and where.
+void keep_painting(Program& program, RecoveryStore& recovery, const std::string& why,
+                   QWidget* parent) {
+  std::string text;
+  try {
+    text = why + ". Your painting is saved as " +
+           recovery.write_copy(program.canvas).toStdString() + ".";
+  } catch (const RuntimeError& error) {
+    text = why + ", and " + error.what() + ".";
+  }
+  std::cerr << "tarvo: " << text << std::endl;
+  if (parent) {
+    QMessageBox::warning(parent, QCoreApplication::applicationName(), QString::fromStdString(text));
+  }
+}
+
+// While the canvas is open, watches for GIMP quitting or dying (its pipe speaks or closes) and for
+// the layer's image being closed, and keeps the painting when either happens. The canvas stays
+// open: the user can go on painting, and closing it keeps the latest painting too.
+void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLink>& link,
+                Program& program, Form1& canvas, RecoveryStore& recovery) {
+  auto* layer_check = new QTimer(&canvas);
+  if (run.gimp_read_fd >= 0) {
+    auto* notifier = new QSocketNotifier(run.gimp_read_fd, QSocketNotifier::Read, &canvas);
+    QObject::connect(notifier, &QSocketNotifier::activated, &canvas, [=, &program, &recovery,
+                                                                      &canvas] {
+      notifier->setEnabled(false);
+      layer_check->stop();
+      link->gone = true;
+      keep_painting(program, recovery, "GIMP has quit, so the painting cannot go back to it",
+                    &canvas);
+    });
+  }
+  QObject::connect(layer_check, &QTimer::timeout, &canvas, [=, &host, &program, &recovery,
+                                                            &canvas] {
+    if (link->gone || gimp_has_spoken(run.gimp_read_fd)) return;  // the notifier takes it
+    if (host.drawable_alive()) return;
+    layer_check->stop();
+    keep_painting(program, recovery,
+                  "The image was closed in GIMP, so the painting cannot go back to it", &canvas);
+  });
+  layer_check->start(kLayerCheckMilliseconds);
+}
+
+}  // namespace
+
+GimpRunResult run_on_gimp(const GimpRun& run) {
+  GimpRunResult result;
+  std::vector<ScriptEvent> script;
+  if (!run.interactive) {
+    try {
+      script = read_script_file(run.script);
+    } catch (const ScriptError& error) {
+      result.message = error.what();
+      return result;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  } else if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") &&
+             !std::getenv("WAYLAND_DISPLAY")) {
+    result.message = "there is no display to open the canvas on";
+    return result;
+  }
+
+  QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
+  QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
+  static char program_name[] = "tarvo-gimp";
+  static char* arguments[] = {program_name, nullptr};
+  int argument_count = 1;
+  TarvoApplication app(argument_count, arguments);
+
+  auto link = std::make_shared<GimpLink>();
+  GimpHost* host = nullptr;
+  Session session;
+  session.make_host = [&run, &host, link]() -> std::unique_ptr<Host> {
+    GimpHostOptions options;
+    options.image = run.image;
+    options.drawable = run.drawable;
+    options.link = link;
+    auto made = std::make_unique<GimpHost>(options);
+    host = made.get();
+    return made;
+  };
+  session.recovery_key = recovery_key(run.image);
+  session.replaying = !run.interactive;
+  session.script = std::move(script);
+  session.script_name = run.script;
+  session.on_canvas_ready = [&](Program& program, Form1& canvas, RecoveryStore& recovery) {
+    g_running = RunningSession{&program, &recovery, link};
+    QWidget* parent = run.interactive ? &canvas : nullptr;
+    host->set_lost_hook([&program, &recovery, parent](const std::string& what) {
+      keep_painting(program, recovery, "Tarvo cannot reach GIMP: " + what, parent);
+    });
+    if (run.interactive) watch_gimp(run, *host, link, program, canvas, recovery);
+  };
+  try {
+    result.success = run_session(app, session) == 0;
+  } catch (const std::exception& error) {
+    session.failure = error.what();
+  }
+  g_running = RunningSession{};
+  if (!result.success) {
+    result.message = session.failure.empty() ? "the painting was not written back to GIMP"
+                                             : session.failure;
+  }
+  return result;
+}
+
+void gimp_is_leaving() {
+  if (!g_running.program) return;
+  if (g_running.link) g_running.link->gone = true;
+  keep_painting(*g_running.program, *g_running.recovery,
+                "GIMP has quit, so the painting cannot go back to it", nullptr);
+  g_running = RunningSession{};
+}
+
+}  // namespace tarvo
