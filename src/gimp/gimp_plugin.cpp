@@ -56,12 +56,13 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
     fail(GIMP_PDB_CALLING_ERROR, "plug-in-tarvo takes run-mode, image, drawable and script");
     return;
   }
+  const auto mode = static_cast<GimpRunMode>(parameters[0].data.d_int32);
+  if (mode != GIMP_RUN_NONINTERACTIVE) tarvo::run_apart_from_gimp();
   gegl_init(nullptr, nullptr);
   // Failed calls come back to the plug-in, which says what went wrong in its own words.
   gimp_plugin_set_pdb_error_handler(GIMP_PDB_ERROR_HANDLER_PLUGIN);
 
   tarvo::GimpRun run;
-  const auto mode = static_cast<GimpRunMode>(parameters[0].data.d_int32);
   run.interactive = mode != GIMP_RUN_NONINTERACTIVE;
   run.image = parameters[1].data.d_image;
   run.drawable = parameters[2].data.d_drawable;

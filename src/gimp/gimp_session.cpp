@@ -11,7 +11,10 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <cerrno>
 #include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/program.h"
 #include "app/qt_application.h"
@@ -104,6 +107,20 @@ void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLi
 
 }  // namespace
 
+void run_apart_from_gimp() {
+  const pid_t child = ::fork();
+  if (child < 0) return;
+  if (child == 0) {
+    ::setpgid(0, 0);
+    return;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The child has answered GIMP and said goodbye on the pipe; nothing may be written to it again.
+  ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
 GimpRunResult run_on_gimp(const GimpRun& run) {
   GimpRunResult result;
   std::vector<ScriptEvent> script;
@@ -121,6 +138,10 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     return result;
   }
 
+  // libgimp watches its pipe from GLib's main context and ends the process when GIMP goes away.
+  // Qt's own event dispatcher leaves that context alone, so the canvas can outlive GIMP and keep
+  // the painting; the pipe is watched by watch_gimp instead.
+  setenv("QT_NO_GLIB", "1", 1);
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   static char program_name[] = "tarvo-gimp";

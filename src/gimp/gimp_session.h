@@ -18,6 +18,13 @@ struct GimpRunResult {
   std::string message;  // what went wrong, when it did
 };
 
+// GIMP ends a plug-in that is still running when GIMP quits with SIGKILL, to its process or to the
+// process group the plug-in made. So that an open canvas outlives GIMP and can keep its painting,
+// an interactive run calls this first: the canvas goes on in a child process in a process group of
+// its own, while the process GIMP started only waits for it and ends as it ends. Returns in the
+// child (or, when no child can be made, in the plug-in process itself).
+void run_apart_from_gimp();
+
 // Runs the canvas session to its end. Never throws.
 GimpRunResult run_on_gimp(const GimpRun& run);
 
