@@ -8,6 +8,8 @@
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "app/paper_grain.h"
 #include "app/pixel_split.h"
@@ -21,7 +23,7 @@ namespace {
 
 // Rows read or written per GEGL call: a few of GIMP's 64-row tiles, so that the progress bar moves
 // and no strip buffer grows large.
-constexpr int32_t kStripRows = 128;
+constexpr int32_t kStripRows = 512;
 // Below this many pixels a read or write is over before a progress bar would be seen.
 constexpr int64_t kProgressPixels = 1 << 20;
 
@@ -66,6 +68,28 @@ class Progress {
   int32_t rows_;
 };
 
+// Runs one piece of work at a time on a helper thread, so that it overlaps the next call to GIMP;
+// without a thread the work runs at once on the caller's. The work must not throw.
+class StripHelper {
+ public:
+  ~StripHelper() { finish(); }
+  template <class Work>
+  void run(Work work) {
+    finish();
+    try {
+      worker_ = std::thread(std::move(work));
+    } catch (const std::system_error&) {
+      work();
+    }
+  }
+  void finish() {
+    if (worker_.joinable()) worker_.join();
+  }
+
+ private:
+  std::thread worker_;
+};
+
 // Owns a GeglBuffer reference.
 struct BufferRef {
   GeglBuffer* buffer;
@@ -95,26 +119,26 @@ class PixelPatcher {
     repacked_.resize(static_cast<std::size_t>(width) * bytes_per_pixel_);
   }
   int bytes_per_pixel() const { return bytes_per_pixel_; }
+  // Whether a patched pixel keeps nothing of what was there (8-bit RGB without alpha), so that a
+  // strip whose every pixel was painted need not be read first.
+  bool replaces_whole_pixels() const { return direct_ && bytes_per_pixel_ == 3; }
 
   // Replaces the colour of the listed pixels of one row (columns counted from the row's start).
-  void patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns,
-             const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+  // rgb holds the row's new colours, three bytes a pixel.
+  void patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns, const uint8_t* rgb) {
     if (columns.empty()) return;
     if (direct_) {
       for (int32_t x : columns) {
-        uint8_t* pixel = row + static_cast<std::size_t>(x) * bytes_per_pixel_;
-        pixel[0] = red[x];
-        pixel[1] = green[x];
-        pixel[2] = blue[x];
+        std::memcpy(row + static_cast<std::size_t>(x) * bytes_per_pixel_, rgb + 3 * x, 3);
       }
       return;
     }
     babl_process(to_float_, row, floats_.data(), width);
     for (int32_t x : columns) {
       float* pixel = floats_.data() + static_cast<std::size_t>(x) * channels_;
-      pixel[0] = red[x] / 255.0f;
-      pixel[1] = green[x] / 255.0f;
-      pixel[2] = blue[x] / 255.0f;
+      pixel[0] = rgb[3 * x] / 255.0f;
+      pixel[1] = rgb[3 * x + 1] / 255.0f;
+      pixel[2] = rgb[3 * x + 2] / 255.0f;
     }
     babl_process(from_float_, floats_.data(), repacked_.data(), width);
     for (int32_t x : columns) {
@@ -133,6 +157,29 @@ class PixelPatcher {
   std::vector<float> floats_;
   std::vector<uint8_t> repacked_;
 };
+
+void interleave_rgb(const uint8_t* red, const uint8_t* green, const uint8_t* blue, int32_t width,
+                    uint8_t* rgb) {
+  for (int32_t x = 0; x < width; ++x) {
+    rgb[3 * x] = red[x];
+    rgb[3 * x + 1] = green[x];
+    rgb[3 * x + 2] = blue[x];
+  }
+}
+
+bool same_pixel(const uint8_t* a, const uint8_t* b) {
+  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// How many of width pixels (three bytes each) differ between a and b.
+int32_t count_differing_pixels(const uint8_t* a, const uint8_t* b, int32_t width) {
+  if (std::memcmp(a, b, static_cast<std::size_t>(width) * 3) == 0) return 0;
+  int32_t count = 0;
+  for (int32_t x = 0; x < width; ++x) {
+    count += ((a[3 * x] ^ b[3 * x]) | (a[3 * x + 1] ^ b[3 * x + 1]) | (a[3 * x + 2] ^ b[3 * x + 2])) != 0;
+  }
+  return count;
+}
 
 uint8_t grey_of(const uint8_t* pixel, int bytes_per_pixel) {
   if (bytes_per_pixel < 3) return pixel[0];
@@ -229,27 +276,30 @@ Plane GimpHost::Wik_GetRBuffer() {
 
   const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
   Plane red(width + 1, height + 1), green(width + 1, height + 1), blue(width + 1, height + 1);
-  try {
-    base_.assign(row_bytes * height, 0);
-  } catch (const std::bad_alloc&) {
-    throw RuntimeError(error_number::kOutOfMemory, "Out of memory for a layer of " +
-                                                       size_text(width, height) + " pixels");
-  }
+  base_ = Plane();
+  // A plane's memory comes in huge pages where the system has them, which GEGL fills fastest.
+  base_ = Plane(static_cast<int32_t>(row_bytes), height);
   base_width_ = width;
   base_height_ = height;
+  // GIMP hands the pixels over one strip at a time on this thread, while a helper splits the
+  // strip before into the planes.
+  const auto split_strip = [&, width, row_bytes](int32_t top, int32_t rows) {
+    for (int32_t y = top; y < top + rows; ++y) {
+      split_pixel_row(PixelLayout::kBytesRgb, base_.row(0) + row_bytes * y, width,
+                      PlaneRow{red.row(y), green.row(y), blue.row(y), nullptr});
+    }
+  };
+  StripHelper helper;
   const Progress progress(options_.show_progress, "Tarvo: reading the layer", width, height);
   for (int32_t top = 0; top < height; top += kStripRows) {
     const int32_t rows = std::min(kStripRows, height - top);
     const GeglRectangle strip = rectangle(0, top, width, rows);
-    uint8_t* pixels = base_.data() + row_bytes * top;
-    gegl_buffer_get(source.buffer, &strip, 1.0, rgb, pixels, static_cast<gint>(row_bytes),
-                    GEGL_ABYSS_NONE);
-    for (int32_t y = top; y < top + rows; ++y) {
-      split_pixel_row(PixelLayout::kBytesRgb, base_.data() + row_bytes * y, width,
-                      PlaneRow{red.row(y), green.row(y), blue.row(y), nullptr});
-    }
+    gegl_buffer_get(source.buffer, &strip, 1.0, rgb, base_.row(0) + row_bytes * top,
+                    static_cast<gint>(row_bytes), GEGL_ABYSS_NONE);
+    helper.run([=] { split_strip(top, rows); });
     progress.rows_done(top + rows);
   }
+  helper.finish();
   ready_green_ = std::move(green);
   ready_blue_ = std::move(blue);
   return red;
@@ -311,39 +361,53 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   BufferRef shadow(gimp_drawable_get_shadow_buffer(drawable));
   if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
 
+  const int32_t strip_rows = std::min<int32_t>(kStripRows, rows);
   const std::size_t strip_stride = static_cast<std::size_t>(columns) * patcher.bytes_per_pixel();
-  std::vector<uint8_t> strip(strip_stride * std::min<int32_t>(kStripRows, rows));
-  std::vector<int32_t> changed;
-  changed.reserve(columns);
+  const std::size_t fresh_stride = static_cast<std::size_t>(columns) * 3;
+  std::vector<uint8_t> strip(strip_stride * strip_rows);
+  std::vector<uint8_t> fresh(fresh_stride * strip_rows);  // the canvas's pixels, R G B
+  std::vector<int32_t> painted_in_row(strip_rows);
+  std::vector<int32_t> columns_painted;
   const Progress progress(options_.show_progress, "Tarvo: writing the layer", columns, rows);
   for (int32_t top = y; top < y + rows; top += kStripRows) {
     const int32_t count = std::min(kStripRows, y + rows - top);
-    const GeglRectangle area = rectangle(x, top, columns, count);
-    gegl_buffer_get(source.buffer, &area, 1.0, native, strip.data(),
-                    static_cast<gint>(strip_stride), GEGL_ABYSS_NONE);
+    int64_t painted = 0;
     for (int32_t row = top; row < top + count; ++row) {
-      const uint8_t* r = red.row(row) + x;
-      const uint8_t* g = green.row(row) + x;
-      const uint8_t* b = blue.row(row) + x;
-      uint8_t* base = base_fits ? base_.data() + (static_cast<std::size_t>(row) * width + x) * 3
-                                : nullptr;
-      changed.clear();
-      for (int32_t column = 0; column < columns; ++column) {
-        if (!base || base[3 * column] != r[column] || base[3 * column + 1] != g[column] ||
-            base[3 * column + 2] != b[column]) {
-          changed.push_back(column);
-        }
-      }
-      patcher.patch(strip.data() + strip_stride * (row - top), columns, changed, r, g, b);
-      // What GIMP holds now is what the canvas sent.
-      for (int32_t column : changed) {
-        if (!base) break;
-        base[3 * column] = r[column];
-        base[3 * column + 1] = g[column];
-        base[3 * column + 2] = b[column];
-      }
+      uint8_t* now = fresh.data() + fresh_stride * (row - top);
+      interleave_rgb(red.row(row) + x, green.row(row) + x, blue.row(row) + x, columns, now);
+      const uint8_t* base = base_fits ? base_row(row, x) : nullptr;
+      painted_in_row[row - top] = base ? count_differing_pixels(now, base, columns) : columns;
+      painted += painted_in_row[row - top];
     }
-    gegl_buffer_set(shadow.buffer, &area, 0, native, strip.data(), static_cast<gint>(strip_stride));
+    const GeglRectangle area = rectangle(x, top, columns, count);
+    const bool every_pixel = painted == static_cast<int64_t>(columns) * count;
+    if (every_pixel && patcher.replaces_whole_pixels()) {
+      gegl_buffer_set(shadow.buffer, &area, 0, native, fresh.data(),
+                      static_cast<gint>(fresh_stride));
+    } else {
+      gegl_buffer_get(source.buffer, &area, 1.0, native, strip.data(),
+                      static_cast<gint>(strip_stride), GEGL_ABYSS_NONE);
+      for (int32_t row = top; row < top + count; ++row) {
+        if (painted_in_row[row - top] == 0) continue;
+        const uint8_t* now = fresh.data() + fresh_stride * (row - top);
+        const uint8_t* base = base_fits ? base_row(row, x) : nullptr;
+        columns_painted.clear();
+        for (int32_t column = 0; column < columns; ++column) {
+          if (!base || !same_pixel(now + 3 * column, base + 3 * column)) {
+            columns_painted.push_back(column);
+          }
+        }
+        patcher.patch(strip.data() + strip_stride * (row - top), columns, columns_painted, now);
+      }
+      gegl_buffer_set(shadow.buffer, &area, 0, native, strip.data(),
+                      static_cast<gint>(strip_stride));
+    }
+    // What GIMP holds once this is merged is what the canvas sent; unpainted pixels already equal
+    // what was handed out.
+    for (int32_t row = top; row < top + count && base_fits; ++row) {
+      if (painted_in_row[row - top] == 0) continue;
+      std::memcpy(base_row(row, x), fresh.data() + fresh_stride * (row - top), fresh_stride);
+    }
     progress.rows_done(top + count - y);
   }
   gegl_buffer_flush(shadow.buffer);

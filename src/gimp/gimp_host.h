@@ -72,13 +72,17 @@ class GimpHost : public Host {
   [[noreturn]] void lose(const std::string& what, const char* method);
   void load_paper();
   void write_back(const Plane& red, const Plane& green, const Plane& blue);
+  // Where row y, column x of the last fetch's pixels lies in base_.
+  uint8_t* base_row(int32_t y, int32_t x) {
+    return base_.row(y) + static_cast<std::size_t>(x) * 3;
+  }
 
   GimpHostOptions options_;
   std::function<void(const std::string&)> lost_;
   bool lost_reported_ = false;
   // The pixels handed out by the last fetch, three bytes (R, G, B) a pixel, row after row: what
   // the canvas started from, so that a write-back can tell which pixels were painted.
-  std::vector<uint8_t> base_;
+  Plane base_;
   int32_t base_width_ = 0, base_height_ = 0;
   Plane ready_green_, ready_blue_;
   const Plane* pending_[3] = {nullptr, nullptr, nullptr};

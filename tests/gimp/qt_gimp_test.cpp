@@ -121,6 +121,7 @@ class GimpPlugInTest : public QObject {
                 .save(path(QStringLiteral("grey.png"))));
     write(QStringLiteral("s.tvs"), kScript);
     write(QStringLiteral("paper.tvs"), kPaperScript);
+    write(QStringLiteral("clear.tvs"), "kv_button2_Click\n");  // every pixel changes
     write(QStringLiteral("bad.tvs"), "Form_Resize 120 90\nForm_MouseDown 1 0 10\n");
 
     QString scheme = QString::fromLatin1(kSchemeHelpers);
@@ -129,6 +130,7 @@ class GimpPlugInTest : public QObject {
                     .arg(path(in), script.isEmpty() ? QString() : path(script), path(out));
     };
     add_case("rgb.png", "s.tvs", "gimp-rgb.png");
+    add_case("rgb.png", "clear.tvs", "gimp-clear.png");
     add_case("rgba.png", "s.tvs", "gimp-rgba.png");
     add_case("deep.png", "s.tvs", "gimp-deep.png");
     add_case("grey.png", "s.tvs", "gimp-grey.png");
@@ -170,6 +172,8 @@ class GimpPlugInTest : public QObject {
     const QImage gimp = rgb("gimp-rgb.png");
     QCOMPARE(gimp, rgb("ref-rgb.png"));
     QVERIFY(gimp != rgb("rgb.png"));
+    replay("rgb.png", "clear.tvs", "ref-clear.png");
+    QCOMPARE(rgb("gimp-clear.png"), rgb("ref-clear.png"));
   }
 
   void an_rgba_layer_keeps_its_alpha() {

@@ -1,0 +1,158 @@
+// A GIMP plug-in for tarvo_bench: inside the plug-in process GIMP starts, it times the GIMP host's
+// fetch of a layer up to the canvas's first frame and its whole-image write-back, each beside
+// GIMP's own read and write of the same pixels, and writes the figures to a file.
+//
+// plug-in-tarvo-bench (run-mode, image, drawable, output path, iterations). The output holds one
+// line per iteration: fetch_ms read_ms send_ms write_ms, where
+//   fetch_ms  Main with the GIMP host, up to the first full frame in a 1920 x 1080 client;
+//   read_ms   gegl_buffer_get of the whole layer as 8-bit RGB, as the host reads it;
+//   send_ms   the write-back (Wik_SaveUndo .. wik_Refresh) of planes in which every pixel differs;
+//   write_ms  gegl_buffer_set of the whole layer into its shadow buffer in the layer's own format,
+//             then the merge as one undo step and the update: how a GIMP filter writes its result.
+#include <libgimp/gimp.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "../retained_window.h"
+#include "app/exchange.h"
+#include "app/program.h"
+#include "gimp/gimp_host.h"
+#include "stroke/stroke_capture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double milliseconds_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+class LoadingWindow : public tarvo::bench::RetainedWindow {
+ public:
+  explicit LoadingWindow(tarvo::Program& program) : RetainedWindow(1920, 1080), program_(program) {}
+  void show_window() override {
+    tarvo::allocate_stroke_points(program_.stroke);
+    const tarvo::CanvasBuffers& c = program_.canvas;
+    tarvo::displaybuffers(program_.display, program_.size(), c.RBuffer, c.GBuffer, c.BBuffer);
+  }
+
+ private:
+  tarvo::Program& program_;
+};
+
+GeglRectangle whole(gint32 drawable) {
+  return GeglRectangle{0, 0, gimp_drawable_width(drawable), gimp_drawable_height(drawable)};
+}
+
+double gimp_read_ms(gint32 drawable) {
+  const GeglRectangle area = whole(drawable);
+  std::vector<uint8_t> pixels(static_cast<std::size_t>(area.width) * area.height * 3);
+  const auto start = Clock::now();
+  GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
+  const Babl* rgb = babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(drawable));
+  gegl_buffer_get(buffer, &area, 1.0, rgb, pixels.data(), area.width * 3, GEGL_ABYSS_NONE);
+  g_object_unref(buffer);
+  return milliseconds_since(start);
+}
+
+double gimp_write_ms(gint32 image, gint32 drawable) {
+  const GeglRectangle area = whole(drawable);
+  const Babl* native = gimp_drawable_get_format(drawable);
+  const int bytes = babl_format_get_bytes_per_pixel(native);
+  std::vector<uint8_t> pixels(static_cast<std::size_t>(area.width) * area.height * bytes);
+  GeglBuffer* source = gimp_drawable_get_buffer(drawable);
+  gegl_buffer_get(source, &area, 1.0, native, pixels.data(), area.width * bytes, GEGL_ABYSS_NONE);
+  g_object_unref(source);
+  for (uint8_t& byte : pixels) byte = static_cast<uint8_t>(255 - byte);
+  const auto start = Clock::now();
+  GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
+  gegl_buffer_set(shadow, &area, 0, native, pixels.data(), area.width * bytes);
+  gegl_buffer_flush(shadow);
+  g_object_unref(shadow);
+  gimp_image_undo_group_start(image);
+  gimp_drawable_merge_shadow(drawable, TRUE);
+  gimp_image_undo_group_end(image);
+  gimp_drawable_update(drawable, 0, 0, area.width, area.height);
+  return milliseconds_since(start);
+}
+
+void invert(tarvo::Plane& plane) {
+  uint8_t* bytes = plane.data();
+  for (std::size_t i = 0; i < plane.size(); ++i) bytes[i] = static_cast<uint8_t>(255 - bytes[i]);
+}
+
+// One iteration: the host's fetch, GIMP's read, the host's send, GIMP's write.
+void measure(gint32 image, gint32 drawable, FILE* out) {
+  tarvo::HostRegistry registry;
+  registry.register_host(tarvo::kHostProgId, [=]() -> std::unique_ptr<tarvo::Host> {
+    tarvo::GimpHostOptions options;
+    options.image = image;
+    options.drawable = drawable;
+    options.show_progress = false;
+    return std::make_unique<tarvo::GimpHost>(options);
+  });
+  // GIMP reads first, so that whatever libgimp caches of the layer favours its side.
+  const double read = gimp_read_ms(drawable);
+  auto start = Clock::now();
+  auto program = std::make_unique<tarvo::Program>();
+  program->undo.byte_budget = tarvo::default_undo_budget();
+  std::unique_ptr<LoadingWindow> window;
+  tarvo::Main(*program, registry, [&window](tarvo::Program& p) -> tarvo::CanvasWindow& {
+    window = std::make_unique<LoadingWindow>(p);
+    return *window;
+  });
+  const double fetch = milliseconds_since(start);
+  for (tarvo::Plane* plane : {&program->canvas.RBuffer, &program->canvas.GBuffer,
+                              &program->canvas.BBuffer}) {
+    invert(*plane);
+  }
+  start = Clock::now();
+  tarvo::SendImage(*program);
+  const double send = milliseconds_since(start);
+  const double write = gimp_write_ms(image, drawable);
+  std::fprintf(out, "%.3f %.3f %.3f %.3f\n", fetch, read, send, write);
+}
+
+void query() {
+  static const GimpParamDef arguments[] = {
+      {GIMP_PDB_INT32, const_cast<gchar*>("run-mode"), const_cast<gchar*>("The run mode")},
+      {GIMP_PDB_IMAGE, const_cast<gchar*>("image"), const_cast<gchar*>("Input image")},
+      {GIMP_PDB_DRAWABLE, const_cast<gchar*>("drawable"), const_cast<gchar*>("An RGB layer")},
+      {GIMP_PDB_STRING, const_cast<gchar*>("output"), const_cast<gchar*>("Where the figures go")},
+      {GIMP_PDB_INT32, const_cast<gchar*>("iterations"), const_cast<gchar*>("How many runs")},
+  };
+  gimp_install_procedure("plug-in-tarvo-bench", "Times the Tarvo GIMP host", "tarvo_bench only",
+                         "Tarvo developers", "Tarvo developers", "2026", nullptr, "RGB*",
+                         GIMP_PLUGIN, G_N_ELEMENTS(arguments), 0, arguments, nullptr);
+}
+
+void run(const gchar*, gint count, const GimpParam* parameters, gint* result_count,
+         GimpParam** results) {
+  static GimpParam values[1];
+  *results = values;
+  *result_count = 1;
+  values[0].type = GIMP_PDB_STATUS;
+  values[0].data.d_status = GIMP_PDB_EXECUTION_ERROR;
+  if (count < 5) return;
+  gegl_init(nullptr, nullptr);
+  FILE* out = std::fopen(parameters[3].data.d_string, "w");
+  if (!out) return;
+  try {
+    for (int i = 0; i < parameters[4].data.d_int32; ++i) {
+      measure(parameters[1].data.d_image, parameters[2].data.d_drawable, out);
+    }
+    values[0].data.d_status = GIMP_PDB_SUCCESS;
+  } catch (const std::exception& error) {
+    std::fprintf(out, "error %s\n", error.what());
+  }
+  std::fclose(out);
+}
+
+}  // namespace
+
+const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, query, run};
+
+int main(int argc, char** argv) { return gimp_main(&PLUG_IN_INFO, argc, argv); }

@@ -1,0 +1,126 @@
+// The GIMP host's exchange with GIMP, 4096 x 4096 RGB layer: the fetch up to the canvas's first
+// frame beside GIMP's own read of the same pixels (gegl_buffer_get), and a whole-image write-back
+// beside GIMP's own write of them (gegl_buffer_set into the shadow buffer, merged as one undo step).
+//
+// Both sides run in the same plug-in process inside a real gimp-console-2.10, started once with a
+// temporary profile holding the benchmark plug-in (tarvo-gimp-bench), which fills a new layer with
+// plasma and times three iterations of each side. The benchmark skips, saying why, where GIMP or
+// the plug-in is missing.
+
+#include <benchmark/benchmark.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <string>
+#include <vector>
+
+#include "summary.h"
+
+namespace tarvo {
+namespace {
+
+constexpr int kLayerSide = 4096;
+constexpr int kIterations = 3;
+
+struct GimpFigures {
+  std::string error;
+  double fetch = 0, read = 0, send = 0, write = 0;  // means over the iterations, milliseconds
+};
+
+GimpFigures run_in_gimp() {
+  GimpFigures figures;
+#ifndef TARVO_GIMP_BENCH_PLUGIN
+  figures.error = "the GIMP plug-in is not built (libgimp2.0-dev is missing)";
+  return figures;
+#else
+  const QString gimp = QStandardPaths::findExecutable(QStringLiteral("gimp-console-2.10"));
+  if (gimp.isEmpty()) {
+    figures.error = "gimp-console-2.10 is not installed";
+    return figures;
+  }
+  QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tarvo_bench_gimp-XXXXXX"));
+  const QString plug_ins = dir.filePath(QStringLiteral("profile/plug-ins/tarvo-gimp-bench"));
+  QDir().mkpath(plug_ins);
+  QFile::copy(QStringLiteral(TARVO_GIMP_BENCH_PLUGIN), plug_ins + QStringLiteral("/tarvo-gimp-bench"));
+  const QString output = dir.filePath(QStringLiteral("figures.txt"));
+  const QString scheme =
+      QStringLiteral(
+          "(let* ((image (car (gimp-image-new %1 %1 RGB)))"
+          "       (layer (car (gimp-layer-new image %1 %1 RGB-IMAGE \"bench\" 100 "
+          "LAYER-MODE-NORMAL))))"
+          " (gimp-image-insert-layer image layer 0 0)"
+          " (plug-in-plasma RUN-NONINTERACTIVE image layer 7 2.0)"
+          " (plug-in-tarvo-bench RUN-NONINTERACTIVE image layer \"%2\" %3))")
+          .arg(kLayerSide)
+          .arg(output)
+          .arg(kIterations);
+  QProcess run;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("GIMP2_DIRECTORY"), dir.filePath(QStringLiteral("profile")));
+  run.setProcessEnvironment(environment);
+  run.setProcessChannelMode(QProcess::MergedChannels);
+  run.start(gimp, {"-i", "-d", "-f", "-b", scheme, "-b", "(gimp-quit 0)"});
+  if (!run.waitForFinished(600000)) {
+    figures.error = "GIMP did not finish the benchmark";
+    return figures;
+  }
+  QFile file(output);
+  if (!file.open(QIODevice::ReadOnly)) {
+    figures.error = "the benchmark plug-in wrote no figures: " + run.readAll().toStdString();
+    return figures;
+  }
+  QTextStream lines(&file);
+  int count = 0;
+  while (!lines.atEnd()) {
+    const QStringList words = lines.readLine().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.size() != 4 || words[0] == QLatin1String("error")) {
+      figures.error = "the benchmark plug-in failed: " + words.join(QLatin1Char(' ')).toStdString();
+      return figures;
+    }
+    figures.fetch += words[0].toDouble();
+    figures.read += words[1].toDouble();
+    figures.send += words[2].toDouble();
+    figures.write += words[3].toDouble();
+    ++count;
+  }
+  if (count == 0) {
+    figures.error = "the benchmark plug-in wrote no figures";
+    return figures;
+  }
+  figures.fetch /= count;
+  figures.read /= count;
+  figures.send /= count;
+  figures.write /= count;
+  return figures;
+#endif
+}
+
+void BM_GimpExchange(benchmark::State& state) {
+  GimpFigures figures;
+  for (auto _ : state) {
+    figures = run_in_gimp();
+    if (!figures.error.empty()) {
+      state.SkipWithError(("skipped: " + figures.error).c_str());
+      return;
+    }
+    state.SetIterationTime(figures.fetch / 1e3);
+  }
+  state.counters["fetch_ms"] = figures.fetch;
+  state.counters["gegl_get_ms"] = figures.read;
+  state.counters["x_gegl_get"] = figures.fetch / figures.read;
+  state.counters["send_ms"] = figures.send;
+  state.counters["gegl_set_ms"] = figures.write;
+  state.counters["x_gegl_set"] = figures.send / figures.write;
+  bench::record_summary_row("GIMP: fetch 4096 x 4096 layer to first frame (vs gegl_buffer_get)",
+                            figures.fetch, figures.read, "ms", "within 1.5x");
+  bench::record_summary_row("GIMP: whole-layer write-back (vs gegl_buffer_set + merge)",
+                            figures.send, figures.write, "ms", "within 1.5x");
+}
+BENCHMARK(BM_GimpExchange)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tarvo
