@@ -4,11 +4,16 @@
 #include <exception>
 #include <iostream>
 
+#include "app/qt_app_icon.h"
+
 namespace tarvo {
 
 TarvoApplication::TarvoApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("tarvo"));
   setApplicationVersion(QStringLiteral(TARVO_VERSION));
+  // Desktops match a running program's windows to tarvo.desktop, and so to its icon, by this name.
+  setDesktopFileName(QStringLiteral("tarvo"));
+  setWindowIcon(tarvo_icon());
 }
 
 bool TarvoApplication::interactive() const {

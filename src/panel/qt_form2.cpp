@@ -7,6 +7,8 @@
 #include <exception>
 #include <string>
 
+#include "app/qt_app_icon.h"
+#include "app/qt_window_placement.h"
 #include "appearance/qt_draw_pattern.h"
 #include "appearance/qt_theme.h"
 #include "panel/presets.h"
@@ -58,6 +60,7 @@ Form2::Form2(Program& program, QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), program_(program) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tarvo Tools"));
+  setWindowIcon(tarvo_icon());
   setFixedSize(kClientWidth, kClientHeight);
   setFont(panel_font());
   QPalette palette = this->palette();
@@ -218,12 +221,13 @@ void Form2::show_panel() {
   show();
 }
 
-// To the right of the canvas's frame, top edges level.
+// To the right of the canvas's frame, top edges level, where the screen has room for it; else
+// where it can be seen (panel_position).
 void Form2::place_beside_owner() {
   const QWidget* owner = parentWidget();
   if (!owner) return;
-  const QRect frame = owner->frameGeometry();
-  move(frame.right() + 1 + kGapBesideCanvas, frame.top());
+  const QSize frame = size().grownBy(frame_margins(*this));
+  move(panel_position(owner->frameGeometry(), frame, available_area(*owner), kGapBesideCanvas));
 }
 
 void Form2::unload_panel() {
