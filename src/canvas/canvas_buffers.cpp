@@ -111,9 +111,13 @@ void note_preview_box(CanvasBuffers& canvas, int32_t x_begin, int32_t x_end, int
   d.bottom = std::max(d.bottom, y_end + 1);
 }
 
-void refresh_differing_previews(CanvasBuffers& canvas) {
+void refresh_differing_previews(CanvasBuffers& canvas, const PixelRect& refreshed) {
   PixelRect d = canvas.previews_differ;
   canvas.previews_differ = PixelRect{};
+  if (d.left >= refreshed.left && d.top >= refreshed.top && d.right <= refreshed.right &&
+      d.bottom <= refreshed.bottom) {
+    return;
+  }
   d.left = std::max(d.left, 0);
   d.top = std::max(d.top, 0);
   d.right = std::min(d.right, canvas.BufferWidth);

@@ -80,8 +80,9 @@ void note_preview_box(CanvasBuffers& canvas, int32_t x_begin, int32_t x_end, int
 
 // Copies the committed planes into the previews over previews_differ, which becomes empty: the
 // previews then equal the committed planes everywhere, at the cost of the pixels painted since
-// the last refresh rather than of the whole image.
-void refresh_differing_previews(CanvasBuffers& canvas);
+// the last refresh rather than of the whole image. Nothing is copied when previews_differ lies
+// inside `refreshed`, a rectangle where the caller has just made them equal.
+void refresh_differing_previews(CanvasBuffers& canvas, const PixelRect& refreshed = PixelRect{});
 
 // Image white, coverage zero, previews refreshed. Nothing is redrawn.
 void clearbuffer(CanvasBuffers& canvas);

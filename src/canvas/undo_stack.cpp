@@ -164,7 +164,10 @@ bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_prog
     if (stroke_in_progress) {
       copy_to_previews(canvas);
     } else {
-      refresh_differing_previews(canvas);
+      // Usually the last stroke's previews, all inside the rectangle just pasted.
+      refresh_differing_previews(canvas, PixelRect{record.left, record.top,
+                                                   record.left + record.width,
+                                                   record.top + record.height});
     }
   }
   if (record_bytes(record) <= stack.byte_budget / 4) {

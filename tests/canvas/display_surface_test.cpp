@@ -212,7 +212,7 @@ TEST(Blit, ARectangleIsClippedToTheImageAndTheVisibleArea) {
   BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, -5, -5,
              500, 500);
   ASSERT_EQ(s.window.copies.size(), 1u);
-  // Clamped to R((client + 1 - pan) / zoom): 31 columns and 21 rows of the image.
+  // Clamped to (client + 1 - pan) / zoom, rounded up: 31 columns and 21 rows of the image.
   EXPECT_EQ(s.window.copies[0].width, 31);
   EXPECT_EQ(s.window.copies[0].height, 21);
   s.window.copies.clear();
