@@ -22,6 +22,11 @@ bool TarvoApplication::interactive() const {
          platform != QLatin1String("minimal");
 }
 
+bool someone_is_looking() {
+  const auto* app = dynamic_cast<const TarvoApplication*>(QCoreApplication::instance());
+  return app != nullptr && app->interactive();
+}
+
 void TarvoApplication::report(const RuntimeError& error) const {
   const std::string text = run_time_error_report(error);
   std::cerr << text << std::endl;

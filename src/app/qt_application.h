@@ -33,4 +33,8 @@ class TarvoApplication : public QApplication {
   bool failed_ = false;
 };
 
+// True when the running application is an interactive TarvoApplication: someone is looking at a
+// real display and no script drives the program.
+bool someone_is_looking();
+
 }  // namespace tarvo

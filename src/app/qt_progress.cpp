@@ -15,11 +15,6 @@ namespace {
 constexpr auto kQuietTime = std::chrono::milliseconds(500);
 constexpr auto kPoll = std::chrono::milliseconds(15);
 
-bool someone_looking() {
-  const auto* app = dynamic_cast<const TarvoApplication*>(QCoreApplication::instance());
-  return app != nullptr && app->interactive();
-}
-
 // Holds back the user's input and requests to close a window while the work runs. Window system
 // events that only draw pass.
 class HoldInput : public QObject {
@@ -59,7 +54,7 @@ std::unique_ptr<QProgressDialog> progress_dialog(const QString& label) {
 }  // namespace
 
 void run_with_progress(const QString& label, const std::function<void()>& work) {
-  if (!someone_looking()) {
+  if (!someone_is_looking()) {
     work();
     return;
   }

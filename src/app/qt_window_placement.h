@@ -12,7 +12,7 @@ class QWidget;
 
 namespace tarvo {
 
-// The largest window size that fits the available area: `wanted` where it fits, else each side cut
+// The largest client size that fits the available area: `wanted` where it fits, else each side cut
 // to what the area holds once the frame's margins are taken off.
 QSize fit_window_size(QSize wanted, const QMargins& frame, const QRect& available);
 

@@ -79,6 +79,8 @@ class CanvasArea : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override {
+    // Moved to a screen of another scale, the client has as many Qt pixels but other device ones.
+    if (form_.retained_.devicePixelRatio() != devicePixelRatioF()) form_.client_resized(size());
     QPainter painter(this);
     form_.paint_client(painter, event->rect());
   }
@@ -255,11 +257,13 @@ void Form1::resize_client(int32_t width, int32_t height) {
   const int menu = menuBar()->sizeHint().height();
   const QSize wanted(std::max(1, static_cast<int>(std::lround(std::max(1, width) / r))),
                      std::max(1, static_cast<int>(std::lround(std::max(1, height) / r))));
-  // A client larger than the screen allows is cut to what it holds; the view keeps its zoom.
+  // On a screen someone looks at, a client larger than the screen allows is cut to what it holds
+  // (the view keeps its zoom). Without one (offscreen, or a replay, whose recorded sizes must be
+  // kept to paint the same pixels), the client takes the size asked for.
   QMargins frame = frame_margins(*this);
   frame.setTop(frame.top() + menu);
   const QRect area = available_area(*this);
-  const QSize client = fit_window_size(wanted, frame, area);
+  const QSize client = someone_is_looking() ? fit_window_size(wanted, frame, area) : wanted;
   // The window keeps its menu bar above the client area; only the client takes the new size.
   resize(client.width(), client.height() + menu);
   if (client != wanted) {

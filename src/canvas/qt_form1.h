@@ -3,6 +3,10 @@
 // and the "Options" menu. It keeps the window's contents in a retained image of the client size:
 // a copy from the surface touches only its rectangle and schedules a repaint of it, and paintEvent
 // only draws from the retained image.
+//
+// The canvas's pixels are the screen's own (device pixels): the retained image, client sizes and
+// positions and the pointer's coordinates, so zoom 1 shows one image pixel per screen pixel at any
+// screen scale. Qt's device-independent pixels appear only where the window meets Qt's geometry.
 
 #include <QImage>
 #include <QKeyEvent>

@@ -37,8 +37,7 @@ enum PointerAction { kDown, kMove, kUp };
 // ---- Input -------------------------------------------------------------------------------------
 
 void Form2::tell_user(const std::string& text) {
-  const auto* app = dynamic_cast<const TarvoApplication*>(QCoreApplication::instance());
-  if (!app || !app->interactive()) {
+  if (!someone_is_looking()) {
     std::cerr << text << std::endl;
     return;
   }

@@ -112,25 +112,26 @@ class Form1Test : public QObject {
     QCOMPARE(c.program.display.view.Zoom, 1.25f);
   }
 
-  // A photo larger than the screen: the canvas and the panel stay inside its available area, the
-  // canvas client as large as it allows, at zoom 1.
+  // A photo larger than the screen: on a screen someone looks at, the canvas client is as much of
+  // it as the available area holds and the panel goes where it can be seen. Offscreen, as in a
+  // replay, the client keeps the size asked for, so that recorded sizes paint the same pixels.
   void aPhotoLargerThanTheScreenKeepsBothWindowsOnIt() {
-    Canvas c(4032, 3024);
-    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    QVERIFY(area.contains(c.form->frameGeometry()));
-    QVERIFY(c.form->client_width() > area.width() - 40);
-    QVERIFY(c.form->client_height() > area.height() - 120);
-    QCOMPARE(c.form->client_width(), c.form->canvas_area()->width());
-    QCOMPARE(c.program.display.view.Zoom, 1.0f);
-    // The panel: beside the canvas where there is room, else where it can be seen.
     const QRect screen(0, 0, 1600, 1000);
+    const QMargins frame(4, 32 + 20, 4, 4);  // the frame, and the menu bar above the client
+    QCOMPARE(fit_window_size(QSize(4032, 3024), frame, screen), QSize(1592, 944));
+    QCOMPARE(fit_window_size(QSize(400, 3024), frame, screen), QSize(400, 944));
+    QCOMPARE(fit_window_size(QSize(400, 300), frame, screen), QSize(400, 300));
+    QCOMPARE(keep_inside(QRect(300, 200, 1600, 1000), screen), QPoint(0, 0));
+    QCOMPARE(keep_inside(QRect(-50, 900, 400, 300), screen), QPoint(0, 700));
+    // The panel: beside the canvas where there is room, else where it can be seen.
     QCOMPARE(panel_position(QRect(10, 20, 500, 400), QSize(150, 500), screen, 8), QPoint(518, 20));
-    QCOMPARE(panel_position(QRect(1000, 20, 500, 400), QSize(150, 500), screen, 8),
-             QPoint(842, 20));
+    QCOMPARE(panel_position(QRect(1000, 20, 500, 400), QSize(150, 500), screen, 8), QPoint(842, 20));
     QCOMPARE(panel_position(QRect(0, 0, 1600, 1000), QSize(150, 500), screen, 8), QPoint(1450, 0));
-    QCOMPARE(panel_position(QRect(0, 700, 1500, 300), QSize(150, 500), screen, 8),
-             QPoint(1450, 500));
-    QCOMPARE(c.at(c.form->client_width() - 1, 0), qRgb((c.form->client_width() - 1) & 255, 0, 0));
+    QCOMPARE(panel_position(QRect(0, 700, 1500, 300), QSize(150, 500), screen, 8), QPoint(1450, 500));
+
+    Canvas c(4032, 3024);
+    QCOMPARE(c.form->client_width(), 4032);
+    QCOMPARE(c.program.display.view.Zoom, 1.0f);
   }
 
   void aDragPaintsAndUndoTakesItBack() {
