@@ -75,6 +75,8 @@ class CanvasArea : public QWidget {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    // A pen hovering over the canvas sends packets too, as the mouse sends moves.
+    setTabletTracking(true);
   }
 
  protected:
