@@ -102,18 +102,31 @@ void Form2::build_buttons() {
 // the click. The two swatches have no action.
 void Form2::connect_button(int n) {
   kv_button* b = buttons_[n];
-  if (preset_for_button(n) || layout::is_navigation_button(n)) {
+  if (preset_for_button(n)) {
     connect(b, &kv_button::MouseDown, this, [this, n](int button, int shift, float x, float y) {
       button_mouse_down(n, static_cast<int16_t>(button), static_cast<int16_t>(shift), x, y);
     });
   }
   if (layout::is_navigation_button(n)) {
-    connect(b, &kv_button::MouseMove, this, [this, n](int button, int shift, float x, float y) {
-      button_mouse_move(n, static_cast<int16_t>(button), static_cast<int16_t>(shift), x, y);
-    });
-    connect(b, &kv_button::MouseUp, this, [this, n](int button, int shift, float x, float y) {
-      button_mouse_up(n, static_cast<int16_t>(button), static_cast<int16_t>(shift), x, y);
-    });
+    // The pan and zoom drags move the canvas's view, whose pixels are the screen's own: their
+    // coordinates are given in screen pixels too, so that the image follows the pointer at any
+    // screen scale.
+    const auto on_screen = [this](float v) { return v * static_cast<float>(devicePixelRatioF()); };
+    connect(b, &kv_button::MouseDown, this,
+            [this, n, on_screen](int button, int shift, float x, float y) {
+              button_mouse_down(n, static_cast<int16_t>(button), static_cast<int16_t>(shift),
+                                on_screen(x), on_screen(y));
+            });
+    connect(b, &kv_button::MouseMove, this,
+            [this, n, on_screen](int button, int shift, float x, float y) {
+              button_mouse_move(n, static_cast<int16_t>(button), static_cast<int16_t>(shift),
+                                on_screen(x), on_screen(y));
+            });
+    connect(b, &kv_button::MouseUp, this,
+            [this, n, on_screen](int button, int shift, float x, float y) {
+              button_mouse_up(n, static_cast<int16_t>(button), static_cast<int16_t>(shift),
+                              on_screen(x), on_screen(y));
+            });
   }
   if (n != 5 && n != 10 && !preset_for_button(n) && !layout::is_navigation_button(n)) {
     connect(b, &kv_button::Click, this, [this, n] { button_click(n); });
