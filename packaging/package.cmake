@@ -11,10 +11,10 @@ set(CPACK_PACKAGE_VENDOR "Tarvo")
 set(CPACK_PACKAGE_CONTACT "Tarvo maintainers <maintainers@tarvo.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Spline based paint engine")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tarvo borrows an RGB image from a host (an image file, or a GIMP drawable through its plug-in),\n\
-lets you paint on it with a smoothed, pressure-sensitive pen, and hands the image back. Stroke\n\
-points become a Catmull-Rom curve; anti-aliased dabs are composited with paper grain, response\n\
-curves, opacity, eleven blend modes and relief shading.")
+    "Tarvo borrows an RGB image from a host (an image file, or a GIMP drawable through its\n\
+plug-in), lets you paint on it with a smoothed, pressure-sensitive pen, and hands the image\n\
+back. Stroke points become a Catmull-Rom curve; anti-aliased dabs are composited with paper\n\
+grain, response curves, opacity, eleven blend modes and relief shading.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 

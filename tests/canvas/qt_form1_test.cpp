@@ -124,10 +124,11 @@ class Form1Test : public QObject {
     QCOMPARE(keep_inside(QRect(300, 200, 1600, 1000), screen), QPoint(0, 0));
     QCOMPARE(keep_inside(QRect(-50, 900, 400, 300), screen), QPoint(0, 700));
     // The panel: beside the canvas where there is room, else where it can be seen.
-    QCOMPARE(panel_position(QRect(10, 20, 500, 400), QSize(150, 500), screen, 8), QPoint(518, 20));
-    QCOMPARE(panel_position(QRect(1000, 20, 500, 400), QSize(150, 500), screen, 8), QPoint(842, 20));
-    QCOMPARE(panel_position(QRect(0, 0, 1600, 1000), QSize(150, 500), screen, 8), QPoint(1450, 0));
-    QCOMPARE(panel_position(QRect(0, 700, 1500, 300), QSize(150, 500), screen, 8), QPoint(1450, 500));
+    const QSize panel(150, 500);
+    QCOMPARE(panel_position(QRect(10, 20, 500, 400), panel, screen, 8), QPoint(518, 20));
+    QCOMPARE(panel_position(QRect(1000, 20, 500, 400), panel, screen, 8), QPoint(842, 20));
+    QCOMPARE(panel_position(QRect(0, 0, 1600, 1000), panel, screen, 8), QPoint(1450, 0));
+    QCOMPARE(panel_position(QRect(0, 700, 1500, 300), panel, screen, 8), QPoint(1450, 500));
 
     Canvas c(4032, 3024);
     QCOMPARE(c.form->client_width(), 4032);
