@@ -34,9 +34,10 @@ std::string GetImage(Program& program) {
     if (plane->columns() != columns || plane->rows() != rows) {
       // The host's image has another size: the canvas, its undo stack and the host stay as they
       // are. The whole-image record is pushed only once the planes are known to fit.
-      return "the host's image is now " + std::to_string(plane->columns() - 1) + " x " +
-             std::to_string(plane->rows() - 1) + " pixels, the canvas " +
-             std::to_string(canvas.BufferWidth) + " x " + std::to_string(canvas.BufferHeight);
+      return "The image was not fetched: it is now " + std::to_string(plane->columns() - 1) +
+             " x " + std::to_string(plane->rows() - 1) + " pixels, while the canvas is " +
+             std::to_string(canvas.BufferWidth) + " x " + std::to_string(canvas.BufferHeight) +
+             " pixels. The canvas keeps its picture.";
     }
   }
   PushUndo(program.undo, canvas, 0, 0, static_cast<float>(canvas.BufferWidth - 1),

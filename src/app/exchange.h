@@ -18,7 +18,8 @@ void get_paper(Program& program);
 
 // Fetches the host's image as the committed planes, after saving the whole image on the undo stack
 // so that the fetch can be undone. Planes of another size than the canvas are refused: the canvas,
-// its undo stack and the host are left as they were, and the reason is returned (empty on success).
+// its undo stack and the host are left as they were, and a sentence for the user naming both sizes
+// is returned (empty on success).
 std::string GetImage(Program& program);
 
 // Hands the committed planes to the host: Wik_SaveUndo, the three set calls, wik_Refresh.

@@ -4,17 +4,27 @@
 #include <exception>
 #include <iostream>
 
+#include "app/qt_app_icon.h"
+
 namespace tarvo {
 
 TarvoApplication::TarvoApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("tarvo"));
   setApplicationVersion(QStringLiteral(TARVO_VERSION));
+  // Desktops match a running program's windows to tarvo.desktop, and so to its icon, by this name.
+  setDesktopFileName(QStringLiteral("tarvo"));
+  setWindowIcon(tarvo_icon());
 }
 
 bool TarvoApplication::interactive() const {
   const QString platform = platformName();
   return interactive_ && platform != QLatin1String("offscreen") &&
          platform != QLatin1String("minimal");
+}
+
+bool someone_is_looking() {
+  const auto* app = dynamic_cast<const TarvoApplication*>(QCoreApplication::instance());
+  return app != nullptr && app->interactive();
 }
 
 void TarvoApplication::report(const RuntimeError& error) const {

@@ -38,4 +38,8 @@ class TarvoApplication : public QApplication {
   mutable std::string last_report_;
 };
 
+// True when the running application is an interactive TarvoApplication: someone is looking at a
+// real display and no script drives the program.
+bool someone_is_looking();
+
 }  // namespace tarvo

@@ -14,6 +14,7 @@
 
 #include "app/paper_grain.h"
 #include "app/qt_data_files.h"
+#include "app/qt_progress.h"
 #include "app/qt_recovery.h"
 #include "canvas/row_split.h"
 #include "app/runtime_error.h"
@@ -114,7 +115,9 @@ FileHost::FileHost(FileHostOptions options)
   if (QFileInfo::exists(path)) {
     std::future<Plane> grain = built_in_grain_ahead(options_);  // made while the file decodes
     // Start-up takes the three planes right after this: their copies are made in the same pass.
-    ImageFile file = read_image_file(path, limits_, PlaneCopy::kColourPlanes);
+    ImageFile file;
+    run_with_progress(QStringLiteral("Reading %1 ...").arg(display_name(path)),
+                      [&] { file = read_image_file(path, limits_, PlaneCopy::kColourPlanes); });
     image_ = std::move(file.image);
     ready_copies_ = std::move(file.copy);
     traits_ = std::move(file.traits);
@@ -199,7 +202,9 @@ void FileHost::follow_file_on_disk() {
   try {
     // No ready copies here: the size check at close reads the file again too, and never takes
     // the planes.
-    ImageFile file = read_image_file(options_.image_path, limits_);
+    ImageFile file;
+    run_with_progress(QStringLiteral("Reading %1 ...").arg(display_name(options_.image_path)),
+                      [&] { file = read_image_file(options_.image_path, limits_); });
     image_ = std::move(file.image);
     ready_copies_ = HostImage{};
     traits_ = std::move(file.traits);
@@ -348,7 +353,8 @@ void FileHost::write_image_file() {
 
 void FileHost::write_or_recover() {
   try {
-    write_image_file();
+    run_with_progress(QStringLiteral("Writing %1 ...").arg(display_name(write_path())),
+                      [this] { write_image_file(); });
   } catch (const RuntimeError& error) {
     try {
       const QString copy = RecoveryStore(options_.image_path).write_planes(image_.red, image_.green,

@@ -77,6 +77,7 @@ void copy_rows(const RowCopy* copies, int32_t count, int32_t height) {
 }
 
 void copy_to_previews(CanvasBuffers& canvas) {
+  canvas.previews_differ = PixelRect{};
   const Plane* committed[3] = {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer};
   Plane* previews[3] = {&canvas.RPreview, &canvas.GPreview, &canvas.BPreview};
   RowCopy copies[3];
@@ -94,6 +95,41 @@ void copy_to_previews(CanvasBuffers& canvas) {
     return;
   }
   for (const RowCopy& c : copies) copy_rows(&c, 1, c.from->rows());
+}
+
+void note_preview_box(CanvasBuffers& canvas, int32_t x_begin, int32_t x_end, int32_t y_begin,
+                      int32_t y_end) {
+  if (x_begin > x_end || y_begin > y_end) return;
+  PixelRect& d = canvas.previews_differ;
+  if (d.empty()) {
+    d = PixelRect{x_begin, y_begin, x_end + 1, y_end + 1};
+    return;
+  }
+  d.left = std::min(d.left, x_begin);
+  d.top = std::min(d.top, y_begin);
+  d.right = std::max(d.right, x_end + 1);
+  d.bottom = std::max(d.bottom, y_end + 1);
+}
+
+void refresh_differing_previews(CanvasBuffers& canvas, const PixelRect& refreshed) {
+  PixelRect d = canvas.previews_differ;
+  canvas.previews_differ = PixelRect{};
+  if (d.left >= refreshed.left && d.top >= refreshed.top && d.right <= refreshed.right &&
+      d.bottom <= refreshed.bottom) {
+    return;
+  }
+  d.left = std::max(d.left, 0);
+  d.top = std::max(d.top, 0);
+  d.right = std::min(d.right, canvas.BufferWidth);
+  d.bottom = std::min(d.bottom, canvas.BufferHeight);
+  if (d.empty()) return;
+  const Plane* committed[3] = {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer};
+  Plane* previews[3] = {&canvas.RPreview, &canvas.GPreview, &canvas.BPreview};
+  RowCopy copies[3];
+  for (int i = 0; i < 3; ++i) {
+    copies[i] = RowCopy{committed[i], previews[i], d.left, d.top, d.left, d.top, d.width()};
+  }
+  copy_rows(copies, 3, d.height());
 }
 
 void clearbuffer(CanvasBuffers& canvas) {

@@ -7,29 +7,14 @@
 // exactly BufferWidth x BufferHeight. Every loop uses image pixels 0..BufferWidth-1 and
 // 0..BufferHeight-1.
 //
-// Invariants: outside the dirty rectangle of a stroke in progress each preview equals its committed
-// plane; between strokes FXbuffer is zero everywhere.
+// Invariants: outside previews_differ each preview equals its committed plane; between strokes
+// FXbuffer is zero everywhere.
 
 #include <cstdint>
 
 #include "canvas/plane.h"
 
 namespace tarvo {
-
-struct CanvasBuffers {
-  int32_t BufferWidth = 0;
-  int32_t BufferHeight = 0;
-  Plane RBuffer, GBuffer, BBuffer;
-  Plane RPreview, GPreview, BPreview;
-  Plane FXbuffer;
-};
-
-// The host's paper texture, sampled tiled by the renderer.
-struct PaperTexture {
-  Plane PaperBuffer;
-  int32_t PaperWidth = 0;
-  int32_t PaperHeight = 0;
-};
 
 // A rectangle of image pixels after normalisation: whole, ordered, clamped to the image, with
 // exclusive right and bottom.
@@ -38,6 +23,26 @@ struct PixelRect {
   bool empty() const { return left >= right || top >= bottom; }
   int32_t width() const { return right - left; }
   int32_t height() const { return bottom - top; }
+};
+
+struct CanvasBuffers {
+  int32_t BufferWidth = 0;
+  int32_t BufferHeight = 0;
+  Plane RBuffer, GBuffer, BBuffer;
+  Plane RPreview, GPreview, BPreview;
+  Plane FXbuffer;
+  // Where the previews may differ from the committed planes: every pixel the preview pass has
+  // written since the previews were last refreshed. A stroke's commit composites its pixels anew
+  // and need not give them what its previews showed (relief at the edge of a box, settings changed
+  // during the stroke), so the difference outlives the stroke until a refresh.
+  PixelRect previews_differ;
+};
+
+// The host's paper texture, sampled tiled by the renderer.
+struct PaperTexture {
+  Plane PaperBuffer;
+  int32_t PaperWidth = 0;
+  int32_t PaperHeight = 0;
 };
 
 // If a is greater than b, swaps them.
@@ -68,6 +73,16 @@ void copy_rows(const RowCopy* copies, int32_t count, int32_t height);
 
 // Copies the three committed planes, spare column and row included, into the previews.
 void copy_to_previews(CanvasBuffers& canvas);
+
+// Grows previews_differ by the inclusive pixel bounds of a box the preview pass writes.
+void note_preview_box(CanvasBuffers& canvas, int32_t x_begin, int32_t x_end, int32_t y_begin,
+                      int32_t y_end);
+
+// Copies the committed planes into the previews over previews_differ, which becomes empty: the
+// previews then equal the committed planes everywhere, at the cost of the pixels painted since
+// the last refresh rather than of the whole image. Nothing is copied when previews_differ lies
+// inside `refreshed`, a rectangle where the caller has just made them equal.
+void refresh_differing_previews(CanvasBuffers& canvas, const PixelRect& refreshed = PixelRect{});
 
 // Image white, coverage zero, previews refreshed. Nothing is redrawn.
 void clearbuffer(CanvasBuffers& canvas);

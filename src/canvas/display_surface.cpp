@@ -229,17 +229,24 @@ void t_smoothblit(const SmoothBlitArgs& a, BlitScratch& scratch) {
 namespace {
 
 // The image columns (or rows) the blit may show: the requested range clamped to the image and to
-// one pixel beyond each edge of the client area.
+// one pixel beyond each edge of the client area. The client bounds round outward, to the column
+// that holds the edge pixel: rounding them to the nearest column would drop up to half a zoomed
+// image pixel of the client at either edge once Zoom is 4 or more and the pan is not a multiple
+// of it, and those client pixels would keep whatever they showed before.
 struct Span {
   int64_t begin, end;
 };
+
+int64_t clamp_to_int64(double v) {
+  return static_cast<int64_t>(std::clamp(v, -9.0e18, 9.0e18));
+}
 
 Span visible_span(int32_t first, int32_t last, int32_t image, int32_t pan, int32_t client,
                   float zoom) {
   int64_t b = std::clamp<int64_t>(first, 0, image);
   int64_t e = std::clamp<int64_t>(int64_t{last} + 1, 0, image);
-  b = std::max<int64_t>(b, round_half_even((-1.0 - pan) / zoom));
-  e = std::min<int64_t>(e, round_half_even((client + 1.0 - pan) / zoom));
+  b = std::max<int64_t>(b, clamp_to_int64(std::floor((-1.0 - pan) / zoom)));
+  e = std::min<int64_t>(e, clamp_to_int64(std::ceil((client + 1.0 - pan) / zoom)));
   return {b, e};
 }
 

@@ -10,10 +10,14 @@
 #include <QPainter>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <map>
 
 #include "app/exchange.h"
+#include "app/qt_app_icon.h"
 #include "app/qt_application.h"
+#include "app/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "stroke/stroke_capture.h"
 
@@ -28,7 +32,40 @@ int16_t canvas_key_code(const QKeyEvent* e) {
   return virtual_key_code(e->key());
 }
 
+// The keyboard's own code of a key (an XKB keycode under X11 and Wayland), or 0 for an event that
+// did not come from the keyboard.
+quint32 physical_key(const QKeyEvent* e) { return e->nativeScanCode(); }
+
+// The canvas keys by their keycode on a common PC keyboard (evdev code + 8), for a key pressed with
+// Shift already held: Qt then names the shifted character ("<" for the comma key), which is not a
+// key of the canvas.
+int16_t shifted_key_code(const QKeyEvent* e) {
+  if (!(e->modifiers() & Qt::ShiftModifier)) return 0;
+  switch (physical_key(e)) {
+    case 59: return key_code::kComma;
+    case 21: return key_code::kPlus;
+    case 20: return key_code::kMinus;
+    default: return 0;
+  }
+}
+
+// X11 and Wayland both report the modifiers held when the key event happened in the core
+// modifier bits of the key event itself.
+constexpr quint32 kNativeShift = 0x1, kNativeControl = 0x4, kNativeAlt = 0x8;
+
 }  // namespace
+
+int16_t key_event_modifier_mask(const QKeyEvent& e) {
+  // Qt may read the modifiers when it delivers the event rather than when the key moved: Ctrl let
+  // go a few milliseconds after "=" would already be gone. A keyboard event carries its own.
+  if (physical_key(&e) == 0) return modifier_mask(e.modifiers());
+  const quint32 native = e.nativeModifiers();
+  int16_t mask = 0;
+  if (native & kNativeShift) mask |= modifier::kShift;
+  if (native & kNativeControl) mask |= modifier::kCtrl;
+  if (native & kNativeAlt) mask |= modifier::kAlt;
+  return mask;
+}
 
 // The client area of the canvas: draws the retained image and hands pointer and key events to the
 // canvas window.
@@ -38,50 +75,66 @@ class CanvasArea : public QWidget {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    // A pen hovering over the canvas sends packets too, as the mouse sends moves.
+    setTabletTracking(true);
   }
 
  protected:
   void paintEvent(QPaintEvent* event) override {
+    // Moved to a screen of another scale, the client has as many Qt pixels but other device ones.
+    if (form_.retained_.devicePixelRatio() != devicePixelRatioF()) form_.client_resized(size());
     QPainter painter(this);
     form_.paint_client(painter, event->rect());
   }
   void resizeEvent(QResizeEvent*) override { form_.client_resized(size()); }
 
   void mousePressEvent(QMouseEvent* e) override {
-    const QPointF p = e->position();
+    const QPointF p = device_position(e->position());
     form_.mouse_down(button_mask(e->button()), modifier_mask(e->modifiers()),
                      static_cast<float>(p.x()), static_cast<float>(p.y()));
   }
   void mouseMoveEvent(QMouseEvent* e) override {
-    const QPointF p = e->position();
+    const QPointF p = device_position(e->position());
     form_.mouse_move(button_mask(e->buttons()), modifier_mask(e->modifiers()),
                      static_cast<float>(p.x()), static_cast<float>(p.y()));
   }
   void mouseReleaseEvent(QMouseEvent* e) override {
-    const QPointF p = e->position();
+    const QPointF p = device_position(e->position());
     form_.mouse_up(button_mask(e->button()), modifier_mask(e->modifiers()),
                    static_cast<float>(p.x()), static_cast<float>(p.y()));
   }
   // A pen event is one packet and one stroke point: the packet updates the tablet state, then the
   // same event drives the pointer handlers. Accepting it keeps Qt from sending a mouse event too.
   void tabletEvent(QTabletEvent* e) override {
-    form_.tablet_packet(packet_from_event(*e, screen_geometry(*this)),
-                        QtTabletDevice::kMaximumPressure);
-    const QPointF p = e->position();
+    const QPointF p = device_position(e->position());
     const auto x = static_cast<float>(p.x()), y = static_cast<float>(p.y());
     const int16_t shift = modifier_mask(e->modifiers());
+    const TabletPacket packet = packet_from_event(*e, screen_geometry(*this), *this);
     switch (e->type()) {
-      case QEvent::TabletPress: form_.mouse_down(button_mask(e->button()), shift, x, y); break;
-      case QEvent::TabletMove: form_.mouse_move(button_mask(e->buttons()), shift, x, y); break;
-      case QEvent::TabletRelease: form_.mouse_up(button_mask(e->button()), shift, x, y); break;
-      default: break;
+      case QEvent::TabletPress:
+        form_.pen_event(PenAction::Down, packet, button_mask(e->button()), shift, x, y);
+        break;
+      case QEvent::TabletMove:
+        form_.pen_event(PenAction::Move, packet, button_mask(e->buttons()), shift, x, y);
+        break;
+      case QEvent::TabletRelease:
+        form_.pen_event(PenAction::Up, packet, button_mask(e->button()), shift, x, y);
+        break;
+      default: form_.tablet_packet(packet, QtTabletDevice::kMaximumPressure); break;
     }
     e->accept();
   }
 
+  // Key codes belong to the physical key: the code a key went down with is the code it comes up
+  // with, even when Shift, pressed meanwhile, has changed the character Qt names.
   void keyPressEvent(QKeyEvent* e) override {
-    const int16_t shift = modifier_mask(e->modifiers());
-    if (const int16_t code = canvas_key_code(e); code != 0) form_.key_down(code, shift);
+    const int16_t shift = key_event_modifier_mask(*e);
+    int16_t code = canvas_key_code(e);
+    if (code == 0) code = shifted_key_code(e);
+    if (code != 0) {
+      if (physical_key(e) != 0) held_codes_[physical_key(e)] = code;
+      form_.key_down(code, shift);
+    }
     // Characters typed with Ctrl or Alt are shortcuts, not text.
     const QString text = e->text();
     if (text.size() == 1 && text[0].unicode() < 128 && text[0].isPrint() &&
@@ -91,17 +144,32 @@ class CanvasArea : public QWidget {
   }
   void keyReleaseEvent(QKeyEvent* e) override {
     if (e->isAutoRepeat()) return;
-    if (const int16_t code = canvas_key_code(e); code != 0) {
-      form_.key_up(code, modifier_mask(e->modifiers()));
+    int16_t code = 0;
+    if (const auto held = held_codes_.find(physical_key(e)); held != held_codes_.end()) {
+      code = held->second;
+      held_codes_.erase(held);
+    } else {
+      code = canvas_key_code(e);
+      if (code == 0) code = shifted_key_code(e);
     }
+    if (code != 0) form_.key_up(code, key_event_modifier_mask(*e));
   }
+  // A key let go while another window had the focus never comes up here.
+  void focusOutEvent(QFocusEvent* e) override {
+    held_codes_.clear();
+    QWidget::focusOutEvent(e);
+  }
+
+  QPointF device_position(const QPointF& logical) const { return logical * devicePixelRatioF(); }
 
  private:
   Form1& form_;
+  std::map<quint32, int16_t> held_codes_;
 };
 
 Form1::Form1(Program& program) : program_(program) {
   setAttribute(Qt::WA_DeleteOnClose, false);
+  setWindowIcon(tarvo_icon());
   QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
   options->setObjectName(QStringLiteral("OptionsMenu"));
   QAction* get_paper = options->addAction(QStringLiteral("Get paper"));
@@ -152,7 +220,7 @@ void Form1::fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     auto* line = reinterpret_cast<uint32_t*>(retained_.scanLine(y));
     std::fill(line + left, line + right + 1, colour);
   }
-  area_->update(QRect(QPoint(left, top), QPoint(right, bottom)));
+  update_client(left, top, right - left + 1, bottom - top + 1);
 }
 
 ClientPixels Form1::client_pixels() {
@@ -162,7 +230,18 @@ ClientPixels Form1::client_pixels() {
 }
 
 void Form1::client_pixels_changed(int32_t x, int32_t y, int32_t width, int32_t height) {
-  area_->update(QRect(x, y, width, height));
+  update_client(x, y, width, height);
+}
+
+qreal Form1::device_ratio() const { return area_->devicePixelRatioF(); }
+
+void Form1::update_client(int32_t x, int32_t y, int32_t width, int32_t height) {
+  // Client pixels are device pixels; Qt repaints in its own, which may be larger.
+  const qreal r = device_ratio();
+  const int left = static_cast<int>(std::floor(x / r)), top = static_cast<int>(std::floor(y / r));
+  const int right = static_cast<int>(std::ceil((int64_t{x} + width) / r));
+  const int bottom = static_cast<int>(std::ceil((int64_t{y} + height) / r));
+  area_->update(QRect(left, top, right - left, bottom - top));
 }
 
 void Form1::set_pointer(PointerShape shape) {
@@ -175,16 +254,35 @@ void Form1::set_pointer(PointerShape shape) {
 }
 
 void Form1::resize_client(int32_t width, int32_t height) {
-  width = std::max(1, width);
-  height = std::max(1, height);
+  // The size is in device pixels; the window is sized in Qt's own, as near as they allow.
+  const qreal r = device_ratio();
+  const int menu = menuBar()->sizeHint().height();
+  const QSize wanted(std::max(1, static_cast<int>(std::lround(std::max(1, width) / r))),
+                     std::max(1, static_cast<int>(std::lround(std::max(1, height) / r))));
+  // On a screen someone looks at, a client larger than the screen allows is cut to what it holds
+  // (the view keeps its zoom). Without one (offscreen, or a replay, whose recorded sizes must be
+  // kept to paint the same pixels), the client takes the size asked for.
+  QMargins frame = frame_margins(*this);
+  frame.setTop(frame.top() + menu);
+  const QRect area = available_area(*this);
+  const QSize client = someone_is_looking() ? fit_window_size(wanted, frame, area) : wanted;
   // The window keeps its menu bar above the client area; only the client takes the new size.
-  resize(width, height + menuBar()->sizeHint().height());
-  client_resized(QSize(width, height));
+  resize(client.width(), client.height() + menu);
+  if (client != wanted) {
+    const QRect outer(pos(), client.grownBy(frame));
+    move(keep_inside(outer, area));
+  }
+  client_resized(client);
 }
 
-void Form1::client_resized(QSize size) {
-  if (size.isEmpty() || size == retained_.size()) return;
+void Form1::client_resized(QSize logical) {
+  if (logical.isEmpty()) return;
+  const qreal r = device_ratio();
+  const QSize size(static_cast<int>(std::lround(logical.width() * r)),
+                   static_cast<int>(std::lround(logical.height() * r)));
+  if (size == retained_.size() && retained_.devicePixelRatio() == r) return;
   QImage fresh(size, QImage::Format_RGB32);
+  fresh.setDevicePixelRatio(r);
   fresh.fill(background_);
   retained_ = std::move(fresh);
   if (loaded_) displaybuffers(program_.display, program_.size(), program_.canvas.RBuffer,
@@ -193,7 +291,10 @@ void Form1::client_resized(QSize size) {
 }
 
 void Form1::paint_client(QPainter& painter, const QRect& rect) const {
-  painter.drawImage(rect.topLeft(), retained_, rect);
+  // The retained image holds device pixels: one of them lands on each screen pixel.
+  const qreal r = retained_.devicePixelRatio();
+  painter.drawImage(QRectF(rect), retained_,
+                    QRectF(rect.x() * r, rect.y() * r, rect.width() * r, rect.height() * r));
 }
 
 void Form1::show_window() {
@@ -295,9 +396,23 @@ void Form1::tablet_packet(const TabletPacket& packet, int32_t maximum_pressure) 
                    double(packet.Twist)});
   }
   if (!program_.tablet.TabletOn) return;
-  // Proximity is a hint: a pen that draws without having been reported near is near.
-  if (!program_.tablet.PenInProximity) tablet_proximity(-1);
   Tablet_PacketArrival(program_.tablet, packet, screen, maximum_pressure);
+}
+
+void Form1::pen_event(PenAction action, const TabletPacket& packet, int16_t button, int16_t shift,
+                      float x, float y) {
+  tablet_packet(packet, QtTabletDevice::kMaximumPressure);
+  // Proximity is a hint, never needed to paint: where the platform has not reported the pen near,
+  // it is near for its own event only, so its pressure counts and a later mouse event still takes
+  // the mouse's position.
+  const bool hinted = program_.tablet.TabletOn && !program_.tablet.PenInProximity;
+  if (hinted) tablet_proximity(-1);
+  switch (action) {
+    case PenAction::Down: mouse_down(button, shift, x, y); break;
+    case PenAction::Move: mouse_move(button, shift, x, y); break;
+    case PenAction::Up: mouse_up(button, shift, x, y); break;
+  }
+  if (hinted) tablet_proximity(0);
 }
 
 void Form1::tablet_proximity(int16_t is_in_context) {

@@ -3,8 +3,13 @@
 // and the "Options" menu. It keeps the window's contents in a retained image of the client size:
 // a copy from the surface touches only its rectangle and schedules a repaint of it, and paintEvent
 // only draws from the retained image.
+//
+// The canvas's pixels are the screen's own (device pixels): the retained image, client sizes and
+// positions and the pointer's coordinates, so zoom 1 shows one image pixel per screen pixel at any
+// screen scale. Qt's device-independent pixels appear only where the window meets Qt's geometry.
 
 #include <QImage>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <functional>
 #include <optional>
@@ -17,6 +22,8 @@
 namespace tarvo {
 
 class CanvasArea;
+
+enum class PenAction { Down, Move, Up };
 
 class Form1 : public QMainWindow, public CanvasWindow {
   Q_OBJECT
@@ -58,6 +65,10 @@ class Form1 : public QMainWindow, public CanvasWindow {
   // A tablet packet, mapped with the screen geometry of the moment (or the one a script set).
   void tablet_packet(const TabletPacket& packet, int32_t maximum_pressure);
   void tablet_proximity(int16_t is_in_context);
+  // A pen press, move or release: its packet, then the pointer handler with the same event's
+  // button, modifiers and client position.
+  void pen_event(PenAction action, const TabletPacket& packet, int16_t button, int16_t shift,
+                 float x, float y);
   // Fixes the screen geometry that packets are mapped with, as when they were recorded.
   void tablet_screen(const ScreenGeometry& screen);
   // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
@@ -80,7 +91,11 @@ class Form1 : public QMainWindow, public CanvasWindow {
 
  private:
   friend class CanvasArea;
-  void client_resized(QSize size);
+  // The client's logical size changed: the retained image takes it in device pixels.
+  void client_resized(QSize logical);
+  // Schedules the repaint of a rectangle of client (device) pixels.
+  void update_client(int32_t x, int32_t y, int32_t width, int32_t height);
+  qreal device_ratio() const;
   void paint_client(QPainter& painter, const QRect& rect) const;
 
   Program& program_;
@@ -103,5 +118,7 @@ int16_t modifier_mask(Qt::KeyboardModifiers modifiers);
 // The virtual-key code of a Qt key: comma 188, plus/equals 187, minus 189, letters and digits as
 // their upper-case character; 0 for keys the canvas does not know.
 int16_t virtual_key_code(int qt_key);
+// The modifier mask held when the key event happened, read from the event itself.
+int16_t key_event_modifier_mask(const QKeyEvent& event);
 
 }  // namespace tarvo

@@ -91,6 +91,7 @@ void hand_back(UndoRecord& record, CanvasBuffers& canvas) {
   Plane* committed[3] = {&canvas.BBuffer, &canvas.GBuffer, &canvas.RBuffer};
   Plane* preview[3] = {&canvas.BPreview, &canvas.GPreview, &canvas.RPreview};
   for (int i = 0; i < 3; ++i) std::swap(*patch[i], *committed[i]);
+  canvas.previews_differ = PixelRect{};
   const int32_t w = canvas.BufferWidth, h = canvas.BufferHeight;
   const auto refresh = [&](int32_t begin, int32_t end) {
     for (int i = 0; i < 3; ++i) {
@@ -160,7 +161,14 @@ bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_prog
     hand_back(record, canvas);
   } else {
     paste_record(record, canvas, !stroke_in_progress);
-    if (stroke_in_progress) copy_to_previews(canvas);
+    if (stroke_in_progress) {
+      copy_to_previews(canvas);
+    } else {
+      // Usually the last stroke's previews, all inside the rectangle just pasted.
+      refresh_differing_previews(canvas, PixelRect{record.left, record.top,
+                                                   record.left + record.width,
+                                                   record.top + record.height});
+    }
   }
   if (record_bytes(record) <= stack.byte_budget / 4) {
     stack.spare_patches.push_back(std::move(record.red));

@@ -62,8 +62,10 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
 
 // Restores the newest record into the committed planes and copies them to the previews. Returns
 // false, having changed nothing, when the stack is empty. The caller redraws the image.
-// Between strokes the previews equal the committed planes everywhere, so only the restored
-// rectangle is copied; during a stroke the previews hold its paint and are copied whole. A whole-
+// Between strokes the previews are refreshed over the restored rectangle and wherever the preview
+// pass has written since their last refresh (previews_differ), which leaves them equal to the
+// committed planes everywhere without copying the whole image; during a stroke the previews hold
+// its paint and are copied whole. A whole-
 // image record's planes replace the committed planes' storage, keeping the committed planes'
 // spare column and row; the storage they leave is kept for the next whole-image push.
 bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_progress = false);

@@ -7,6 +7,8 @@
 #include <exception>
 #include <string>
 
+#include "app/qt_app_icon.h"
+#include "app/qt_window_placement.h"
 #include "appearance/qt_draw_pattern.h"
 #include "appearance/qt_theme.h"
 #include "panel/presets.h"
@@ -58,6 +60,7 @@ Form2::Form2(Program& program, QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), program_(program) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tarvo Tools"));
+  setWindowIcon(tarvo_icon());
   setFixedSize(kClientWidth, kClientHeight);
   setFont(panel_font());
   QPalette palette = this->palette();
@@ -99,18 +102,31 @@ void Form2::build_buttons() {
 // the click. The two swatches have no action.
 void Form2::connect_button(int n) {
   kv_button* b = buttons_[n];
-  if (preset_for_button(n) || layout::is_navigation_button(n)) {
+  if (preset_for_button(n)) {
     connect(b, &kv_button::MouseDown, this, [this, n](int button, int shift, float x, float y) {
       button_mouse_down(n, static_cast<int16_t>(button), static_cast<int16_t>(shift), x, y);
     });
   }
   if (layout::is_navigation_button(n)) {
-    connect(b, &kv_button::MouseMove, this, [this, n](int button, int shift, float x, float y) {
-      button_mouse_move(n, static_cast<int16_t>(button), static_cast<int16_t>(shift), x, y);
-    });
-    connect(b, &kv_button::MouseUp, this, [this, n](int button, int shift, float x, float y) {
-      button_mouse_up(n, static_cast<int16_t>(button), static_cast<int16_t>(shift), x, y);
-    });
+    // The pan and zoom drags move the canvas's view, whose pixels are the screen's own: their
+    // coordinates are given in screen pixels too, so that the image follows the pointer at any
+    // screen scale.
+    const auto on_screen = [this](float v) { return v * static_cast<float>(devicePixelRatioF()); };
+    connect(b, &kv_button::MouseDown, this,
+            [this, n, on_screen](int button, int shift, float x, float y) {
+              button_mouse_down(n, static_cast<int16_t>(button), static_cast<int16_t>(shift),
+                                on_screen(x), on_screen(y));
+            });
+    connect(b, &kv_button::MouseMove, this,
+            [this, n, on_screen](int button, int shift, float x, float y) {
+              button_mouse_move(n, static_cast<int16_t>(button), static_cast<int16_t>(shift),
+                                on_screen(x), on_screen(y));
+            });
+    connect(b, &kv_button::MouseUp, this,
+            [this, n, on_screen](int button, int shift, float x, float y) {
+              button_mouse_up(n, static_cast<int16_t>(button), static_cast<int16_t>(shift),
+                              on_screen(x), on_screen(y));
+            });
   }
   if (n != 5 && n != 10 && !preset_for_button(n) && !layout::is_navigation_button(n)) {
     connect(b, &kv_button::Click, this, [this, n] { button_click(n); });
@@ -218,12 +234,13 @@ void Form2::show_panel() {
   show();
 }
 
-// To the right of the canvas's frame, top edges level.
+// To the right of the canvas's frame, top edges level, where the screen has room for it; else
+// where it can be seen (panel_position).
 void Form2::place_beside_owner() {
   const QWidget* owner = parentWidget();
   if (!owner) return;
-  const QRect frame = owner->frameGeometry();
-  move(frame.right() + 1 + kGapBesideCanvas, frame.top());
+  const QSize frame = size().grownBy(frame_margins(*this));
+  move(panel_position(owner->frameGeometry(), frame, available_area(*owner), kGapBesideCanvas));
 }
 
 void Form2::unload_panel() {

@@ -120,6 +120,8 @@ class Form2 : public QWidget, public ToolsPanel {
   void HProp_Change(int n);
   void colour_slider_changed(float& channel, int n);
   void record(std::string_view verb, std::initializer_list<double> args);
+  // A sentence for the user: a message box when someone is there to read it, else standard error.
+  void tell_user(const std::string& text);
 
   Program& program_;
   std::array<kv_button*, kButtonCount + 1> buttons_{};

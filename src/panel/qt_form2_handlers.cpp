@@ -1,9 +1,12 @@
 // The tools panel's input: the entry points that its controls and the event-script player call,
 // and the handlers behind them (presets, the mode menu, the pan and zoom buttons, the sliders).
 
+#include <QMessageBox>
+#include <iostream>
 #include <string>
 
 #include "app/exchange.h"
+#include "app/qt_application.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "panel/presets.h"
@@ -32,6 +35,16 @@ enum PointerAction { kDown, kMove, kUp };
 }  // namespace
 
 // ---- Input -------------------------------------------------------------------------------------
+
+void Form2::tell_user(const std::string& text) {
+  if (!someone_is_looking()) {
+    std::cerr << text << std::endl;
+    return;
+  }
+  QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(),
+                  QString::fromStdString(text), QMessageBox::Ok, this);
+  box.exec();
+}
 
 void Form2::record(std::string_view verb, std::initializer_list<double> args) {
   if (sink_) sink_->record(verb, args);
@@ -67,7 +80,7 @@ void Form2::button_click(int n) {
       break;
     case 3: {
       const std::string refused = GetImage(program_);
-      (void)refused;  // the canvas keeps its image; the panel shows no messages of its own
+      if (!refused.empty()) tell_user(refused);
       break;
     }
     case 4:

@@ -269,6 +269,8 @@ void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const Brush
   if (!all_finite(x1, y1, x2, y2, brush.BrushSize) || !planes_cover_image(canvas)) return;
   const PixelBox box = clipped_box(canvas, brush.BrushSize, x1, y1, x2, y2);
   if (box.empty()) return;
+  if (flags & kPreviewFlag)
+    note_preview_box(canvas, box.x_begin, box.x_end, box.y_begin, box.y_end);
 
   CallSetup setup;
   prepare(setup, paper, brush, tables, PenAltitude);
@@ -429,6 +431,8 @@ void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
   if (others.size() >= kMaxPixelBoxes) return;
   PreparedComposite p;
   if (!prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags)) return;
+  if (flags & kPreviewFlag)
+    note_preview_box(canvas, box.x_begin, box.x_end, box.y_begin, box.y_end);
   composite_except(canvas, paper, p, box, others);
 }
 
@@ -440,6 +444,10 @@ void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
   PreparedComposite p;
   const bool run = boxes.size() <= kMaxPixelBoxes &&
                    prepare_run(p, canvas, paper, brush, tables, PenAltitude, flags);
+  if (run && (flags & kPreviewFlag)) {
+    for (const PixelBox& b : boxes)
+      note_preview_box(canvas, b.x_begin, b.x_end, b.y_begin, b.y_end);
+  }
   if (run && only_raised_pixels(changes, p.setup, paper)) {
     // Without relief a pixel's composite reads only its own coverage, and no stamp raises a pixel
     // after the last box that holds it, so one composite of the raised pixels after every stamp

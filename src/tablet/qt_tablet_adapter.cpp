@@ -9,15 +9,30 @@
 
 namespace tarvo {
 
+namespace {
+
+// The whole virtual desktop (every screen, in Qt's device-independent pixels), which may start at
+// negative coordinates when a screen lies left of or above the primary one.
+QRect virtual_desktop() {
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  return primary ? primary->virtualGeometry() : QRect();
+}
+
+}  // namespace
+
+QPointF device_desktop_position(const QPointF& global, const QWidget& client) {
+  return (global - QPointF(virtual_desktop().topLeft())) * client.devicePixelRatioF();
+}
+
 ScreenGeometry screen_geometry(const QWidget& client) {
   ScreenGeometry g;
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    g.screen_width = screen->geometry().width();
-    g.screen_height = screen->geometry().height();
-  }
-  const QPoint origin = client.mapToGlobal(QPoint(0, 0));
-  g.client_origin_x = origin.x();
-  g.client_origin_y = origin.y();
+  const QRect desktop = virtual_desktop();
+  const qreal ratio = client.devicePixelRatioF();
+  g.screen_width = static_cast<int32_t>(std::lround(desktop.width() * ratio));
+  g.screen_height = static_cast<int32_t>(std::lround(desktop.height() * ratio));
+  const QPointF origin = device_desktop_position(QPointF(client.mapToGlobal(QPoint(0, 0))), client);
+  g.client_origin_x = static_cast<int32_t>(std::lround(origin.x()));
+  g.client_origin_y = static_cast<int32_t>(std::lround(origin.y()));
   return g;
 }
 
@@ -36,11 +51,13 @@ int32_t tenths(double degrees) {
 
 }  // namespace
 
-TabletPacket packet_from_event(const QTabletEvent& event, const ScreenGeometry& screen) {
+TabletPacket packet_from_event(const QTabletEvent& event, const ScreenGeometry& screen,
+                               const QWidget& client) {
   TabletPacket p;
   // The mapping subtracts half a pixel, as for a tablet whose counts address pixel corners; adding
   // it here puts the pen exactly where Qt says it is.
-  const QPointF global = event.globalPosition() + QPointF(0.5, 0.5);
+  const QPointF global =
+      device_desktop_position(event.globalPosition(), client) + QPointF(0.5, 0.5);
   p.X = to_counts(global.x(), screen.screen_width);
   p.Y = to_counts(screen.screen_height - global.y(), screen.screen_height);
   const double pressure = std::clamp(event.pressure(), 0.0, 1.0);

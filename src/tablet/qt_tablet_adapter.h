@@ -1,6 +1,6 @@
 #pragma once
 // The tablet service over Qt's tablet events. Qt delivers pen input as QTabletEvents in window
-// coordinates; the adapter turns each into a packet in counts over the whole screen with y growing
+// coordinates; the adapter turns each into a packet in counts over the whole desktop with y growing
 // upward, a raw pressure with its maximum and an altitude that is negative for the eraser end, so
 // that the canvas maps it as any tablet's packet.
 
@@ -9,6 +9,7 @@
 #include "tablet/tablet.h"
 
 class QScreen;
+class QWidget;
 
 namespace tarvo {
 
@@ -41,12 +42,20 @@ class QtTabletDevice : public TabletDevice {
   bool enabled_ = false;
 };
 
-// The screen the canvas is on, and where its client origin lies on it.
+// The pen moves over the whole virtual desktop, every screen included. Its geometry is given in the
+// canvas's device pixels, measured from the desktop's top-left corner (which Qt may place at
+// negative coordinates), and so is the canvas client origin: packets then map to client pixels
+// that match the pointer's, on any screen and at any screen scale.
 ScreenGeometry screen_geometry(const QWidget& client);
 
-// The packet of a tablet event: position in counts of the whole screen (y upward), pressure out of
-// QtTabletDevice::kMaximumPressure, angles in tenths of a degree; the eraser end gives a negative
-// altitude.
-TabletPacket packet_from_event(const QTabletEvent& event, const ScreenGeometry& screen);
+// A global position (Qt's device-independent pixels) in the canvas's device pixels from the
+// virtual desktop's top-left corner.
+QPointF device_desktop_position(const QPointF& global, const QWidget& client);
+
+// The packet of a tablet event over the canvas client: position in counts of the whole desktop
+// (y upward), pressure out of QtTabletDevice::kMaximumPressure, angles in tenths of a degree; the
+// eraser end gives a negative altitude.
+TabletPacket packet_from_event(const QTabletEvent& event, const ScreenGeometry& screen,
+                               const QWidget& client);
 
 }  // namespace tarvo

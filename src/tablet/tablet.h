@@ -34,8 +34,8 @@ class TabletDevice {
   virtual int32_t maximum_pressure() = 0;
 };
 
-// Where the canvas is: the primary screen's size in pixels and the screen position of the canvas
-// client origin.
+// Where the canvas is: the size in pixels of the screen area the tablet maps onto (the whole
+// desktop) and the position of the canvas client origin in it.
 struct ScreenGeometry {
   int32_t screen_width = 0, screen_height = 0;
   int32_t client_origin_x = 0, client_origin_y = 0;

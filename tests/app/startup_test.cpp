@@ -129,7 +129,9 @@ TEST(Exchange, GetImageOfAnotherSizeIsRefusedAndChangesNothing) {
   Started s;
   s.start();
   s.host->set_image(20, 5, 99);
-  EXPECT_NE(GetImage(s.program), "");
+  EXPECT_EQ(GetImage(s.program),
+            "The image was not fetched: it is now 20 x 5 pixels, while the canvas is 10 x 10 "
+            "pixels. The canvas keeps its picture.");
   EXPECT_EQ(s.program.canvas.RBuffer.columns(), 11);
   EXPECT_EQ(s.program.canvas.BBuffer(3, 3), 0);
   EXPECT_TRUE(s.program.undo.empty());

@@ -137,6 +137,32 @@ TEST(Blit, AZoomedPannedImageShowsTheSamePixelsAsTheWholeScaledImageWould) {
     }
 }
 
+// After a pan that is not a multiple of the zoom, the client's edge columns and rows hold only part
+// of a zoomed image pixel; a blit of the whole image must still draw them, in both ways of writing
+// the window (copy from the surface, or rows written straight into the retained image).
+TEST(Blit, EveryClientPixelShowsTheImagePixelUnderItAtHighZoomAfterAPan) {
+  for (const bool retains : {false, true}) {
+    for (const float zoom : {4.0f, 6.0f, 7.5f}) {
+      Scene s(256, 256, 400, 300);
+      s.window.retains_pixels = retains;
+      s.display.view.Zoom = zoom;
+      s.display.view.PanX = -10;
+      s.display.view.PanY = -10;
+      s.create();
+      BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, 0, 0,
+                 255, 255);
+      int stale = 0;
+      for (int32_t y = 0; y < 300; ++y)
+        for (int32_t x = 0; x < 400; ++x) {
+          const auto ix = static_cast<uint32_t>(std::floor((x + 10) / zoom));
+          const auto iy = static_cast<uint32_t>(std::floor((y + 10) / zoom));
+          if (s.window.pixel(x, y) != Scene::rgb(ix, iy, 77)) ++stale;
+        }
+      EXPECT_EQ(stale, 0) << "zoom " << zoom << (retains ? ", retained" : ", copied");
+    }
+  }
+}
+
 TEST(Blit, WholeImageShowsTheLastColumnAndRowAndMarginsAreGrey) {
   Scene s(10, 8, 14, 11);
   s.create();
@@ -186,7 +212,7 @@ TEST(Blit, ARectangleIsClippedToTheImageAndTheVisibleArea) {
   BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, -5, -5,
              500, 500);
   ASSERT_EQ(s.window.copies.size(), 1u);
-  // Clamped to R((client + 1 - pan) / zoom): 31 columns and 21 rows of the image.
+  // Clamped to (client + 1 - pan) / zoom, rounded up: 31 columns and 21 rows of the image.
   EXPECT_EQ(s.window.copies[0].width, 31);
   EXPECT_EQ(s.window.copies[0].height, 21);
   s.window.copies.clear();

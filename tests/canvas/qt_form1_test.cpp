@@ -1,11 +1,13 @@
 // The canvas window, offscreen: caption, client size, margins and what a whole-image blit shows.
 
+#include "canvas/qt_form1.h"
+
 #include <QMenuBar>
 #include <QtTest>
 #include <memory>
 
 #include "app/program.h"
-#include "canvas/qt_form1.h"
+#include "app/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "support/fake_host.h"
 
@@ -80,6 +82,57 @@ class Form1Test : public QObject {
     QCOMPARE(c.form->windowTitle(),
              QStringLiteral("Tarvo 1.1 for Marlet - Spline based paint engine zoom = 125"));
     QCOMPARE(c.at(7, 0), qRgb(5, 0, 0));  // surface column 7 samples image column 7 / 1.25
+  }
+
+  // Shift pressed while the comma key is held turns Qt's name for it into "<"; the release still
+  // belongs to the comma key, which went down by the same keycode.
+  void theCommaKeyReleasedWithShiftHeldEndsPickMode() {
+    Canvas c(64, 48);
+    QWidget* area = c.form->canvas_area();
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Comma, Qt::NoModifier, 59, 0x2c, 0,
+                   QStringLiteral(","));
+    QApplication::sendEvent(area, &down);
+    QVERIFY(c.program.display.view.PickMode);
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Less, Qt::ShiftModifier, 59, 0x3c, 0x1,
+                 QStringLiteral("<"));
+    QApplication::sendEvent(area, &up);
+    QVERIFY(!c.program.display.view.PickMode);
+  }
+
+  // Qt's modifiers may already miss a Ctrl let go just after the key; the key event's own do not.
+  void ctrlPlusCountsTheModifiersTheKeyEventCarries() {
+    Canvas c(64, 48);
+    QKeyEvent up(QEvent::KeyRelease, Qt::Key_Equal, Qt::NoModifier, 21, 0x3d, 0x4,
+                 QStringLiteral("="));
+    QApplication::sendEvent(c.form->canvas_area(), &up);
+    QCOMPARE(c.program.display.view.Zoom, 1.25f);
+    QKeyEvent minus(QEvent::KeyRelease, Qt::Key_Minus, Qt::ControlModifier, 20, 0x2d, 0x5,
+                    QStringLiteral("-"));
+    QApplication::sendEvent(c.form->canvas_area(), &minus);  // Shift+Ctrl: no zoom
+    QCOMPARE(c.program.display.view.Zoom, 1.25f);
+  }
+
+  // A photo larger than the screen: on a screen someone looks at, the canvas client is as much of
+  // it as the available area holds and the panel goes where it can be seen. Offscreen, as in a
+  // replay, the client keeps the size asked for, so that recorded sizes paint the same pixels.
+  void aPhotoLargerThanTheScreenKeepsBothWindowsOnIt() {
+    const QRect screen(0, 0, 1600, 1000);
+    const QMargins frame(4, 32 + 20, 4, 4);  // the frame, and the menu bar above the client
+    QCOMPARE(fit_window_size(QSize(4032, 3024), frame, screen), QSize(1592, 944));
+    QCOMPARE(fit_window_size(QSize(400, 3024), frame, screen), QSize(400, 944));
+    QCOMPARE(fit_window_size(QSize(400, 300), frame, screen), QSize(400, 300));
+    QCOMPARE(keep_inside(QRect(300, 200, 1600, 1000), screen), QPoint(0, 0));
+    QCOMPARE(keep_inside(QRect(-50, 900, 400, 300), screen), QPoint(0, 700));
+    // The panel: beside the canvas where there is room, else where it can be seen.
+    const QSize panel(150, 500);
+    QCOMPARE(panel_position(QRect(10, 20, 500, 400), panel, screen, 8), QPoint(518, 20));
+    QCOMPARE(panel_position(QRect(1000, 20, 500, 400), panel, screen, 8), QPoint(842, 20));
+    QCOMPARE(panel_position(QRect(0, 0, 1600, 1000), panel, screen, 8), QPoint(1450, 0));
+    QCOMPARE(panel_position(QRect(0, 700, 1500, 300), panel, screen, 8), QPoint(1450, 500));
+
+    Canvas c(4032, 3024);
+    QCOMPARE(c.form->client_width(), 4032);
+    QCOMPARE(c.program.display.view.Zoom, 1.0f);
   }
 
   void aDragPaintsAndUndoTakesItBack() {

@@ -110,6 +110,22 @@ TEST(DragPan, FollowsThePointerAndBothButtonsOnlyRedraw) {
   EXPECT_FLOAT_EQ(v.view().Zoom, 1.0f);
 }
 
+// Halves go to the even neighbour, down as often as up: neither floor, nor halves away from zero,
+// nor halves up give these.
+TEST(DragPan, TiesRoundDownToTheEvenNeighbourToo) {
+  View v(100, 100, 100, 100);
+  float x = 10, y = 10;
+  Form_MouseDown(v.p, 1, 3, x, y);
+  x = 24.5f;  // R(14.5) = 14
+  y = 3.5f;   // R(-6.5) = -6
+  Form_MouseMove(v.p, 1, 3, x, y);
+  EXPECT_EQ(v.view().PanX, 14);
+  EXPECT_EQ(v.view().PanY, -6);
+  View fit(100, 100, 101, 100);
+  fit_to_window(fit.p);  // zoom 1; PanX = R(50.5 - 50) = 0
+  EXPECT_EQ(fit.view().PanX, 0);
+}
+
 TEST(ActualSize, ResetsTheViewAndSizesOnlyANormalWindow) {
   View v(120, 80, 50, 50);
   v.view().Zoom = 3.0f;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "render/render_fixture.h"
 
@@ -227,6 +228,32 @@ TEST(StrokeCapture, ABrushShrunkMidStrokeStillCommitsAndClearsEveryDab) {
   Form_MouseMove(p, 1, 0, x, y);
   Form_MouseUp(p, 1, 0, x, y);
   expect_no_coverage_and_undo_to_white(p, p.canvas.GBuffer);
+}
+
+// A stroke whose opacity changes on the way commits other colours than its previews showed; an Undo
+// of a later stroke elsewhere must still leave no such preview pixel behind for the next stroke.
+TEST(StrokeCapture, UndoLeavesThePreviewsEqualToTheCommittedPlanesEverywhere) {
+  Canvas c;
+  const auto differing = [&c] {
+    int n = 0;
+    const CanvasBuffers& b = c.p.canvas;
+    for (int32_t y = 0; y < b.BufferHeight; ++y)
+      for (int32_t x = 0; x < b.BufferWidth; ++x)
+        n += b.RPreview(x, y) != b.RBuffer(x, y) || b.GPreview(x, y) != b.GBuffer(x, y) ||
+             b.BPreview(x, y) != b.BBuffer(x, y);
+    return n;
+  };
+  c.p.brush.Opacity = 40;
+  c.down(1, 0, 8, 40);
+  for (int i = 1; i <= 8; ++i) {
+    if (i == 5) c.p.brush.Opacity = 255;
+    c.move(1, 0, 8.0f + 5 * i, 40);
+  }
+  c.up(1, 0, 48, 40);
+  ASSERT_GT(differing(), 0);  // the first half was previewed at 40 and committed at 255
+  c.stroke(0, 6);
+  Undo(c.p);
+  EXPECT_EQ(differing(), 0);
 }
 
 }  // namespace

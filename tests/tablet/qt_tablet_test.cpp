@@ -61,7 +61,6 @@ class TabletTest : public QObject {
     Canvas c;
     QVERIFY(c.program.tablet.TabletOn);
     c.pen(QEvent::TabletPress, QPointF(10.25, 20.5), 0.5, Qt::LeftButton);
-    QVERIFY(c.program.tablet.PenInProximity);
     const StrokePoint first = c.program.stroke.StrokePoints[0];
     QCOMPARE(first.pressure, 0.5f);
     QVERIFY(std::abs(first.x - 10.25f) < 0.01f);
@@ -73,6 +72,25 @@ class TabletTest : public QObject {
     c.pen(QEvent::TabletRelease, QPointF(46.25, 20.5), 0.0, Qt::NoButton);
     QCOMPARE(c.program.undo.records.size(), size_t{1});
     QVERIFY(c.program.canvas.RBuffer(28, 20) < 100);  // black paint over the red 28
+  }
+
+  // Without proximity events from the platform, a packet leaves the pen near for its own event
+  // only: the mouse, used afterwards, paints where it is, at full pressure.
+  void aPenPacketAloneLeavesTheMouseUsable() {
+    Canvas c;
+    c.pen(QEvent::TabletMove, QPointF(70, 50), 0.4, Qt::NoButton);
+    QVERIFY(!c.program.tablet.PenInProximity);
+    QTest::mousePress(c.form->canvas_area(), Qt::LeftButton, Qt::NoModifier, QPoint(12, 8));
+    QCOMPARE(c.program.stroke.StrokePoints[0].x, 12.0f);
+    QCOMPARE(c.program.stroke.StrokePoints[0].y, 8.0f);
+    QCOMPARE(c.program.stroke.StrokePoints[0].pressure, 1.0f);
+    QTest::mouseRelease(c.form->canvas_area(), Qt::LeftButton, Qt::NoModifier, QPoint(12, 8));
+    // Proximity the platform does report lasts until it reports the pen leaving.
+    QTabletEvent near(QEvent::TabletEnterProximity, QPointingDevice::primaryPointingDevice(),
+                      QPointF(), QPointF(), 0, 0, 0, 0, 0, 0, Qt::NoModifier, Qt::NoButton,
+                      Qt::NoButton);
+    QApplication::sendEvent(qApp, &near);
+    QVERIFY(c.program.tablet.PenInProximity);
   }
 
   void theEraserEndPaintsWhite() {
