@@ -1,6 +1,7 @@
 // The GIMP host's exchange with GIMP, 4096 x 4096 RGB layer: the fetch up to the canvas's first
 // frame beside GIMP's own read of the same pixels (gegl_buffer_get), and a whole-image write-back
-// beside GIMP's own write of them (gegl_buffer_set into the shadow buffer, merged as one undo step).
+// beside GIMP's own write of them (gegl_buffer_set into the shadow buffer, merged as one undo
+// step).
 //
 // Both sides run in the same plug-in process inside a real gimp-console-2.10, started once with a
 // temporary profile holding the benchmark plug-in (tarvo-gimp-bench), which fills a new layer with
@@ -45,7 +46,8 @@ GimpFigures run_in_gimp() {
   QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tarvo_bench_gimp-XXXXXX"));
   const QString plug_ins = dir.filePath(QStringLiteral("profile/plug-ins/tarvo-gimp-bench"));
   QDir().mkpath(plug_ins);
-  QFile::copy(QStringLiteral(TARVO_GIMP_BENCH_PLUGIN), plug_ins + QStringLiteral("/tarvo-gimp-bench"));
+  QFile::copy(QStringLiteral(TARVO_GIMP_BENCH_PLUGIN),
+              plug_ins + QStringLiteral("/tarvo-gimp-bench"));
   const QString output = dir.filePath(QStringLiteral("figures.txt"));
   const QString scheme =
       QStringLiteral(

@@ -105,8 +105,8 @@ void measure(gint32 image, gint32 drawable, FILE* out) {
     return *window;
   });
   const double fetch = milliseconds_since(start);
-  for (tarvo::Plane* plane : {&program->canvas.RBuffer, &program->canvas.GBuffer,
-                              &program->canvas.BBuffer}) {
+  for (tarvo::Plane* plane :
+       {&program->canvas.RBuffer, &program->canvas.GBuffer, &program->canvas.BBuffer}) {
     invert(*plane);
   }
   start = Clock::now();
@@ -155,4 +155,6 @@ void run(const gchar*, gint count, const GimpParam* parameters, gint* result_cou
 
 const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, query, run};
 
-int main(int argc, char** argv) { return gimp_main(&PLUG_IN_INFO, argc, argv); }
+int main(int argc, char** argv) {
+  return gimp_main(&PLUG_IN_INFO, argc, argv);
+}

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace tarvo {
@@ -16,7 +17,14 @@ QStringList data_folders() {
   if (QCoreApplication::instance() != nullptr) {
     folders << QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tarvo");
   }
-  folders << QStringLiteral(TARVO_INSTALLED_DATA_DIR) << QStringLiteral(TARVO_SOURCE_DATA_DIR);
+  folders << QStringLiteral(TARVO_INSTALLED_DATA_DIR);
+  // A program installed elsewhere than the build said (the package's /usr, or the GIMP plug-in in
+  // GIMP's own folder) finds its data in the system's data folders.
+  for (const QString& shared :
+       QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    folders << shared + QStringLiteral("/tarvo");
+  }
+  folders << QStringLiteral(TARVO_SOURCE_DATA_DIR);
   return folders;
 }
 

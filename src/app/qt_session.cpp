@@ -70,9 +70,9 @@ int play_script(TarvoApplication& app, Form1& canvas, Session& session,
               << " events after it were not played" << std::endl;
   }
   if (!write_back.written) {
-    return fail_session(session, "the image was not written" +
-                                     (write_back.error.empty() ? std::string()
-                                                               : ": " + write_back.error));
+    return fail_session(session,
+                        "the image was not written" +
+                            (write_back.error.empty() ? std::string() : ": " + write_back.error));
   }
   if (app.failed()) {
     session.failure = app.last_report();

@@ -1,7 +1,7 @@
-// libgimp comes first: its GLib headers must not see Qt's keyword macros.
-#include <libgimp/gimp.h>
-
+// libgimp comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_host.h"
+
+#include <libgimp/gimp.h>
 
 #include <QString>
 #include <algorithm>
@@ -176,7 +176,8 @@ int32_t count_differing_pixels(const uint8_t* a, const uint8_t* b, int32_t width
   if (std::memcmp(a, b, static_cast<std::size_t>(width) * 3) == 0) return 0;
   int32_t count = 0;
   for (int32_t x = 0; x < width; ++x) {
-    count += ((a[3 * x] ^ b[3 * x]) | (a[3 * x + 1] ^ b[3 * x + 1]) | (a[3 * x + 2] ^ b[3 * x + 2])) != 0;
+    count += ((a[3 * x] ^ b[3 * x]) | (a[3 * x + 1] ^ b[3 * x + 1]) |
+              (a[3 * x + 2] ^ b[3 * x + 2])) != 0;
   }
   return count;
 }
@@ -272,7 +273,8 @@ Plane GimpHost::Wik_GetRBuffer() {
   if (width <= 0 || height <= 0) fail("Wik_GetRBuffer: GIMP reports no pixels: " + pdb_error());
   BufferRef source(gimp_drawable_get_buffer(options_.drawable));
   if (!source.buffer) fail("Wik_GetRBuffer: GIMP gave no pixels: " + pdb_error());
-  const Babl* rgb = babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(options_.drawable));
+  const Babl* rgb =
+      babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(options_.drawable));
 
   const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
   Plane red(width + 1, height + 1), green(width + 1, height + 1), blue(width + 1, height + 1);
@@ -325,9 +327,15 @@ void GimpHost::Wik_SaveUndo() {
   for (const Plane*& pending : pending_) pending = nullptr;
 }
 
-void GimpHost::Wik_SetRbuffer(const Plane& plane) { pending_[0] = &plane; }
-void GimpHost::Wik_SetGbuffer(const Plane& plane) { pending_[1] = &plane; }
-void GimpHost::Wik_SetBbuffer(const Plane& plane) { pending_[2] = &plane; }
+void GimpHost::Wik_SetRbuffer(const Plane& plane) {
+  pending_[0] = &plane;
+}
+void GimpHost::Wik_SetGbuffer(const Plane& plane) {
+  pending_[1] = &plane;
+}
+void GimpHost::Wik_SetBbuffer(const Plane& plane) {
+  pending_[2] = &plane;
+}
 
 void GimpHost::wik_Refresh() {
   check_alive("wik_Refresh");
@@ -426,6 +434,8 @@ std::string GimpHost::Wik_WallpaperFilename() {
   return tarvo_data_file(QStringLiteral("wallpaper.png")).toStdString();
 }
 
-void GimpHost::Wik_SendFormObject(CanvasWindow& form, int16_t /*flags*/) { form.show_window(); }
+void GimpHost::Wik_SendFormObject(CanvasWindow& form, int16_t /*flags*/) {
+  form.show_window();
+}
 
 }  // namespace tarvo

@@ -73,9 +73,7 @@ class GimpHost : public Host {
   void load_paper();
   void write_back(const Plane& red, const Plane& green, const Plane& blue);
   // Where row y, column x of the last fetch's pixels lies in base_.
-  uint8_t* base_row(int32_t y, int32_t x) {
-    return base_.row(y) + static_cast<std::size_t>(x) * 3;
-  }
+  uint8_t* base_row(int32_t y, int32_t x) { return base_.row(y) + static_cast<std::size_t>(x) * 3; }
 
   GimpHostOptions options_;
   std::function<void(const std::string&)> lost_;

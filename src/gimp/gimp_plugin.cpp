@@ -77,7 +77,9 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
   if (!result.success) fail(GIMP_PDB_EXECUTION_ERROR, result.message);
 }
 
-void quit() { tarvo::gimp_is_leaving(); }
+void quit() {
+  tarvo::gimp_is_leaving();
+}
 
 }  // namespace
 

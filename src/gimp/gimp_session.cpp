@@ -1,20 +1,20 @@
-// libgimp comes first: its GLib headers must not see Qt's keyword macros.
-#include <libgimp/gimp.h>
-
+// libgimp comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_session.h"
+
+#include <libgimp/gimp.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <cerrno>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "app/program.h"
 #include "app/qt_application.h"
@@ -85,23 +85,24 @@ void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLi
   auto* layer_check = new QTimer(&canvas);
   if (run.gimp_read_fd >= 0) {
     auto* notifier = new QSocketNotifier(run.gimp_read_fd, QSocketNotifier::Read, &canvas);
-    QObject::connect(notifier, &QSocketNotifier::activated, &canvas, [=, &program, &recovery,
-                                                                      &canvas] {
-      notifier->setEnabled(false);
-      layer_check->stop();
-      link->gone = true;
-      keep_painting(program, recovery, "GIMP has quit, so the painting cannot go back to it",
-                    &canvas);
-    });
+    QObject::connect(
+        notifier, &QSocketNotifier::activated, &canvas, [=, &program, &recovery, &canvas] {
+          notifier->setEnabled(false);
+          layer_check->stop();
+          link->gone = true;
+          keep_painting(program, recovery, "GIMP has quit, so the painting cannot go back to it",
+                        &canvas);
+        });
   }
-  QObject::connect(layer_check, &QTimer::timeout, &canvas, [=, &host, &program, &recovery,
-                                                            &canvas] {
-    if (link->gone || gimp_has_spoken(run.gimp_read_fd)) return;  // the notifier takes it
-    if (host.drawable_alive()) return;
-    layer_check->stop();
-    keep_painting(program, recovery,
-                  "The image was closed in GIMP, so the painting cannot go back to it", &canvas);
-  });
+  QObject::connect(
+      layer_check, &QTimer::timeout, &canvas, [=, &host, &program, &recovery, &canvas] {
+        if (link->gone || gimp_has_spoken(run.gimp_read_fd)) return;  // the notifier takes it
+        if (host.drawable_alive()) return;
+        layer_check->stop();
+        keep_painting(program, recovery,
+                      "The image was closed in GIMP, so the painting cannot go back to it",
+                      &canvas);
+      });
   layer_check->start(kLayerCheckMilliseconds);
 }
 
@@ -180,8 +181,8 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   }
   g_running = RunningSession{};
   if (!result.success) {
-    result.message = session.failure.empty() ? "the painting was not written back to GIMP"
-                                             : session.failure;
+    result.message =
+        session.failure.empty() ? "the painting was not written back to GIMP" : session.failure;
   }
   return result;
 }

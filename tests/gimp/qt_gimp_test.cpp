@@ -111,7 +111,8 @@ class GimpPlugInTest : public QObject {
     QVERIFY(dir_.isValid());
     const QString plug_ins = path(QStringLiteral("profile/plug-ins/tarvo-gimp"));
     QVERIFY(QDir().mkpath(plug_ins));
-    QVERIFY(QFile::copy(QStringLiteral(TARVO_GIMP_PLUGIN), plug_ins + QStringLiteral("/tarvo-gimp")));
+    QVERIFY(
+        QFile::copy(QStringLiteral(TARVO_GIMP_PLUGIN), plug_ins + QStringLiteral("/tarvo-gimp")));
 
     QVERIFY(test_picture(QImage::Format_RGB888).save(path(QStringLiteral("rgb.png"))));
     QVERIFY(test_picture(QImage::Format_ARGB32).save(path(QStringLiteral("rgba.png"))));
@@ -143,15 +144,16 @@ class GimpPlugInTest : public QObject {
                   " (paint image \"%2\") (save image \"%3\"))\n")
                   .arg(path("rgb.png"), path("s.tvs"), path("gimp-selection.png"));
     // The active pattern as paper, and the same pattern's pixels saved for --paper.
-    scheme += QStringLiteral(
-                  "(let* ((name (car (gimp-context-get-pattern)))"
-                  "       (info (gimp-pattern-get-info name))"
-                  "       (image (car (gimp-image-new (car info) (cadr info) RGB)))"
-                  "       (layer (car (gimp-layer-new image (car info) (cadr info) RGB-IMAGE \"p\" 100 "
-                  "LAYER-MODE-NORMAL))))"
-                  " (gimp-image-insert-layer image layer 0 0)"
-                  " (gimp-drawable-fill layer FILL-PATTERN) (save image \"%1\"))\n")
-                  .arg(path("pattern.png"));
+    scheme +=
+        QStringLiteral(
+            "(let* ((name (car (gimp-context-get-pattern)))"
+            "       (info (gimp-pattern-get-info name))"
+            "       (image (car (gimp-image-new (car info) (cadr info) RGB)))"
+            "       (layer (car (gimp-layer-new image (car info) (cadr info) RGB-IMAGE \"p\" 100 "
+            "LAYER-MODE-NORMAL))))"
+            " (gimp-image-insert-layer image layer 0 0)"
+            " (gimp-drawable-fill layer FILL-PATTERN) (save image \"%1\"))\n")
+            .arg(path("pattern.png"));
     add_case("rgb.png", "paper.tvs", "gimp-paper.png");
 
     QProcess run;
@@ -162,7 +164,8 @@ class GimpPlugInTest : public QObject {
     run.start(gimp, {"-i", "-d", "-f", "-b", scheme, "-b", "(gimp-quit 0)"});
     QVERIFY2(run.waitForFinished(300000), "GIMP did not finish the batch");
     gimp_output_ = QString::fromLocal8Bit(run.readAll());
-    if (!gimp_output_.contains(QLatin1String("batch command executed successfully"))) qWarning().noquote() << gimp_output_;
+    if (!gimp_output_.contains(QLatin1String("batch command executed successfully")))
+      qWarning().noquote() << gimp_output_;
     QVERIFY2(gimp_output_.contains(QLatin1String("batch command executed successfully")),
              qPrintable(gimp_output_));
   }
@@ -230,8 +233,7 @@ class GimpPlugInTest : public QObject {
   void the_active_pattern_is_the_paper() {
     replay("rgb.png", "paper.tvs", "ref-paper.png",
            {QStringLiteral("--paper"), path("pattern.png")});
-    QCOMPARE(rgb("gimp-paper.png"),
-             rgb("ref-paper.png"));
+    QCOMPARE(rgb("gimp-paper.png"), rgb("ref-paper.png"));
   }
 
   void refused_runs_write_nothing_and_say_why() {
@@ -239,7 +241,8 @@ class GimpPlugInTest : public QObject {
     QCOMPARE(rgb("gimp-missing.png"), in);
     QCOMPARE(rgb("gimp-bad.png"), in);
     QCOMPARE(rgb("gimp-grey.png"), rgb("grey.png"));
-    QVERIFY(gimp_output_.contains(QLatin1String("Tarvo paints on RGB layers; this is a grayscale")));
+    QVERIFY(
+        gimp_output_.contains(QLatin1String("Tarvo paints on RGB layers; this is a grayscale")));
     QVERIFY(gimp_output_.contains(QLatin1String("missing.tvs: cannot open the event script")));
     QVERIFY(gimp_output_.contains(QLatin1String("bad.tvs:2: expected 4 arguments")));
     QCOMPARE(gimp_output_.count(QLatin1String("tarvo-case: refused")), 3);

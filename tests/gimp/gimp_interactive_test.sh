@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The plug-in as a GIMP user starts it: GIMP's own window under Xvfb opens an image, runs
+# plug-in-tarvo interactively, a pointer drag paints on the canvas, the canvas closes (SIGTERM
+# closes it as the user closing it does, write-back included), and GIMP finds the paint in the
+# layer. Usage: gimp_interactive_test.sh PLUG-IN TARVO. Exits 77 (skipped) without Xvfb, xdotool
+# or GIMP.
+set -euo pipefail
+plugin="$1"
+tarvo="$2"
+for tool in Xvfb xdotool gimp-2.10; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "skipped: $tool is not installed (scripts/setup installs it)"
+    exit 77
+  fi
+done
+
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  pkill -TERM -f "$work/profile/plug-ins" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/profile/plug-ins/tarvo-gimp"
+cp "$plugin" "$work/profile/plug-ins/tarvo-gimp/tarvo-gimp"
+# A white image of 300 x 200 pixels, made by the stand-alone program.
+echo "Form_Unload" > "$work/close.tvs"
+QT_QPA_PLATFORM=offscreen "$tarvo" "$work/white.png" --size 300x200 --replay "$work/close.tvs" \
+  2>/dev/null
+
+# -noreset: without it the server resets when its first client leaves, and the next one fails.
+exec 3<> "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -noreset >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+export GIMP2_DIRECTORY="$work/profile" XDG_STATE_HOME="$work/state"
+unset QT_QPA_PLATFORM  # the canvas opens on the X server, as for a user
+
+gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\")))
+      (layer (car (gimp-image-get-active-drawable image))))
+  (gimp-message-set-handler CONSOLE)
+  (gimp-display-new image)
+  (plug-in-tarvo RUN-INTERACTIVE image layer \"\")
+  (gimp-message (string-append \"tarvo-interactive mean \"
+    (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0)))))
+  (gimp-quit 1))" > "$work/gimp.log" 2>&1 &
+gimp=$!
+pids+=($gimp)
+
+window=""
+for _ in $(seq 120); do
+  window="$(xdotool search --name 'Tarvo 1.1' 2>/dev/null | head -n1 || true)"
+  [ -n "$window" ] && break
+  sleep 0.5
+done
+if [ -z "$window" ]; then
+  echo "the canvas did not open; GIMP said:"; cat "$work/gimp.log"; exit 1
+fi
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 30)) $((Y + 60)) mousedown 1
+for step in $(seq 0 4 200); do xdotool mousemove $((X + 30 + step)) $((Y + 60 + step / 3)); done
+xdotool mouseup 1
+sleep 0.5
+
+canvas="$(ps -eo pid=,pgid=,args= | awk -v p="$work/profile/plug-ins" '$1 == $2 && index($0, p) {print $1}')"
+kill -TERM "$canvas"
+for _ in $(seq 120); do kill -0 "$gimp" 2>/dev/null || break; sleep 0.5; done
+if kill -0 "$gimp" 2>/dev/null; then echo "GIMP did not finish"; cat "$work/gimp.log"; exit 1; fi
+
+mean="$(sed -n 's/.*tarvo-interactive mean \([0-9.]*\).*/\1/p' "$work/gimp.log")"
+echo "mean value of the layer after painting: $mean (white is 255)"
+if [ -z "$mean" ] || awk -v m="$mean" 'BEGIN { exit !(m >= 254.99) }'; then
+  echo "the layer holds no paint; GIMP said:"; cat "$work/gimp.log"; exit 1
+fi
