@@ -1,10 +1,12 @@
 #include "app/qt_main.h"
 
+#include <QFileInfo>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,8 @@
 #include "app/qt_command_line.h"
 #include "app/qt_file_host.h"
 #include "app/qt_recovery.h"
+#include "app/qt_recovery_plan.h"
+#include "app/qt_recovery_session.h"
 #include "app/qt_signals.h"
 #include "canvas/qt_form1.h"
 #include "panel/qt_form2.h"
@@ -61,12 +65,18 @@ FileHostOptions host_options(const CommandLine& line) {
 void register_host(HostRegistry& registry, const CommandLine& line,
                    const std::shared_ptr<WriteBackReport>& write_back) {
   FileHostOptions options = host_options(line);
-  if (line.replay.isEmpty()) {
+  if (line.replay.isEmpty() && !line.recover) {
     register_file_host(registry, std::move(options));
     return;
   }
   watch_write_back(
       registry, [options] { return std::make_unique<FileHost>(options); }, write_back);
+}
+
+// What a session journal's header adds: the paper it was painted with.
+std::vector<std::string> journal_header(const CommandLine& line) {
+  if (line.paper.isEmpty()) return {};
+  return {"paper " + QFileInfo(line.paper).absoluteFilePath().toStdString()};
 }
 
 // Handler errors outside the event loop are reported as the application reports them inside it.
@@ -111,6 +121,19 @@ int play_script(TarvoApplication& app, Form1& canvas, const std::vector<ScriptEv
   return app.failed() ? 1 : 0;
 }
 
+// Plays the script as a person's input and leaves the canvas open for more.
+int play_live(TarvoApplication& app, Form1& canvas, const std::vector<ScriptEvent>& script,
+              const std::string& script_name) {
+  try {
+    if (ScriptPlayer(canvas).play(script).canvas_closed) return app.failed() ? 1 : 0;
+  } catch (const std::exception& error) {
+    return report_failure(app, error);
+  }
+  std::cerr << "tarvo: " << script_name << " played; the canvas stays open" << std::endl;
+  const int status = app.exec();
+  return app.failed() ? 1 : status;
+}
+
 }  // namespace
 
 int run_tarvo(int argc, char** argv) {
@@ -119,8 +142,9 @@ int run_tarvo(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   TarvoApplication app(argc, argv);
-  const CommandLine line = parse_command_line(app.arguments());
-  const bool replaying = !line.replay.isEmpty();
+  CommandLine line = parse_command_line(app.arguments());
+  const bool replaying = !line.replay.isEmpty() || line.recover;
+  const bool journalled = (line.replay.isEmpty() || line.live) && !line.recover;
   app.set_interactive(!replaying);
 
   // The whole script is read, and the recording created, before anything else happens: a bad
@@ -128,22 +152,27 @@ int run_tarvo(int argc, char** argv) {
   std::vector<ScriptEvent> script;
   std::unique_ptr<ScriptRecorder> recorder;
   try {
-    if (replaying) script = read_script_file(line.replay.toStdString());
+    if (!line.replay.isEmpty()) script = read_script_file(line.replay.toStdString());
     if (!line.record.isEmpty()) recorder = std::make_unique<ScriptRecorder>(line.record);
   } catch (const ScriptError& error) {
     std::cerr << "tarvo: " << error.what() << std::endl;
     return 2;
   }
 
+  RecoveryStore recovery(line.out.isEmpty() || line.recover ? line.image : line.out);
+  const RecoveryPlan recovered = recovery_at_start(app, recovery, line);
+  if (line.recover) {
+    if (recovered.empty()) {
+      std::cerr << "tarvo: nothing to recover for " << line.image.toStdString()
+                << ": no session journal, crash copy or autosave newer than it" << std::endl;
+      return 3;
+    }
+    script = recovered.events;
+  }
+
   HostRegistry registry;
   const auto write_back = std::make_shared<WriteBackReport>();
   register_host(registry, line, write_back);
-
-  RecoveryStore recovery(line.out.isEmpty() ? line.image : line.out);
-  for (const QString& copy : recovery.newer_copies()) {
-    std::cerr << "tarvo: a recovery copy newer than " << line.image.toStdString()
-              << " exists: " << copy.toStdString() << std::endl;
-  }
 
   Program program;
   program.undo.byte_budget = line.undo_memory_bytes ? line.undo_memory_bytes : default_undo_budget();
@@ -169,6 +198,12 @@ int run_tarvo(int argc, char** argv) {
     std::cerr << "tarvo: the image is saved as " << copy.toStdString() << std::endl;
   });
   canvas->set_after_commit([&] { recovery.after_commit(program.canvas); });
+  std::optional<RecoverySession> session;
+  if (journalled) {
+    session.emplace(program, *canvas, recovery,
+                    JournalBase{JournalBase::Kind::ImageFile, line.out.isEmpty() ? line.image : line.out},
+                    recovered, journal_header(line));
+  }
   SignalCloser on_signal([&](int) {
     try {
       std::cerr << "tarvo: the image is saved as " << recovery.write_copy(program.canvas).toStdString()
@@ -180,14 +215,20 @@ int run_tarvo(int argc, char** argv) {
   });
 
   int status = 0;
-  if (replaying) {
-    status = play_script(app, *canvas, script, line.replay.toStdString(), *write_back);
+  if (line.live) {
+    status = play_live(app, *canvas, script, line.replay.toStdString());
+  } else if (replaying) {
+    const std::string name = line.recover ? recovered.source.toStdString() : line.replay.toStdString();
+    status = play_script(app, *canvas, script, name, *write_back);
+    if (line.recover && status == 0) {
+      std::cerr << "tarvo: the recovered painting is written to " << line.out.toStdString() << std::endl;
+    }
   } else {
     status = app.exec();
     if (app.failed()) status = 1;
   }
   // A normal close wrote the image back: the autosave is no longer needed.
-  if (!app.failed()) recovery.remove_autosave();
+  if (!app.failed()) session ? session->closed_normally() : recovery.remove_autosave();
   canvas.reset();
   return status;
 }

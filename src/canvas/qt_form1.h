@@ -58,6 +58,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   // A tablet packet, mapped with the screen geometry of the moment (or the one a script set).
   void tablet_packet(const TabletPacket& packet, int32_t maximum_pressure);
   void tablet_proximity(int16_t is_in_context);
+  // Puts the zoom and pan where they were (a session journal's prelude).
+  void restore_view(float zoom, int32_t pan_x, int32_t pan_y);
   // Fixes the screen geometry that packets are mapped with, as when they were recorded.
   void tablet_screen(const ScreenGeometry& screen);
   // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
