@@ -1,12 +1,14 @@
 #include "app/qt_main.h"
 
 #include <QFileInfo>
+#include <QTimer>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -121,15 +123,23 @@ int play_script(TarvoApplication& app, Form1& canvas, const std::vector<ScriptEv
   return app.failed() ? 1 : 0;
 }
 
-// Plays the script as a person's input and leaves the canvas open for more.
+// Plays the script as a person's input, one event a millisecond from the event loop as a 1 kHz pen
+// gives them, and leaves the canvas open for more. A handler's error ends the program as it does
+// for live input.
 int play_live(TarvoApplication& app, Form1& canvas, const std::vector<ScriptEvent>& script,
               const std::string& script_name) {
-  try {
-    if (ScriptPlayer(canvas).play(script).canvas_closed) return app.failed() ? 1 : 0;
-  } catch (const std::exception& error) {
-    return report_failure(app, error);
-  }
-  std::cerr << "tarvo: " << script_name << " played; the canvas stays open" << std::endl;
+  std::size_t next = 0;
+  QTimer pace;
+  pace.setInterval(1);
+  QObject::connect(&pace, &QTimer::timeout, &canvas, [&] {
+    if (next < script.size()) {
+      ScriptPlayer(canvas).play(std::span<const ScriptEvent>(&script[next++], 1));
+      return;
+    }
+    pace.stop();
+    std::cerr << "tarvo: " << script_name << " played; the canvas stays open" << std::endl;
+  });
+  pace.start();
   const int status = app.exec();
   return app.failed() ? 1 : status;
 }
