@@ -15,6 +15,7 @@
 #include <iostream>
 #include <span>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "script/event_script.h"
@@ -23,7 +24,11 @@ namespace tarvo {
 
 namespace {
 
+// Inputs reach the file at every stroke's end (at most kWriteGap later when strokes end faster
+// than that) and at least every kSyncInterval; the disk at most kSyncGap after the file.
 constexpr auto kSyncInterval = std::chrono::seconds(1);
+constexpr auto kSyncGap = std::chrono::milliseconds(200);
+constexpr auto kWriteGap = std::chrono::milliseconds(20);
 
 QImage picture_of(const HostImage& planes) {
   const int w = planes.width(), h = planes.height();
@@ -95,11 +100,14 @@ SessionJournal::~SessionJournal() {
 }
 
 void SessionJournal::record(std::string_view verb, std::initializer_list<double> args) {
-  std::string line = format_line(verb, std::span<const double>(args.begin(), args.size()));
-  line += '\n';
+  Input input;
+  input.verb_length = static_cast<uint8_t>(std::min(verb.size(), input.verb.size()));
+  std::memcpy(input.verb.data(), verb.data(), input.verb_length);
+  input.arg_count = static_cast<uint8_t>(std::min(args.size(), input.args.size()));
+  std::copy_n(args.begin(), input.arg_count, input.args.begin());
   std::lock_guard lock(mutex_);
   if (pending_.empty()) pending_.emplace_back();
-  pending_.back().text += line;
+  pending_.back().inputs.push_back(input);
 }
 
 void SessionJournal::sync_soon() {
@@ -159,29 +167,57 @@ int SessionJournal::restarts_written() const {
 }
 
 void SessionJournal::run() {
+  // The pointer's thread comes first: the writer takes what a busy machine leaves over, which a
+  // sync every second or stroke needs little of.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point next_sync = Clock::now();
+  bool unsynced = false;  // written to the file, not yet to the disk
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait_for(lock, kSyncInterval, [this] { return stopping_ || sync_asked_; });
-    if (stopping_ && pending_.empty()) break;
+    const Clock::time_point until = unsynced ? next_sync : Clock::now() + kSyncInterval;
+    wake_.wait_until(lock, until, [this] { return stopping_ || sync_asked_; });
+    if (stopping_ && pending_.empty() && !unsynced) break;
     std::deque<Chunk> work;
     work.swap(pending_);
     sync_asked_ = false;
     busy_ = true;
     lock.unlock();
-    for (Chunk& chunk : work) write_chunk(chunk);
-    if (fd_ >= 0 && writing_ && ::fdatasync(fd_) != 0) fail(QStringLiteral("cannot sync"), errno);
+    // Of several restarts waiting, only the last one's journal is worth writing.
+    auto from = work.begin();
+    for (auto it = work.begin(); it != work.end(); ++it) {
+      if (it->start) from = it;
+    }
+    for (auto it = from; it != work.end(); ++it) unsynced |= write_chunk(*it);
+    // What is written is safe from a kill at once; the disk gets it at most kSyncGap later, so
+    // that strokes ending in quick succession share one sync.
+    if (unsynced && fd_ >= 0 && (Clock::now() >= next_sync || stopping_)) {
+      if (writing_ && ::fdatasync(fd_) != 0) fail(QStringLiteral("cannot sync"), errno);
+      unsynced = false;
+      next_sync = Clock::now() + kSyncGap;
+    }
     lock.lock();
     busy_ = false;
     ok_ = writing_;
     done_.notify_all();
+    // Strokes that end in quick succession (a replay, a scribble) share a write.
+    wake_.wait_for(lock, kWriteGap, [this] { return stopping_; });
   }
   busy_ = false;
   done_.notify_all();
 }
 
-void SessionJournal::write_chunk(Chunk& chunk) {
+bool SessionJournal::write_chunk(Chunk& chunk) {
   if (chunk.start) writing_ = begin_file(*chunk.start);
-  if (writing_ && fd_ >= 0 && !chunk.text.empty()) writing_ = append(chunk.text);
+  if (!writing_ || fd_ < 0 || chunk.inputs.empty()) return false;
+  std::string text;
+  for (const Input& input : chunk.inputs) {
+    text += format_line(std::string_view(input.verb.data(), input.verb_length),
+                        std::span<const double>(input.args.data(), input.arg_count));
+    text += '\n';
+  }
+  writing_ = append(text);
+  return writing_;
 }
 
 bool SessionJournal::begin_file(const JournalStart& start) {

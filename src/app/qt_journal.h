@@ -16,16 +16,20 @@
 // it. An image file is taken only when it reads back as exactly the planes the journal starts from
 // (a JPEG written back, say, does not); otherwise a snapshot is written.
 //
-// Recording costs the pointer's thread one formatted line appended to a buffer. A writer thread
-// does everything else: the base, the file, and fdatasync at every stroke's end and at least once a
-// second, so that a kill or a power cut loses at most the last second. A restart (after the image
-// was written back or autosaved) writes a new file with its base and prelude, then renames it over
+// Recording costs the pointer's thread one copy of the input's name and arguments into a buffer. A
+// writer thread does everything else: the lines, the base and the file. The inputs reach the file
+// at every stroke's end and at least once a second, where a kill cannot take them; fdatasync
+// follows within a fifth of a second, shared by strokes that end in quick succession, so that a
+// power cut loses at most the last second too. A restart (after the image was written back or
+// autosaved) writes a new file with its base and prelude, then renames it over
 // the old one, so the file on disk is always a whole journal. A write that fails (a full disk) is
 // reported once on standard error; the journal then waits for the next restart and painting goes
 // on.
 
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -95,13 +99,21 @@ class SessionJournal {
   int restarts_written() const;
 
  private:
+  // An input as it arrived: formatting it is left to the writer.
+  struct Input {
+    std::array<char, 40> verb;
+    uint8_t verb_length = 0;
+    uint8_t arg_count = 0;
+    std::array<double, 12> args;
+  };
   struct Chunk {
-    std::unique_ptr<JournalStart> start;  // null: text continues the current journal
-    std::string text;
+    std::unique_ptr<JournalStart> start;  // null: the inputs continue the current journal
+    std::vector<Input> inputs;
   };
 
   void run();
-  void write_chunk(Chunk& chunk);
+  // Returns true when it wrote inputs to the file.
+  bool write_chunk(Chunk& chunk);
   bool begin_file(const JournalStart& start);
   std::string describe_base(const JournalStart& start, QString& snapshot);
   bool write_file_bytes(const QString& path, const QByteArray& bytes);
