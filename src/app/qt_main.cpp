@@ -239,6 +239,7 @@ int run_tarvo(int argc, char** argv) {
   }
   // A normal close wrote the image back: the autosave is no longer needed.
   if (!app.failed()) session ? session->closed_normally() : recovery.remove_autosave();
+  session.reset();
   canvas.reset();
   return status;
 }

@@ -202,7 +202,10 @@ RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store
 }
 
 void replay_recovery(Form1& canvas, const RecoveryPlan& plan) {
-  if (!plan.events.empty()) ScriptPlayer(canvas).play(plan.events);
+  if (plan.events.empty()) return;
+  ScriptPlayer(canvas).play(plan.events);
+  // The pen goes on with the screen as it is now.
+  canvas.forget_tablet_screen();
 }
 
 }  // namespace tarvo

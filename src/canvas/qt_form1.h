@@ -62,6 +62,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void restore_view(float zoom, int32_t pan_x, int32_t pan_y);
   // Fixes the screen geometry that packets are mapped with, as when they were recorded.
   void tablet_screen(const ScreenGeometry& screen);
+  // Maps packets with the live screen geometry again, after a script that fixed it.
+  void forget_tablet_screen() { script_screen_.reset(); }
   // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
   void set_tablet_allowed(bool allowed) { tablet_allowed_ = allowed; }
   // Runs after each release that committed a stroke (the autosave's cue).
