@@ -105,15 +105,12 @@ void RecoverySession::note(std::string_view verb, std::initializer_list<double> 
 
 void RecoverySession::check_reach_back() {
   const std::size_t held = program_.undo.records.size();
-  const bool undone_before_start = undo_to_check_ && held < records_before_start_;
-  const bool fetched = image_fetched_;
+  if ((undo_to_check_ && held < records_before_start_) || image_fetched_) restart_due_ = true;
   undo_to_check_ = image_fetched_ = false;
-  if (undone_before_start || fetched) {
-    restart(JournalBase::Kind::Snapshot);
-    return;
-  }
   // Records go oldest first when the stack trims, so those from before the start go first.
   records_before_start_ = std::min(records_before_start_, held);
+  // The prelude cannot start a drag: the restart waits for the button's release.
+  if (restart_due_ && !program_.stroke.MouseIsDown) restart(JournalBase::Kind::Snapshot);
 }
 
 bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
@@ -138,7 +135,7 @@ void RecoverySession::restart(JournalBase::Kind kind) {
   start.prelude = prelude();
   journal_.restart(std::move(start));
   records_before_start_ = program_.undo.records.size();
-  undo_to_check_ = image_fetched_ = false;
+  undo_to_check_ = image_fetched_ = restart_due_ = false;
 }
 
 // The inputs that bring a fresh canvas to the state the next input meets: the client size, the

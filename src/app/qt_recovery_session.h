@@ -82,6 +82,7 @@ class RecoverySession : public QObject, public EventSink {
   std::size_t records_before_start_ = 0;
   bool undo_to_check_ = false;
   bool image_fetched_ = false;
+  bool restart_due_ = false;
 };
 
 }  // namespace tarvo

@@ -267,6 +267,35 @@ class CrashRecoveryTest : public QObject {
     QCOMPARE(copies.size(), 1);
     QVERIFY(rgb_bytes(s.path("recovered.png")) == rgb_bytes(copies.first()));
   }
+
+  // A send restarts the journal over the written file; undoing past that point restarts it over a
+  // snapshot, since the journal holds nothing to undo. Either way recovery paints what was painted.
+  void undoingPastTheJournalsStartRecoversAsPainted() {
+    std::vector<ScriptEvent> script = two_strokes();
+    script.insert(script.begin() + 11, make_event(Verb::kv_button4_Click, {}));
+    script.push_back(make_event(Verb::Form_KeyPress, {'u'}));
+    script.push_back(make_event(Verb::Form_KeyPress, {'u'}));
+    Scratch s;
+    write_script_file(s.path("undo.tvs"), script);
+    const auto replayed = s.run({s.path("art.png"), QStringLiteral("--size"), QStringLiteral("160x120"),
+                                 QStringLiteral("--replay"), s.path("undo.tvs"), QStringLiteral("--out"),
+                                 s.path("replayed.png")});
+    QVERIFY2(replayed.status == 0, qPrintable(replayed.errors));
+    QFile::remove(s.path("art.png"));
+
+    QProcess child;
+    s.start_live(child, s.path("art.png"), s.path("undo.tvs"));
+    QVERIFY(wait_for_output(child, "the canvas stays open"));
+    // The second undo's restart is on disk once the journal's base is a second snapshot.
+    QTRY_VERIFY_WITH_TIMEOUT(!s.recovery_files(QStringLiteral("*-journal-base-2.png")).isEmpty(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.recovery_files(QStringLiteral("*-journal-base-1.png")).isEmpty(), 60000);
+    ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+    QVERIFY(child.waitForFinished(60000));
+    const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"), QStringLiteral("--out"),
+                                  s.path("recovered.png")});
+    QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
+    QVERIFY(rgb_bytes(s.path("recovered.png")) == rgb_bytes(s.path("replayed.png")));
+  }
 };
 
 QTEST_GUILESS_MAIN(CrashRecoveryTest)
