@@ -161,11 +161,6 @@ bool SessionJournal::ok() const {
   return ok_;
 }
 
-int SessionJournal::restarts_written() const {
-  std::lock_guard lock(mutex_);
-  return restarts_written_;
-}
-
 void SessionJournal::run() {
   // The pointer's thread comes first: the writer takes what a busy machine leaves over, which a
   // sync every second or stroke needs little of.
@@ -242,9 +237,16 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   ::flock(fd, LOCK_EX | LOCK_NB);
   const int old_fd = fd_;
   fd_ = fd;
-  if (!append(text) || ::fdatasync(fd) != 0 ||
-      ::rename(name.constData(), QFile::encodeName(path_).constData()) != 0) {
-    if (errno) fail(QStringLiteral("cannot write it"), errno);
+  bool written = append(text);
+  if (written && ::fdatasync(fd) != 0) {
+    fail(QStringLiteral("cannot sync it"), errno);
+    written = false;
+  }
+  if (written && ::rename(name.constData(), QFile::encodeName(path_).constData()) != 0) {
+    fail(QStringLiteral("cannot put it in place"), errno);
+    written = false;
+  }
+  if (!written) {
     ::close(fd);
     ::unlink(name.constData());
     fd_ = old_fd;
@@ -258,7 +260,6 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   QStringList superseded;
   {
     std::lock_guard lock(mutex_);
-    ++restarts_written_;
     superseded.swap(remove_after_base_);
   }
   for (const QString& file : superseded) QFile::remove(file);

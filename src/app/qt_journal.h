@@ -95,8 +95,6 @@ class SessionJournal {
 
   // True while the last write succeeded.
   bool ok() const;
-  // The number of restarts on disk.
-  int restarts_written() const;
 
  private:
   // An input as it arrived: formatting it is left to the writer.
@@ -133,7 +131,6 @@ class SessionJournal {
   bool removed_ = false;
   bool busy_ = false;  // the writer is writing what it took from pending_
   bool ok_ = true;
-  int restarts_written_ = 0;
   QStringList remove_after_base_;
 
   // The writer's own.
