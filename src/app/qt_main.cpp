@@ -232,6 +232,7 @@ int run_tarvo(int argc, char** argv) {
     status = play_script(app, *canvas, script, name, *write_back);
     if (line.recover && status == 0) {
       std::cerr << "tarvo: the recovered painting is written to " << line.out.toStdString() << std::endl;
+      retire_recovery(recovered, recovery, line.out);
     }
   } else {
     status = app.exec();

@@ -201,6 +201,11 @@ RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store
   return plan;
 }
 
+void retire_recovery(const RecoveryPlan& plan, const RecoveryStore& store, const QString& written) {
+  if (store.image_path().isEmpty() || QFileInfo(written) != QFileInfo(store.image_path())) return;
+  for (const QString& file : plan.files) QFile::remove(file);
+}
+
 void replay_recovery(Form1& canvas, const RecoveryPlan& plan) {
   if (plan.events.empty()) return;
   ScriptPlayer(canvas).play(plan.events);

@@ -56,6 +56,10 @@ RecoveryPlan find_recovery(const RecoveryStore& store);
 // what is kept and returns an empty plan.
 RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store, CommandLine& line);
 
+// After --recover wrote the plan's painting to written: when that is the store's image itself, the
+// files it was made from are no longer needed and are removed.
+void retire_recovery(const RecoveryPlan& plan, const RecoveryStore& store, const QString& written);
+
 // Plays the plan's inputs into the canvas, as the live session had them.
 void replay_recovery(Form1& canvas, const RecoveryPlan& plan);
 
