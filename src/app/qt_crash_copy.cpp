@@ -1,5 +1,9 @@
 #include "app/qt_crash_copy.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,9 +13,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <limits.h>
-#include <unistd.h>
 
 namespace tarvo {
 
@@ -91,13 +92,14 @@ bool write_pixels(int fd, const CanvasBuffers& canvas) {
 // Async-signal-safe from here down.
 bool write_copy(const CanvasBuffers& canvas) {
   const int32_t width = canvas.BufferWidth, height = canvas.BufferHeight;
-  if (width <= 0 || height <= 0 || canvas.RBuffer.rows() < height || canvas.GBuffer.rows() < height ||
-      canvas.BBuffer.rows() < height) {
+  if (width <= 0 || height <= 0 || canvas.RBuffer.rows() < height ||
+      canvas.GBuffer.rows() < height || canvas.BBuffer.rows() < height) {
     return false;
   }
   const int fd = ::open(g_temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written = write_header(fd, width, height) && write_pixels(fd, canvas) && ::fsync(fd) == 0;
+  const bool written =
+      write_header(fd, width, height) && write_pixels(fd, canvas) && ::fsync(fd) == 0;
   ::close(fd);
   if (!written || ::rename(g_temporary, g_path) != 0) {
     ::unlink(g_temporary);
@@ -162,7 +164,9 @@ CrashCopy::~CrashCopy() {
   for (int number : kSignals) sigaction(number, &g_previous[number], nullptr);
 }
 
-void CrashCopy::disarm() { g_canvas.store(nullptr); }
+void CrashCopy::disarm() {
+  g_canvas.store(nullptr);
+}
 
 bool CrashCopy::write_now() const {
   const CanvasBuffers* canvas = g_canvas.load();

@@ -1,5 +1,10 @@
 #include "app/qt_journal.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -11,12 +16,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <span>
-#include <sys/file.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include "script/event_script.h"
 

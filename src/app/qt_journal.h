@@ -26,11 +26,13 @@
 // reported once on standard error; the journal then waits for the next restart and painting goes
 // on.
 
+#include <sys/types.h>
+
 #include <QString>
 #include <QStringList>
 #include <array>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <initializer_list>
@@ -38,7 +40,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 

@@ -1,14 +1,15 @@
 #include "app/qt_recovery_plan.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
-#include <fcntl.h>
 #include <iostream>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
@@ -53,7 +54,9 @@ QString base_problem(const QString& journal, const JournalContents& contents) {
   return {};
 }
 
-QString when(const QDateTime& time) { return QLocale().toString(time, QLocale::LongFormat); }
+QString when(const QDateTime& time) {
+  return QLocale().toString(time, QLocale::LongFormat);
+}
 
 bool is_write_back(const ScriptEvent& event) {
   // Closing and sending write the image; a recovered painting is written only when the user says.
@@ -86,8 +89,9 @@ RecoveryPlan plan_from_copy(const QString& copy) {
 }
 
 bool ask_to_recover(const RecoveryPlan& plan) {
-  QString details = QStringLiteral("It was painted on %1. No keeps it in the recovery folder for later.")
-                        .arg(when(plan.painted_at));
+  QString details =
+      QStringLiteral("It was painted on %1. No keeps it in the recovery folder for later.")
+          .arg(when(plan.painted_at));
   if (!plan.notice.isEmpty()) details += QStringLiteral("\n\n") + plan.notice + QLatin1Char('.');
   QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
                   QStringLiteral("Recover the painting that was not saved?"),
@@ -101,7 +105,8 @@ bool ask_to_recover(const RecoveryPlan& plan) {
 JournalContents read_journal(const QString& path) {
   QFile file(path);
   const std::string name = path.toStdString();
-  if (!file.open(QIODevice::ReadOnly)) throw ScriptError(name, 0, "cannot read the session journal");
+  if (!file.open(QIODevice::ReadOnly))
+    throw ScriptError(name, 0, "cannot read the session journal");
   const QByteArray text = file.readAll();
   JournalContents contents;
   bool in_prelude = true;
@@ -146,7 +151,9 @@ std::string RecoveryPlan::description() const {
   if (events.empty()) {
     const bool crash = source.endsWith(QLatin1String("-crash.ppm"));
     const bool autosave = source.endsWith(QLatin1String("-autosave.png"));
-    return std::string(crash ? "the crash copy " : autosave ? "the autosave " : "the recovery copy ") +
+    return std::string(crash      ? "the crash copy "
+                       : autosave ? "the autosave "
+                                  : "the recovery copy ") +
            source.toStdString();
   }
   return "the session journal " + source.toStdString() + " (" + std::to_string(events.size()) +
@@ -181,16 +188,17 @@ RecoveryPlan find_recovery(const RecoveryStore& store) {
   return plan;
 }
 
-RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store, CommandLine& line) {
+RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
+                               CommandLine& line) {
   RecoveryPlan plan = find_recovery(store);
   if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
   if (plan.empty()) return plan;
   const bool asked = !line.recover && line.replay.isEmpty() && app.interactive();
   if (!line.recover && !(asked && ask_to_recover(plan))) {
     std::cerr << "tarvo: the painting of " << when(plan.painted_at).toStdString()
-              << " that was not saved is kept in " << plan.source.toStdString()
-              << "; `tarvo " << line.image.toStdString()
-              << " --recover --out FILE` writes it to FILE" << std::endl;
+              << " that was not saved is kept in " << plan.source.toStdString() << "; `tarvo "
+              << line.image.toStdString() << " --recover --out FILE` writes it to FILE"
+              << std::endl;
     return {};
   }
   std::cerr << "tarvo: recovering the painting of " << when(plan.painted_at).toStdString()

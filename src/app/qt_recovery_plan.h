@@ -38,9 +38,9 @@ struct RecoveryPlan {
   std::vector<ScriptEvent> events;  // replayed over it (prelude, then inputs)
   QString paper_path;
   QDateTime painted_at;
-  QString source;      // the journal or the copy it comes from
-  QString notice;      // why the journal was refused, when it was
-  QStringList files;   // what it is made from, removed once the recovered painting is safe again
+  QString source;     // the journal or the copy it comes from
+  QString notice;     // why the journal was refused, when it was
+  QStringList files;  // what it is made from, removed once the recovered painting is safe again
   bool empty() const { return open_path.isEmpty(); }
   // "the session journal PATH (N inputs over BASE)" or "the crash copy PATH".
   std::string description() const;
@@ -54,7 +54,8 @@ RecoveryPlan find_recovery(const RecoveryStore& store);
 // Yes to "Recover the painting that was not saved?", returns the plan and points line at it (the
 // canvas opens the recovered picture and writes to the image). Otherwise says on standard error
 // what is kept and returns an empty plan.
-RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store, CommandLine& line);
+RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
+                               CommandLine& line);
 
 // After --recover wrote the plan's painting to written: when that is the store's image itself, the
 // files it was made from are no longer needed and are removed.

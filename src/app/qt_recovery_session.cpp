@@ -79,10 +79,10 @@ void RecoverySession::record(std::string_view verb, std::initializer_list<double
   check_reach_back();
   journal_.record(verb, args);
   note(verb, args);
-  EventSink* next = verb.starts_with("Form_") || verb.starts_with("Tablet_") ||
-                            verb == "GetPaperMenu_Click"
-                        ? canvas_next_
-                        : panel_next_;
+  EventSink* next =
+      verb.starts_with("Form_") || verb.starts_with("Tablet_") || verb == "GetPaperMenu_Click"
+          ? canvas_next_
+          : panel_next_;
   if (next) next->record(verb, args);
 }
 
@@ -143,8 +143,8 @@ void RecoverySession::restart(JournalBase::Kind kind) {
 // the colour and the paper grain) and the view.
 std::vector<std::string> RecoverySession::prelude() const {
   std::vector<std::string> lines;
-  lines.push_back(line_of("Form_Resize", {double(canvas_.client_width()),
-                                          double(canvas_.client_height())}));
+  lines.push_back(
+      line_of("Form_Resize", {double(canvas_.client_width()), double(canvas_.client_height())}));
   if (tablet_screen_) {
     const auto& s = *tablet_screen_;
     lines.push_back(line_of("Tablet_Screen", {s[0], s[1], s[2], s[3]}));
@@ -153,8 +153,8 @@ std::vector<std::string> RecoverySession::prelude() const {
   if (panel_) {
     for (const BrushPreset& preset : kBrushPresets) {
       if (!panel_->button(preset.button)->value()) continue;
-      lines.push_back(line_of("kv_button" + std::to_string(preset.button) + "_MouseDown",
-                              {1, 0, 0, 0}));
+      lines.push_back(
+          line_of("kv_button" + std::to_string(preset.button) + "_MouseDown", {1, 0, 0, 0}));
     }
     for (const ModeMenuItem& item : kModeMenuItems) {
       if (item.code == program_.brush.BlendMode) {

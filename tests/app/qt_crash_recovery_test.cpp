@@ -71,7 +71,8 @@ struct Scratch {
 
   QStringList recovery_files(const QString& pattern) const {
     QStringList found;
-    for (const QFileInfo& info : QDir(recovery()).entryInfoList({pattern}, QDir::Files, QDir::Time)) {
+    for (const QFileInfo& info :
+         QDir(recovery()).entryInfoList({pattern}, QDir::Files, QDir::Time)) {
       found << info.absoluteFilePath();
     }
     return found;
@@ -110,7 +111,8 @@ std::vector<ScriptEvent> two_strokes() {
     events.push_back(make_event(Verb::Form_MouseDown, {1, 0, x0, y0}));
     for (int i = 1; i <= 8; ++i) {
       const float t = i / 8.0f;
-      events.push_back(make_event(Verb::Form_MouseMove, {1, 0, x0 + t * (x1 - x0), y0 + t * (y1 - y0)}));
+      events.push_back(
+          make_event(Verb::Form_MouseMove, {1, 0, x0 + t * (x1 - x0), y0 + t * (y1 - y0)}));
     }
     events.push_back(make_event(Verb::Form_MouseUp, {1, 0, x1, y1}));
   };
@@ -129,7 +131,8 @@ class CrashRecoveryTest : public QObject {
   void killedAtSeededPointsRecoversWhatTheJournalHolds() {
     const std::string session = TARVO_SHARED_DATA_DIR "/painting30sec.dat";
     if (!std::filesystem::exists(session)) {
-      QSKIP(qPrintable(QStringLiteral("shared test data missing: ") + QString::fromStdString(session)));
+      QSKIP(qPrintable(QStringLiteral("shared test data missing: ") +
+                       QString::fromStdString(session)));
     }
     const std::vector<ScriptEvent> script = session_to_pointer_events(read_session_file(session));
     std::mt19937 seed(15);
@@ -139,7 +142,8 @@ class CrashRecoveryTest : public QObject {
       // The program is killed once its journal has grown past a size chosen by the seed, short of
       // the whole script.
       const qint64 script_size = QFileInfo(s.path("session.tvs")).size();
-      const qint64 kill_at = std::uniform_int_distribution<qint64>(2000, script_size * 9 / 10)(seed);
+      const qint64 kill_at =
+          std::uniform_int_distribution<qint64>(2000, script_size * 9 / 10)(seed);
       QProcess child;
       s.start_live(child, s.path("art.png"), s.path("session.tvs"), QStringLiteral("1024x1024"));
       QVERIFY(child.waitForStarted());
@@ -156,21 +160,24 @@ class CrashRecoveryTest : public QObject {
       const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
       QCOMPARE(journals.size(), 1);
       const JournalContents journal = read_journal(journals.first());
-      QVERIFY2(!journal.inputs.empty() && journal.inputs.size() < script.size(), qPrintable(QString::number(journal.inputs.size()) + " of " + QString::number(script.size()) + " at " + QString::number(kill_at)));
+      QVERIFY2(!journal.inputs.empty() && journal.inputs.size() < script.size(),
+               qPrintable(QString::number(journal.inputs.size()) + " of " +
+                          QString::number(script.size()) + " at " + QString::number(kill_at)));
       // The journal holds the script's first inputs, as they were given...
-      std::vector<ScriptEvent> held(script.begin(),
-                                    script.begin() + static_cast<std::ptrdiff_t>(journal.inputs.size()));
+      std::vector<ScriptEvent> held(
+          script.begin(), script.begin() + static_cast<std::ptrdiff_t>(journal.inputs.size()));
       for (std::size_t i = 0; i < held.size(); ++i) {
         QCOMPARE(format_event(journal.inputs[i]), format_event(held[i]));
       }
       // ...and recovery paints exactly what an uninterrupted replay of them paints.
       write_script_file(s.path("held.tvs"), held);
-      const auto replayed = s.run({s.path("art.png"), QStringLiteral("--size"), QStringLiteral("1024x1024"),
-                                   QStringLiteral("--no-tablet"), QStringLiteral("--replay"),
-                                   s.path("held.tvs"), QStringLiteral("--out"), s.path("replayed.png")});
+      const auto replayed =
+          s.run({s.path("art.png"), QStringLiteral("--size"), QStringLiteral("1024x1024"),
+                 QStringLiteral("--no-tablet"), QStringLiteral("--replay"), s.path("held.tvs"),
+                 QStringLiteral("--out"), s.path("replayed.png")});
       QVERIFY2(replayed.status == 0, qPrintable(replayed.errors));
-      const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"), QStringLiteral("--out"),
-                                    s.path("recovered.png")});
+      const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"),
+                                    QStringLiteral("--out"), s.path("recovered.png")});
       QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
       QVERIFY(recovered.errors.contains(QStringLiteral("session journal")));
       QVERIFY(rgb_bytes(s.path("recovered.png")) == rgb_bytes(s.path("replayed.png")));
@@ -180,10 +187,10 @@ class CrashRecoveryTest : public QObject {
   void aCrashOrALostDisplayLeavesACopyOfTheCommittedPlanes() {
     Scratch expected;
     write_script_file(expected.path("strokes.tvs"), two_strokes());
-    const auto painted = expected.run({expected.path("art.png"), QStringLiteral("--size"),
-                                       QStringLiteral("160x120"), QStringLiteral("--replay"),
-                                       expected.path("strokes.tvs"), QStringLiteral("--out"),
-                                       expected.path("painted.png")});
+    const auto painted =
+        expected.run({expected.path("art.png"), QStringLiteral("--size"), QStringLiteral("160x120"),
+                      QStringLiteral("--replay"), expected.path("strokes.tvs"),
+                      QStringLiteral("--out"), expected.path("painted.png")});
     QVERIFY2(painted.status == 0, qPrintable(painted.errors));
     const QByteArray committed = rgb_bytes(expected.path("painted.png"));
 
@@ -224,8 +231,10 @@ class CrashRecoveryTest : public QObject {
       }
       QVERIFY(child.waitForFinished(60000));
       // A crash still ends as a crash; the lost display as Qt ends it, with status 1.
-      if (how == 0) QCOMPARE(child.exitCode(), 1);
-      else if (!kUnderAddressSanitizer) QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+      if (how == 0)
+        QCOMPARE(child.exitCode(), 1);
+      else if (!kUnderAddressSanitizer)
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
       const QStringList copies = s.recovery_files(QStringLiteral("*-crash.ppm"));
       QCOMPARE(copies.size(), 1);
       QVERIFY(rgb_bytes(copies.first()) == committed);
@@ -238,8 +247,8 @@ class CrashRecoveryTest : public QObject {
     QImage grey(160, 120, QImage::Format_RGB888);
     grey.fill(QColor(128, 128, 128));
     QVERIFY(grey.save(s.path("art.png")));
-    const auto nothing = s.run({s.path("art.png"), QStringLiteral("--recover"), QStringLiteral("--out"),
-                                s.path("none.png")});
+    const auto nothing = s.run({s.path("art.png"), QStringLiteral("--recover"),
+                                QStringLiteral("--out"), s.path("none.png")});
     QCOMPARE(nothing.status, 3);
     QVERIFY(nothing.errors.contains(QStringLiteral("nothing to recover")));
 
@@ -258,10 +267,11 @@ class CrashRecoveryTest : public QObject {
     QImage other(160, 120, QImage::Format_RGB888);
     other.fill(QColor(10, 200, 30));
     QVERIFY(other.save(s.path("art.png")));
-    const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"), QStringLiteral("--out"),
-                                  s.path("recovered.png")});
+    const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"),
+                                  QStringLiteral("--out"), s.path("recovered.png")});
     QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
-    QVERIFY2(recovered.errors.contains(QStringLiteral("has changed since")), qPrintable(recovered.errors));
+    QVERIFY2(recovered.errors.contains(QStringLiteral("has changed since")),
+             qPrintable(recovered.errors));
     QVERIFY(recovered.errors.contains(QStringLiteral("the crash copy")));
     const QStringList copies = s.recovery_files(QStringLiteral("*-crash.ppm"));
     QCOMPARE(copies.size(), 1);
@@ -277,9 +287,10 @@ class CrashRecoveryTest : public QObject {
     script.push_back(make_event(Verb::Form_KeyPress, {'u'}));
     Scratch s;
     write_script_file(s.path("undo.tvs"), script);
-    const auto replayed = s.run({s.path("art.png"), QStringLiteral("--size"), QStringLiteral("160x120"),
-                                 QStringLiteral("--replay"), s.path("undo.tvs"), QStringLiteral("--out"),
-                                 s.path("replayed.png")});
+    const auto replayed =
+        s.run({s.path("art.png"), QStringLiteral("--size"), QStringLiteral("160x120"),
+               QStringLiteral("--replay"), s.path("undo.tvs"), QStringLiteral("--out"),
+               s.path("replayed.png")});
     QVERIFY2(replayed.status == 0, qPrintable(replayed.errors));
     QFile::remove(s.path("art.png"));
 
@@ -287,12 +298,14 @@ class CrashRecoveryTest : public QObject {
     s.start_live(child, s.path("art.png"), s.path("undo.tvs"));
     QVERIFY(wait_for_output(child, "the canvas stays open"));
     // The second undo's restart is on disk once the journal's base is a second snapshot.
-    QTRY_VERIFY_WITH_TIMEOUT(!s.recovery_files(QStringLiteral("*-journal-base-2.png")).isEmpty(), 60000);
-    QTRY_VERIFY_WITH_TIMEOUT(s.recovery_files(QStringLiteral("*-journal-base-1.png")).isEmpty(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.recovery_files(QStringLiteral("*-journal-base-2.png")).isEmpty(),
+                             60000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.recovery_files(QStringLiteral("*-journal-base-1.png")).isEmpty(),
+                             60000);
     ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
     QVERIFY(child.waitForFinished(60000));
-    const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"), QStringLiteral("--out"),
-                                  s.path("recovered.png")});
+    const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"),
+                                  QStringLiteral("--out"), s.path("recovered.png")});
     QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
     QVERIFY(rgb_bytes(s.path("recovered.png")) == rgb_bytes(s.path("replayed.png")));
   }
