@@ -79,14 +79,14 @@ struct Scratch {
   }
 };
 
-bool wait_for_output(QProcess& process, const QByteArray& text) {
+// Waits until the child says text on standard error; returns what it said.
+QByteArray wait_for_output(QProcess& process, const QByteArray& text) {
   process.setReadChannel(QProcess::StandardError);
   QByteArray seen;
-  while (!seen.contains(text)) {
-    if (!process.waitForReadyRead(60000)) return false;
+  while (!seen.contains(text) && process.waitForReadyRead(60000)) {
     seen += process.readAllStandardError();
   }
-  return true;
+  return seen;
 }
 
 QByteArray rgb_bytes(const QString& path) {
@@ -204,17 +204,25 @@ class CrashRecoveryTest : public QObject {
       write_script_file(s.path("strokes.tvs"), two_strokes());
       QProcess display;
       QString platform = QStringLiteral("offscreen");
+      QString display_name;
       if (how == 0) {
-        display.start(QStringLiteral("Xvfb"), {QStringLiteral(":97"), QStringLiteral("-noreset"),
-                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        // Xvfb picks a free display and names it on standard output once it takes clients.
+        display.start(QStringLiteral("Xvfb"),
+                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         QVERIFY(display.waitForStarted());
-        QThread::msleep(1000);
+        QByteArray number;
+        while (!number.contains('\n') && display.waitForReadyRead(60000)) {
+          number += display.readAllStandardOutput();
+        }
+        QVERIFY2(!number.trimmed().isEmpty(), "Xvfb did not start");
+        display_name = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
         platform = QStringLiteral("xcb");
       }
       QProcess child;
       if (how == 0) {
         QProcessEnvironment env = s.environment(platform);
-        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
+        env.insert(QStringLiteral("DISPLAY"), display_name);
         child.setProcessEnvironment(env);
         child.start(QStringLiteral(TARVO_EXECUTABLE),
                     {s.path("art.png"), QStringLiteral("--size"), QStringLiteral("160x120"),
@@ -222,7 +230,8 @@ class CrashRecoveryTest : public QObject {
       } else {
         s.start_live(child, s.path("art.png"), s.path("strokes.tvs"));
       }
-      QVERIFY(wait_for_output(child, "the canvas stays open"));
+      const QByteArray said = wait_for_output(child, "the canvas stays open");
+    QVERIFY2(said.contains("the canvas stays open"), said.constData());
       if (how == 0) {
         display.terminate();  // the X server goes away under the program
         display.waitForFinished();
@@ -254,7 +263,8 @@ class CrashRecoveryTest : public QObject {
 
     QProcess child;
     s.start_live(child, s.path("art.png"), s.path("strokes.tvs"));
-    QVERIFY(wait_for_output(child, "the canvas stays open"));
+    const QByteArray said = wait_for_output(child, "the canvas stays open");
+    QVERIFY2(said.contains("the canvas stays open"), said.constData());
     // The journal's first base is checked on its own thread: it is on disk a moment later.
     QTRY_VERIFY_WITH_TIMEOUT(!s.recovery_files(QStringLiteral("*-journal.tvs")).isEmpty(), 60000);
     ::kill(static_cast<pid_t>(child.processId()), SIGABRT);
@@ -296,7 +306,8 @@ class CrashRecoveryTest : public QObject {
 
     QProcess child;
     s.start_live(child, s.path("art.png"), s.path("undo.tvs"));
-    QVERIFY(wait_for_output(child, "the canvas stays open"));
+    const QByteArray said = wait_for_output(child, "the canvas stays open");
+    QVERIFY2(said.contains("the canvas stays open"), said.constData());
     // The second undo's restart is on disk once the journal's base is a second snapshot.
     QTRY_VERIFY_WITH_TIMEOUT(!s.recovery_files(QStringLiteral("*-journal-base-2.png")).isEmpty(),
                              60000);
