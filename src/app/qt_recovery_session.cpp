@@ -77,13 +77,31 @@ void RecoverySession::closed_normally() {
 
 void RecoverySession::record(std::string_view verb, std::initializer_list<double> args) {
   check_reach_back();
-  journal_.record(verb, args);
+  if (reaches_back(verb, args)) {
+    // The journal could not replay this input: it is left out, and the journal starts again from
+    // what the input leaves, once it has run. Until then the journal on disk still holds a whole,
+    // if older, painting.
+    restart_due_ = true;
+    QTimer::singleShot(0, this, [this] { check_reach_back(); });
+  } else {
+    journal_.record(verb, args);
+  }
   note(verb, args);
   EventSink* next =
       verb.starts_with("Form_") || verb.starts_with("Tablet_") || verb == "GetPaperMenu_Click"
           ? canvas_next_
           : panel_next_;
   if (next) next->record(verb, args);
+}
+
+bool RecoverySession::reaches_back(std::string_view verb,
+                                   std::initializer_list<double> args) const {
+  // Get image takes the host's image, which need not be the journal's base.
+  if (verb == "kv_button3_Click") return true;
+  const bool undo = (verb == "Form_KeyPress" && *args.begin() == 'u') || verb == "kv_button1_Click";
+  const std::size_t held = program_.undo.records.size();
+  // Every record still held is older than the journal: the undo takes one the journal never saw.
+  return undo && held > 0 && held <= records_before_start_;
 }
 
 void RecoverySession::note(std::string_view verb, std::initializer_list<double> args) {
@@ -94,21 +112,12 @@ void RecoverySession::note(std::string_view verb, std::initializer_list<double> 
     tablet_screen_ = std::array<double, 4>{a[0], a[1], a[2], a[3]};
   } else if (verb == "Tablet_ProximityChange") {
     proximity_ = a[0];
-  } else if ((verb == "Form_KeyPress" && a[0] == 'u') || verb == "kv_button1_Click") {
-    undo_to_check_ = true;
-    QTimer::singleShot(0, this, [this] { check_reach_back(); });
-  } else if (verb == "kv_button3_Click") {
-    image_fetched_ = true;
-    QTimer::singleShot(0, this, [this] { check_reach_back(); });
   }
 }
 
 void RecoverySession::check_reach_back() {
-  const std::size_t held = program_.undo.records.size();
-  if ((undo_to_check_ && held < records_before_start_) || image_fetched_) restart_due_ = true;
-  undo_to_check_ = image_fetched_ = false;
   // Records go oldest first when the stack trims, so those from before the start go first.
-  records_before_start_ = std::min(records_before_start_, held);
+  records_before_start_ = std::min(records_before_start_, program_.undo.records.size());
   // The prelude cannot start a drag: the restart waits for the button's release.
   if (restart_due_ && !program_.stroke.MouseIsDown) restart(JournalBase::Kind::Snapshot);
 }
@@ -135,7 +144,7 @@ void RecoverySession::restart(JournalBase::Kind kind) {
   start.prelude = prelude();
   journal_.restart(std::move(start));
   records_before_start_ = program_.undo.records.size();
-  undo_to_check_ = image_fetched_ = restart_due_ = false;
+  restart_due_ = false;
 }
 
 // The inputs that bring a fresh canvas to the state the next input meets: the client size, the

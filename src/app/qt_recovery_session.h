@@ -57,7 +57,9 @@ class RecoverySession : public QObject, public EventSink {
  private:
   void restart(JournalBase::Kind kind);
   std::vector<std::string> prelude() const;
-  // Runs before each input and once the event loop is idle again after an undo or a Get image.
+  // An undo of a record older than the journal, or a Get image: inputs the journal cannot replay.
+  bool reaches_back(std::string_view verb, std::initializer_list<double> args) const;
+  // Runs before each input and once the event loop is idle again after one that reaches back.
   void check_reach_back();
   void note(std::string_view verb, std::initializer_list<double> args);
 
@@ -80,8 +82,6 @@ class RecoverySession : public QObject, public EventSink {
   // The undo records that were already there when the journal started and are still held: an
   // undo that reaches below them undoes what the journal cannot replay.
   std::size_t records_before_start_ = 0;
-  bool undo_to_check_ = false;
-  bool image_fetched_ = false;
   bool restart_due_ = false;
 };
 
