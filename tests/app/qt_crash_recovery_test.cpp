@@ -200,6 +200,12 @@ class CrashRecoveryTest : public QObject {
         qWarning("Xvfb not found: the broken display connection is not tried");
         continue;
       }
+      if (how == 0 && kUnderAddressSanitizer) {
+        // libxkbcommon-x11 reads past a string's end as the xcb platform starts, which the
+        // sanitizer's strict string checks report before the canvas ever opens.
+        qWarning("under AddressSanitizer the xcb platform does not start: not tried");
+        continue;
+      }
       Scratch s;
       write_script_file(s.path("strokes.tvs"), two_strokes());
       QProcess display;
