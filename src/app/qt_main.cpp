@@ -232,8 +232,8 @@ int run_tarvo(int argc, char** argv) {
     status = play_script(app, *canvas, script, name, *write_back);
     if (line.recover && status == 0) {
       std::cerr << "tarvo: the recovered painting is written to " << line.out.toStdString() << std::endl;
-      retire_recovery(recovered, recovery, line.out);
     }
+    if (line.recover) finish_recovery(recovered, recovery, status == 0 ? line.out : QString());
   } else {
     status = app.exec();
     if (app.failed()) status = 1;

@@ -47,12 +47,15 @@ QString base_problem(const QString& journal, const JournalContents& contents) {
   }
   if (sha1_of_file(contents.base_path) != contents.base_sha1) {
     return QStringLiteral(
-               "the session journal %1 paints over %2, which has changed since (it was saved "
-               "elsewhere), so the journal cannot be replayed")
+               "the session journal %1 paints over %2, which has changed since, so the journal "
+               "cannot be replayed")
         .arg(journal, contents.base_path);
   }
   return {};
 }
+
+// Present while a journal is being replayed.
+QString replay_mark(const QString& journal) { return journal + QStringLiteral(".replaying"); }
 
 QString when(const QDateTime& time) {
   return QLocale().toString(time, QLocale::LongFormat);
@@ -164,6 +167,12 @@ RecoveryPlan find_recovery(const RecoveryStore& store) {
   QString notice;
   for (const QString& journal : store.journals()) {
     if (held_by_running_program(journal)) continue;
+    if (QFileInfo::exists(replay_mark(journal))) {
+      notice = QStringLiteral("replaying the session journal %1 ended the program last time, so it "
+                              "is not replayed again")
+                   .arg(journal);
+      break;
+    }
     JournalContents contents;
     try {
       contents = read_journal(journal);
@@ -203,20 +212,32 @@ RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store
   }
   std::cerr << "tarvo: recovering the painting of " << when(plan.painted_at).toStdString()
             << " from " << plan.description() << std::endl;
+  if (!plan.events.empty()) QFile(replay_mark(plan.source)).open(QIODevice::WriteOnly);
   if (line.out.isEmpty()) line.out = line.image;
   line.image = plan.open_path;
   if (line.paper.isEmpty()) line.paper = plan.paper_path;
   return plan;
 }
 
-void retire_recovery(const RecoveryPlan& plan, const RecoveryStore& store, const QString& written) {
-  if (store.image_path().isEmpty() || QFileInfo(written) != QFileInfo(store.image_path())) return;
+void finish_recovery(const RecoveryPlan& plan, const RecoveryStore& store, const QString& written) {
+  QFile::remove(replay_mark(plan.source));
+  if (written.isEmpty() || store.image_path().isEmpty() ||
+      QFileInfo(written) != QFileInfo(store.image_path())) {
+    return;
+  }
   for (const QString& file : plan.files) QFile::remove(file);
 }
 
 void replay_recovery(Form1& canvas, const RecoveryPlan& plan) {
   if (plan.events.empty()) return;
-  ScriptPlayer(canvas).play(plan.events);
+  try {
+    ScriptPlayer(canvas).play(plan.events);
+  } catch (const std::exception& error) {
+    // The painting goes on from where the inputs stopped, as it would have live.
+    std::cerr << "tarvo: " << plan.source.toStdString()
+              << ": recovery stopped at an input that failed: " << error.what() << std::endl;
+  }
+  QFile::remove(replay_mark(plan.source));
   // The pen goes on with the screen as it is now.
   canvas.forget_tablet_screen();
 }

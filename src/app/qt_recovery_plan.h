@@ -47,7 +47,8 @@ struct RecoveryPlan {
 };
 
 // The best recovery for the store's key; empty when there is none. Journals still held by a
-// running program are passed over.
+// running program are passed over, and so is a journal whose replay ended the program (an input
+// that crashes it would otherwise crash every recovery): the copies are offered instead.
 RecoveryPlan find_recovery(const RecoveryStore& store);
 
 // At start, before the host is registered: with --recover, or on a display when the user answers
@@ -57,9 +58,9 @@ RecoveryPlan find_recovery(const RecoveryStore& store);
 RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
                                CommandLine& line);
 
-// After --recover wrote the plan's painting to written: when that is the store's image itself, the
-// files it was made from are no longer needed and are removed.
-void retire_recovery(const RecoveryPlan& plan, const RecoveryStore& store, const QString& written);
+// After --recover played the plan: written is where the painting went (empty when it failed). When
+// that is the store's image itself, the files it was made from are no longer needed and are removed.
+void finish_recovery(const RecoveryPlan& plan, const RecoveryStore& store, const QString& written);
 
 // Plays the plan's inputs into the canvas, as the live session had them.
 void replay_recovery(Form1& canvas, const RecoveryPlan& plan);

@@ -125,6 +125,12 @@ class RecoveryTest : public QObject {
     QCOMPARE(format_event(plan.events.back()), std::string("Form_MouseUp 1 0 4 4"));
     const QImage base = QImage(plan.open_path).convertToFormat(QImage::Format_RGB888);
     QCOMPARE(base.pixel(5, 4), qRgb(c.RBuffer(5, 4), c.GBuffer(5, 4), c.BBuffer(5, 4)));
+
+    // A replay of it that ended the program is not tried again.
+    QFile(path + QStringLiteral(".replaying")).open(QIODevice::WriteOnly);
+    const RecoveryPlan after_crash = find_recovery(store);
+    QVERIFY(after_crash.events.empty());
+    QVERIFY(after_crash.notice.contains(QStringLiteral("ended the program")));
   }
 
   void aFullDiskIsReportedOnceAndTheJournalResumesAtItsNextStart() {
