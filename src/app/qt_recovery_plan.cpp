@@ -91,7 +91,9 @@ RecoveryPlan plan_from_copy(const QString& copy) {
   return plan;
 }
 
-bool ask_to_recover(const RecoveryPlan& plan) {
+}  // namespace
+
+bool ask_whether_to_recover(const RecoveryPlan& plan) {
   QString details =
       QStringLiteral("It was painted on %1. No keeps it in the recovery folder for later.")
           .arg(when(plan.painted_at));
@@ -102,8 +104,6 @@ bool ask_to_recover(const RecoveryPlan& plan) {
   box.setInformativeText(details);
   return box.exec() == QMessageBox::Yes;
 }
-
-}  // namespace
 
 JournalContents read_journal(const QString& path) {
   QFile file(path);
@@ -203,7 +203,7 @@ RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store
   if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
   if (plan.empty()) return plan;
   const bool asked = !line.recover && line.replay.isEmpty() && app.interactive();
-  if (!line.recover && !(asked && ask_to_recover(plan))) {
+  if (!line.recover && !(asked && ask_whether_to_recover(plan))) {
     std::cerr << "tarvo: the painting of " << when(plan.painted_at).toStdString()
               << " that was not saved is kept in " << plan.source.toStdString() << "; `tarvo "
               << line.image.toStdString() << " --recover --out FILE` writes it to FILE"

@@ -51,6 +51,10 @@ struct RecoveryPlan {
 // that crashes it would otherwise crash every recovery): the copies are offered instead.
 RecoveryPlan find_recovery(const RecoveryStore& store);
 
+// Asks "Recover the painting that was not saved?", saying when it was painted and, when there is
+// one, the plan's notice. True for Yes.
+bool ask_whether_to_recover(const RecoveryPlan& plan);
+
 // At start, before the host is registered: with --recover, or on a display when the user answers
 // Yes to "Recover the painting that was not saved?", returns the plan and points line at it (the
 // canvas opens the recovered picture and writes to the image). Otherwise says on standard error
