@@ -22,6 +22,7 @@ bool needs_no_display(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
     if (std::strcmp(a, "--replay") == 0 || std::strncmp(a, "--replay=", 9) == 0) return true;
+    if (std::strcmp(a, "--recover") == 0) return true;
     for (const char* info : {"--help", "-h", "-?", "--help-all", "--version", "-v"}) {
       if (std::strcmp(a, info) == 0) return true;
     }
@@ -63,9 +64,18 @@ CommandLine parse_command_line(const QStringList& arguments) {
   const QCommandLineOption record(QStringLiteral("record"),
                                   QStringLiteral("Record every input into an event script."),
                                   QStringLiteral("SCRIPT"));
-  const QCommandLineOption out(QStringLiteral("out"),
-                               QStringLiteral("Write the replayed image here instead of IMAGE."),
-                               QStringLiteral("FILE"));
+  const QCommandLineOption live(
+      QStringLiteral("live"),
+      QStringLiteral("With --replay: take the script's inputs as a person's (journalled, guarded "
+                     "against crashes) and keep the canvas open afterwards."));
+  const QCommandLineOption recover(
+      QStringLiteral("recover"),
+      QStringLiteral("Write the painting that was not saved (from the recovery folder) to --out, "
+                     "or to IMAGE, and end."));
+  const QCommandLineOption out(
+      QStringLiteral("out"),
+      QStringLiteral("Write the replayed or recovered image here instead of IMAGE."),
+      QStringLiteral("FILE"));
   const QCommandLineOption no_tablet(QStringLiteral("no-tablet"),
                                      QStringLiteral("Do not open the tablet; paint with the mouse."));
   const QCommandLineOption undo_memory(
@@ -73,7 +83,8 @@ CommandLine parse_command_line(const QStringList& arguments) {
       QStringLiteral("Most memory the undo records may take, in MB (default: a quarter of the "
                      "machine's memory)."),
       QStringLiteral("MB"));
-  parser.addOptions({paper, wallpaper, size, replay, record, out, no_tablet, undo_memory});
+  parser.addOptions(
+      {paper, wallpaper, size, replay, record, live, recover, out, no_tablet, undo_memory});
   parser.process(arguments);
 
   CommandLine line;
@@ -90,6 +101,8 @@ CommandLine parse_command_line(const QStringList& arguments) {
   line.replay = parser.value(replay);
   line.record = parser.value(record);
   line.out = parser.value(out);
+  line.live = parser.isSet(live);
+  line.recover = parser.isSet(recover);
   line.no_tablet = parser.isSet(no_tablet);
   if (parser.isSet(undo_memory)) {
     bool ok = false;
@@ -99,8 +112,14 @@ CommandLine parse_command_line(const QStringList& arguments) {
     }
     line.undo_memory_bytes = static_cast<std::size_t>(mb) << 20;
   }
-  if (!line.out.isEmpty() && line.replay.isEmpty()) {
-    usage_error(parser, QStringLiteral("--out only goes with --replay"));
+  if (!line.out.isEmpty() && line.replay.isEmpty() && !line.recover) {
+    usage_error(parser, QStringLiteral("--out only goes with --replay or --recover"));
+  }
+  if (line.live && line.replay.isEmpty()) {
+    usage_error(parser, QStringLiteral("--live only goes with --replay"));
+  }
+  if (line.recover && !line.replay.isEmpty()) {
+    usage_error(parser, QStringLiteral("--recover does not go with --replay"));
   }
   return line;
 }

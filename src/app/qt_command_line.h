@@ -1,6 +1,6 @@
 #pragma once
 // tarvo [IMAGE] [--paper FILE] [--wallpaper FILE] [--size WxH] [--replay SCRIPT] [--record SCRIPT]
-//       [--out FILE] [--no-tablet] [--undo-memory MB] [--help] [--version]
+//       [--live] [--recover] [--out FILE] [--no-tablet] [--undo-memory MB] [--help] [--version]
 
 #include <QSize>
 #include <QString>
@@ -18,6 +18,11 @@ struct CommandLine {
   QString replay;
   QString record;
   QString out;
+  // The replayed inputs are taken as a person's: the session is journalled and guarded, and the
+  // canvas stays open after the script.
+  bool live = false;
+  // Writes the painting that can be recovered to --out (or IMAGE) and ends, without a window.
+  bool recover = false;
   bool no_tablet = false;
   // The undo stack's byte budget; 0 means a quarter of the machine's memory.
   std::size_t undo_memory_bytes = 0;
@@ -30,7 +35,7 @@ CommandLine parse_command_line(const QStringList& arguments);
 // "WxH" with both at least 1; nothing when the text is not such a size.
 std::optional<QSize> parse_size(const QString& text);
 
-// True when the arguments ask for a replay, the help or the version, none of which needs a display;
+// True when the arguments ask for a replay, a recovery, the help or the version, none of which needs a display;
 // read before the application exists, to choose the offscreen platform when there is no display.
 bool needs_no_display(int argc, char** argv);
 

@@ -1,5 +1,6 @@
 #include "app/qt_main.h"
 
+#include <QFileInfo>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,8 @@
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
 #include "app/qt_file_host.h"
+#include "app/qt_recovery.h"
+#include "app/qt_recovery_plan.h"
 #include "app/qt_session.h"
 #include "script/event_script.h"
 #include "script/qt_script_recorder.h"
@@ -48,6 +51,12 @@ FileHostOptions host_options(const CommandLine& line) {
   return options;
 }
 
+// What a session journal's header adds: the paper it was painted with.
+std::vector<std::string> journal_header(const CommandLine& line) {
+  if (line.paper.isEmpty()) return {};
+  return {"paper " + QFileInfo(line.paper).absoluteFilePath().toStdString()};
+}
+
 }  // namespace
 
 int run_tarvo(int argc, char** argv) {
@@ -56,33 +65,60 @@ int run_tarvo(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   TarvoApplication app(argc, argv);
-  const CommandLine line = parse_command_line(app.arguments());
-  const bool replaying = !line.replay.isEmpty();
+  CommandLine line = parse_command_line(app.arguments());
+  const bool replaying = !line.replay.isEmpty() || line.recover;
+  app.set_interactive(!replaying);
 
   // The whole script is read, and the recording created, before anything else happens: a bad
   // script or an unwritable recording ends the program before a window opens or a file changes.
   std::vector<ScriptEvent> script;
   std::unique_ptr<ScriptRecorder> recorder;
   try {
-    if (replaying) script = read_script_file(line.replay.toStdString());
+    if (!line.replay.isEmpty()) script = read_script_file(line.replay.toStdString());
     if (!line.record.isEmpty()) recorder = std::make_unique<ScriptRecorder>(line.record);
   } catch (const ScriptError& error) {
     std::cerr << "tarvo: " << error.what() << std::endl;
     return 2;
   }
 
+  RecoveryStore recovery(line.out.isEmpty() || line.recover ? line.image : line.out);
+  const RecoveryPlan recovered = recovery_at_start(app, recovery, line);
+  if (line.recover) {
+    if (recovered.empty()) {
+      std::cerr << "tarvo: nothing to recover for " << line.image.toStdString()
+                << ": no session journal, crash copy or autosave newer than it" << std::endl;
+      return 3;
+    }
+    script = recovered.events;
+  }
+
   Session session;
   session.make_host = [options = host_options(line)]() -> std::unique_ptr<Host> {
     return std::make_unique<FileHost>(options);
   };
-  session.recovery_key = line.out.isEmpty() ? line.image : line.out;
+  session.recovery = &recovery;
   session.replaying = replaying;
+  session.live = line.live;
   session.script = std::move(script);
-  session.script_name = line.replay.toStdString();
+  session.script_name =
+      line.recover ? recovered.source.toStdString() : line.replay.toStdString();
   session.recorder = std::move(recorder);
   session.no_tablet = line.no_tablet;
   session.undo_memory_bytes = line.undo_memory_bytes;
-  return run_session(app, session);
+  session.journalled = (line.replay.isEmpty() || line.live) && !line.recover;
+  session.journal_base =
+      JournalBase{JournalBase::Kind::ImageFile, line.out.isEmpty() ? line.image : line.out};
+  session.journal_header = journal_header(line);
+  session.recovered = recovered;
+  const int status = run_session(app, session);
+  if (line.recover) {
+    if (status == 0) {
+      std::cerr << "tarvo: the recovered painting is written to " << line.out.toStdString()
+                << std::endl;
+    }
+    finish_recovery(recovered, recovery, status == 0 ? line.out : QString());
+  }
+  return status;
 }
 
 }  // namespace tarvo

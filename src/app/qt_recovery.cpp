@@ -46,7 +46,11 @@ void save_picture(const QImage& picture, const QString& path) {
 }  // namespace
 
 RecoveryStore::RecoveryStore(QString image_path, Clock clock)
-    : image_path_(QFileInfo(image_path).absoluteFilePath()),
+    : RecoveryStore(key_of_image(image_path), image_path, std::move(clock)) {}
+
+RecoveryStore::RecoveryStore(QString key, QString image_path, Clock clock)
+    : key_(std::move(key)),
+      image_path_(image_path.isEmpty() ? QString() : QFileInfo(image_path).absoluteFilePath()),
       clock_(std::move(clock)),
       last_autosave_(clock_()) {}
 
@@ -58,11 +62,24 @@ QString RecoveryStore::directory() {
   return state + QStringLiteral("/tarvo/recovery");
 }
 
-QString RecoveryStore::name_stem() const {
-  const QByteArray folder = QFileInfo(image_path_).absolutePath().toUtf8();
+QString RecoveryStore::key_of_image(const QString& image_path) {
+  const QFileInfo image(image_path);
+  const QByteArray folder = image.absolutePath().toUtf8();
   const QString tag = QString::fromLatin1(
       QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(8));
-  return QFileInfo(image_path_).completeBaseName() + QLatin1Char('-') + tag + QLatin1Char('-');
+  return image.completeBaseName() + QLatin1Char('-') + tag;
+}
+
+QString RecoveryStore::name_stem() const { return key_ + QLatin1Char('-'); }
+
+QString RecoveryStore::new_path(const QString& suffix) const {
+  const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+  const QString base = directory() + QLatin1Char('/') + name_stem() + time;
+  QString path = base + suffix;
+  for (int n = 2; QFileInfo::exists(path); ++n) {
+    path = base + QLatin1Char('-') + QString::number(n) + suffix;
+  }
+  return path;
 }
 
 QString RecoveryStore::next_path(const QString& suffix) const {
@@ -120,12 +137,35 @@ void RecoveryStore::remove_autosave() {
 
 QStringList RecoveryStore::newer_copies() const {
   const QFileInfo image(image_path_);
-  const QDateTime since = image.exists() ? image.lastModified() : QDateTime::fromSecsSinceEpoch(0);
+  const QDateTime since = !image_path_.isEmpty() && image.exists()
+                              ? image.lastModified()
+                              : QDateTime::fromSecsSinceEpoch(0);
+  QStringList found;
+  for (const QString& copy : copies()) {
+    if (QFileInfo(copy).lastModified() > since) found << copy;
+  }
+  return found;
+}
+
+QStringList RecoveryStore::copies() const {
   QStringList found;
   const QDir dir(directory());
-  for (const QFileInfo& copy : dir.entryInfoList({name_stem() + QStringLiteral("*.png")}, QDir::Files,
-                                                 QDir::Time)) {
-    if (copy.lastModified() > since) found << copy.absoluteFilePath();
+  const QStringList patterns{name_stem() + QStringLiteral("*.png"),
+                             name_stem() + QStringLiteral("*-crash.ppm")};
+  for (const QFileInfo& copy : dir.entryInfoList(patterns, QDir::Files, QDir::Time)) {
+    // A journal's base is the start of a journal, not a copy of the painting.
+    if (copy.fileName().contains(QStringLiteral("-journal-base"))) continue;
+    found << copy.absoluteFilePath();
+  }
+  return found;
+}
+
+QStringList RecoveryStore::journals() const {
+  QStringList found;
+  const QDir dir(directory());
+  for (const QFileInfo& journal :
+       dir.entryInfoList({name_stem() + QStringLiteral("*-journal.tvs")}, QDir::Files, QDir::Time)) {
+    found << journal.absoluteFilePath();
   }
   return found;
 }

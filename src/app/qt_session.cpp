@@ -3,9 +3,14 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
+#include <span>
+
+#include <QTimer>
 
 #include "app/program.h"
 #include "app/qt_recovery.h"
+#include "app/qt_recovery_session.h"
 #include "app/qt_signals.h"
 #include "canvas/qt_form1.h"
 #include "panel/qt_form2.h"
@@ -81,6 +86,27 @@ int play_script(TarvoApplication& app, Form1& canvas, Session& session,
   return 0;
 }
 
+// Plays the script as a person's input, one event a millisecond from the event loop as a 1 kHz pen
+// gives them, and leaves the canvas open for more. A handler's error ends the program as it does
+// for live input.
+int play_live(TarvoApplication& app, Form1& canvas, const std::vector<ScriptEvent>& script,
+              const std::string& script_name) {
+  std::size_t next = 0;
+  QTimer pace;
+  pace.setInterval(1);
+  QObject::connect(&pace, &QTimer::timeout, &canvas, [&] {
+    if (next < script.size()) {
+      ScriptPlayer(canvas).play(std::span<const ScriptEvent>(&script[next++], 1));
+      return;
+    }
+    pace.stop();
+    std::cerr << "tarvo: " << script_name << " played; the canvas stays open" << std::endl;
+  });
+  pace.start();
+  const int status = app.exec();
+  return app.failed() ? 1 : status;
+}
+
 }  // namespace
 
 int run_session(TarvoApplication& app, Session& session) {
@@ -89,11 +115,7 @@ int run_session(TarvoApplication& app, Session& session) {
   const auto write_back = std::make_shared<WriteBackReport>();
   register_host(registry, session, write_back);
 
-  RecoveryStore recovery(session.recovery_key);
-  for (const QString& copy : recovery.newer_copies()) {
-    std::cerr << "tarvo: a recovery copy newer than " << session.recovery_key.toStdString()
-              << " exists: " << copy.toStdString() << std::endl;
-  }
+  RecoveryStore& recovery = *session.recovery;
 
   Program program;
   program.undo.byte_budget =
@@ -124,6 +146,11 @@ int run_session(TarvoApplication& app, Session& session) {
     std::cerr << "tarvo: the image is saved as " << copy.toStdString() << std::endl;
   });
   canvas->set_after_commit([&] { recovery.after_commit(program.canvas); });
+  std::optional<RecoverySession> guard;
+  if (session.journalled) {
+    guard.emplace(program, *canvas, recovery, session.journal_base, session.recovered,
+                  session.journal_header);
+  }
   SignalCloser on_signal([&](int) {
     try {
       std::cerr << "tarvo: the image is saved as "
@@ -136,7 +163,9 @@ int run_session(TarvoApplication& app, Session& session) {
   if (session.on_canvas_ready) session.on_canvas_ready(program, *canvas, recovery);
 
   int status = 0;
-  if (session.replaying) {
+  if (session.live) {
+    status = play_live(app, *canvas, session.script, session.script_name);
+  } else if (session.replaying) {
     status = play_script(app, *canvas, session, *write_back);
   } else {
     status = app.exec();
@@ -145,9 +174,10 @@ int run_session(TarvoApplication& app, Session& session) {
       session.failure = app.last_report();
     }
   }
-  // A normal close wrote the image back: the autosave is no longer needed.
-  if (!app.failed()) recovery.remove_autosave();
+  // A normal close wrote the image back: what was kept for recovery is no longer needed.
+  if (!app.failed()) guard ? guard->closed_normally() : recovery.remove_autosave();
   app.set_before_fatal_exit({});
+  guard.reset();
   canvas.reset();
   return status;
 }

@@ -12,6 +12,8 @@
 
 #include "app/host.h"
 #include "app/qt_application.h"
+#include "app/qt_journal.h"
+#include "app/qt_recovery_plan.h"
 #include "script/event_script.h"
 #include "script/qt_script_recorder.h"
 
@@ -24,15 +26,23 @@ class RecoveryStore;
 struct Session {
   // Creates the host object that start-up asks for by ProgID.
   HostRegistry::Factory make_host;
-  // Names the image in the recovery folder: the image file's path, or a name of the host's making.
-  QString recovery_key;
-  // A replay plays these events headless instead of running the event loop.
+  // Where the painting is kept when the program ends other than normally; the caller's.
+  RecoveryStore* recovery = nullptr;
+  // A replay plays these events headless instead of running the event loop; a live replay plays
+  // them from the event loop, one a millisecond as a pen gives them, and leaves the canvas open.
   bool replaying = false;
+  bool live = false;
   std::vector<ScriptEvent> script;
   std::string script_name;
   std::unique_ptr<ScriptRecorder> recorder;  // --record
   bool no_tablet = false;
   std::size_t undo_memory_bytes = 0;  // 0: a quarter of the machine's memory
+  // Whether every input goes to a session journal, over what, and what its header adds; and the
+  // recovered painting the canvas starts from, when the user chose to recover one.
+  bool journalled = false;
+  JournalBase journal_base;
+  std::vector<std::string> journal_header;
+  RecoveryPlan recovered;
   // Runs once the canvas exists and before events flow, for a host that watches its own link.
   std::function<void(Program&, Form1&, RecoveryStore&)> on_canvas_ready;
 

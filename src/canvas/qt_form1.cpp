@@ -422,6 +422,11 @@ void Form1::tablet_proximity(int16_t is_in_context) {
 
 void Form1::tablet_screen(const ScreenGeometry& screen) { script_screen_ = screen; }
 
+void Form1::restore_view(float zoom, int32_t pan_x, int32_t pan_y) {
+  if (sink_) sink_->record("Form_View", {zoom, double(pan_x), double(pan_y)});
+  set_view(program_, zoom, pan_x, pan_y);
+}
+
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::TabletEnterProximity) tablet_proximity(-1);
   if (event->type() == QEvent::TabletLeaveProximity) tablet_proximity(0);

@@ -69,8 +69,12 @@ class Form1 : public QMainWindow, public CanvasWindow {
   // button, modifiers and client position.
   void pen_event(PenAction action, const TabletPacket& packet, int16_t button, int16_t shift,
                  float x, float y);
+  // Puts the zoom and pan where they were (a session journal's prelude).
+  void restore_view(float zoom, int32_t pan_x, int32_t pan_y);
   // Fixes the screen geometry that packets are mapped with, as when they were recorded.
   void tablet_screen(const ScreenGeometry& screen);
+  // Maps packets with the live screen geometry again, after a script that fixed it.
+  void forget_tablet_screen() { script_screen_.reset(); }
   // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
   void set_tablet_allowed(bool allowed) { tablet_allowed_ = allowed; }
   // Runs after each release that committed a stroke (the autosave's cue).

@@ -47,6 +47,14 @@ void Form_KeyPress(Program& program, int16_t KeyAscii) {
   if (KeyAscii == 'u') Undo(program);
 }
 
+void set_view(Program& program, float zoom, int32_t pan_x, int32_t pan_y) {
+  ViewState& view = program.display.view;
+  view.Zoom = zoom;
+  view.PanX = pan_x;
+  view.PanY = pan_y;
+  rezoom(program);
+}
+
 void actual_size(Program& program) {
   ViewState& view = program.display.view;
   view.Zoom = 1.0f;

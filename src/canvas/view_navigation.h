@@ -36,6 +36,9 @@ void actual_size(Program& program);
 // The largest zoom, within 0.25 .. 6, at which the image fits the client area, centred.
 void fit_to_window(Program& program);
 
+// Puts the view where it was (a session journal's prelude): zoom and pan as given, redrawn.
+void set_view(Program& program, float zoom, int32_t pan_x, int32_t pan_y);
+
 // One step of a Shift+Ctrl drag at pointer (X, Y): button 1 pans, button 2 zooms around the image
 // centre; every button value redraws.
 void navigation_drag(Program& program, int16_t Button, float X, float Y);

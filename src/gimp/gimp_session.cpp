@@ -162,7 +162,8 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     host = made.get();
     return made;
   };
-  session.recovery_key = recovery_key(run.image);
+  RecoveryStore recovery(recovery_key(run.image), QString());
+  session.recovery = &recovery;
   session.replaying = !run.interactive;
   session.script = std::move(script);
   session.script_name = run.script;

@@ -87,6 +87,8 @@ enum class Verb : uint8_t {
   ModeXor_Click,
   Picker_MouseMove,
   Picture1_MouseMove,
+  // A session journal's prelude: the view as it was when the journal started.
+  Form_View,
 };
 
 // How an argument is read, written and range-checked.
@@ -161,6 +163,7 @@ inline constexpr std::array kVerbs{
     VerbSpec{Verb::ModeXor_Click, "ModeXor_Click", "", ""},
     VerbSpec{Verb::Picker_MouseMove, "Picker_MouseMove", "hhff", "button shift x y"},
     VerbSpec{Verb::Picture1_MouseMove, "Picture1_MouseMove", "hhff", "button shift x y"},
+    VerbSpec{Verb::Form_View, "Form_View", "fii", "zoom pan_x pan_y"},
 };
 
 // The verb's row of kVerbs.

@@ -76,6 +76,9 @@ bool ScriptPlayer::dispatch(const ScriptEvent& e) {
     case Verb::Tablet_ProximityChange:
       form_.tablet_proximity(e.int16_arg(0));
       break;
+    case Verb::Form_View:
+      form_.restore_view(e.single_arg(0), e.int32_arg(1), e.int32_arg(2));
+      break;
     default:
       dispatch_panel(e);
       break;

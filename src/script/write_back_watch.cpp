@@ -39,6 +39,7 @@ void WriteBackWatch::Wik_SetBbuffer(const Plane& plane) {
 void WriteBackWatch::wik_Refresh() {
   watched([&] { inner_->wik_Refresh(); });
   report_->written = report_->error.empty();
+  if (report_->written && on_written_) on_written_();
 }
 
 void watch_write_back(HostRegistry& registry, HostRegistry::Factory inner,

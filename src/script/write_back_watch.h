@@ -3,6 +3,7 @@
 // The close sequence traps host errors and goes on, as it must for the user; a replay, which has
 // no user to see the window stay as it was, needs to know whether the image was really written.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,9 @@ class WriteBackWatch : public Host {
  public:
   // The report outlives the host: Main hands the host to the program, the caller keeps the report.
   WriteBackWatch(std::unique_ptr<Host> inner, std::shared_ptr<WriteBackReport> report);
+
+  // Runs after each write-back that the host finished without an error.
+  void set_on_written(std::function<void()> hook) { on_written_ = std::move(hook); }
 
   int32_t Wik_GetPaperWidth() override { return inner_->Wik_GetPaperWidth(); }
   int32_t wik_GetPaperHeight() override { return inner_->wik_GetPaperHeight(); }
@@ -46,6 +50,7 @@ class WriteBackWatch : public Host {
 
   std::unique_ptr<Host> inner_;
   std::shared_ptr<WriteBackReport> report_;
+  std::function<void()> on_written_;
 };
 
 // Wraps whatever the registry creates under kHostProgId in a WriteBackWatch reporting to report.

@@ -4,7 +4,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <iostream>
+#include <sstream>
+
+#include "app/qt_journal.h"
 #include "app/qt_recovery.h"
+#include "app/qt_recovery_plan.h"
 
 using namespace tarvo;
 
@@ -21,6 +27,20 @@ CanvasBuffers painted(int32_t w, int32_t h) {
     }
   return c;
 }
+
+JournalStart snapshot_start(const CanvasBuffers& c) {
+  JournalStart start;
+  start.planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
+  start.prelude = {"HProp1 5"};
+  return start;
+}
+
+// Standard error while it lives.
+struct CapturedErrors {
+  std::ostringstream text;
+  std::streambuf* old = std::cerr.rdbuf(text.rdbuf());
+  ~CapturedErrors() { std::cerr.rdbuf(old); }
+};
 
 }  // namespace
 
@@ -77,6 +97,73 @@ class RecoveryTest : public QObject {
     QTest::qWait(20);
     QImage(4, 4, QImage::Format_RGB32).save(image);
     QVERIFY(store.newer_copies().isEmpty());
+  }
+
+  void aJournalCutMidLineRecoversEveryWholeInputBeforeTheCut() {
+    RecoveryStore store(QStringLiteral("cut-1234"), QString());
+    const CanvasBuffers c = painted(6, 5);
+    QString path;
+    {
+      SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
+      path = journal.path();
+      journal.restart(snapshot_start(c));
+      journal.record("Form_MouseDown", {1, 0, 1.5, 2});
+      journal.record("Form_MouseMove", {1, 0, 3.25, 2});
+      journal.record("Form_MouseUp", {1, 0, 4, 4});
+      journal.flush();
+      // A running program's journal is not offered.
+      QVERIFY(find_recovery(store).empty());
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("Form_MouseMove 1 0 12");  // the program died in the middle of this line
+    file.close();
+
+    const RecoveryPlan plan = find_recovery(store);
+    QCOMPARE(plan.source, path);
+    QCOMPARE(plan.events.size(), std::size_t{4});  // the prelude's line and the three whole inputs
+    QCOMPARE(format_event(plan.events.back()), std::string("Form_MouseUp 1 0 4 4"));
+    const QImage base = QImage(plan.open_path).convertToFormat(QImage::Format_RGB888);
+    QCOMPARE(base.pixel(5, 4), qRgb(c.RBuffer(5, 4), c.GBuffer(5, 4), c.BBuffer(5, 4)));
+
+    // A replay of it that ended the program is not tried again.
+    QFile(path + QStringLiteral(".replaying")).open(QIODevice::WriteOnly);
+    const RecoveryPlan after_crash = find_recovery(store);
+    QVERIFY(after_crash.events.empty());
+    QVERIFY(after_crash.notice.contains(QStringLiteral("ended the program")));
+  }
+
+  void aFullDiskIsReportedOnceAndTheJournalResumesAtItsNextStart() {
+    RecoveryStore store(QStringLiteral("full-1234"), QString());
+    bool full = false;
+    const CanvasBuffers c = painted(4, 4);
+    CapturedErrors errors;
+    SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")),
+                           [&](int fd, const void* data, std::size_t size) -> ssize_t {
+                             if (!full) return ::write(fd, data, size);
+                             errno = ENOSPC;
+                             return -1;
+                           });
+    journal.restart(snapshot_start(c));
+    journal.flush();
+    QVERIFY(journal.ok());
+    full = true;
+    for (int i = 0; i < 3; ++i) {
+      journal.record("Form_MouseMove", {1, 0, double(i), 1});
+      journal.flush();
+      journal.restart(snapshot_start(c));
+      journal.flush();
+    }
+    QVERIFY(!journal.ok());
+    const std::string said = errors.text.str();
+    QVERIFY(said.find("No space left on device") != std::string::npos);
+    QCOMPARE(said.find("session journal"), said.rfind("session journal"));  // once
+    full = false;
+    journal.restart(snapshot_start(c));
+    journal.record("Form_MouseUp", {1, 0, 2, 2});
+    journal.flush();
+    QVERIFY(journal.ok());
+    QCOMPARE(read_journal(journal.path()).inputs.size(), std::size_t{1});
   }
 };
 
