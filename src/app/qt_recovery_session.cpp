@@ -125,7 +125,8 @@ void RecoverySession::check_reach_back() {
 bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
   // Seen before the canvas handles the resize, so the size line comes before anything it causes.
   if (event->type() == QEvent::Resize) {
-    const QSize size = static_cast<QResizeEvent*>(event)->size();
+    // The canvas works in device pixels; Qt reports the resize in logical ones.
+    const QSize size = canvas_.device_client_size(static_cast<QResizeEvent*>(event)->size());
     if (!size.isEmpty() && size != recorded_size_) {
       recorded_size_ = size;
       check_reach_back();

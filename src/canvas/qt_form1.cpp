@@ -275,11 +275,16 @@ void Form1::resize_client(int32_t width, int32_t height) {
   client_resized(client);
 }
 
+QSize Form1::device_client_size(QSize logical) const {
+  const qreal r = device_ratio();
+  return QSize(static_cast<int>(std::lround(logical.width() * r)),
+               static_cast<int>(std::lround(logical.height() * r)));
+}
+
 void Form1::client_resized(QSize logical) {
   if (logical.isEmpty()) return;
   const qreal r = device_ratio();
-  const QSize size(static_cast<int>(std::lround(logical.width() * r)),
-                   static_cast<int>(std::lround(logical.height() * r)));
+  const QSize size = device_client_size(logical);
   if (size == retained_.size() && retained_.devicePixelRatio() == r) return;
   QImage fresh(size, QImage::Format_RGB32);
   fresh.setDevicePixelRatio(r);

@@ -83,6 +83,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   EventSink* event_sink() const { return sink_; }
   Program& program() { return program_; }
 
+  // A size in the window system's logical pixels as the canvas's own, device pixels.
+  QSize device_client_size(QSize logical) const;
   // The window's retained contents, as the user sees them.
   const QImage& retained_image() const { return retained_; }
   QWidget* canvas_area() const;

@@ -14,6 +14,7 @@
 #include "app/paper_grain.h"
 #include "app/pixel_split.h"
 #include "app/qt_data_files.h"
+#include "app/qt_image_file.h"
 #include "app/runtime_error.h"
 #include "canvas/canvas_window.h"
 
@@ -302,9 +303,30 @@ Plane GimpHost::Wik_GetRBuffer() {
     progress.rows_done(top + rows);
   }
   helper.finish();
+  if (!options_.start_from.empty()) take_start_picture(red, green, blue);
   ready_green_ = std::move(green);
   ready_blue_ = std::move(blue);
   return red;
+}
+
+void GimpHost::take_start_picture(Plane& red, Plane& green, Plane& blue) {
+  const QString path = QString::fromStdString(options_.start_from);
+  options_.start_from.clear();
+  try {
+    HostImage picture = read_image_file(path, machine_image_limits()).image;
+    if (picture.width() != red.columns() - 1 || picture.height() != red.rows() - 1) {
+      std::cerr << "tarvo: " << path.toStdString() << " is "
+                << size_text(picture.width(), picture.height()) << " pixels, the layer "
+                << size_text(red.columns() - 1, red.rows() - 1) << "; the canvas opens on the layer"
+                << std::endl;
+      return;
+    }
+    red = std::move(picture.red);
+    green = std::move(picture.green);
+    blue = std::move(picture.blue);
+  } catch (const RuntimeError& error) {
+    std::cerr << "tarvo: " << error.what() << "; the canvas opens on the layer" << std::endl;
+  }
 }
 
 Plane GimpHost::Wik_GetGBuffer() {

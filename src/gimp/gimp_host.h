@@ -36,6 +36,9 @@ struct GimpHostOptions {
   int32_t image = -1;
   int32_t drawable = -1;
   bool show_progress = true;  // GIMP's progress bar while a large drawable is read or written
+  // A picture file (a recovered painting) that the first fetch hands out instead of the layer's
+  // pixels, when it has the layer's size; the layer's own pixels still tell what was painted.
+  std::string start_from;
   std::shared_ptr<GimpLink> link = std::make_shared<GimpLink>();
 };
 
@@ -71,6 +74,8 @@ class GimpHost : public Host {
   void check_alive(const char* method);
   [[noreturn]] void lose(const std::string& what, const char* method);
   void load_paper();
+  // Replaces the fetched planes by the start_from picture, once.
+  void take_start_picture(Plane& red, Plane& green, Plane& blue);
   void write_back(const Plane& red, const Plane& green, const Plane& blue);
   // Where row y, column x of the last fetch's pixels lies in base_.
   uint8_t* base_row(int32_t y, int32_t x) { return base_.row(y) + static_cast<std::size_t>(x) * 3; }

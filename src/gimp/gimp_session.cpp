@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QCryptographicHash>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include "app/program.h"
 #include "app/qt_application.h"
 #include "app/qt_recovery.h"
+#include "app/qt_recovery_plan.h"
 #include "app/qt_session.h"
 #include "canvas/qt_form1.h"
 #include "gimp/gimp_host.h"
@@ -46,15 +48,21 @@ bool gimp_has_spoken(int fd) {
   return ::poll(&watched, 1, 0) > 0;
 }
 
+// Names the image in the recovery folder: its file's name and a tag of its full path, so that
+// images of the same name in different folders stay apart; an image that was never saved goes by
+// the name GIMP shows for it.
 QString recovery_key(int image) {
   gchar* file = gimp_image_get_filename(image);
   QString key;
   if (file && *file) {
-    key = QString::fromUtf8(file);
+    const QString path = QString::fromUtf8(file);
+    const QString tag = QString::fromLatin1(
+        QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+    key = QFileInfo(path).completeBaseName() + QStringLiteral("-gimp-") + tag;
   } else {
     gchar* name = gimp_image_get_name(image);
-    key = QDir::home().filePath(QString::fromUtf8(name && *name ? name : "Untitled") +
-                                QStringLiteral("-gimp-%1").arg(image));
+    key = QString::fromUtf8(name && *name ? name : "Untitled").replace(QLatin1Char('/'), '_') +
+          QStringLiteral("-gimp");
     g_free(name);
   }
   g_free(file);
@@ -106,6 +114,21 @@ void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLi
   layer_check->start(kLayerCheckMilliseconds);
 }
 
+// Offers the painting of an earlier session on this image that did not end normally. Returns the
+// plan when the user takes it, else says where it is kept.
+RecoveryPlan offer_recovery(const RecoveryStore& recovery) {
+  RecoveryPlan plan = find_recovery(recovery);
+  if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
+  if (plan.empty()) return plan;
+  if (ask_whether_to_recover(plan)) {
+    std::cerr << "tarvo: recovering " << plan.description() << std::endl;
+    return plan;
+  }
+  std::cerr << "tarvo: the painting that was not saved is kept in " << plan.source.toStdString()
+            << std::endl;
+  return {};
+}
+
 }  // namespace
 
 void run_apart_from_gimp() {
@@ -150,21 +173,29 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   int argument_count = 1;
   TarvoApplication app(argument_count, arguments);
 
+  RecoveryStore recovery(recovery_key(run.image), QString());
+  const RecoveryPlan recovered = run.interactive ? offer_recovery(recovery) : RecoveryPlan{};
+
   auto link = std::make_shared<GimpLink>();
   GimpHost* host = nullptr;
   Session session;
-  session.make_host = [&run, &host, link]() -> std::unique_ptr<Host> {
+  session.make_host = [&run, &host, link,
+                       start_from = recovered.open_path]() -> std::unique_ptr<Host> {
     GimpHostOptions options;
     options.image = run.image;
     options.drawable = run.drawable;
     options.link = link;
+    options.start_from = start_from.toStdString();
     auto made = std::make_unique<GimpHost>(options);
     host = made.get();
     return made;
   };
-  RecoveryStore recovery(recovery_key(run.image), QString());
   session.recovery = &recovery;
   session.replaying = !run.interactive;
+  // An open canvas journals every input over a snapshot of the layer it started from.
+  session.journalled = run.interactive;
+  session.journal_base = JournalBase{JournalBase::Kind::Snapshot, {}};
+  session.recovered = recovered;
   session.script = std::move(script);
   session.script_name = run.script;
   session.on_canvas_ready = [&](Program& program, Form1& canvas, RecoveryStore& recovery) {

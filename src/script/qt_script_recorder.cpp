@@ -45,7 +45,10 @@ void ScriptRecorder::record(std::string_view verb, std::initializer_list<double>
 
 bool ScriptRecorder::eventFilter(QObject* watched, QEvent* event) {
   // Seen before the canvas handles the resize, so the size line comes before anything it causes.
-  if (event->type() == QEvent::Resize) record_size(static_cast<QResizeEvent*>(event)->size());
+  // The canvas works in device pixels; Qt reports the resize in logical ones.
+  if (event->type() == QEvent::Resize) {
+    record_size(form_->device_client_size(static_cast<QResizeEvent*>(event)->size()));
+  }
   return QObject::eventFilter(watched, event);
 }
 

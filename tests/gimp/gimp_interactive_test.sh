@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The plug-in as a GIMP user starts it: GIMP's own window under Xvfb opens an image, runs
-# plug-in-tarvo interactively, a pointer drag paints on the canvas, the canvas closes (SIGTERM
-# closes it as the user closing it does, write-back included), and GIMP finds the paint in the
-# layer. Usage: gimp_interactive_test.sh PLUG-IN TARVO. Exits 77 (skipped) without Xvfb, xdotool
+# The plug-in as a GIMP user starts it: GIMP's own window under Xvfb opens an image and runs
+# plug-in-tarvo interactively; a pointer drag paints on the canvas, which is then killed with
+# SIGKILL. GIMP is started again on the image, the plug-in offers the painting that was not saved,
+# the answer is Yes, the canvas closes, and GIMP finds the paint in the layer. Usage: gimp_interactive_test.sh PLUG-IN TARVO. Exits 77 (skipped) without Xvfb, xdotool
 # or GIMP.
 set -euo pipefail
 plugin="$1"
@@ -39,37 +39,76 @@ export DISPLAY=":$(head -n1 "$work/display")"
 export GIMP2_DIRECTORY="$work/profile" XDG_STATE_HOME="$work/state"
 unset QT_QPA_PLATFORM  # the canvas opens on the X server, as for a user
 
-gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\")))
-      (layer (car (gimp-image-get-active-drawable image))))
-  (gimp-message-set-handler CONSOLE)
-  (gimp-display-new image)
-  (plug-in-tarvo RUN-INTERACTIVE image layer \"\")
-  (gimp-message (string-append \"tarvo-interactive mean \"
-    (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0)))))
-  (gimp-quit 1))" > "$work/gimp.log" 2>&1 &
-gimp=$!
-pids+=($gimp)
+# Starts GIMP on the white image with the plug-in run interactively; GIMP says the layer's mean
+# value once the plug-in has returned, and quits.
+start_gimp() {
+  gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\")))
+        (layer (car (gimp-image-get-active-drawable image))))
+    (gimp-message-set-handler CONSOLE)
+    (gimp-display-new image)
+    (plug-in-tarvo RUN-INTERACTIVE image layer \"\")
+    (gimp-message (string-append \"tarvo-interactive mean \"
+      (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0))))))" \
+    -b "(gimp-quit 1)" > "$work/gimp$1.log" 2>&1 &
+  gimp=$!
+  pids+=($gimp)
+}
 
-window=""
-for _ in $(seq 120); do
-  window="$(xdotool search --name 'Tarvo 1.1' 2>/dev/null | head -n1 || true)"
-  [ -n "$window" ] && break
-  sleep 0.5
-done
-if [ -z "$window" ]; then
-  echo "the canvas did not open; GIMP said:"; cat "$work/gimp.log"; exit 1
-fi
+# Waits for a window whose name matches $1; its id in window.
+wait_for_window() {
+  window=""
+  for _ in $(seq 120); do
+    window="$(xdotool search --name "$1" 2>/dev/null | tail -n1 || true)"
+    [ -n "$window" ] && return 0
+    sleep 0.5
+  done
+  echo "no window \"$1\" opened; GIMP said:"; cat "$work"/gimp*.log; exit 1
+}
+
+wait_for_gimp() {
+  for _ in $(seq 120); do kill -0 "$gimp" 2>/dev/null || return 0; sleep 0.5; done
+  echo "GIMP did not finish"; cat "$work"/gimp*.log; exit 1
+}
+
+canvas_process() {
+  ps -eo pid=,pgid=,args= | awk -v p="$work/profile/plug-ins" '$1 == $2 && index($0, p) {print $1}'
+}
+
+# First session: a stroke, then the canvas is killed outright. The session journal keeps it.
+start_gimp 1
+wait_for_window 'Tarvo 1.1'
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 30)) $((Y + 60)) mousedown 1
 for step in $(seq 0 4 200); do xdotool mousemove $((X + 30 + step)) $((Y + 60 + step / 3)); done
 xdotool mouseup 1
-sleep 0.5
+sleep 1.5  # the journal reaches the disk at the stroke's end, and at least once a second
+kill -KILL "$(canvas_process)"
+wait_for_gimp
 
-canvas="$(ps -eo pid=,pgid=,args= | awk -v p="$work/profile/plug-ins" '$1 == $2 && index($0, p) {print $1}')"
-kill -TERM "$canvas"
-for _ in $(seq 120); do kill -0 "$gimp" 2>/dev/null || break; sleep 0.5; done
-if kill -0 "$gimp" 2>/dev/null; then echo "GIMP did not finish"; cat "$work/gimp.log"; exit 1; fi
+# Second session: "Recover the painting that was not saved?" Yes, then the canvas closes (SIGTERM
+# closes it as the user does, write-back included) and GIMP finds the stroke in the layer.
+start_gimp 2
+question=""
+for _ in $(seq 120); do
+  question="$(xdotool search --onlyvisible --name '^tarvo$' 2>/dev/null | tail -n1 || true)"
+  [ -n "$question" ] && break
+  [ -n "$(xdotool search --name 'Tarvo 1.1' 2>/dev/null)" ] && break
+  sleep 0.5
+done
+sleep 1
+if [ -n "$question" ]; then
+  eval "$(xdotool getwindowgeometry --shell "$question")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) key Return
+fi
+wait_for_window 'Tarvo 1.1'
+sleep 1
+kill -TERM "$(canvas_process)"
+wait_for_gimp
+cp "$work/gimp2.log" "$work/gimp.log"
+grep -q "tarvo: recovering the session journal" "$work/gimp.log" || {
+  echo "the journal was not recovered; GIMP said:"; cat "$work"/gimp*.log; exit 1
+}
 
 mean="$(sed -n 's/.*tarvo-interactive mean \([0-9.]*\).*/\1/p' "$work/gimp.log")"
 echo "mean value of the layer after painting: $mean (white is 255)"
