@@ -3,9 +3,11 @@
 // GIMP's own read and write of the same pixels, and writes the figures to a file.
 //
 // plug-in-tarvo-bench (run-mode, image, drawable, output path, iterations). The output holds one
-// line per iteration: fetch_ms read_ms send_ms write_ms, where
+// line per iteration: fetch_ms read_ms send_ms write_ms (iterations alternate which side reads
+// first, since libgimp keeps the tiles it has fetched), where
 //   fetch_ms  Main with the GIMP host, up to the first full frame in a 1920 x 1080 client;
-//   read_ms   gegl_buffer_get of the whole layer as 8-bit RGB, as the host reads it;
+//   read_ms   gegl_buffer_get of the whole layer as 8-bit RGB, as the host reads it, into memory
+//             allocated for it as a filter's would be;
 //   send_ms   the write-back (Wik_SaveUndo .. wik_Refresh) of planes in which every pixel differs;
 //   write_ms  gegl_buffer_set of the whole layer into its shadow buffer in the layer's own format,
 //             then the merge as one undo step and the update: how a GIMP filter writes its result.
@@ -47,15 +49,19 @@ GeglRectangle whole(gint32 drawable) {
   return GeglRectangle{0, 0, gimp_drawable_width(drawable), gimp_drawable_height(drawable)};
 }
 
+// Like a filter that reads the layer, the destination is allocated as part of the read.
 double gimp_read_ms(gint32 drawable) {
   const GeglRectangle area = whole(drawable);
-  std::vector<uint8_t> pixels(static_cast<std::size_t>(area.width) * area.height * 3);
   const auto start = Clock::now();
+  std::unique_ptr<uint8_t[]> pixels(
+      new uint8_t[static_cast<std::size_t>(area.width) * area.height * 3]);
   GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
   const Babl* rgb = babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(drawable));
-  gegl_buffer_get(buffer, &area, 1.0, rgb, pixels.data(), area.width * 3, GEGL_ABYSS_NONE);
+  gegl_buffer_get(buffer, &area, 1.0, rgb, pixels.get(), area.width * 3, GEGL_ABYSS_NONE);
   g_object_unref(buffer);
-  return milliseconds_since(start);
+  const double took = milliseconds_since(start);
+  pixels.reset();
+  return took;
 }
 
 double gimp_write_ms(gint32 image, gint32 drawable) {
@@ -84,8 +90,10 @@ void invert(tarvo::Plane& plane) {
   for (std::size_t i = 0; i < plane.size(); ++i) bytes[i] = static_cast<uint8_t>(255 - bytes[i]);
 }
 
-// One iteration: the host's fetch, GIMP's read, the host's send, GIMP's write.
-void measure(gint32 image, gint32 drawable, FILE* out) {
+// One iteration: the host's fetch and GIMP's read, the host's send and GIMP's write. libgimp keeps
+// the tiles it has fetched, which favours whichever side reads second: iterations alternate which
+// side reads first.
+void measure(gint32 image, gint32 drawable, bool gimp_reads_first, FILE* out) {
   tarvo::HostRegistry registry;
   registry.register_host(tarvo::kHostProgId, [=]() -> std::unique_ptr<tarvo::Host> {
     tarvo::GimpHostOptions options;
@@ -94,8 +102,7 @@ void measure(gint32 image, gint32 drawable, FILE* out) {
     options.show_progress = false;
     return std::make_unique<tarvo::GimpHost>(options);
   });
-  // GIMP reads first, so that whatever libgimp caches of the layer favours its side.
-  const double read = gimp_read_ms(drawable);
+  double read = gimp_reads_first ? gimp_read_ms(drawable) : 0.0;
   auto start = Clock::now();
   auto program = std::make_unique<tarvo::Program>();
   program->undo.byte_budget = tarvo::default_undo_budget();
@@ -105,6 +112,7 @@ void measure(gint32 image, gint32 drawable, FILE* out) {
     return *window;
   });
   const double fetch = milliseconds_since(start);
+  if (!gimp_reads_first) read = gimp_read_ms(drawable);
   for (tarvo::Plane* plane :
        {&program->canvas.RBuffer, &program->canvas.GBuffer, &program->canvas.BBuffer}) {
     invert(*plane);
@@ -142,7 +150,7 @@ void run(const gchar*, gint count, const GimpParam* parameters, gint* result_cou
   if (!out) return;
   try {
     for (int i = 0; i < parameters[4].data.d_int32; ++i) {
-      measure(parameters[1].data.d_image, parameters[2].data.d_drawable, out);
+      measure(parameters[1].data.d_image, parameters[2].data.d_drawable, i % 2 == 0, out);
     }
     values[0].data.d_status = GIMP_PDB_SUCCESS;
   } catch (const std::exception& error) {
