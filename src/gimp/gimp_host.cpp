@@ -369,6 +369,37 @@ void GimpHost::wik_Refresh() {
   write_back(red, green, blue);
 }
 
+// One write-back's working state: the canvas planes, the rectangle the selection leaves of the
+// layer, and strip buffers for its pixels in the layer's format and as the canvas has them.
+struct GimpHost::StripWriter {
+  const Plane &red, &green, &blue;
+  int32_t x, columns;
+  const Babl* native;
+  PixelPatcher patcher;
+  GeglBuffer *source, *shadow;
+  std::size_t strip_stride, fresh_stride;
+  std::vector<uint8_t> strip, fresh;  // the layer's pixels; the canvas's, three bytes a pixel
+  std::vector<int32_t> painted_in_row;
+  std::vector<int32_t> columns_painted;
+
+  StripWriter(const Plane& r, const Plane& g, const Plane& b, int32_t left, int32_t width,
+              int32_t rows, const Babl* format, GeglBuffer* from, GeglBuffer* to)
+      : red(r),
+        green(g),
+        blue(b),
+        x(left),
+        columns(width),
+        native(format),
+        patcher(format, width),
+        source(from),
+        shadow(to),
+        strip_stride(static_cast<std::size_t>(width) * patcher.bytes_per_pixel()),
+        fresh_stride(static_cast<std::size_t>(width) * 3),
+        strip(strip_stride * rows),
+        fresh(fresh_stride * rows),
+        painted_in_row(rows) {}
+};
+
 void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blue) {
   const gint32 drawable = options_.drawable;
   const int32_t width = gimp_drawable_width(drawable), height = gimp_drawable_height(drawable);
@@ -384,71 +415,72 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
       rows <= 0) {
     return;  // the selection leaves nothing of this layer to paint on
   }
-  const Babl* native = gimp_drawable_get_format(drawable);
-  PixelPatcher patcher(native, columns);
-  const bool base_fits = base_width_ == width && base_height_ == height;
   BufferRef source(gimp_drawable_get_buffer(drawable));
   BufferRef shadow(gimp_drawable_get_shadow_buffer(drawable));
   if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
-
-  const int32_t strip_rows = std::min<int32_t>(kStripRows, rows);
-  const std::size_t strip_stride = static_cast<std::size_t>(columns) * patcher.bytes_per_pixel();
-  const std::size_t fresh_stride = static_cast<std::size_t>(columns) * 3;
-  std::vector<uint8_t> strip(strip_stride * strip_rows);
-  std::vector<uint8_t> fresh(fresh_stride * strip_rows);  // the canvas's pixels, R G B
-  std::vector<int32_t> painted_in_row(strip_rows);
-  std::vector<int32_t> columns_painted;
+  StripWriter writer(red, green, blue, x, columns, std::min<int32_t>(kStripRows, rows),
+                     gimp_drawable_get_format(drawable), source.buffer, shadow.buffer);
+  const bool base_fits = base_width_ == width && base_height_ == height;
   const Progress progress(options_.show_progress, "Tarvo: writing the layer", columns, rows);
   for (int32_t top = y; top < y + rows; top += kStripRows) {
     const int32_t count = std::min(kStripRows, y + rows - top);
-    int64_t painted = 0;
-    for (int32_t row = top; row < top + count; ++row) {
-      uint8_t* now = fresh.data() + fresh_stride * (row - top);
-      interleave_rgb(red.row(row) + x, green.row(row) + x, blue.row(row) + x, columns, now);
-      const uint8_t* base = base_fits ? base_row(row, x) : nullptr;
-      painted_in_row[row - top] = base ? count_differing_pixels(now, base, columns) : columns;
-      painted += painted_in_row[row - top];
-    }
-    const GeglRectangle area = rectangle(x, top, columns, count);
-    const bool every_pixel = painted == static_cast<int64_t>(columns) * count;
-    if (every_pixel && patcher.replaces_whole_pixels()) {
-      gegl_buffer_set(shadow.buffer, &area, 0, native, fresh.data(),
-                      static_cast<gint>(fresh_stride));
-    } else {
-      gegl_buffer_get(source.buffer, &area, 1.0, native, strip.data(),
-                      static_cast<gint>(strip_stride), GEGL_ABYSS_NONE);
-      for (int32_t row = top; row < top + count; ++row) {
-        if (painted_in_row[row - top] == 0) continue;
-        const uint8_t* now = fresh.data() + fresh_stride * (row - top);
-        const uint8_t* base = base_fits ? base_row(row, x) : nullptr;
-        columns_painted.clear();
-        for (int32_t column = 0; column < columns; ++column) {
-          if (!base || !same_pixel(now + 3 * column, base + 3 * column)) {
-            columns_painted.push_back(column);
-          }
-        }
-        patcher.patch(strip.data() + strip_stride * (row - top), columns, columns_painted, now);
-      }
-      gegl_buffer_set(shadow.buffer, &area, 0, native, strip.data(),
-                      static_cast<gint>(strip_stride));
-    }
-    // What GIMP holds once this is merged is what the canvas sent; unpainted pixels already equal
-    // what was handed out.
-    for (int32_t row = top; row < top + count && base_fits; ++row) {
-      if (painted_in_row[row - top] == 0) continue;
-      std::memcpy(base_row(row, x), fresh.data() + fresh_stride * (row - top), fresh_stride);
-    }
+    write_strip(writer, top, count, base_fits);
     progress.rows_done(top + count - y);
   }
   gegl_buffer_flush(shadow.buffer);
+  merge_as_one_step(x, y, columns, rows);
+}
 
+void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base_fits) {
+  int64_t painted = 0;
+  for (int32_t row = top; row < top + count; ++row) {
+    uint8_t* now = w.fresh.data() + w.fresh_stride * (row - top);
+    interleave_rgb(w.red.row(row) + w.x, w.green.row(row) + w.x, w.blue.row(row) + w.x, w.columns,
+                   now);
+    const uint8_t* base = base_fits ? base_row(row, w.x) : nullptr;
+    w.painted_in_row[row - top] = base ? count_differing_pixels(now, base, w.columns) : w.columns;
+    painted += w.painted_in_row[row - top];
+  }
+  const GeglRectangle area = rectangle(w.x, top, w.columns, count);
+  if (painted == static_cast<int64_t>(w.columns) * count && w.patcher.replaces_whole_pixels()) {
+    // Nothing of the layer's pixels stays: the strip need not be read.
+    gegl_buffer_set(w.shadow, &area, 0, w.native, w.fresh.data(),
+                    static_cast<gint>(w.fresh_stride));
+  } else {
+    gegl_buffer_get(w.source, &area, 1.0, w.native, w.strip.data(),
+                    static_cast<gint>(w.strip_stride), GEGL_ABYSS_NONE);
+    for (int32_t row = top; row < top + count; ++row) {
+      if (w.painted_in_row[row - top] == 0) continue;
+      const uint8_t* now = w.fresh.data() + w.fresh_stride * (row - top);
+      const uint8_t* base = base_fits ? base_row(row, w.x) : nullptr;
+      w.columns_painted.clear();
+      for (int32_t column = 0; column < w.columns; ++column) {
+        if (!base || !same_pixel(now + 3 * column, base + 3 * column)) {
+          w.columns_painted.push_back(column);
+        }
+      }
+      w.patcher.patch(w.strip.data() + w.strip_stride * (row - top), w.columns, w.columns_painted,
+                      now);
+    }
+    gegl_buffer_set(w.shadow, &area, 0, w.native, w.strip.data(),
+                    static_cast<gint>(w.strip_stride));
+  }
+  // What GIMP holds once this is merged is what the canvas sent; unpainted pixels already equal
+  // what was handed out.
+  for (int32_t row = top; row < top + count && base_fits; ++row) {
+    if (w.painted_in_row[row - top] == 0) continue;
+    std::memcpy(base_row(row, w.x), w.fresh.data() + w.fresh_stride * (row - top), w.fresh_stride);
+  }
+}
+
+void GimpHost::merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows) {
   const bool grouped = gimp_image_undo_group_start(options_.image);
-  const bool merged = gimp_drawable_merge_shadow(drawable, TRUE);
+  const bool merged = gimp_drawable_merge_shadow(options_.drawable, TRUE);
   const std::string merge_error = merged ? std::string() : pdb_error();
   if (grouped) gimp_image_undo_group_end(options_.image);
   undo_saved_ = false;
   if (!merged) fail("wik_Refresh: GIMP did not take the painted pixels: " + merge_error);
-  gimp_drawable_update(drawable, x, y, columns, rows);
+  gimp_drawable_update(options_.drawable, x, y, columns, rows);
   gimp_displays_flush();
 }
 

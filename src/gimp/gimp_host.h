@@ -76,7 +76,13 @@ class GimpHost : public Host {
   void load_paper();
   // Replaces the fetched planes by the start_from picture, once.
   void take_start_picture(Plane& red, Plane& green, Plane& blue);
+  struct StripWriter;
   void write_back(const Plane& red, const Plane& green, const Plane& blue);
+  // Writes rows [top, top + count) of the selection's rectangle into the shadow buffer: the
+  // painted pixels from the canvas, every other one as the layer holds it.
+  void write_strip(StripWriter& writer, int32_t top, int32_t count, bool base_fits);
+  // Merges the shadow buffer into the layer as one undo step and redraws GIMP's displays.
+  void merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows);
   // Where row y, column x of the last fetch's pixels lies in base_.
   uint8_t* base_row(int32_t y, int32_t x) { return base_.row(y) + static_cast<std::size_t>(x) * 3; }
 
