@@ -5,7 +5,8 @@
 //
 // Both sides run in the same plug-in process inside a real gimp-console-2.10, started once with a
 // temporary profile holding the benchmark plug-in (tarvo-gimp-bench), which fills a new layer with
-// plasma and times four iterations of each side, each side reading first in two of them. The
+// plasma and times six iterations of each side, each side reading first in three of them; the
+// figures are the medians. The
 // benchmark skips, saying why, where GIMP or the plug-in is missing.
 
 #include <benchmark/benchmark.h>
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,12 +27,20 @@ namespace tarvo {
 namespace {
 
 constexpr int kLayerSide = 4096;
-constexpr int kIterations = 4;  // even: each side reads first as often
+constexpr int kIterations = 6;  // even: each side reads first as often
 
 struct GimpFigures {
   std::string error;
-  double fetch = 0, read = 0, send = 0, write = 0;  // means over the iterations, milliseconds
+  double fetch = 0, read = 0, send = 0, write = 0;  // medians over the iterations, milliseconds
 };
+
+// The median: a fresh page that the system is slow to provide now and then (it may compact
+// memory for a huge page first) spikes one iteration of either side.
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 GimpFigures run_in_gimp() {
   GimpFigures figures;
@@ -76,27 +86,26 @@ GimpFigures run_in_gimp() {
     return figures;
   }
   QTextStream lines(&file);
-  int count = 0;
+  std::vector<double> fetch, read, send, write;
   while (!lines.atEnd()) {
     const QStringList words = lines.readLine().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.size() != 4 || words[0] == QLatin1String("error")) {
       figures.error = "the benchmark plug-in failed: " + words.join(QLatin1Char(' ')).toStdString();
       return figures;
     }
-    figures.fetch += words[0].toDouble();
-    figures.read += words[1].toDouble();
-    figures.send += words[2].toDouble();
-    figures.write += words[3].toDouble();
-    ++count;
+    fetch.push_back(words[0].toDouble());
+    read.push_back(words[1].toDouble());
+    send.push_back(words[2].toDouble());
+    write.push_back(words[3].toDouble());
   }
-  if (count == 0) {
+  if (fetch.empty()) {
     figures.error = "the benchmark plug-in wrote no figures";
     return figures;
   }
-  figures.fetch /= count;
-  figures.read /= count;
-  figures.send /= count;
-  figures.write /= count;
+  figures.fetch = median(fetch);
+  figures.read = median(read);
+  figures.send = median(send);
+  figures.write = median(write);
   return figures;
 #endif
 }

@@ -91,6 +91,13 @@ class StripHelper {
   std::thread worker_;
 };
 
+// Writes to every page of fresh memory, so that the system provides it now rather than when the
+// memory is first used. Fresh memory reads as zero, and zero is written.
+void touch_pages(uint8_t* bytes, std::size_t size) {
+  constexpr std::size_t kPage = 4096;
+  for (std::size_t at = 0; at < size; at += kPage) bytes[at] = 0;
+}
+
 // Owns a GeglBuffer reference.
 struct BufferRef {
   GeglBuffer* buffer;
@@ -284,12 +291,18 @@ Plane GimpHost::Wik_GetRBuffer() {
   base_ = Plane(static_cast<int32_t>(row_bytes), height);
   base_width_ = width;
   base_height_ = height;
-  // GIMP hands the pixels over one strip at a time on this thread, while a helper splits the
-  // strip before into the planes.
-  const auto split_strip = [&, width, row_bytes](int32_t top, int32_t rows) {
+  // GIMP hands the pixels over one strip at a time on this thread. Meanwhile a helper splits the
+  // strip before into the planes and has the system provide the memory of the strip after next,
+  // so that neither the split nor the fresh pages' faults wait on GIMP, nor GIMP on them.
+  const auto split_strip = [&, width, height, row_bytes](int32_t top, int32_t rows) {
     for (int32_t y = top; y < top + rows; ++y) {
       split_pixel_row(PixelLayout::kBytesRgb, base_.row(0) + row_bytes * y, width,
                       PlaneRow{red.row(y), green.row(y), blue.row(y), nullptr});
+    }
+    const int32_t ahead = top + 2 * kStripRows;
+    if (ahead < height) {
+      touch_pages(base_.row(0) + row_bytes * ahead,
+                  row_bytes * static_cast<std::size_t>(std::min(kStripRows, height - ahead)));
     }
   };
   StripHelper helper;
