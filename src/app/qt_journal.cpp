@@ -19,6 +19,7 @@
 #include <iostream>
 #include <span>
 
+#include "app/qt_recovery.h"
 #include "script/event_script.h"
 
 namespace tarvo {
@@ -30,24 +31,6 @@ namespace {
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 constexpr auto kSyncGap = std::chrono::milliseconds(200);
 constexpr auto kWriteGap = std::chrono::milliseconds(20);
-
-QImage picture_of(const HostImage& planes) {
-  const int w = planes.width(), h = planes.height();
-  QImage picture(std::max(w, 1), std::max(h, 1), QImage::Format_RGB888);
-  picture.fill(Qt::white);
-  for (int y = 0; y < h; ++y) {
-    uchar* line = picture.scanLine(y);
-    const uint8_t* r = planes.red.row(y);
-    const uint8_t* g = planes.green.row(y);
-    const uint8_t* b = planes.blue.row(y);
-    for (int x = 0; x < w; ++x) {
-      line[3 * x] = r[x];
-      line[3 * x + 1] = g[x];
-      line[3 * x + 2] = b[x];
-    }
-  }
-  return picture;
-}
 
 bool same_pixels(const HostImage& a, const HostImage& b) {
   if (a.width() != b.width() || a.height() != b.height()) return false;
@@ -287,7 +270,7 @@ std::string SessionJournal::describe_base(const JournalStart& start, QString& sn
   QByteArray png;
   QBuffer buffer(&png);
   buffer.open(QIODevice::WriteOnly);
-  if (!picture_of(start.planes).save(&buffer, "png")) {
+  if (!picture_of(start.planes.red, start.planes.green, start.planes.blue).save(&buffer, "png")) {
     fail(QStringLiteral("cannot encode its base"), 0);
     return {};
   }

@@ -15,6 +15,18 @@ namespace tarvo {
 
 namespace {
 
+void save_picture(const QImage& picture, const QString& path) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "png") || !file.commit()) {
+    throw RuntimeError(error_number::kFileNotFound, "cannot write the recovery copy " +
+                                                        path.toStdString() + ": " +
+                                                        file.errorString().toStdString());
+  }
+}
+
+}  // namespace
+
 QImage picture_of(const Plane& red, const Plane& green, const Plane& blue) {
   const int w = red.columns() - 1, h = red.rows() - 1;
   QImage picture(std::max(w, 1), std::max(h, 1), QImage::Format_RGB888);
@@ -33,18 +45,6 @@ QImage picture_of(const Plane& red, const Plane& green, const Plane& blue) {
   return picture;
 }
 
-void save_picture(const QImage& picture, const QString& path) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "png") || !file.commit()) {
-    throw RuntimeError(error_number::kFileNotFound,
-                       "cannot write the recovery copy " + path.toStdString() + ": " +
-                           file.errorString().toStdString());
-  }
-}
-
-}  // namespace
-
 RecoveryStore::RecoveryStore(QString image_path, Clock clock)
     : RecoveryStore(key_of_image(image_path), image_path, std::move(clock)) {}
 
@@ -54,7 +54,9 @@ RecoveryStore::RecoveryStore(QString key, QString image_path, Clock clock)
       clock_(std::move(clock)),
       last_autosave_(clock_()) {}
 
-RecoveryStore::~RecoveryStore() { finish_autosave(); }
+RecoveryStore::~RecoveryStore() {
+  finish_autosave();
+}
 
 QString RecoveryStore::directory() {
   QString state = qEnvironmentVariable("XDG_STATE_HOME");
@@ -70,7 +72,9 @@ QString RecoveryStore::key_of_image(const QString& image_path) {
   return image.completeBaseName() + QLatin1Char('-') + tag;
 }
 
-QString RecoveryStore::name_stem() const { return key_ + QLatin1Char('-'); }
+QString RecoveryStore::name_stem() const {
+  return key_ + QLatin1Char('-');
+}
 
 QString RecoveryStore::new_path(const QString& suffix) const {
   const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
@@ -109,7 +113,8 @@ bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
   if (worker_.joinable()) finish_autosave();
   last_autosave_ = now;
   // The copy of the planes is the only work done on the pointer's thread; the encoding is not.
-  auto picture = std::make_shared<QImage>(picture_of(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer));
+  auto picture =
+      std::make_shared<QImage>(picture_of(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer));
   previous_autosave_ = autosave_path_;
   autosave_path_ = next_path(QStringLiteral("-autosave"));
   worker_ = std::thread([picture, path = autosave_path_, previous = previous_autosave_] {
@@ -163,8 +168,8 @@ QStringList RecoveryStore::copies() const {
 QStringList RecoveryStore::journals() const {
   QStringList found;
   const QDir dir(directory());
-  for (const QFileInfo& journal :
-       dir.entryInfoList({name_stem() + QStringLiteral("*-journal.tvs")}, QDir::Files, QDir::Time)) {
+  for (const QFileInfo& journal : dir.entryInfoList({name_stem() + QStringLiteral("*-journal.tvs")},
+                                                    QDir::Files, QDir::Time)) {
     found << journal.absoluteFilePath();
   }
   return found;

@@ -2,13 +2,14 @@
 // Recovery copies: the committed image written where the user's file is never touched, when the
 // program ends on an error or a signal, when the file itself cannot be written, and every couple of
 // minutes of painting. They live in $XDG_STATE_HOME/tarvo/recovery (~/.local/state/tarvo/recovery
-// by default), named after the image and the time: photo-1a2b3c4d-20261208-142501-123.png, where the
-// middle part tells apart images of the same name in different folders. That first part,
+// by default), named after the image and the time: photo-1a2b3c4d-20261208-142501-123.png, where
+// the middle part tells apart images of the same name in different folders. That first part,
 // "photo-1a2b3c4d", is the recovery key: a host without an image file passes a key of its own.
 // Beside the copies live the crash copies (KEY-TIME-crash.ppm) and the session journals
 // (KEY-TIME-journal.tvs, with KEY-TIME-journal-base.png when the journal paints over a snapshot).
 
 #include <QDateTime>
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -19,6 +20,9 @@
 #include "canvas/canvas_buffers.h"
 
 namespace tarvo {
+
+// The picture of planes with the spare column and row, as 8-bit RGB.
+QImage picture_of(const Plane& red, const Plane& green, const Plane& blue);
 
 class RecoveryStore {
  public:
