@@ -441,7 +441,31 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
     progress.rows_done(top + count - y);
   }
   gegl_buffer_flush(shadow.buffer);
-  merge_as_one_step(x, y, columns, rows);
+  // A selection may keep some painted pixels of the rectangle out of the layer, partly or wholly,
+  // and a merge that fails keeps them all out: what GIMP then holds is read back as the new record
+  // of what the canvas started from.
+  const bool selected = !gimp_selection_is_empty(options_.image);
+  try {
+    merge_as_one_step(x, y, columns, rows);
+  } catch (const RuntimeError&) {
+    if (base_fits) read_back_base(x, y, columns, rows);
+    throw;
+  }
+  if (selected && base_fits) read_back_base(x, y, columns, rows);
+}
+
+void GimpHost::read_back_base(int32_t x, int32_t y, int32_t columns, int32_t rows) {
+  // A buffer of its own: one that read the layer before the merge may hold its old tiles.
+  BufferRef layer(gimp_drawable_get_buffer(options_.drawable));
+  if (!layer.buffer) {
+    base_width_ = base_height_ = 0;  // unknown: the next send writes every pixel
+    return;
+  }
+  const Babl* rgb =
+      babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(options_.drawable));
+  const GeglRectangle area = rectangle(x, y, columns, rows);
+  gegl_buffer_get(layer.buffer, &area, 1.0, rgb, base_row(y, x),
+                  static_cast<gint>(static_cast<std::size_t>(base_width_) * 3), GEGL_ABYSS_NONE);
 }
 
 void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base_fits) {

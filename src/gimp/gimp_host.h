@@ -81,6 +81,8 @@ class GimpHost : public Host {
   // Writes rows [top, top + count) of the selection's rectangle into the shadow buffer: the
   // painted pixels from the canvas, every other one as the layer holds it.
   void write_strip(StripWriter& writer, int32_t top, int32_t count, bool base_fits);
+  // Reads what the layer holds in the rectangle into the record of what the canvas started from.
+  void read_back_base(int32_t x, int32_t y, int32_t columns, int32_t rows);
   // Merges the shadow buffer into the layer as one undo step and redraws GIMP's displays.
   void merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows);
   // Where row y, column x of the last fetch's pixels lies in base_.
