@@ -6,8 +6,7 @@
 // Both sides run in the same plug-in process inside a real gimp-console-2.10, started once with a
 // temporary profile holding the benchmark plug-in (tarvo-gimp-bench), which fills a new layer with
 // plasma and times six iterations of each side, each side reading first in three of them; the
-// figures are the medians. The
-// benchmark skips, saying why, where GIMP or the plug-in is missing.
+// figures are the medians. The benchmark skips, saying why, where GIMP or the plug-in is missing.
 
 #include <benchmark/benchmark.h>
 
@@ -31,16 +30,10 @@ constexpr int kIterations = 6;  // even: each side reads first as often
 
 struct GimpFigures {
   std::string error;
-  double fetch = 0, read = 0, send = 0, write = 0;  // medians over the iterations, milliseconds
+  // Medians over the iterations, in milliseconds: a fresh page that the system is slow to provide
+  // now and then (it may compact memory for a huge page first) spikes one iteration of either side.
+  double fetch = 0, read = 0, send = 0, write = 0;
 };
-
-// The median: a fresh page that the system is slow to provide now and then (it may compact
-// memory for a huge page first) spikes one iteration of either side.
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 GimpFigures run_in_gimp() {
   GimpFigures figures;
@@ -102,10 +95,10 @@ GimpFigures run_in_gimp() {
     figures.error = "the benchmark plug-in wrote no figures";
     return figures;
   }
-  figures.fetch = median(fetch);
-  figures.read = median(read);
-  figures.send = median(send);
-  figures.write = median(write);
+  figures.fetch = bench::median(fetch);
+  figures.read = bench::median(read);
+  figures.send = bench::median(send);
+  figures.write = bench::median(write);
   return figures;
 #endif
 }

@@ -32,8 +32,7 @@
 
 #include "app/program.h"
 #include "app/qt_file_host.h"
-#include "retained_window.h"
-#include "stroke/stroke_capture.h"
+#include "loading_window.h"
 #include "summary.h"
 
 namespace tarvo {
@@ -88,20 +87,6 @@ const StartupPicture& startup_picture() {
   return picture;
 }
 
-// The canvas window as the host shows it: the load sequence's stroke list and first full frame.
-class LoadingWindow : public bench::RetainedWindow {
- public:
-  explicit LoadingWindow(Program& program) : RetainedWindow(1920, 1080), program_(program) {}
-  void show_window() override {
-    allocate_stroke_points(program_.stroke);
-    const CanvasBuffers& c = program_.canvas;
-    displaybuffers(program_.display, program_.size(), c.RBuffer, c.GBuffer, c.BBuffer);
-  }
-
- private:
-  Program& program_;
-};
-
 // Seconds from creating the program to its first full frame. The program and its window are
 // destroyed after the clock stops.
 double start_up_seconds(const QString& path) {
@@ -112,9 +97,9 @@ double start_up_seconds(const QString& path) {
   const auto start = std::chrono::steady_clock::now();
   auto program = std::make_unique<Program>();
   program->undo.byte_budget = default_undo_budget();
-  std::unique_ptr<LoadingWindow> window;
+  std::unique_ptr<bench::LoadingWindow> window;
   Main(*program, registry, [&window](Program& p) -> CanvasWindow& {
-    window = std::make_unique<LoadingWindow>(p);
+    window = std::make_unique<bench::LoadingWindow>(p);
     return *window;
   });
   benchmark::ClobberMemory();

@@ -35,16 +35,6 @@ SummaryRow& row_for(const std::string& workload) {
   return all.back();
 }
 
-// The median of the values, NaN when there are none.
-double median(std::vector<double> values) {
-  if (values.empty()) return std::nan("");
-  const std::size_t mid = values.size() / 2;
-  std::nth_element(values.begin(), values.begin() + mid, values.end());
-  if (values.size() % 2 == 1) return values[mid];
-  const double upper = values[mid];
-  return (*std::max_element(values.begin(), values.begin() + mid) + upper) / 2.0;
-}
-
 // Three significant digits, but whole numbers from 1000 up, so that rates and sizes never show
 // as powers of ten ("34215 events/s", not "3.42e+04 events/s").
 std::string figure_text(double value, const std::string& unit) {
@@ -103,6 +93,15 @@ void print_summary() {
 }
 
 }  // namespace
+
+double median(std::vector<double> values) {
+  if (values.empty()) return std::nan("");
+  const std::size_t mid = values.size() / 2;
+  std::nth_element(values.begin(), values.begin() + mid, values.end());
+  if (values.size() % 2 == 1) return values[mid];
+  const double upper = values[mid];
+  return (*std::max_element(values.begin(), values.begin() + mid) + upper) / 2.0;
+}
 
 void record_summary_row(const std::string& workload, double ours, double baseline,
                         const std::string& unit, const std::string& goal) {

@@ -15,8 +15,12 @@
 // recorded. Only the benchmark thread records: the registry takes no lock.
 
 #include <string>
+#include <vector>
 
 namespace tarvo::bench {
+
+// The median of the values, NaN when there are none.
+double median(std::vector<double> values);
 
 // Records both sides of a row at once, for benchmarks that measure their own baseline.
 void record_summary_row(const std::string& workload, double ours, double baseline,

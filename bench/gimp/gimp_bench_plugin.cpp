@@ -18,11 +18,10 @@
 #include <memory>
 #include <vector>
 
-#include "../retained_window.h"
+#include "../loading_window.h"
 #include "app/exchange.h"
 #include "app/program.h"
 #include "gimp/gimp_host.h"
-#include "stroke/stroke_capture.h"
 
 namespace {
 
@@ -31,19 +30,6 @@ using Clock = std::chrono::steady_clock;
 double milliseconds_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-
-class LoadingWindow : public tarvo::bench::RetainedWindow {
- public:
-  explicit LoadingWindow(tarvo::Program& program) : RetainedWindow(1920, 1080), program_(program) {}
-  void show_window() override {
-    tarvo::allocate_stroke_points(program_.stroke);
-    const tarvo::CanvasBuffers& c = program_.canvas;
-    tarvo::displaybuffers(program_.display, program_.size(), c.RBuffer, c.GBuffer, c.BBuffer);
-  }
-
- private:
-  tarvo::Program& program_;
-};
 
 GeglRectangle whole(gint32 drawable) {
   return GeglRectangle{0, 0, gimp_drawable_width(drawable), gimp_drawable_height(drawable)};
@@ -106,9 +92,9 @@ void measure(gint32 image, gint32 drawable, bool gimp_reads_first, FILE* out) {
   auto start = Clock::now();
   auto program = std::make_unique<tarvo::Program>();
   program->undo.byte_budget = tarvo::default_undo_budget();
-  std::unique_ptr<LoadingWindow> window;
+  std::unique_ptr<tarvo::bench::LoadingWindow> window;
   tarvo::Main(*program, registry, [&window](tarvo::Program& p) -> tarvo::CanvasWindow& {
-    window = std::make_unique<LoadingWindow>(p);
+    window = std::make_unique<tarvo::bench::LoadingWindow>(p);
     return *window;
   });
   const double fetch = milliseconds_since(start);

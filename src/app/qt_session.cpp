@@ -1,12 +1,11 @@
 #include "app/qt_session.h"
 
+#include <QTimer>
 #include <exception>
 #include <iostream>
 #include <new>
 #include <optional>
 #include <span>
-
-#include <QTimer>
 
 #include "app/program.h"
 #include "app/qt_recovery.h"
@@ -141,10 +140,11 @@ int run_session(TarvoApplication& app, Session& session) {
   }
   if (session.recorder) session.recorder->attach(*canvas);
   // From here on an error that ends the program, or a signal, first keeps the user's work.
-  app.set_before_fatal_exit([&] {
-    const QString copy = recovery.write_copy(program.canvas);
-    std::cerr << "tarvo: the image is saved as " << copy.toStdString() << std::endl;
-  });
+  const auto keep_copy = [&] {
+    std::cerr << "tarvo: the image is saved as "
+              << recovery.write_copy(program.canvas).toStdString() << std::endl;
+  };
+  app.set_before_fatal_exit(keep_copy);
   canvas->set_after_commit([&] { recovery.after_commit(program.canvas); });
   std::optional<RecoverySession> guard;
   if (session.journalled) {
@@ -153,8 +153,7 @@ int run_session(TarvoApplication& app, Session& session) {
   }
   SignalCloser on_signal([&](int) {
     try {
-      std::cerr << "tarvo: the image is saved as "
-                << recovery.write_copy(program.canvas).toStdString() << std::endl;
+      keep_copy();
     } catch (const RuntimeError& error) {
       std::cerr << "tarvo: " << error.what() << std::endl;
     }

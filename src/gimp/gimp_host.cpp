@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <numeric>
 #include <system_error>
 #include <thread>
 
@@ -358,7 +359,6 @@ Plane GimpHost::Wik_GetBBuffer() {
 
 void GimpHost::Wik_SaveUndo() {
   check_alive("Wik_SaveUndo");
-  undo_saved_ = true;
   for (const Plane*& pending : pending_) pending = nullptr;
 }
 
@@ -491,9 +491,12 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
       const uint8_t* now = w.fresh.data() + w.fresh_stride * (row - top);
       const uint8_t* base = base_fits ? base_row(row, w.x) : nullptr;
       w.columns_painted.clear();
-      for (int32_t column = 0; column < w.columns; ++column) {
-        if (!base || !same_pixel(now + 3 * column, base + 3 * column)) {
-          w.columns_painted.push_back(column);
+      if (w.painted_in_row[row - top] == w.columns) {
+        w.columns_painted.resize(w.columns);
+        std::iota(w.columns_painted.begin(), w.columns_painted.end(), 0);
+      } else {
+        for (int32_t column = 0; column < w.columns; ++column) {
+          if (!same_pixel(now + 3 * column, base + 3 * column)) w.columns_painted.push_back(column);
         }
       }
       w.patcher.patch(w.strip.data() + w.strip_stride * (row - top), w.columns, w.columns_painted,
@@ -515,7 +518,6 @@ void GimpHost::merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t 
   const bool merged = gimp_drawable_merge_shadow(options_.drawable, TRUE);
   const std::string merge_error = merged ? std::string() : pdb_error();
   if (grouped) gimp_image_undo_group_end(options_.image);
-  undo_saved_ = false;
   if (!merged) fail("wik_Refresh: GIMP did not take the painted pixels: " + merge_error);
   gimp_drawable_update(options_.drawable, x, y, columns, rows);
   gimp_displays_flush();

@@ -90,14 +90,12 @@ class GimpHost : public Host {
 
   GimpHostOptions options_;
   std::function<void(const std::string&)> lost_;
-  bool lost_reported_ = false;
   // The pixels handed out by the last fetch, three bytes (R, G, B) a pixel, row after row: what
   // the canvas started from, so that a write-back can tell which pixels were painted.
   Plane base_;
   int32_t base_width_ = 0, base_height_ = 0;
   Plane ready_green_, ready_blue_;
   const Plane* pending_[3] = {nullptr, nullptr, nullptr};
-  bool undo_saved_ = false;
   Plane paper_;
 };
 
