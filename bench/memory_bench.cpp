@@ -22,7 +22,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/paper_grain.h"
+#include "render/paper_grain.h"
 #include "app/program.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"

@@ -31,7 +31,7 @@
 #include <string>
 
 #include "app/program.h"
-#include "app/qt_file_host.h"
+#include "file/qt_file_host.h"
 #include "loading_window.h"
 #include "summary.h"
 

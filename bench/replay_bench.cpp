@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "app/program.h"
-#include "app/qt_journal.h"
+#include "recovery/qt_journal.h"
 #include "canvas/canvas_window.h"
 #include "canvas/display_surface.h"
 #include "retained_window.h"

@@ -1,6 +1,6 @@
 #include "app/qt_app_icon.h"
 
-#include "app/qt_data_files.h"
+#include "appearance/qt_data_files.h"
 
 namespace tarvo {
 

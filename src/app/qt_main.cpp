@@ -9,9 +9,9 @@
 
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
-#include "app/qt_file_host.h"
-#include "app/qt_recovery.h"
-#include "app/qt_recovery_plan.h"
+#include "file/qt_file_host.h"
+#include "recovery/qt_recovery.h"
+#include "recovery/qt_recovery_plan.h"
 #include "app/qt_session.h"
 #include "script/event_script.h"
 #include "script/qt_script_recorder.h"

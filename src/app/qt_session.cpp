@@ -8,8 +8,8 @@
 #include <span>
 
 #include "app/program.h"
-#include "app/qt_recovery.h"
-#include "app/qt_recovery_session.h"
+#include "recovery/qt_recovery.h"
+#include "recovery/qt_recovery_session.h"
 #include "app/qt_signals.h"
 #include "canvas/qt_form1.h"
 #include "panel/qt_form2.h"

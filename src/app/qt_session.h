@@ -12,8 +12,8 @@
 
 #include "app/host.h"
 #include "app/qt_application.h"
-#include "app/qt_journal.h"
-#include "app/qt_recovery_plan.h"
+#include "recovery/qt_journal.h"
+#include "recovery/qt_recovery_plan.h"
 #include "script/event_script.h"
 #include "script/qt_script_recorder.h"
 

@@ -17,7 +17,7 @@
 #include "app/exchange.h"
 #include "app/qt_app_icon.h"
 #include "app/qt_application.h"
-#include "app/qt_window_placement.h"
+#include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "stroke/stroke_capture.h"
 

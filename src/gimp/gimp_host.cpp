@@ -12,10 +12,10 @@
 #include <system_error>
 #include <thread>
 
-#include "app/paper_grain.h"
-#include "app/pixel_split.h"
-#include "app/qt_data_files.h"
-#include "app/qt_image_file.h"
+#include "render/paper_grain.h"
+#include "canvas/pixel_split.h"
+#include "appearance/qt_data_files.h"
+#include "file/qt_image_file.h"
 #include "app/runtime_error.h"
 #include "canvas/canvas_window.h"
 

@@ -19,8 +19,8 @@
 
 #include "app/program.h"
 #include "app/qt_application.h"
-#include "app/qt_recovery.h"
-#include "app/qt_recovery_plan.h"
+#include "recovery/qt_recovery.h"
+#include "recovery/qt_recovery_plan.h"
 #include "app/qt_session.h"
 #include "canvas/qt_form1.h"
 #include "gimp/gimp_host.h"

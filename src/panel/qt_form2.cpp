@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/qt_app_icon.h"
-#include "app/qt_window_placement.h"
+#include "canvas/qt_window_placement.h"
 #include "appearance/qt_draw_pattern.h"
 #include "appearance/qt_theme.h"
 #include "panel/presets.h"

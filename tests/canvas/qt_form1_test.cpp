@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/program.h"
-#include "app/qt_window_placement.h"
+#include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "support/fake_host.h"
 

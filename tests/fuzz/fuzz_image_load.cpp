@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/qt_image_file.h"
+#include "file/qt_image_file.h"
 #include "app/runtime_error.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include "app/program.h"
 #include "app/qt_application.h"
-#include "app/qt_file_host.h"
+#include "file/qt_file_host.h"
 #include "canvas/qt_form1.h"
 #include "script/event_script.h"
 #include "script/qt_script_recorder.h"

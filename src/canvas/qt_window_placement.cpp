@@ -1,0 +1,60 @@
+#include "canvas/qt_window_placement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <algorithm>
+
+namespace tarvo {
+
+QSize fit_window_size(QSize wanted, const QMargins& frame, const QRect& available) {
+  const int width = available.width() - frame.left() - frame.right();
+  const int height = available.height() - frame.top() - frame.bottom();
+  return QSize(std::max(1, std::min(wanted.width(), width)),
+               std::max(1, std::min(wanted.height(), height)));
+}
+
+namespace {
+
+int keep_span_inside(int start, int length, int area_start, int area_length) {
+  const int last_start = area_start + area_length - length;
+  return std::max(area_start, std::min(start, last_start));
+}
+
+}  // namespace
+
+QPoint keep_inside(const QRect& frame, const QRect& available) {
+  return QPoint(keep_span_inside(frame.x(), frame.width(), available.x(), available.width()),
+                keep_span_inside(frame.y(), frame.height(), available.y(), available.height()));
+}
+
+QPoint panel_position(const QRect& canvas_frame, QSize panel_frame, const QRect& available,
+                      int gap) {
+  const int right_of_canvas = canvas_frame.x() + canvas_frame.width() + gap;
+  const int left_of_canvas = canvas_frame.x() - gap - panel_frame.width();
+  const int area_right = available.x() + available.width();
+  int x = area_right - panel_frame.width();
+  if (right_of_canvas + panel_frame.width() <= area_right) {
+    x = right_of_canvas;
+  } else if (left_of_canvas >= available.x()) {
+    x = left_of_canvas;
+  }
+  return keep_inside(QRect(QPoint(x, canvas_frame.y()), panel_frame), available);
+}
+
+QRect available_area(const QWidget& window) {
+  const QScreen* screen = window.screen();
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+QMargins frame_margins(const QWidget& window) {
+  const QRect frame = window.frameGeometry(), inner = window.geometry();
+  const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
+                         frame.right() - inner.right(), frame.bottom() - inner.bottom());
+  if (!margins.isNull() || window.isVisible()) return margins;
+  // Not framed yet: assume a common title bar and border.
+  return QMargins(4, 32, 4, 4);
+}
+
+}  // namespace tarvo

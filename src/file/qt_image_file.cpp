@@ -1,0 +1,349 @@
+#include "file/qt_image_file.h"
+
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "file/image_completeness.h"
+#include "canvas/pixel_split.h"
+#include "file/png_colour_key.h"
+#include "file/qt_decode_memory.h"
+#include "canvas/row_split.h"
+#include "app/runtime_error.h"
+
+namespace tarvo {
+
+namespace {
+
+// The widest pixel Qt's own decoders produce is 16-bit RGBA, 8 bytes.
+constexpr int64_t kMaxDecodedBytesPerPixel = 8;
+
+[[noreturn]] void refuse(int number, const QString& path, const QString& reason) {
+  throw RuntimeError(
+      number, QStringLiteral("cannot read %1: %2").arg(display_name(path), reason).toStdString());
+}
+
+// Qt refuses to allocate a decoded image above a global limit (128 MB by default, less than an
+// 8192 x 8192 RGBA image). The limit is raised, never lowered, to what this image may need.
+void allow_decoding(int64_t width, int64_t height) {
+  const int64_t megabytes = (width * height * kMaxDecodedBytesPerPixel >> 20) + 1;
+  const int current = QImageReader::allocationLimit();
+  if (current != 0 && current < megabytes) {
+    QImageReader::setAllocationLimit(static_cast<int>(megabytes));
+  }
+}
+
+struct Header {
+  QByteArray format;
+  QSize size;
+  int image_count = 1;
+  QImage::Format pixel_format = QImage::Format_Invalid;  // what the decoder will produce, if known
+};
+
+// Opens the file and reads only its header: the format from the content and the image size.
+Header read_header(QFile& file, const QString& path, const ImageLimits& limits) {
+  const QFileInfo info(path);
+  if (!info.exists()) refuse(error_number::kFileNotFound, path, QStringLiteral("no such file"));
+  if (info.isDir()) refuse(error_number::kBadFileFormat, path, QStringLiteral("it is a folder"));
+  if (!file.open(QIODevice::ReadOnly)) {
+    refuse(error_number::kBadFileFormat, path, file.errorString());
+  }
+  if (file.size() == 0) {
+    refuse(error_number::kBadFileFormat, path, QStringLiteral("the file is empty"));
+  }
+  QImageReader reader(&file);
+  Header header{reader.format(), QSize(), 1};
+  if (header.format.isEmpty()) {
+    refuse(error_number::kBadFileFormat, path, QStringLiteral("not a supported image file"));
+  }
+  header.size = reader.size();
+  if (!header.size.isValid()) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the %1 file is damaged: its image size cannot be read")
+               .arg(QString::fromLatin1(header.format)));
+  }
+  const std::string refusal = image_size_refusal(header.size.width(), header.size.height(), limits);
+  if (!refusal.empty()) refuse(error_number::kOutOfMemory, path, QString::fromStdString(refusal));
+  header.image_count = std::max(1, reader.imageCount());
+  header.pixel_format = reader.imageFormat();
+  return header;
+}
+
+std::span<const uint8_t> byte_span(const QByteArray& bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.constData()),
+          static_cast<std::size_t>(bytes.size())};
+}
+
+// Reads the whole file into the prepared buffer, a megabyte at a time so that the helper mapping
+// its pages stays ahead, and checks that it holds all the data its structure announces. A file
+// whose size changed since it was opened is read as it now is.
+QByteArray& read_whole_file(QFile& file, const QString& path, const Header& header,
+                            DecodeMemory& memory) {
+  if (!file.seek(0)) refuse(error_number::kBadFileFormat, path, file.errorString());
+  QByteArray& bytes = memory.file_bytes();
+  constexpr qint64 kPiece = qint64{1} << 20;
+  qint64 done = 0;
+  while (done < bytes.size()) {
+    const qint64 got = file.read(bytes.data() + done, std::min(kPiece, bytes.size() - done));
+    if (got <= 0) break;
+    done += got;
+  }
+  bytes.resize(done);  // shorter than prepared: the file shrank (resizing down keeps the buffer)
+  if (!file.atEnd()) {
+    memory.wait_for_mapping();  // the buffer may move now
+    bytes.append(file.readAll());
+  }
+  if (bytes.size() != file.size()) refuse(error_number::kBadFileFormat, path, file.errorString());
+  if (encoded_image_completeness(header.format.toStdString(), byte_span(bytes)) ==
+      Completeness::Truncated) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the %1 file is cut short (truncated)")
+               .arg(QString::fromLatin1(header.format)));
+  }
+  return bytes;
+}
+
+// Makes the pixels of the key colour fully transparent, keeping their colour.
+QImage apply_colour_key(const QImage& picture, const PngColourKey& key) {
+  QImage keyed = picture.convertToFormat(QImage::Format_RGBA64);
+  for (int y = 0; y < keyed.height(); ++y) {
+    QRgba64* line = reinterpret_cast<QRgba64*>(keyed.scanLine(y));
+    for (int x = 0; x < keyed.width(); ++x) {
+      if (line[x].red() == key.red && line[x].green() == key.green && line[x].blue() == key.blue) {
+        line[x].setAlpha(0);
+      }
+    }
+  }
+  return keyed;
+}
+
+// Removes a PNG's colour key chunk from bytes, so that Qt decodes the plain colours, and returns
+// the key to apply afterwards.
+PngColourKey take_png_colour_key(QByteArray& bytes, const Header& header, DecodeMemory& memory) {
+  if (header.format != "png") return {};
+  const PngColourKey key = find_png_colour_key(byte_span(bytes));
+  if (key.present()) {
+    memory.wait_for_mapping();  // before the bytes change
+    bytes.remove(static_cast<qsizetype>(key.chunk_offset), static_cast<qsizetype>(key.chunk_size));
+  }
+  return key;
+}
+
+// Decodes bytes into picture (the prepared target, which the decoder may replace).
+void decode(QByteArray& bytes, const QString& path, const Header& header, QImage& picture) {
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, header.format);
+  reader.setAutoTransform(true);  // a picture taken sideways is painted as it is seen
+  allow_decoding(header.size.width(), header.size.height());
+  if (!reader.read(&picture)) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the image data is damaged (%1)").arg(reader.errorString()));
+  }
+  if (picture.size() != header.size && picture.size() != header.size.transposed()) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the decoded picture does not have the size its header gives"));
+  }
+}
+
+bool has_grey_colour_table(const QImage& picture) {
+  const QList<QRgb> table = picture.colorTable();
+  return !table.isEmpty() && std::all_of(table.begin(), table.end(), [](QRgb c) {
+    return qRed(c) == qGreen(c) && qGreen(c) == qBlue(c);
+  });
+}
+
+ImageFileTraits traits_of(const QImage& picture, const Header& header) {
+  ImageFileTraits traits;
+  traits.format = header.format;
+  const QImage::Format format = picture.format();
+  traits.grey = format == QImage::Format_Grayscale8 || format == QImage::Format_Grayscale16 ||
+                ((format == QImage::Format_Mono || format == QImage::Format_MonoLSB ||
+                  format == QImage::Format_Indexed8) &&
+                 has_grey_colour_table(picture));
+  traits.bits_per_channel = format == QImage::Format_Grayscale16 ? 16
+                            : picture.depth() > 32               ? picture.depth() / 4
+                                                                 : 8;
+  traits.image_count = header.image_count;
+  traits.colour_space = picture.colorSpace();
+  for (const QString& key : picture.textKeys()) traits.text.append({key, picture.text(key)});
+  traits.dots_per_metre_x = picture.dotsPerMeterX();
+  traits.dots_per_metre_y = picture.dotsPerMeterY();
+  return traits;
+}
+
+// The layout of a decoded format whose rows are split into the planes directly, or none. Any
+// other format is first converted by Qt to 8-bit RGB or RGBA; for these five that conversion only
+// reorders or repeats bytes, so splitting them directly gives the same planes in one pass.
+std::optional<PixelLayout> direct_layout(QImage::Format format) {
+  switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+      return PixelLayout::kWordArgb;
+    case QImage::Format_RGB888:
+      return PixelLayout::kBytesRgb;
+    case QImage::Format_RGBA8888:
+      return PixelLayout::kBytesRgba;
+    case QImage::Format_Grayscale8:
+      return PixelLayout::kGrey;
+    default:
+      return std::nullopt;
+  }
+}
+
+// Splits the picture's pixels (in a direct layout) into image's planes, which have its size with
+// the spare column and row; into the alpha plane too when image has one. Each row is also copied
+// into copy's colour planes when copy is given, while it is still in the cache. A large picture
+// shares its rows with a helper thread.
+void split_into_planes(const QImage& picture, PixelLayout layout, HostImage& image,
+                       HostImage* copy) {
+  const int32_t width = picture.width();
+  const bool with_alpha = !image.alpha.empty();
+  const int64_t row_bytes =
+      picture.bytesPerLine() + int64_t{width} * ((with_alpha ? 4 : 3) + (copy ? 3 : 0));
+  share_rows_with_helper(picture.height(), row_bytes, [&](int32_t begin, int32_t end) {
+    for (int32_t y = begin; y < end; ++y) {
+      const PlaneRow out{image.red.row(y), image.green.row(y), image.blue.row(y),
+                         with_alpha ? image.alpha.row(y) : nullptr};
+      split_pixel_row(layout, picture.constScanLine(y), width, out);
+      if (copy == nullptr) continue;
+      std::memcpy(copy->red.row(y), out.red, static_cast<std::size_t>(width));
+      std::memcpy(copy->green.row(y), out.green, static_cast<std::size_t>(width));
+      std::memcpy(copy->blue.row(y), out.blue, static_cast<std::size_t>(width));
+    }
+  });
+}
+
+// The decoded picture as the host's planes (and their copy, when asked for): straight from the
+// decoder's rows when its format allows, else through Qt's conversion to 8-bit RGB (or RGBA when
+// the picture has transparency).
+void split_picture(QImage picture, DecodeMemory& memory, const QString& path, ImageFile& result,
+                   PlaneCopy copy) {
+  const bool with_alpha = picture.hasAlphaChannel();
+  std::optional<PixelLayout> layout = direct_layout(picture.format());
+  if (!layout) {
+    picture = std::move(picture).convertToFormat(with_alpha ? QImage::Format_RGBA8888
+                                                            : QImage::Format_RGB888);
+    if (picture.isNull()) refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
+    layout = direct_layout(picture.format());
+  }
+  const int32_t width = picture.width(), height = picture.height();
+  result.image = memory.take_planes(width, height);
+  if (with_alpha) result.image.alpha = Plane(width + 1, height + 1);
+  if (copy == PlaneCopy::kColourPlanes) result.copy = memory.take_planes(width, height);
+  split_into_planes(picture, *layout, result.image,
+                    copy == PlaneCopy::kColourPlanes ? &result.copy : nullptr);
+}
+
+}  // namespace
+
+ImageLimits machine_image_limits() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return ImageLimits{};
+  return image_limits_for_memory(static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size));
+}
+
+ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneCopy copy) {
+  QFile file(path);
+  const Header header = read_header(file, path, limits);
+  const int plane_sets = copy == PlaneCopy::kColourPlanes ? 2 : 1;
+  DecodeMemory memory(file.size(), header.size, header.pixel_format, plane_sets);  // outlives all
+  QByteArray& bytes = read_whole_file(file, path, header, memory);
+  file.close();
+  const PngColourKey key = take_png_colour_key(bytes, header, memory);
+  QImage picture = memory.take_picture();
+  decode(bytes, path, header, picture);
+  memory.release_file_bytes();
+  ImageFile result;
+  result.traits = traits_of(picture, header);
+  if (key.present()) picture = apply_colour_key(picture, key);
+  split_picture(std::move(picture), memory, path, result, copy);
+  return result;
+}
+
+HostImage white_image(int32_t width, int32_t height) {
+  HostImage image{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
+                  Plane(width + 1, height + 1), Plane()};
+  for (Plane* plane : {&image.red, &image.green, &image.blue}) {
+    for (int32_t y = 0; y < height; ++y) std::fill_n(plane->row(y), width, uint8_t{255});
+  }
+  return image;
+}
+
+Plane read_luminance_file(const QString& path, const ImageLimits& limits) {
+  const HostImage image = read_image_file(path, limits).image;
+  Plane luminance(image.width(), image.height());
+  for (int32_t y = 0; y < image.height(); ++y) {
+    for (int32_t x = 0; x < image.width(); ++x) {
+      luminance(x, y) = grey_level(image.red(x, y), image.green(x, y), image.blue(x, y));
+    }
+  }
+  return luminance;
+}
+
+bool is_grey(const HostImage& image) {
+  for (int32_t y = 0; y < image.height(); ++y) {
+    const uint8_t* red = image.red.row(y);
+    const uint8_t* green = image.green.row(y);
+    const uint8_t* blue = image.blue.row(y);
+    for (int32_t x = 0; x < image.width(); ++x) {
+      if (red[x] != green[x] || green[x] != blue[x]) return false;
+    }
+  }
+  return true;
+}
+
+QImage compose_picture(const HostImage& image, const ImageFileTraits& traits) {
+  const int32_t width = image.width(), height = image.height();
+  const bool with_alpha = !image.alpha.empty();
+  const bool grey = !with_alpha && traits.grey && is_grey(image);
+  const QImage::Format format = with_alpha ? QImage::Format_RGBA8888
+                                : grey     ? QImage::Format_Grayscale8
+                                           : QImage::Format_RGB888;
+  QImage picture(width, height, format);
+  if (picture.isNull()) {
+    throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot compose the picture");
+  }
+  const int step = with_alpha ? 4 : grey ? 1 : 3;
+  for (int32_t y = 0; y < height; ++y) {
+    uchar* line = picture.scanLine(y);
+    const uint8_t* red = image.red.row(y);
+    const uint8_t* green = image.green.row(y);
+    const uint8_t* blue = image.blue.row(y);
+    const uint8_t* alpha = with_alpha ? image.alpha.row(y) : nullptr;
+    for (int32_t x = 0; x < width; ++x, line += step) {
+      line[0] = red[x];
+      if (grey) continue;
+      line[1] = green[x];
+      line[2] = blue[x];
+      if (alpha) line[3] = alpha[x];
+    }
+  }
+  if (traits.colour_space.isValid()) picture.setColorSpace(traits.colour_space);
+  for (const auto& [key, value] : traits.text) picture.setText(key, value);
+  if (traits.dots_per_metre_x > 0) picture.setDotsPerMeterX(traits.dots_per_metre_x);
+  if (traits.dots_per_metre_y > 0) picture.setDotsPerMeterY(traits.dots_per_metre_y);
+  return picture;
+}
+
+QString encode_picture(const QImage& picture, const QByteArray& format, QIODevice& device) {
+  QImageWriter writer(&device, format);
+  if (format == "jpeg" || format == "jpg") writer.setQuality(95);
+  if (writer.write(picture)) return QString();
+  return writer.errorString();
+}
+
+QString display_name(const QString& path) {
+  return QDir::toNativeSeparators(path);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,88 @@
+#pragma once
+// Image files as the file host keeps them: reading any format Qt decodes into the host's colour
+// planes, and turning the planes back into a picture in the file's own kind.
+//
+// The colour planes have one spare column and row, as the host hands them out: (width + 1) x
+// (height + 1) bytes, the spare column and row zero. They hold the colour of every pixel without
+// its transparency (un-premultiplied): a file's alpha channel is kept aside in its own plane of the
+// same shape, untouched by painting, and recombined when the picture is written. Deeper files
+// (16-bit channels) are reduced to 8 bits on reading, rounding to the nearest level.
+
+#include <QByteArray>
+#include <QColorSpace>
+#include <QImage>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include "file/image_limits.h"
+#include "canvas/plane.h"
+
+class QIODevice;
+
+namespace tarvo {
+
+struct HostImage {
+  Plane red, green, blue;
+  Plane alpha;  // empty when the file has no transparency
+
+  int32_t width() const { return red.columns() - 1; }
+  int32_t height() const { return red.rows() - 1; }
+};
+
+// What a file was, so that writing it back keeps its kind.
+struct ImageFileTraits {
+  QByteArray format = "png";  // Qt's format name: "png", "jpeg", "bmp", "pgm", ...
+  bool grey = false;          // the file holds grey levels only (grey or grey-palette image)
+  int bits_per_channel = 8;   // above 8 for 16-bit files
+  int image_count = 1;        // frames or sizes in the file; only the first is read
+  QColorSpace colour_space;
+  QList<QPair<QString, QString>> text;  // textual metadata, in the file's order
+  int dots_per_metre_x = 0, dots_per_metre_y = 0;
+};
+
+struct ImageFile {
+  HostImage image;
+  ImageFileTraits traits;
+  HostImage copy;  // colour planes equal to image's, when asked for (no alpha plane); else empty
+};
+
+// Whether read_image_file also makes a copy of the colour planes. It is made in the same pass as
+// the planes themselves, in memory prepared while the file decodes, for a host that hands copies
+// of its image out right after reading it.
+enum class PlaneCopy { kNone, kColourPlanes };
+
+// The limits for this machine: physical memory from the operating system.
+ImageLimits machine_image_limits();
+
+// Reads the image file at path. The header's size is checked against limits before anything is
+// decoded, and a file cut short is refused even where Qt would decode it. Raises RuntimeError
+// "cannot read PATH: REASON" when the file is missing (53), too big for the limits (7), or empty,
+// truncated, damaged or of no format Qt reads (321). Never writes to the file.
+ImageFile read_image_file(const QString& path, const ImageLimits& limits,
+                          PlaneCopy copy = PlaneCopy::kNone);
+
+// A white image of width x height pixels (colour planes with the spare column and row zero).
+HostImage white_image(int32_t width, int32_t height);
+
+// The file's picture as a luminance plane of exactly width x height bytes (no spare column or
+// row): 0.299 R + 0.587 G + 0.114 B of the un-premultiplied colour, rounded. Errors as
+// read_image_file.
+Plane read_luminance_file(const QString& path, const ImageLimits& limits);
+
+// Whether every pixel of the image has equal red, green and blue.
+bool is_grey(const HostImage& image);
+
+// The picture to write: 8-bit RGBA when the image has an alpha plane, 8-bit grey when the file was
+// grey and the image still is, else 8-bit RGB; with the file's colour space, text and resolution.
+// The three colour planes and the alpha plane (if any) must have the same shape.
+QImage compose_picture(const HostImage& image, const ImageFileTraits& traits);
+
+// Encodes picture as format onto device (JPEG at quality 95). Returns an empty string on success,
+// else Qt's reason.
+QString encode_picture(const QImage& picture, const QByteArray& format, QIODevice& device);
+
+// The path as shown in messages.
+QString display_name(const QString& path);
+
+}  // namespace tarvo

@@ -1,0 +1,77 @@
+#include "file/qt_progress.h"
+
+#include <QApplication>
+#include <QProgressDialog>
+#include <chrono>
+#include <future>
+#include <memory>
+
+#include "app/qt_application.h"
+
+namespace tarvo {
+
+namespace {
+
+constexpr auto kQuietTime = std::chrono::milliseconds(500);
+constexpr auto kPoll = std::chrono::milliseconds(15);
+
+// Holds back the user's input and requests to close a window while the work runs. Window system
+// events that only draw pass.
+class HoldInput : public QObject {
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::Close:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::TabletPress:
+      case QEvent::TabletMove:
+      case QEvent::TabletRelease:
+      case QEvent::Shortcut:
+      case QEvent::ShortcutOverride:
+        return true;
+      default:
+        return false;
+    }
+  }
+};
+
+std::unique_ptr<QProgressDialog> progress_dialog(const QString& label) {
+  auto dialog = std::make_unique<QProgressDialog>(label, QString(), 0, 0);
+  dialog->setWindowTitle(QApplication::applicationDisplayName());
+  dialog->setWindowModality(Qt::ApplicationModal);
+  dialog->setCancelButton(nullptr);
+  dialog->setMinimumDuration(0);
+  dialog->show();
+  return dialog;
+}
+
+}  // namespace
+
+void run_with_progress(const QString& label, const std::function<void()>& work) {
+  if (!someone_is_looking()) {
+    work();
+    return;
+  }
+  HoldInput hold;
+  qApp->installEventFilter(&hold);
+  std::future<void> done = std::async(std::launch::async, work);
+  const auto start = std::chrono::steady_clock::now();
+  std::unique_ptr<QProgressDialog> dialog;
+  while (done.wait_for(kPoll) != std::future_status::ready) {
+    if (!dialog && std::chrono::steady_clock::now() - start >= kQuietTime) {
+      dialog = progress_dialog(label);
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+  dialog.reset();
+  qApp->removeEventFilter(&hold);
+  done.get();
+}
+
+}  // namespace tarvo

@@ -1,0 +1,148 @@
+#pragma once
+// The session journal: every input of a painting session, as an event script in the recovery
+// folder, with what it replays onto. A journal file reads:
+//
+//   # Tarvo 1.1.0 session journal, started 2026-12-08T14:25:01
+//   #@ base image /home/ann/photo.png 3f2a...      (or: #@ base snapshot PATH SHA1)
+//   #@ paper /home/ann/paper.png                    (header lines the session adds)
+//   Form_Resize 1024 768                            (the prelude: the state inputs start from)
+//   HProp1 8
+//   # input
+//   Form_MouseDown 1 0 120.5 88
+//   ...
+//
+// The base is either the image file, named by path and verified by the SHA-1 of its bytes when the
+// journal is replayed, or a snapshot of the planes that the journal writes itself as a PNG beside
+// it. An image file is taken only when it reads back as exactly the planes the journal starts from
+// (a JPEG written back, say, does not); otherwise a snapshot is written.
+//
+// Recording costs the pointer's thread one copy of the input's name and arguments into a buffer. A
+// writer thread does everything else: the lines, the base and the file. The inputs reach the file
+// at every stroke's end and at least once a second, where a kill cannot take them; fdatasync
+// follows within a fifth of a second, shared by strokes that end in quick succession, so that a
+// power cut loses at most the last second too. A restart (after the image was written back or
+// autosaved) writes a new file with its base and prelude, then renames it over
+// the old one, so the file on disk is always a whole journal. A write that fails (a full disk) is
+// reported once on standard error; the journal then waits for the next restart and painting goes
+// on.
+
+#include <sys/types.h>
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "file/qt_image_file.h"
+
+namespace tarvo {
+
+// What a journal paints over.
+struct JournalBase {
+  enum class Kind { ImageFile, Snapshot };
+  Kind kind = Kind::Snapshot;
+  QString image_path;  // ImageFile: the file, taken when it reads back as the planes
+};
+
+// What a journal starts from: the committed planes (copied on the pointer's thread), the base to
+// describe them by, the header lines the caller adds ("paper PATH") and the prelude's script lines.
+struct JournalStart {
+  HostImage planes;
+  JournalBase base;
+  std::vector<std::string> header;
+  std::vector<std::string> prelude;
+};
+
+// The comment line between a journal's prelude and its inputs.
+inline constexpr std::string_view kJournalInputMark = "# input";
+
+class SessionJournal {
+ public:
+  // write(2) or a stand-in for it (tests simulate a full disk with one).
+  using WriteCall = std::function<ssize_t(int, const void*, std::size_t)>;
+
+  // The journal is written to path once the first restart() has its base; its snapshots go beside
+  // it as PATH-base-N.png (path without ".tvs").
+  explicit SessionJournal(QString path, WriteCall write = ::write);
+  // Writes what it holds and stops the writer.
+  ~SessionJournal();
+  SessionJournal(const SessionJournal&) = delete;
+  SessionJournal& operator=(const SessionJournal&) = delete;
+
+  const QString& path() const { return path_; }
+
+  // Appends one input line.
+  void record(std::string_view verb, std::initializer_list<double> args);
+  // Puts what was recorded on disk now (a stroke ended).
+  void sync_soon();
+  // Starts the journal afresh from start; the inputs recorded after this call follow its prelude.
+  void restart(JournalStart start);
+  // Waits until everything recorded and every restart asked for so far is on disk (or has failed).
+  void flush();
+  // Stops writing and removes the journal and its snapshot (after a normal close).
+  void remove_files();
+  // Files to remove once the first restart is safely on disk (what a recovery was made from).
+  void remove_after_first_base(QStringList files);
+
+  // True while the last write succeeded.
+  bool ok() const;
+
+ private:
+  // An input as it arrived: formatting it is left to the writer.
+  struct Input {
+    std::array<char, 40> verb;
+    uint8_t verb_length = 0;
+    uint8_t arg_count = 0;
+    std::array<double, 12> args;
+  };
+  struct Chunk {
+    std::unique_ptr<JournalStart> start;  // null: the inputs continue the current journal
+    std::vector<Input> inputs;
+  };
+
+  void run();
+  // Returns true when it wrote inputs to the file.
+  bool write_chunk(Chunk& chunk);
+  bool begin_file(const JournalStart& start);
+  std::string describe_base(const JournalStart& start, QString& snapshot);
+  bool write_file_bytes(const QString& path, const QByteArray& bytes);
+  bool append(const std::string& text);
+  void fail(const QString& what, int error_number);
+
+  const QString path_;
+  const WriteCall write_;
+  std::thread writer_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  std::deque<Chunk> pending_;
+  bool sync_asked_ = false;
+  bool stopping_ = false;
+  bool removed_ = false;
+  bool busy_ = false;  // the writer is writing what it took from pending_
+  bool ok_ = true;
+  QStringList remove_after_base_;
+
+  // The writer's own.
+  int fd_ = -1;
+  bool writing_ = false;  // the current journal is whole on disk and takes appends
+  bool reported_ = false;
+  QString snapshot_;
+  int snapshot_number_ = 0;
+};
+
+// A copy of the committed colour planes, with the spare column and row.
+HostImage copy_planes(const Plane& red, const Plane& green, const Plane& blue);
+
+}  // namespace tarvo

@@ -1,0 +1,178 @@
+#include "recovery/qt_recovery.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cstring>
+#include <iostream>
+
+#include "app/runtime_error.h"
+
+namespace tarvo {
+
+namespace {
+
+void save_picture(const QImage& picture, const QString& path) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "png") || !file.commit()) {
+    throw RuntimeError(error_number::kFileNotFound, "cannot write the recovery copy " +
+                                                        path.toStdString() + ": " +
+                                                        file.errorString().toStdString());
+  }
+}
+
+}  // namespace
+
+QImage picture_of(const Plane& red, const Plane& green, const Plane& blue) {
+  const int w = red.columns() - 1, h = red.rows() - 1;
+  QImage picture(std::max(w, 1), std::max(h, 1), QImage::Format_RGB888);
+  picture.fill(Qt::white);
+  for (int y = 0; y < h; ++y) {
+    uchar* line = picture.scanLine(y);
+    const uint8_t* r = red.row(y);
+    const uint8_t* g = green.row(y);
+    const uint8_t* b = blue.row(y);
+    for (int x = 0; x < w; ++x) {
+      line[3 * x] = r[x];
+      line[3 * x + 1] = g[x];
+      line[3 * x + 2] = b[x];
+    }
+  }
+  return picture;
+}
+
+RecoveryStore::RecoveryStore(QString image_path, Clock clock)
+    : RecoveryStore(key_of_image(image_path), image_path, std::move(clock)) {}
+
+RecoveryStore::RecoveryStore(QString key, QString image_path, Clock clock)
+    : key_(std::move(key)),
+      image_path_(image_path.isEmpty() ? QString() : QFileInfo(image_path).absoluteFilePath()),
+      clock_(std::move(clock)),
+      last_autosave_(clock_()) {}
+
+RecoveryStore::~RecoveryStore() {
+  finish_autosave();
+}
+
+QString RecoveryStore::directory() {
+  QString state = qEnvironmentVariable("XDG_STATE_HOME");
+  if (state.isEmpty()) state = QDir::homePath() + QStringLiteral("/.local/state");
+  return state + QStringLiteral("/tarvo/recovery");
+}
+
+QString RecoveryStore::key_of_image(const QString& image_path) {
+  const QFileInfo image(image_path);
+  const QByteArray folder = image.absolutePath().toUtf8();
+  const QString tag = QString::fromLatin1(
+      QCryptographicHash::hash(folder, QCryptographicHash::Sha1).toHex().left(8));
+  return image.completeBaseName() + QLatin1Char('-') + tag;
+}
+
+QString RecoveryStore::name_stem() const {
+  return key_ + QLatin1Char('-');
+}
+
+QString RecoveryStore::new_path(const QString& suffix) const {
+  const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+  const QString base = directory() + QLatin1Char('/') + name_stem() + time;
+  QString path = base + suffix;
+  for (int n = 2; QFileInfo::exists(path); ++n) {
+    path = base + QLatin1Char('-') + QString::number(n) + suffix;
+  }
+  return path;
+}
+
+QString RecoveryStore::next_path(const QString& suffix) const {
+  const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+  const QString base = directory() + QLatin1Char('/') + name_stem() + time + suffix;
+  // Two copies within the same millisecond get numbered apart.
+  QString path = base + QStringLiteral(".png");
+  for (int n = 2; QFileInfo::exists(path) || path == autosave_path_; ++n) {
+    path = base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
+  }
+  return path;
+}
+
+QString RecoveryStore::write_planes(const Plane& red, const Plane& green, const Plane& blue) const {
+  const QString path = next_path(QString());
+  save_picture(picture_of(red, green, blue), path);
+  return path;
+}
+
+QString RecoveryStore::write_copy(const CanvasBuffers& canvas) const {
+  return write_planes(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer);
+}
+
+bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
+  const auto now = clock_();
+  if (now - last_autosave_ < kAutosaveInterval) return false;
+  if (worker_.joinable()) finish_autosave();
+  last_autosave_ = now;
+  // The copy of the planes is the only work done on the pointer's thread; the encoding is not.
+  auto picture =
+      std::make_shared<QImage>(picture_of(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer));
+  previous_autosave_ = autosave_path_;
+  autosave_path_ = next_path(QStringLiteral("-autosave"));
+  worker_ = std::thread([picture, path = autosave_path_, previous = previous_autosave_] {
+    try {
+      save_picture(*picture, path);
+      if (!previous.isEmpty()) QFile::remove(previous);
+    } catch (const RuntimeError& error) {
+      std::cerr << "tarvo: autosave failed: " << error.what() << std::endl;
+    }
+  });
+  return true;
+}
+
+void RecoveryStore::finish_autosave() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void RecoveryStore::remove_autosave() {
+  finish_autosave();
+  if (!autosave_path_.isEmpty()) QFile::remove(autosave_path_);
+  if (!previous_autosave_.isEmpty()) QFile::remove(previous_autosave_);
+  autosave_path_.clear();
+  previous_autosave_.clear();
+}
+
+QStringList RecoveryStore::newer_copies() const {
+  const QFileInfo image(image_path_);
+  const QDateTime since = !image_path_.isEmpty() && image.exists()
+                              ? image.lastModified()
+                              : QDateTime::fromSecsSinceEpoch(0);
+  QStringList found;
+  for (const QString& copy : copies()) {
+    if (QFileInfo(copy).lastModified() > since) found << copy;
+  }
+  return found;
+}
+
+QStringList RecoveryStore::copies() const {
+  QStringList found;
+  const QDir dir(directory());
+  const QStringList patterns{name_stem() + QStringLiteral("*.png"),
+                             name_stem() + QStringLiteral("*-crash.ppm")};
+  for (const QFileInfo& copy : dir.entryInfoList(patterns, QDir::Files, QDir::Time)) {
+    // A journal's base is the start of a journal, not a copy of the painting.
+    if (copy.fileName().contains(QStringLiteral("-journal-base"))) continue;
+    found << copy.absoluteFilePath();
+  }
+  return found;
+}
+
+QStringList RecoveryStore::journals() const {
+  QStringList found;
+  const QDir dir(directory());
+  for (const QFileInfo& journal : dir.entryInfoList({name_stem() + QStringLiteral("*-journal.tvs")},
+                                                    QDir::Files, QDir::Time)) {
+    found << journal.absoluteFilePath();
+  }
+  return found;
+}
+
+}  // namespace tarvo

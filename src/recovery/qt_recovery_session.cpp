@@ -1,0 +1,192 @@
+#include "recovery/qt_recovery_session.h"
+
+#include <QEvent>
+#include <QResizeEvent>
+#include <QTimer>
+#include <span>
+
+#include "recovery/qt_recovery.h"
+#include "canvas/qt_form1.h"
+#include "panel/blend_modes.h"
+#include "panel/presets.h"
+#include "panel/qt_form2.h"
+#include "panel/qt_hprop.h"
+#include "panel/qt_kv_button.h"
+#include "script/event_script.h"
+#include "script/write_back_watch.h"
+
+namespace tarvo {
+
+namespace {
+
+std::string line_of(std::string_view verb, std::initializer_list<double> args) {
+  return format_line(verb, std::span<const double>(args.begin(), args.size()));
+}
+
+}  // namespace
+
+RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore& store,
+                                 JournalBase base, const RecoveryPlan& recovered,
+                                 std::vector<std::string> header)
+    : program_(program),
+      canvas_(canvas),
+      store_(store),
+      base_(std::move(base)),
+      header_(std::move(header)),
+      crash_copy_(program.canvas, store.new_path(QStringLiteral("-crash.ppm"))),
+      journal_(store.new_path(QStringLiteral("-journal.tvs"))) {
+  replay_recovery(canvas, recovered);
+  journal_.remove_after_first_base(recovered.files);
+
+  canvas_next_ = canvas.event_sink();
+  canvas.set_event_sink(this);
+  panel_ = dynamic_cast<Form2*>(program.panel);
+  if (panel_) {
+    panel_next_ = panel_->event_sink();
+    panel_->set_event_sink(this);
+  }
+  canvas.canvas_area()->installEventFilter(this);
+  recorded_size_ = QSize(canvas.client_width(), canvas.client_height());
+
+  // Every write-back the host finishes restarts the journal from what was written.
+  auto watch = std::make_unique<WriteBackWatch>(std::move(program.HostApp),
+                                                std::make_shared<WriteBackReport>());
+  host_ = watch.get();
+  host_->set_on_written([this] { restart(base_.kind); });
+  program.HostApp = std::move(watch);
+
+  canvas.set_after_commit([this] {
+    if (store_.after_commit(program_.canvas)) restart(JournalBase::Kind::Snapshot);
+  });
+  // A recovered painting is not in the image file: its journal starts over a snapshot.
+  restart(recovered.empty() ? base_.kind : JournalBase::Kind::Snapshot);
+}
+
+RecoverySession::~RecoverySession() {
+  if (host_) host_->set_on_written(nullptr);
+  canvas_.set_after_commit(nullptr);
+  if (canvas_.event_sink() == this) canvas_.set_event_sink(canvas_next_);
+  if (panel_ && panel_->event_sink() == this) panel_->set_event_sink(panel_next_);
+}
+
+void RecoverySession::closed_normally() {
+  crash_copy_.disarm();
+  journal_.remove_files();
+  store_.remove_autosave();
+}
+
+void RecoverySession::record(std::string_view verb, std::initializer_list<double> args) {
+  check_reach_back();
+  if (reaches_back(verb, args)) {
+    // The journal could not replay this input: it is left out, and the journal starts again from
+    // what the input leaves, once it has run. Until then the journal on disk still holds a whole,
+    // if older, painting.
+    restart_due_ = true;
+    QTimer::singleShot(0, this, [this] { check_reach_back(); });
+  } else {
+    journal_.record(verb, args);
+  }
+  note(verb, args);
+  EventSink* next =
+      verb.starts_with("Form_") || verb.starts_with("Tablet_") || verb == "GetPaperMenu_Click"
+          ? canvas_next_
+          : panel_next_;
+  if (next) next->record(verb, args);
+}
+
+bool RecoverySession::reaches_back(std::string_view verb,
+                                   std::initializer_list<double> args) const {
+  // Get image takes the host's image, which need not be the journal's base.
+  if (verb == "kv_button3_Click") return true;
+  const bool undo = (verb == "Form_KeyPress" && *args.begin() == 'u') || verb == "kv_button1_Click";
+  const std::size_t held = program_.undo.records.size();
+  // Every record still held is older than the journal: the undo takes one the journal never saw.
+  return undo && held > 0 && held <= records_before_start_;
+}
+
+void RecoverySession::note(std::string_view verb, std::initializer_list<double> args) {
+  const double* a = args.begin();
+  if (verb == "Form_MouseUp") {
+    journal_.sync_soon();
+  } else if (verb == "Tablet_Screen") {
+    tablet_screen_ = std::array<double, 4>{a[0], a[1], a[2], a[3]};
+  } else if (verb == "Tablet_ProximityChange") {
+    proximity_ = a[0];
+  }
+}
+
+void RecoverySession::check_reach_back() {
+  // Records go oldest first when the stack trims, so those from before the start go first.
+  records_before_start_ = std::min(records_before_start_, program_.undo.records.size());
+  // The prelude cannot start a drag: the restart waits for the button's release.
+  if (restart_due_ && !program_.stroke.MouseIsDown) restart(JournalBase::Kind::Snapshot);
+}
+
+bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
+  // Seen before the canvas handles the resize, so the size line comes before anything it causes.
+  if (event->type() == QEvent::Resize) {
+    // The canvas works in device pixels; Qt reports the resize in logical ones.
+    const QSize size = canvas_.device_client_size(static_cast<QResizeEvent*>(event)->size());
+    if (!size.isEmpty() && size != recorded_size_) {
+      recorded_size_ = size;
+      check_reach_back();
+      journal_.record("Form_Resize", {double(size.width()), double(size.height())});
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void RecoverySession::restart(JournalBase::Kind kind) {
+  JournalStart start;
+  const CanvasBuffers& c = program_.canvas;
+  start.planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
+  start.base = kind == base_.kind ? base_ : JournalBase{kind, {}};
+  start.header = header_;
+  start.prelude = prelude();
+  journal_.restart(std::move(start));
+  records_before_start_ = program_.undo.records.size();
+  restart_due_ = false;
+}
+
+// The inputs that bring a fresh canvas to the state the next input meets: the client size, the
+// tablet's screen and proximity, the preset, the blend mode, every slider (which carry the brush,
+// the colour and the paper grain) and the view.
+std::vector<std::string> RecoverySession::prelude() const {
+  std::vector<std::string> lines;
+  lines.push_back(
+      line_of("Form_Resize", {double(canvas_.client_width()), double(canvas_.client_height())}));
+  if (tablet_screen_) {
+    const auto& s = *tablet_screen_;
+    lines.push_back(line_of("Tablet_Screen", {s[0], s[1], s[2], s[3]}));
+  }
+  if (proximity_) lines.push_back(line_of("Tablet_ProximityChange", {*proximity_}));
+  if (panel_) {
+    for (const BrushPreset& preset : kBrushPresets) {
+      if (!panel_->button(preset.button)->value()) continue;
+      lines.push_back(
+          line_of("kv_button" + std::to_string(preset.button) + "_MouseDown", {1, 0, 0, 0}));
+    }
+    for (const ModeMenuItem& item : kModeMenuItems) {
+      if (item.code == program_.brush.BlendMode) {
+        lines.push_back(std::string(item.name) + "_Click");
+      }
+    }
+    const BrushSettings& brush = program_.brush;
+    const float colour[] = {brush.ColorR, brush.ColorG, brush.ColorB};
+    for (int n = 1; n <= Form2::kSliderCount; ++n) {
+      const std::string verb = "HProp" + std::to_string(n);
+      const int16_t value = panel_->slider(n)->value();
+      // A colour slider starts at 1 over a colour of 0, and a slider given its own value does not
+      // change: a colour of 1 is reached by way of another value.
+      if (n >= 2 && n <= 4 && value == 1 && colour[n - 2] == 1.0f) {
+        lines.push_back(line_of(verb, {2}));
+      }
+      lines.push_back(line_of(verb, {double(value)}));
+    }
+  }
+  const ViewState& view = program_.display.view;
+  lines.push_back(line_of("Form_View", {view.Zoom, double(view.PanX), double(view.PanY)}));
+  return lines;
+}
+
+}  // namespace tarvo

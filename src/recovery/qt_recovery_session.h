@@ -1,0 +1,91 @@
+#pragma once
+// A painting session guarded against every way the program can end: from construction on, every
+// input that reaches the canvas and the tools panel goes to a session journal, the autosave runs
+// after committed strokes, and a crash or a broken display connection writes a crash copy. The
+// journal starts afresh, with a prelude restoring the brush and the view, whenever the image has
+// been written back (over the image file, when the file holds exactly the planes) or autosaved
+// (over a snapshot), and whenever an input reached back before its start: an undo of a stroke the
+// journal does not hold, or a Get image.
+//
+// A host with an image file passes JournalBase{ImageFile, path}; a host without one passes
+// JournalBase{Snapshot, {}}, and every journal then paints over a snapshot of the starting planes
+// written by the journal's own thread. Such a host keys its store with a name of its own,
+// RecoveryStore(key, QString()), and at start offers find_recovery(store) with
+// ask_whether_to_recover: on Yes its canvas starts from the plan's open_path (a picture file) and
+// the plan goes to this constructor, which plays its inputs.
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QStringList>
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "recovery/qt_crash_copy.h"
+#include "recovery/qt_journal.h"
+#include "recovery/qt_recovery_plan.h"
+#include "script/event_sink.h"
+
+namespace tarvo {
+
+class Form1;
+class Form2;
+class RecoveryStore;
+class WriteBackWatch;
+
+class RecoverySession : public QObject, public EventSink {
+ public:
+  // Call once the canvas has loaded its image. When recovered holds a plan, its inputs are played
+  // into the canvas first, and the files it came from are removed once the new journal is safe.
+  // header lines go into each journal's header ("paper PATH").
+  RecoverySession(Program& program, Form1& canvas, RecoveryStore& store, JournalBase base,
+                  const RecoveryPlan& recovered = {}, std::vector<std::string> header = {});
+  ~RecoverySession() override;
+
+  // The canvas closed as the user asked: the journal, the crash copy and the autosave are no
+  // longer needed.
+  void closed_normally();
+
+  SessionJournal& journal() { return journal_; }
+  const CrashCopy& crash_copy() const { return crash_copy_; }
+
+  void record(std::string_view verb, std::initializer_list<double> args) override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void restart(JournalBase::Kind kind);
+  std::vector<std::string> prelude() const;
+  // An undo of a record older than the journal, or a Get image: inputs the journal cannot replay.
+  bool reaches_back(std::string_view verb, std::initializer_list<double> args) const;
+  // Runs before each input and once the event loop is idle again after one that reaches back.
+  void check_reach_back();
+  void note(std::string_view verb, std::initializer_list<double> args);
+
+  Program& program_;
+  Form1& canvas_;
+  RecoveryStore& store_;
+  const JournalBase base_;
+  const std::vector<std::string> header_;
+  CrashCopy crash_copy_;
+  SessionJournal journal_;
+
+  EventSink* canvas_next_ = nullptr;
+  QPointer<Form2> panel_;
+  EventSink* panel_next_ = nullptr;
+  WriteBackWatch* host_ = nullptr;
+
+  QSize recorded_size_;
+  std::optional<std::array<double, 4>> tablet_screen_;
+  std::optional<double> proximity_;
+  // The undo records that were already there when the journal started and are still held: an
+  // undo that reaches below them undoes what the journal cannot replay.
+  std::size_t records_before_start_ = 0;
+  bool restart_due_ = false;
+};
+
+}  // namespace tarvo
