@@ -51,7 +51,7 @@ std::string GetImage(Program& program) {
   return {};
 }
 
-void SendImage(Program& program) {
+void send_or_raise(Program& program) {
   Host& host = *program.HostApp;
   host.Wik_SaveUndo();
   host.Wik_SetRbuffer(program.canvas.RBuffer);
@@ -60,18 +60,46 @@ void SendImage(Program& program) {
   host.wik_Refresh();
 }
 
+bool SendImage(Program& program) {
+  try {
+    send_or_raise(program);
+  } catch (const ImageNotWritten&) {
+    return false;
+  }
+  return true;
+}
+
+std::string size_changed_question(int32_t host_width, int32_t host_height,
+                                  const ImageSize& canvas) {
+  return "The image was changed by another program since it was opened: its size is now " +
+         std::to_string(host_width) + " x " + std::to_string(host_height) +
+         ", the canvas is " + std::to_string(canvas.BufferWidth) + " x " +
+         std::to_string(canvas.BufferHeight) +
+         ".\rClose without writing? Your painting is kept in the recovery folder.";
+}
+
 namespace {
 
-// Steps 2 and 3 of the close: returns false when the user keeps the canvas open.
+// Steps 2 and 3 of the close: returns false when the canvas stays open.
 bool size_check_and_write_back(Program& program) {
   Host& host = *program.HostApp;
-  if (host.Wik_BufferWidth() != program.canvas.BufferWidth ||
-      host.Wik_BufferHeight() != program.canvas.BufferHeight) {
-    const bool yes = program.display.window && program.display.window->ask_yes_no(kSizeChangedQuestion);
+  const int32_t host_width = host.Wik_BufferWidth(), host_height = host.Wik_BufferHeight();
+  if (host_width != program.canvas.BufferWidth || host_height != program.canvas.BufferHeight) {
+    const bool yes =
+        program.display.window &&
+        program.display.window->ask_yes_no(size_changed_question(host_width, host_height,
+                                                                 program.size()));
     if (!yes) return false;
-    return true;  // close without writing back
+    return true;  // close without writing back; the session keeps a recovery copy
   }
-  SendImage(program);
+  try {
+    send_or_raise(program);
+  } catch (const ImageNotWritten& error) {
+    // The user chose to keep painting, and the canvas stays open; with no one to ask, the close
+    // goes on and the painting stays in the recovery folder.
+    return !error.keep_painting();
+  }
+  program.closed_with_image_written = true;
   return true;
 }
 
@@ -85,6 +113,7 @@ void teardown(Program& program) {
 
 void Form_Unload(Program& program, bool& cancel) {
   cancel = false;
+  program.closed_with_image_written = false;
   try {
     if (program.HostApp && !size_check_and_write_back(program)) {
       cancel = true;

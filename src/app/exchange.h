@@ -8,10 +8,9 @@
 
 namespace tarvo {
 
-// The close question, shown when the host's image size no longer matches the canvas.
-inline constexpr const char* kSizeChangedQuestion =
-    "Can't copy buffer back to Project Wickamber because the buffer size has changed\r"
-    "Loose all changes?";
+// The close question, shown when the host's image size (host_width x host_height) no longer
+// matches the canvas. Lines break with a carriage return.
+std::string size_changed_question(int32_t host_width, int32_t host_height, const ImageSize& canvas);
 
 // "Options" > "Get paper": the next strokes use the host's current paper texture.
 void get_paper(Program& program);
@@ -22,11 +21,17 @@ void get_paper(Program& program);
 // is returned (empty on success).
 std::string GetImage(Program& program);
 
-// Hands the committed planes to the host: Wik_SaveUndo, the three set calls, wik_Refresh.
-void SendImage(Program& program);
+// Hands the committed planes to the host: Wik_SaveUndo, the three set calls, wik_Refresh. Returns
+// false when the host could not take them (ImageNotWritten: the host has told the user and kept a
+// copy); the canvas then goes on as it was. Any other host error is raised.
+bool SendImage(Program& program);
+// The same, for a caller that needs to know why the planes were not taken.
+void send_or_raise(Program& program);
 
-// The close sequence. Sets cancel when the user chooses to keep the canvas open. A host error during
-// the size check or the write-back skips the rest of it; the teardown always runs.
+// The close sequence. Sets cancel when the user chooses to keep the canvas open, which is also what
+// happens when the image could not be written while someone is looking. Any other host error during
+// the size check or the write-back skips the rest of it; the teardown always runs. Sets
+// closed_with_image_written when the host's image holds the planes as the canvas closes.
 void Form_Unload(Program& program, bool& cancel);
 
 }  // namespace tarvo

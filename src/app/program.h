@@ -51,6 +51,9 @@ struct Program {
   ToolsPanel* panel = nullptr;
   // The tablet service, when the canvas has one; closed by the close sequence.
   TabletDevice* tablet_device = nullptr;
+  // Set by the close sequence when the host's image holds the committed planes as the canvas
+  // closes: the write-back succeeded, or there was nothing to write.
+  bool closed_with_image_written = false;
 
   ImageSize size() const { return ImageSize{canvas.BufferWidth, canvas.BufferHeight}; }
 };

@@ -1,6 +1,8 @@
 #include "app/qt_application.h"
 
 #include <QMessageBox>
+#include <QWidget>
+#include <QWindow>
 #include <exception>
 #include <iostream>
 
@@ -27,14 +29,18 @@ bool someone_is_looking() {
   return app != nullptr && app->interactive();
 }
 
-void TarvoApplication::report(const RuntimeError& error) const {
+void TarvoApplication::report(const RuntimeError& error) {
   const std::string text = run_time_error_report(error);
   last_report_ = error.description();
   std::cerr << text << std::endl;
   if (interactive()) {
     QMessageBox box(QMessageBox::Critical, applicationDisplayName(), QString::fromStdString(text),
                     QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    error_box_ = &box;
     box.exec();
+    error_box_ = nullptr;
   }
 }
 
@@ -52,8 +58,50 @@ void TarvoApplication::fail(const RuntimeError& error) {
   exit(1);
 }
 
+bool TarvoApplication::belongs_to_error_box(const QObject* receiver) const {
+  if (error_box_ == nullptr) return false;
+  if (const auto* window = qobject_cast<const QWindow*>(receiver)) {
+    return window == error_box_->windowHandle();
+  }
+  const auto* widget = qobject_cast<const QWidget*>(receiver);
+  return widget != nullptr && widget->window() == error_box_;
+}
+
+bool TarvoApplication::passes_after_failure(const QObject* receiver, const QEvent* event) const {
+  if (belongs_to_error_box(receiver)) return true;
+  switch (event->type()) {
+    // Windows go on drawing what they hold, and a signal still reaches its handler.
+    case QEvent::Paint:
+    case QEvent::UpdateRequest:
+    case QEvent::Expose:
+    case QEvent::Resize:
+    case QEvent::Move:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::PlatformSurface:
+    case QEvent::WindowActivate:
+    case QEvent::WindowDeactivate:
+    case QEvent::ActivationChange:
+    case QEvent::ApplicationStateChange:
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+    case QEvent::FocusAboutToChange:
+    case QEvent::LayoutRequest:
+    case QEvent::Polish:
+    case QEvent::PolishRequest:
+    case QEvent::SockAct:
+    case QEvent::DeferredDelete:
+    case QEvent::Quit:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool TarvoApplication::notify(QObject* receiver, QEvent* event) {
-  if (failed_) return false;
+  // Once an error has ended the program's work, no handler of the program runs again; only the
+  // error box takes input, and the windows keep drawing until the event loop ends.
+  if (failed_ && !passes_after_failure(receiver, event)) return false;
   try {
     return QApplication::notify(receiver, event);
   } catch (const RuntimeError& error) {

@@ -3,6 +3,8 @@
 // "Run-time error 'N':" with its description and ends the program with a non-zero status.
 
 #include <QApplication>
+
+class QWidget;
 #include <functional>
 #include <string>
 
@@ -22,9 +24,11 @@ class TarvoApplication : public QApplication {
   void set_interactive(bool interactive) { interactive_ = interactive; }
   bool interactive() const;
 
-  // Reports the error on standard error and, where a display exists, in a message box.
-  void report(const RuntimeError& error) const;
-  // Reports the error and ends the event loop with status 1.
+  // Reports the error on standard error and, where a display exists, in a message box that Return,
+  // Escape or its button dismisses.
+  void report(const RuntimeError& error);
+  // Writes the recovery copy, reports the error and ends the event loop with status 1. From then
+  // on only the error box takes input.
   void fail(const RuntimeError& error);
   bool failed() const { return failed_; }
   // The description of the last error reported, for a caller that passes it on (the GIMP plug-in
@@ -32,7 +36,11 @@ class TarvoApplication : public QApplication {
   const std::string& last_report() const { return last_report_; }
 
  private:
+  bool belongs_to_error_box(const QObject* receiver) const;
+  bool passes_after_failure(const QObject* receiver, const QEvent* event) const;
+
   std::function<void()> before_fatal_exit_;
+  QWidget* error_box_ = nullptr;
   bool interactive_ = true;
   bool failed_ = false;
   mutable std::string last_report_;

@@ -5,7 +5,6 @@
 #include <QRegularExpression>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace tarvo {
 
@@ -18,35 +17,33 @@ std::optional<QSize> parse_size(const QString& text) {
   return QSize(w, h);
 }
 
-bool needs_no_display(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (std::strcmp(a, "--replay") == 0 || std::strncmp(a, "--replay=", 9) == 0) return true;
-    if (std::strcmp(a, "--recover") == 0) return true;
-    for (const char* info : {"--help", "-h", "-?", "--help-all", "--version", "-v"}) {
-      if (std::strcmp(a, info) == 0) return true;
-    }
-  }
-  return false;
-}
-
 namespace {
 
-[[noreturn]] void usage_error(const QCommandLineParser& parser, const QString& message) {
-  std::fprintf(stderr, "tarvo: %s\n\n%s", qPrintable(message), qPrintable(parser.helpText()));
+// A usage error is one line naming the problem and where to read more, whatever else is wrong.
+[[noreturn]] void usage_error(QString message) {
+  if (message.endsWith(QLatin1Char('.'))) message.chop(1);
+  std::fprintf(stderr, "tarvo: %s; see tarvo --help\n", qPrintable(message));
   std::exit(2);
 }
+
+const char* const kDescription =
+    "Tarvo 1.1 for Marlet - Spline based paint engine.\n"
+    "Paints on IMAGE (default untitled.png; a new white image when it does not exist) and writes "
+    "it back when the canvas closes.\n\n"
+    "What cannot be written, and everything painted since the last write, is kept in the recovery "
+    "folder ($XDG_STATE_HOME/tarvo/recovery, by default ~/.local/state/tarvo/recovery) until it "
+    "is written or recovered.\n\n"
+    "Exit status: 0 the image was written (or needed no writing); 1 an error ended the program or "
+    "the image was not written (the painting is in the recovery folder); 2 a usage error or an "
+    "unreadable event script; 3 --recover found nothing to recover.";
 
 }  // namespace
 
 CommandLine parse_command_line(const QStringList& arguments) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Tarvo 1.1 for Marlet - Spline based paint engine.\n"
-                     "Paints on IMAGE (default untitled.png; a new white image when it does not "
-                     "exist) and writes it back when the canvas closes."));
-  parser.addHelpOption();
-  parser.addVersionOption();
+  parser.setApplicationDescription(QString::fromUtf8(kDescription));
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
   parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The image to paint on."),
                                QStringLiteral("[IMAGE]"));
   const QCommandLineOption paper(QStringLiteral("paper"),
@@ -85,17 +82,19 @@ CommandLine parse_command_line(const QStringList& arguments) {
       QStringLiteral("MB"));
   parser.addOptions(
       {paper, wallpaper, size, replay, record, live, recover, out, no_tablet, undo_memory});
-  parser.process(arguments);
+  if (!parser.parse(arguments)) usage_error(parser.errorText());
+  if (parser.isSet(help)) parser.showHelp(0);
+  if (parser.isSet(version)) parser.showVersion();
 
   CommandLine line;
   const QStringList positional = parser.positionalArguments();
-  if (positional.size() > 1) usage_error(parser, QStringLiteral("only one IMAGE may be given"));
+  if (positional.size() > 1) usage_error(QStringLiteral("only one IMAGE may be given"));
   if (!positional.isEmpty()) line.image = positional.first();
   line.paper = parser.value(paper);
   line.wallpaper = parser.value(wallpaper);
   if (parser.isSet(size)) {
     const std::optional<QSize> parsed = parse_size(parser.value(size));
-    if (!parsed) usage_error(parser, QStringLiteral("--size wants WxH, such as 1024x768"));
+    if (!parsed) usage_error(QStringLiteral("--size wants WxH, such as 1024x768"));
     line.new_image_size = *parsed;
   }
   line.replay = parser.value(replay);
@@ -108,18 +107,18 @@ CommandLine parse_command_line(const QStringList& arguments) {
     bool ok = false;
     const qulonglong mb = parser.value(undo_memory).toULongLong(&ok);
     if (!ok || mb == 0 || mb > (qulonglong{1} << 24)) {
-      usage_error(parser, QStringLiteral("--undo-memory wants a number of megabytes, such as 2048"));
+      usage_error(QStringLiteral("--undo-memory wants a number of megabytes, such as 2048"));
     }
     line.undo_memory_bytes = static_cast<std::size_t>(mb) << 20;
   }
   if (!line.out.isEmpty() && line.replay.isEmpty() && !line.recover) {
-    usage_error(parser, QStringLiteral("--out only goes with --replay or --recover"));
+    usage_error(QStringLiteral("--out only goes with --replay or --recover"));
   }
   if (line.live && line.replay.isEmpty()) {
-    usage_error(parser, QStringLiteral("--live only goes with --replay"));
+    usage_error(QStringLiteral("--live only goes with --replay"));
   }
   if (line.recover && !line.replay.isEmpty()) {
-    usage_error(parser, QStringLiteral("--recover does not go with --replay"));
+    usage_error(QStringLiteral("--recover does not go with --replay"));
   }
   return line;
 }

@@ -29,14 +29,10 @@ struct CommandLine {
 };
 
 // Parses the arguments (argv[0] first). --help and --version print and end the program with status
-// 0; a bad argument prints a message naming it and ends it with status 2.
+// 0; a bad argument prints one line naming it and ends the program with status 2.
 CommandLine parse_command_line(const QStringList& arguments);
 
 // "WxH" with both at least 1; nothing when the text is not such a size.
 std::optional<QSize> parse_size(const QString& text);
-
-// True when the arguments ask for a replay, a recovery, the help or the version, none of which needs a display;
-// read before the application exists, to choose the offscreen platform when there is no display.
-bool needs_no_display(int argc, char** argv);
 
 }  // namespace tarvo

@@ -26,15 +26,18 @@ bool has_display() {
   return (display && *display) || (wayland && *wayland);
 }
 
-// A replay, the help and the version need no display: without one, the offscreen platform is
-// chosen before Qt starts. Returns false, having said why, when the canvas needs a display and
-// there is none.
-bool choose_platform(int argc, char** argv) {
-  if (std::getenv("QT_QPA_PLATFORM") || has_display()) return true;
-  if (needs_no_display(argc, argv)) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return true;
-  }
+// Without a display the offscreen platform is chosen before Qt starts, so that the command line is
+// read (and a usage error named) whatever it asks for. Returns whether the platform was forced so.
+bool choose_platform() {
+  if (std::getenv("QT_QPA_PLATFORM") || has_display()) return false;
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  return true;
+}
+
+// A replay, a recovery, the help and the version need no display; the canvas does. Returns false,
+// having said why, when the canvas needs a display and there is none.
+bool display_for(const CommandLine& line, bool no_display) {
+  if (!no_display || !line.replay.isEmpty() || line.recover) return true;
   std::cerr << "tarvo: there is no display to open the canvas on (DISPLAY is not set).\n"
                "Run it on a desktop, under xvfb-run, or replay a script with --replay."
             << std::endl;
@@ -60,12 +63,13 @@ std::vector<std::string> journal_header(const CommandLine& line) {
 }  // namespace
 
 int run_tarvo(int argc, char** argv) {
-  if (!choose_platform(argc, argv)) return 1;
+  const bool no_display = choose_platform();
   // A fast drag must deliver every motion sample: each one is a stroke point.
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   TarvoApplication app(argc, argv);
   CommandLine line = parse_command_line(app.arguments());
+  if (!display_for(line, no_display)) return 1;
   const bool replaying = !line.replay.isEmpty() || line.recover;
   app.set_interactive(!replaying);
 

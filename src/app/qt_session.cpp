@@ -1,5 +1,6 @@
 #include "app/qt_session.h"
 
+#include <QApplication>
 #include <QTimer>
 #include <exception>
 #include <iostream>
@@ -144,6 +145,13 @@ int run_session(TarvoApplication& app, Session& session) {
     std::cerr << "tarvo: the image is saved as "
               << recovery.write_copy(program.canvas).toStdString() << std::endl;
   };
+  const auto keep_copy_saying_where = [&] {
+    try {
+      keep_copy();
+    } catch (const RuntimeError& error) {
+      std::cerr << "tarvo: " << error.what() << std::endl;
+    }
+  };
   app.set_before_fatal_exit(keep_copy);
   canvas->set_after_commit([&] { recovery.after_commit(program.canvas); });
   std::optional<RecoverySession> guard;
@@ -151,13 +159,16 @@ int run_session(TarvoApplication& app, Session& session) {
     guard.emplace(program, *canvas, recovery, session.journal_base, session.recovered,
                   session.journal_header);
   }
+  // A signal closes the canvas as the user would, write-back included, but asks nothing: with a
+  // dialog open, after an error, or when the image cannot be written without a question, the
+  // program ends at once, keeping a copy of the painting (below).
   SignalCloser on_signal([&](int) {
-    try {
-      keep_copy();
-    } catch (const RuntimeError& error) {
-      std::cerr << "tarvo: " << error.what() << std::endl;
+    app.set_interactive(false);
+    if (!app.failed() && QApplication::activeModalWidget() == nullptr) {
+      canvas->close();
+      if (program.closed_with_image_written) return;
     }
-    canvas->close();
+    QCoreApplication::exit(1);
   });
   if (session.on_canvas_ready) session.on_canvas_ready(program, *canvas, recovery);
 
@@ -173,8 +184,16 @@ int run_session(TarvoApplication& app, Session& session) {
       session.failure = app.last_report();
     }
   }
-  // A normal close wrote the image back: what was kept for recovery is no longer needed.
-  if (!app.failed()) guard ? guard->closed_normally() : recovery.remove_autosave();
+  // A close that wrote the image back no longer needs what was kept for recovery. A program that
+  // ends without writing its image keeps it all, adds a copy of the painting, and says so in its
+  // status.
+  if (!app.failed() && program.closed_with_image_written) {
+    guard ? guard->closed_normally() : recovery.remove_autosave();
+  } else if (!app.failed() && (!session.replaying || session.live)) {
+    keep_copy_saying_where();
+    if (status == 0) status = 1;
+    if (session.failure.empty()) session.failure = "the image was not written";
+  }
   app.set_before_fatal_exit({});
   guard.reset();
   canvas.reset();

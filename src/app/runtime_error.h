@@ -28,6 +28,22 @@ constexpr int kHostCallFailed = 440;
 constexpr int kSurfaceOutOfMemory = 31001;
 }  // namespace error_number
 
+// A write-back that did not reach the host's image: the file or layer could not be written, or was
+// changed elsewhere and the user chose not to overwrite it. The painting stays on the canvas, and
+// the description says where a copy of it is kept. Unlike other errors it does not end the program:
+// the user keeps painting, or the close ends without writing.
+class ImageNotWritten : public RuntimeError {
+ public:
+  // keep_painting: someone was asked and chose to keep the canvas open; otherwise there was no one
+  // to ask.
+  ImageNotWritten(const std::string& description, bool keep_painting)
+      : RuntimeError(error_number::kHostCallFailed, description), keep_painting_(keep_painting) {}
+  bool keep_painting() const { return keep_painting_; }
+
+ private:
+  bool keep_painting_;
+};
+
 // The report text of an error: "Run-time error 'N':" on one line, then the description.
 std::string run_time_error_report(const RuntimeError& error);
 

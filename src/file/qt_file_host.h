@@ -19,15 +19,27 @@
 // is read again by each Wik_GetPaperWidth, so that "Get paper" picks up an edited paper file. The
 // wallpaper is wallpaper_path or the built-in data/wallpaper.png.
 //
-// The host's image is the file as it was last read or written: when another program has saved
-// over the file since, the host reads it again before it reports its size or hands out its planes,
-// so the image's size can really change under the canvas. When the file cannot be written (a
-// read-only or full disk, a deleted folder), the image is first saved as a recovery copy (see
-// RecoveryStore) and standard error says where; the write's error is raised after that.
+// The host's image is the file as the canvas last took it or gave it back. When another program
+// saves over the file meanwhile, the host reads it again to report its size and hands it out on the
+// next Get image; before any write it checks that the file is still the one it exchanged (size and
+// checksum) and otherwise asks whether to overwrite it, save the painting under another name, or
+// keep painting. A write-back that changes no pixel writes nothing, backup included. Only painted
+// pixels take the canvas's colour: every other pixel keeps its exact value, its alpha and, in a
+// file of 16-bit channels, its depth; a painted pixel becomes opaque, its 8-bit colour scaled to
+// the file's depth. Transparent pixels reach the canvas composited over white.
+//
+// When the file cannot be written (a read-only file or folder, a full disk, a deleted folder, a
+// backup that cannot be made), a copy of the painting is first saved in the recovery folder (see
+// RecoveryStore); then, where someone is looking, a message says what failed and where the copy
+// is, and offers to save the painting under another name (which the host writes to from then on)
+// or to keep painting. Otherwise, or when the user keeps painting, ImageNotWritten is raised.
 
 #include <QDateTime>
+#include <QImage>
 #include <QSize>
 #include <QString>
+
+#include <optional>
 
 #include "app/host.h"
 #include "file/qt_image_file.h"
@@ -71,40 +83,71 @@ class FileHost : public Host {
   virtual bool commit_image(QSaveFile& file);
 
  private:
+  // The file at a path as the host last read or wrote it.
+  struct FileStamp {
+    QDateTime time;
+    qint64 size = -1;
+    QByteArray checksum;  // empty: unknown (a new image, a file the host never read)
+  };
+  enum class Answer { kOverwrite, kSaveElsewhere, kKeepPainting };
+
   void start_new_image();
   void check_write_target() const;
   const QString& write_path() const;
   void load_paper();
-  void adopt(Plane& own, const Plane& plane, const char* method);
-  // The ready copy of a plane when there is one (moved out), else a copy of own.
-  static Plane hand_out(Plane& ready, const Plane& own);
+  void take_file(ImageFile file, const QString& path);
+  void adopt(Plane& incoming, const Plane& plane, const char* method);
+  // The canvas's view of one colour plane: the ready copy when there is one, else the plane,
+  // composited over white where the image is transparent.
+  Plane hand_out(Plane& ready, const Plane& own) const;
+  Plane shown(const Plane& own) const;
+  // Takes the painted pixels of the incoming planes into the image; returns how many there were.
+  int64_t take_painted_pixels();
   QString write_loss() const;
   void keep_original_before_losing(const QString& loss);
   void copy_file_to_backup();
-  void write_image_file();
-  void write_or_recover();
-  // Reads the image file again when it has changed on disk since it was last read or written.
+  // Encodes the image and commits it to path; returns the stamp of what was written.
+  FileStamp write_image_to(const QString& path, const QByteArray& format);
+  bool changed_elsewhere() const;
+  // Writes the image to write_path(), asking first when the file changed elsewhere, and handling
+  // a failure as the class comment says.
+  // backup: PATH~ takes the file's previous content first.
+  void write_back(bool backup);
+  void write_or_recover(bool backup);
+  void save_elsewhere_or_keep_painting(const QString& failure);
+  Answer ask_about_change_elsewhere();
+  bool save_under_another_name();
+  // Reads the image file again when another program has changed it since it was last read.
   void follow_file_on_disk();
-  void remember_file_stamp();
 
   FileHostOptions options_;
   ImageLimits limits_;
+  // The image as the canvas last took it or gave it back: colour, alpha and, for a deep file, its
+  // exact pixels (null otherwise).
   HostImage image_;
+  QImage deep_;
   // Copies of image_'s colour planes made as the host read its file at creation, handed out by
   // the next Wik_Get*Buffer calls instead of copying image_ then (start-up takes the planes right
   // after). Each is handed out once; all are dropped when image_ changes.
   HostImage ready_copies_;
   ImageFileTraits traits_;
+  FileStamp stamp_;
+  // The file as another program left it, read again for the size check and the next Get image.
+  std::optional<ImageFile> on_disk_;
+  QDateTime on_disk_time_;
+  qint64 on_disk_size_ = -1;
+  // The planes of the write-back under way (the three set calls).
+  HostImage incoming_;
   Plane paper_;
+  // Pixels taken from the canvas that have not reached the file yet.
+  bool unwritten_ = false;
+  bool backup_wanted_ = false;  // Wik_SaveUndo was called for the write-back under way
   // The file written to is the one that was read, and nothing has been written yet.
   bool file_is_original_ = false;
   // PATH~ holds the file as it was read.
   bool backup_is_original_ = false;
   // PATH~ keeps the original for the rest of the session; Wik_SaveUndo leaves it alone.
   bool keep_backup_ = false;
-  // What the image file looked like when it was last read or written.
-  QDateTime file_time_;
-  qint64 file_size_ = -1;
 };
 
 // Registers a factory that creates a FileHost with options under kHostProgId.

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 #include <QImageWriter>
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <optional>
 #include <span>
 
@@ -259,13 +261,34 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
   DecodeMemory memory(file.size(), header.size, header.pixel_format, plane_sets);  // outlives all
   QByteArray& bytes = read_whole_file(file, path, header, memory);
   file.close();
+  ImageFile result;
+  // The checksum is taken while the file decodes, unless a colour key is about to be cut out of
+  // the bytes first.
+  std::future<QByteArray> checksum;
+  if (header.format == "png" && find_png_colour_key(byte_span(bytes)).present()) {
+    result.checksum = checksum_of(bytes);
+  } else {
+    checksum = std::async(std::launch::async, [&bytes] { return checksum_of(bytes); });
+  }
   const PngColourKey key = take_png_colour_key(bytes, header, memory);
   QImage picture = memory.take_picture();
-  decode(bytes, path, header, picture);
+  try {
+    decode(bytes, path, header, picture);
+  } catch (...) {
+    if (checksum.valid()) checksum.wait();  // it reads bytes, which go with memory
+    throw;
+  }
+  if (checksum.valid()) result.checksum = checksum.get();
   memory.release_file_bytes();
-  ImageFile result;
   result.traits = traits_of(picture, header);
   if (key.present()) picture = apply_colour_key(picture, key);
+  if (result.traits.bits_per_channel > 8) {
+    // A copy of its own: the decoded picture lives in memory that is reused once it is split.
+    result.deep = picture.format() == QImage::Format_RGBA64
+                      ? picture.copy()
+                      : picture.convertToFormat(QImage::Format_RGBA64);
+    if (result.deep.isNull()) refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
+  }
   split_picture(std::move(picture), memory, path, result, copy);
   return result;
 }
@@ -333,6 +356,52 @@ QImage compose_picture(const HostImage& image, const ImageFileTraits& traits) {
   if (traits.dots_per_metre_x > 0) picture.setDotsPerMeterX(traits.dots_per_metre_x);
   if (traits.dots_per_metre_y > 0) picture.setDotsPerMeterY(traits.dots_per_metre_y);
   return picture;
+}
+
+QImage compose_deep_picture(const QImage& deep, bool with_alpha, const ImageFileTraits& traits) {
+  bool grey = traits.grey && !with_alpha;
+  for (int y = 0; grey && y < deep.height(); ++y) {
+    const QRgba64* line = reinterpret_cast<const QRgba64*>(deep.constScanLine(y));
+    for (int x = 0; x < deep.width(); ++x) {
+      if (line[x].red() != line[x].green() || line[x].green() != line[x].blue()) {
+        grey = false;
+        break;
+      }
+    }
+  }
+  QImage picture;
+  if (grey) {
+    // Qt's conversion to grey weighs the channels; equal channels convert to themselves exactly
+    // only when copied across, so the grey level is taken from red.
+    picture = QImage(deep.width(), deep.height(), QImage::Format_Grayscale16);
+    for (int y = 0; !picture.isNull() && y < deep.height(); ++y) {
+      const QRgba64* line = reinterpret_cast<const QRgba64*>(deep.constScanLine(y));
+      auto* out = reinterpret_cast<quint16*>(picture.scanLine(y));
+      for (int x = 0; x < deep.width(); ++x) out[x] = line[x].red();
+    }
+  } else {
+    picture = deep.convertToFormat(with_alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+  }
+  if (picture.isNull()) {
+    throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot compose the picture");
+  }
+  if (traits.colour_space.isValid()) picture.setColorSpace(traits.colour_space);
+  for (const auto& [key, value] : traits.text) picture.setText(key, value);
+  if (traits.dots_per_metre_x > 0) picture.setDotsPerMeterX(traits.dots_per_metre_x);
+  if (traits.dots_per_metre_y > 0) picture.setDotsPerMeterY(traits.dots_per_metre_y);
+  return picture;
+}
+
+QByteArray checksum_of(const QByteArray& bytes) {
+  return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+}
+
+QByteArray checksum_of_file(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  if (!hash.addData(&file)) return {};
+  return hash.result();
 }
 
 QString encode_picture(const QImage& picture, const QByteArray& format, QIODevice& device) {

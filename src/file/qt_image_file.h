@@ -5,8 +5,9 @@
 // The colour planes have one spare column and row, as the host hands them out: (width + 1) x
 // (height + 1) bytes, the spare column and row zero. They hold the colour of every pixel without
 // its transparency (un-premultiplied): a file's alpha channel is kept aside in its own plane of the
-// same shape, untouched by painting, and recombined when the picture is written. Deeper files
-// (16-bit channels) are reduced to 8 bits on reading, rounding to the nearest level.
+// same shape and recombined when the picture is written. Deeper files (16-bit channels) are reduced
+// to 8 bits in the planes, rounding to the nearest level, and their exact pixels are kept beside
+// them, so that a pixel nobody painted is written back as it was read.
 
 #include <QByteArray>
 #include <QColorSpace>
@@ -45,6 +46,10 @@ struct ImageFile {
   HostImage image;
   ImageFileTraits traits;
   HostImage copy;  // colour planes equal to image's, when asked for (no alpha plane); else empty
+  // A file of more than 8 bits a channel: its exact pixels as 16-bit RGBA (Format_RGBA64). Else
+  // null.
+  QImage deep;
+  QByteArray checksum;  // SHA-1 of the file's bytes as read
 };
 
 // Whether read_image_file also makes a copy of the colour planes. It is made in the same pass as
@@ -78,9 +83,20 @@ bool is_grey(const HostImage& image);
 // The three colour planes and the alpha plane (if any) must have the same shape.
 QImage compose_picture(const HostImage& image, const ImageFileTraits& traits);
 
+// The picture to write for a file of more than 8 bits a channel, from its exact 16-bit RGBA pixels:
+// 16-bit grey when the file was grey and every pixel still is, 16-bit RGBA when alpha is wanted,
+// else 16-bit RGB; with the file's colour space, text and resolution.
+QImage compose_deep_picture(const QImage& deep, bool with_alpha, const ImageFileTraits& traits);
+
 // Encodes picture as format onto device (JPEG at quality 95). Returns an empty string on success,
 // else Qt's reason.
 QString encode_picture(const QImage& picture, const QByteArray& format, QIODevice& device);
+
+// The SHA-1 of bytes, as ImageFile::checksum holds it.
+QByteArray checksum_of(const QByteArray& bytes);
+
+// The SHA-1 of the file at path, read a megabyte at a time; empty when it cannot be read.
+QByteArray checksum_of_file(const QString& path);
 
 // The path as shown in messages.
 QString display_name(const QString& path);

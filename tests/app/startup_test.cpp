@@ -77,6 +77,7 @@ TEST(Exchange, SendWritesBackInOrderAndCloseWithTheSameSizeDoesToo) {
   bool cancel = true;
   Form_Unload(s.program, cancel);
   EXPECT_FALSE(cancel);
+  EXPECT_TRUE(s.program.closed_with_image_written);
   EXPECT_EQ(s.host->calls.size(), 7u);  // size check, then the write-back
   EXPECT_FALSE(s.program.display.surface.DibDC);
 }
@@ -91,8 +92,9 @@ TEST(Exchange, CloseAfterTheHostImageChangedSizeAsksAndNoKeepsTheCanvas) {
   EXPECT_TRUE(cancel);
   ASSERT_EQ(s.window.questions.size(), 1u);
   EXPECT_EQ(s.window.questions[0],
-            "Can't copy buffer back to Project Wickamber because the buffer size has changed\r"
-            "Loose all changes?");
+            "The image was changed by another program since it was opened: its size is now 12 x "
+            "10, the canvas is 10 x 10.\rClose without writing? Your painting is kept in the "
+            "recovery folder.");
   EXPECT_TRUE(s.program.display.surface.DibDC);
 
   s.window.answer_yes = true;
@@ -111,6 +113,21 @@ TEST(Exchange, CloseWithAFailingHostStillEndsAndWritesNothingMore) {
   EXPECT_FALSE(cancel);
   EXPECT_EQ(s.host->calls.back(), "Wik_SaveUndo");
   EXPECT_FALSE(s.program.display.surface.DibDC);
+}
+
+TEST(Exchange, AnImageTheHostCouldNotWriteKeepsTheCanvasOpenOnlyWhenTheUserChoseTo) {
+  for (const bool kept_painting : {true, false}) {
+    Started s;
+    s.start();
+    s.host->fail_at = "wik_Refresh";
+    s.host->not_written_kept_painting = kept_painting;
+    EXPECT_FALSE(SendImage(s.program));  // the canvas goes on; nothing ends the program
+    bool cancel = false;
+    Form_Unload(s.program, cancel);
+    EXPECT_EQ(cancel, kept_painting);
+    EXPECT_FALSE(s.program.closed_with_image_written);
+    EXPECT_EQ(bool(s.program.display.surface.DibDC), kept_painting);
+  }
 }
 
 TEST(Exchange, GetImageThenUndoRestoresTheStartImage) {

@@ -2,6 +2,7 @@
 // A host for tests: holds an image and a paper texture, logs every call by name, and can be told to
 // fail at a named call or to report another image size.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class FakeHost : public Host {
 
   std::vector<std::string> calls;
   std::string fail_at;  // the name of a call that raises an error
+  // With fail_at, the error is ImageNotWritten, as a host raises when it could not write its image
+  // (kept_painting: the user was asked and chose to keep painting).
+  std::optional<bool> not_written_kept_painting;
   int32_t paper_width = 4, paper_height = 4;
   uint8_t paper_value = 0;
   std::string wallpaper;
@@ -67,7 +71,9 @@ class FakeHost : public Host {
  private:
   void call(const std::string& name) {
     calls.push_back(name);
-    if (name == fail_at) throw RuntimeError(error_number::kHostCallFailed, "host failed at " + name);
+    if (name != fail_at) return;
+    if (not_written_kept_painting) throw ImageNotWritten("not written", *not_written_kept_painting);
+    throw RuntimeError(error_number::kHostCallFailed, "host failed at " + name);
   }
 
   int32_t width_ = 0, height_ = 0;
