@@ -235,6 +235,7 @@ class FileHostTest : public QObject {
   void wallpaper_and_data_files();
   void form_object_is_shown_and_registry_creates_the_host();
   void a_file_saved_over_by_another_program_is_read_again();
+  void a_change_by_another_program_is_not_overwritten_unasked();
   void a_failed_write_leaves_a_recovery_copy_of_every_pixel();
   void every_cut_and_damage_is_refused_or_loads_whole();
   void decoded_rows_split_into_planes_as_qt_converts_them();
@@ -656,6 +657,31 @@ void FileHostTest::a_file_saved_over_by_another_program_is_read_again() {
   QCOMPARE(red.columns(), 31);
   QCOMPARE(red(29, 11), uint8_t{9});
   QCOMPARE(host.Wik_GetBBuffer()(0, 0), uint8_t{7});
+}
+
+// Another program's change is never overwritten without a question: with no one to ask, the write
+// is refused and the other program's file stays, whether or not its size changed.
+void FileHostTest::a_change_by_another_program_is_not_overwritten_unasked() {
+  const QString path = scratch_file(QStringLiteral("theirs.png"));
+  QVERIFY(test_picture(12, 8, QImage::Format_RGB32).save(path));
+  FileHost host(options_for(path));
+  Plane red = host.Wik_GetRBuffer();
+  red(1, 1) = static_cast<uint8_t>(red(1, 1) ^ 0xff);
+  QImage theirs = test_picture(12, 8, QImage::Format_RGB32);
+  theirs.setPixel(5, 5, qRgb(1, 2, 3));  // same size, other content
+  QVERIFY(theirs.save(path));
+  const QByteArray their_bytes = file_bytes(path);
+  host.Wik_SaveUndo();
+  host.Wik_SetRbuffer(red);
+  bool refused = false;
+  try {
+    host.wik_Refresh();
+  } catch (const ImageNotWritten& error) {
+    refused = QString::fromStdString(error.description()).contains(QStringLiteral("another program"));
+  }
+  QVERIFY(refused);
+  QCOMPARE(file_bytes(path), their_bytes);
+  QVERIFY(!QFile::exists(path + QLatin1Char('~')));
 }
 
 void FileHostTest::a_failed_write_leaves_a_recovery_copy_of_every_pixel() {

@@ -34,10 +34,17 @@ struct Run {
 };
 
 // Runs the built program offscreen and waits for it to end.
-Run run_tarvo_process(const QStringList& arguments) {
+// Runs the program offscreen, or, with no_display, as on a machine without any display.
+Run run_tarvo_process(const QStringList& arguments, bool no_display = false) {
   QProcess process;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  if (no_display) {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+      environment.remove(QString::fromLatin1(name));
+    }
+  } else {
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  }
   process.setProcessEnvironment(environment);
   process.start(QStringLiteral(TARVO_EXECUTABLE), arguments);
   Run run;
@@ -188,6 +195,32 @@ class ReplayTest : public QObject {
       QVERIFY(!QFile::exists(image + QLatin1Char('~')));
       QCOMPARE(file_bytes(image), before);
     }
+  }
+
+  // Every usage error is one line naming it, with or without a display, and status 2; the help
+  // names the exit statuses and the recovery folder.
+  void usageErrorsAreOneLineWithStatus2() {
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("--bogus")}, QStringList{QStringLiteral("a.png"),
+                                                              QStringLiteral("b.png")},
+          QStringList{QStringLiteral("--size"), QStringLiteral("big")}}) {
+      const Run run = run_tarvo_process(arguments, true);
+      QCOMPARE(run.status, 2);
+      // Qt may add a word of its own about the environment; the program says one line.
+      QStringList said = run.errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      said.removeIf([](const QString& line) { return line.startsWith(QStringLiteral("QStandardPaths")); });
+      QCOMPARE(said.size(), 1);
+      QVERIFY2(said[0].startsWith(QStringLiteral("tarvo: ")) &&
+                   said[0].endsWith(QStringLiteral("; see tarvo --help")),
+               qPrintable(run.errors));
+    }
+    QProcess help;
+    help.start(QStringLiteral(TARVO_EXECUTABLE), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(60000));
+    QCOMPARE(help.exitCode(), 0);
+    const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
+    QVERIFY2(text.contains(QStringLiteral("Exit status")) && text.contains(QStringLiteral("recovery")),
+             qPrintable(text));
   }
 
   void aRecordingThatCannotBeCreatedEndsBeforeTheWindow() {
