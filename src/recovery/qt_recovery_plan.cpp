@@ -234,6 +234,10 @@ std::vector<RecoveryPlan> plans_of_sessions(const RecoveryStore& store) {
     }
     plans.push_back(plan_of_session(kept));
   }
+  // By when each was painted: a journal given its base just now is no newer for it.
+  std::stable_sort(plans.begin(), plans.end(), [](const RecoveryPlan& a, const RecoveryPlan& b) {
+    return a.painted_at > b.painted_at;
+  });
   return plans;
 }
 
