@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -13,6 +14,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+
+#include "recovery/qt_recovery.h"
 
 namespace tarvo {
 
@@ -98,8 +101,8 @@ bool write_copy(const CanvasBuffers& canvas) {
   }
   const int fd = ::open(g_temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  const bool written =
-      write_header(fd, width, height) && write_pixels(fd, canvas) && ::fsync(fd) == 0;
+  const bool written = ::fchmod(fd, 0600) == 0 && write_header(fd, width, height) &&
+                       write_pixels(fd, canvas) && ::fsync(fd) == 0;
   ::close(fd);
   if (!written || ::rename(g_temporary, g_path) != 0) {
     ::unlink(g_temporary);
@@ -141,7 +144,7 @@ void install_alternate_stack() {
 
 CrashCopy::CrashCopy(const CanvasBuffers& canvas, const QString& path)
     : path_(QFileInfo(path).absoluteFilePath()) {
-  QDir().mkpath(QFileInfo(path_).absolutePath());
+  make_private_folder(QFileInfo(path_).absolutePath());
   const QByteArray encoded = QFile::encodeName(path_);
   copy_path(g_path, encoded);
   copy_path(g_temporary, encoded + ".part");

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QBuffer>
@@ -69,7 +70,7 @@ HostImage copy_planes(const Plane& red, const Plane& green, const Plane& blue) {
 
 SessionJournal::SessionJournal(QString path, WriteCall write)
     : path_(QFileInfo(path).absoluteFilePath()), write_(std::move(write)) {
-  QDir().mkpath(QFileInfo(path_).absolutePath());
+  make_private_folder(QFileInfo(path_).absolutePath());
   writer_ = std::thread([this] { run(); });
 }
 
@@ -206,6 +207,7 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   const QString date = QDateTime::currentDateTime().toString(Qt::ISODate);
   std::string text = "# Tarvo " TARVO_VERSION " session journal, started " + date.toStdString() +
                      "\n" + base + "\n";
+  if (start.held_by_host) text += "#@ held\n";
   for (const std::string& line : start.header) text += "#@ " + line + "\n";
   for (const std::string& line : start.prelude) text += line + "\n";
   text += std::string(kJournalInputMark) + "\n";
@@ -217,6 +219,7 @@ bool SessionJournal::begin_file(const JournalStart& start) {
     fail(QStringLiteral("cannot create it"), errno);
     return false;
   }
+  ::fchmod(fd, 0600);  // whatever the umask
   // A journal locked by a running program is not offered for recovery.
   ::flock(fd, LOCK_EX | LOCK_NB);
   const int old_fd = fd_;
@@ -288,6 +291,7 @@ bool SessionJournal::write_file_bytes(const QString& path, const QByteArray& byt
     fail(QStringLiteral("cannot create its base ") + path, errno);
     return false;
   }
+  ::fchmod(fd, 0600);
   const int old_fd = fd_;
   fd_ = fd;
   const bool written = append(bytes.toStdString()) && ::fdatasync(fd) == 0;

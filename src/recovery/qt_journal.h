@@ -4,6 +4,7 @@
 //
 //   # Tarvo 1.1.0 session journal, started 2026-12-08T14:25:01
 //   #@ base image /home/ann/photo.png 3f2a...      (or: #@ base snapshot PATH SHA1)
+//   #@ held                                         (the host held the base as it started)
 //   #@ paper /home/ann/paper.png                    (header lines the session adds)
 //   Form_Resize 1024 768                            (the prelude: the state inputs start from)
 //   HProp1 8
@@ -14,7 +15,9 @@
 // The base is either the image file, named by path and verified by the SHA-1 of its bytes when the
 // journal is replayed, or a snapshot of the planes that the journal writes itself as a PNG beside
 // it. An image file is taken only when it reads back as exactly the planes the journal starts from
-// (a JPEG written back, say, does not); otherwise a snapshot is written.
+// (a JPEG written back, say, does not); otherwise a snapshot is written. "held" says that the host
+// held exactly the base when the journal started (at the session's start, or just after a
+// write-back): such a journal without inputs adds nothing to what the host has.
 //
 // Recording costs the pointer's thread one copy of the input's name and arguments into a buffer. A
 // writer thread does everything else: the lines, the base and the file. The inputs reach the file
@@ -59,6 +62,7 @@ struct JournalBase {
 struct JournalStart {
   HostImage planes;
   JournalBase base;
+  bool held_by_host = false;
   std::vector<std::string> header;
   std::vector<std::string> prelude;
 };

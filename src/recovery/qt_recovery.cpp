@@ -1,11 +1,16 @@
 #include "recovery/qt_recovery.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
-#include <QSaveFile>
-#include <QStandardPaths>
+#include <QRegularExpression>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 
@@ -15,17 +20,74 @@ namespace tarvo {
 
 namespace {
 
+constexpr int kSessionLength = 19;  // "yyyyMMdd-HHmmss-zzz"
+
+// The session of this process: the time its first store was made.
+const QString& this_session() {
+  static const QString session =
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+  return session;
+}
+
 void save_picture(const QImage& picture, const QString& path) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "png") || !file.commit()) {
-    throw RuntimeError(error_number::kFileNotFound, "cannot write the recovery copy " +
-                                                        path.toStdString() + ": " +
-                                                        file.errorString().toStdString());
+  make_private_folder(QFileInfo(path).absolutePath());
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  QString error = picture.save(&buffer, "png") ? QString() : QStringLiteral("cannot encode it");
+  if (error.isEmpty()) error = write_private_file(path, png);
+  if (!error.isEmpty()) {
+    throw RuntimeError(
+        error_number::kFileNotFound,
+        "cannot write the recovery copy " + path.toStdString() + ": " + error.toStdString());
   }
 }
 
+bool write_all(int fd, const QByteArray& bytes) {
+  const char* at = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd, at, static_cast<std::size_t>(left));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written == 0) errno = ENOSPC;
+      return false;
+    }
+    at += written;
+    left -= written;
+  }
+  return true;
+}
+
 }  // namespace
+
+void make_private_folder(const QString& folder) {
+  const QString absolute = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+  QString path;
+  for (const QString& part : absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    path += QLatin1Char('/') + part;
+    const QByteArray name = QFile::encodeName(path);
+    // The mode given to mkdir loses the umask's bits: chmod gives each new folder exactly 0700.
+    if (::mkdir(name.constData(), 0700) == 0) ::chmod(name.constData(), 0700);
+  }
+  ::chmod(QFile::encodeName(absolute).constData(), 0700);
+}
+
+QString write_private_file(const QString& path, const QByteArray& bytes) {
+  const QByteArray name = QFile::encodeName(path);
+  const QByteArray temporary = name + ".part";
+  const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+  const bool written = ::fchmod(fd, 0600) == 0 && write_all(fd, bytes) && ::fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  if (!written || ::rename(temporary.constData(), name.constData()) != 0) {
+    const int failed = written ? errno : error;
+    ::unlink(temporary.constData());
+    return QString::fromLocal8Bit(std::strerror(failed));
+  }
+  return {};
+}
 
 QImage picture_of(const Plane& red, const Plane& green, const Plane& blue) {
   const int w = red.columns() - 1, h = red.rows() - 1;
@@ -51,6 +113,7 @@ RecoveryStore::RecoveryStore(QString image_path, Clock clock)
 RecoveryStore::RecoveryStore(QString key, QString image_path, Clock clock)
     : key_(std::move(key)),
       image_path_(image_path.isEmpty() ? QString() : QFileInfo(image_path).absoluteFilePath()),
+      session_(this_session()),
       clock_(std::move(clock)),
       last_autosave_(clock_()) {}
 
@@ -77,8 +140,7 @@ QString RecoveryStore::name_stem() const {
 }
 
 QString RecoveryStore::new_path(const QString& suffix) const {
-  const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-  const QString base = directory() + QLatin1Char('/') + name_stem() + time;
+  const QString base = directory() + QLatin1Char('/') + name_stem() + session_;
   QString path = base + suffix;
   for (int n = 2; QFileInfo::exists(path); ++n) {
     path = base + QLatin1Char('-') + QString::number(n) + suffix;
@@ -87,9 +149,8 @@ QString RecoveryStore::new_path(const QString& suffix) const {
 }
 
 QString RecoveryStore::next_path(const QString& suffix) const {
-  const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-  const QString base = directory() + QLatin1Char('/') + name_stem() + time + suffix;
-  // Two copies within the same millisecond get numbered apart.
+  const QString base = directory() + QLatin1Char('/') + name_stem() + session_ + suffix;
+  // The copies of one session get numbered apart.
   QString path = base + QStringLiteral(".png");
   for (int n = 2; QFileInfo::exists(path) || path == autosave_path_; ++n) {
     path = base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".png");
@@ -163,6 +224,34 @@ QStringList RecoveryStore::copies() const {
     found << copy.absoluteFilePath();
   }
   return found;
+}
+
+QString RecoveryStore::session_of(const QString& path) const {
+  static const QRegularExpression stamp(QStringLiteral("^\\d{8}-\\d{6}-\\d{3}$"));
+  const QString name = QFileInfo(path).fileName();
+  if (!name.startsWith(name_stem())) return {};
+  const QString session = name.mid(name_stem().size(), kSessionLength);
+  return stamp.match(session).hasMatch() ? session : QString();
+}
+
+QStringList RecoveryStore::session_files(const QString& session) const {
+  QStringList found;
+  const QDir dir(directory());
+  for (const QFileInfo& file :
+       dir.entryInfoList({name_stem() + session + QLatin1Char('*')}, QDir::Files, QDir::Time)) {
+    if (session_of(file.fileName()) == session) found << file.absoluteFilePath();
+  }
+  return found;
+}
+
+void RecoveryStore::retire_session(const QString& keep) {
+  // An autosave under way holds an older painting: it is let finish, then retired with the rest.
+  finish_autosave();
+  for (const QString& file : session_files(session_)) {
+    if (keep.isEmpty() || !file.startsWith(keep)) QFile::remove(file);
+  }
+  autosave_path_.clear();
+  previous_autosave_.clear();
 }
 
 QStringList RecoveryStore::journals() const {

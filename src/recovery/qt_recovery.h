@@ -2,11 +2,17 @@
 // Recovery copies: the committed image written where the user's file is never touched, when the
 // program ends on an error or a signal, when the file itself cannot be written, and every couple of
 // minutes of painting. They live in $XDG_STATE_HOME/tarvo/recovery (~/.local/state/tarvo/recovery
-// by default), named after the image and the time: photo-1a2b3c4d-20261208-142501-123.png, where
-// the middle part tells apart images of the same name in different folders. That first part,
-// "photo-1a2b3c4d", is the recovery key: a host without an image file passes a key of its own.
-// Beside the copies live the crash copies (KEY-TIME-crash.ppm) and the session journals
-// (KEY-TIME-journal.tvs, with KEY-TIME-journal-base.png when the journal paints over a snapshot).
+// by default), named after the image and the session: photo-1a2b3c4d-20261208-142501-123.png,
+// where the middle part tells apart images of the same name in different folders. That first part,
+// "photo-1a2b3c4d", is the recovery key: a host without an image file passes a key of its own. The
+// time after it names the session, the program's run that wrote the file: every store a process
+// makes shares it, so all that one run keeps can be retired together. Beside the copies
+// (KEY-SESSION.png, KEY-SESSION-2.png, KEY-SESSION-autosave.png) live the crash copy
+// (KEY-SESSION-crash.ppm) and the session journal (KEY-SESSION-journal.tvs, with
+// KEY-SESSION-journal-base-N.png when the journal paints over a snapshot).
+//
+// The folder is the user's alone: every folder the store makes is 0700 and every file 0600,
+// whatever the umask.
 
 #include <QDateTime>
 #include <QImage>
@@ -23,6 +29,12 @@ namespace tarvo {
 
 // The picture of planes with the spare column and row, as 8-bit RGB.
 QImage picture_of(const Plane& red, const Plane& green, const Plane& blue);
+
+// Makes folder and any folder missing above it, each new one 0700, and makes folder itself 0700.
+void make_private_folder(const QString& folder);
+// Writes bytes to path by way of a temporary beside it, synced before it takes the name, as a file
+// that only the user may read and write (0600). Returns what failed, or an empty string.
+QString write_private_file(const QString& path, const QByteArray& bytes);
 
 class RecoveryStore {
  public:
@@ -44,9 +56,20 @@ class RecoveryStore {
 
   const QString& key() const { return key_; }
   const QString& image_path() const { return image_path_; }
-  // A new path in the folder for this key, the time of now and suffix ("-crash.ppm",
+  // The session of this run of the program: "20261208-142501-123".
+  const QString& session() const { return session_; }
+  // A new path in the folder for this key, this session and suffix ("-crash.ppm",
   // "-journal.tvs"), not yet taken by any file.
   QString new_path(const QString& suffix) const;
+
+  // The session a file of this key was written in; empty for a file of another key.
+  QString session_of(const QString& path) const;
+  // Every file of this key that session wrote, newest first.
+  QStringList session_files(const QString& session) const;
+  // The painting of this session has reached the image: every copy, autosave, crash copy and
+  // journal it kept is removed, except the files whose path starts with keep (the journal that
+  // goes on).
+  void retire_session(const QString& keep = {});
 
   // Writes the committed planes as a PNG now and returns its path; raises RuntimeError when it
   // cannot.
@@ -78,6 +101,7 @@ class RecoveryStore {
 
   QString key_;
   QString image_path_;
+  QString session_;
   Clock clock_;
   std::chrono::steady_clock::time_point last_autosave_;
   std::thread worker_;

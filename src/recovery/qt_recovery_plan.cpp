@@ -5,17 +5,21 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
+#include <algorithm>
 #include <iostream>
 
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
+#include "canvas/qt_form1.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery.h"
-#include "canvas/qt_form1.h"
 #include "script/qt_script_player.h"
 
 namespace tarvo {
@@ -55,7 +59,9 @@ QString base_problem(const QString& journal, const JournalContents& contents) {
 }
 
 // Present while a journal is being replayed.
-QString replay_mark(const QString& journal) { return journal + QStringLiteral(".replaying"); }
+QString replay_mark(const QString& journal) {
+  return journal + QStringLiteral(".replaying");
+}
 
 QString when(const QDateTime& time) {
   return QLocale().toString(time, QLocale::LongFormat);
@@ -72,8 +78,6 @@ RecoveryPlan plan_from_journal(const QString& journal, const JournalContents& co
   plan.paper_path = contents.paper_path;
   plan.painted_at = QFileInfo(journal).lastModified();
   plan.source = journal;
-  plan.files << journal;
-  if (contents.base_kind == QLatin1String("snapshot")) plan.files << contents.base_path;
   for (const auto* part : {&contents.prelude, &contents.inputs}) {
     for (const ScriptEvent& event : *part) {
       if (!is_write_back(event)) plan.events.push_back(event);
@@ -87,22 +91,228 @@ RecoveryPlan plan_from_copy(const QString& copy) {
   plan.open_path = copy;
   plan.painted_at = QFileInfo(copy).lastModified();
   plan.source = copy;
-  plan.files << copy;
   return plan;
+}
+
+bool is_journal(const QString& path) {
+  return path.endsWith(QLatin1String("-journal.tvs"));
+}
+
+bool is_copy(const QString& path) {
+  // A journal's base is the start of a journal, not a copy of the painting.
+  if (path.contains(QLatin1String("-journal-base"))) return false;
+  return path.endsWith(QLatin1String(".png")) || path.endsWith(QLatin1String("-crash.ppm"));
+}
+
+// The journal's path without ".tvs": the start of every file that belongs to it.
+QString stem_of(const QString& journal) {
+  return journal.left(journal.size() - 4);
+}
+
+void remove_journal(const QString& journal) {
+  const QFileInfo info(journal);
+  const QString stem = QFileInfo(stem_of(journal)).fileName();
+  for (const QFileInfo& file : info.dir().entryInfoList({stem + QLatin1Char('*')}, QDir::Files)) {
+    QFile::remove(file.absoluteFilePath());
+  }
+}
+
+// Gives a journal over the image file a copy of that file beside it, as its snapshot, so that it
+// still replays once the file is written again. The journal keeps its time: it says when the
+// painting was painted.
+void give_journal_its_base(const QString& journal, const JournalContents& contents) {
+  QFile image(contents.base_path);
+  QFile file(journal);
+  if (!image.open(QIODevice::ReadOnly) || !file.open(QIODevice::ReadOnly)) return;
+  const QByteArray base = image.readAll();
+  QByteArray text = file.readAll();
+  file.close();
+  const QByteArray sha1 = QCryptographicHash::hash(base, QCryptographicHash::Sha1).toHex();
+  const qsizetype line = text.indexOf("\n#@ base image ");
+  const qsizetype line_end = line < 0 ? -1 : text.indexOf('\n', line + 1);
+  if (sha1 != contents.base_sha1.toLatin1() || line_end < 0) return;
+  const QString suffix = QFileInfo(contents.base_path).suffix();
+  const QString copy =
+      stem_of(journal) + QStringLiteral("-base-0") + (suffix.isEmpty() ? QString() : "." + suffix);
+  const QDateTime painted = QFileInfo(journal).lastModified();
+  QString error = write_private_file(copy, base);
+  if (error.isEmpty()) {
+    text.replace(line + 1, line_end - line - 1,
+                 "#@ base snapshot " + QFile::encodeName(copy) + " " + sha1);
+    error = write_private_file(journal, text);
+  }
+  if (!error.isEmpty()) {
+    QFile::remove(copy);
+    std::cerr << "tarvo: cannot keep the image " << contents.base_path.toStdString()
+              << " with the session journal " << journal.toStdString() << ": "
+              << error.toStdString() << "; it replays only while the image stays as it is"
+              << std::endl;
+    return;
+  }
+  if (file.open(QIODevice::Append)) file.setFileTime(painted, QFileDevice::FileModificationTime);
+}
+
+// Before anything is offered or written: a journal that adds nothing goes, and a journal over the
+// image file gets a copy of it.
+void tidy_journals(const RecoveryStore& store) {
+  for (const QString& journal : store.journals()) {
+    if (held_by_running_program(journal) || QFileInfo::exists(replay_mark(journal))) continue;
+    JournalContents contents;
+    try {
+      contents = read_journal(journal);
+    } catch (const ScriptError&) {
+      continue;
+    }
+    const bool base_intact = base_problem(journal, contents).isEmpty();
+    if (contents.inputs.empty() &&
+        (contents.held || (contents.base_kind == QLatin1String("image") && base_intact))) {
+      remove_journal(journal);
+    } else if (contents.base_kind == QLatin1String("image") && base_intact) {
+      give_journal_its_base(journal, contents);
+    }
+  }
+}
+
+// The painting one session kept (its files newest first): its journal when it replays, else its
+// newest copy. Empty, perhaps with a notice, when neither is there.
+RecoveryPlan plan_of_session(const QStringList& files) {
+  QString notice;
+  RecoveryPlan plan;
+  for (const QString& journal : files) {
+    if (!is_journal(journal)) continue;
+    if (QFileInfo::exists(replay_mark(journal))) {
+      notice = QStringLiteral(
+                   "replaying the session journal %1 ended the program last time, so it "
+                   "is not replayed again")
+                   .arg(journal);
+      break;
+    }
+    JournalContents contents;
+    try {
+      contents = read_journal(journal);
+    } catch (const ScriptError&) {
+      continue;
+    }
+    notice = base_problem(journal, contents);
+    if (!notice.isEmpty()) break;
+    plan = plan_from_journal(journal, contents);
+    break;
+  }
+  if (plan.empty()) {
+    for (const QString& copy : files) {
+      if (!is_copy(copy)) continue;
+      plan = plan_from_copy(copy);
+      break;
+    }
+  }
+  plan.notice = notice;
+  plan.files = files;
+  return plan;
+}
+
+// Every session's plan, newest first, empty ones included for their notices.
+std::vector<RecoveryPlan> plans_of_sessions(const RecoveryStore& store) {
+  tidy_journals(store);
+  QStringList sessions;
+  QHash<QString, QStringList> files;
+  const QString pattern = store.key() + QStringLiteral("-*");
+  for (const QFileInfo& file :
+       QDir(RecoveryStore::directory()).entryInfoList({pattern}, QDir::Files, QDir::Time)) {
+    const QString session = store.session_of(file.fileName());
+    if (session.isEmpty()) continue;
+    if (!files.contains(session)) sessions << session;
+    files[session] << file.absoluteFilePath();
+  }
+  std::vector<RecoveryPlan> plans;
+  for (const QString& session : sessions) {
+    const QStringList& kept = files[session];
+    // A running program's session is its own to keep.
+    if (std::any_of(kept.begin(), kept.end(), [](const QString& file) {
+          return is_journal(file) && held_by_running_program(file);
+        })) {
+      continue;
+    }
+    plans.push_back(plan_of_session(kept));
+  }
+  // By when each was painted: a journal given its base just now is no newer for it.
+  std::stable_sort(plans.begin(), plans.end(), [](const RecoveryPlan& a, const RecoveryPlan& b) {
+    return a.painted_at > b.painted_at;
+  });
+  return plans;
+}
+
+QString kept_in(const RecoveryPlan& plan) {
+  return QStringLiteral("the painting of %1 that was not saved is kept in %2")
+      .arg(when(plan.painted_at), plan.source);
 }
 
 }  // namespace
 
-bool ask_whether_to_recover(const RecoveryPlan& plan) {
-  QString details =
-      QStringLiteral("It was painted on %1. No keeps it in the recovery folder for later.")
-          .arg(when(plan.painted_at));
+RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTime>& kept_times) {
+  QString details = QStringLiteral(
+                        "It was painted on %1. No keeps it in the recovery folder for "
+                        "later; Discard deletes it.")
+                        .arg(when(plan.painted_at));
+  if (kept_times.size() > 1) {
+    details += QStringLiteral(
+                   "\n\n%1 paintings of this image were not saved; newest first, they "
+                   "were painted on:")
+                   .arg(kept_times.size());
+    for (const QDateTime& time : kept_times) {
+      details += QStringLiteral("\n    ") + when(time);
+      if (time == plan.painted_at) details += QStringLiteral(" (this one)");
+    }
+  }
   if (!plan.notice.isEmpty()) details += QStringLiteral("\n\n") + plan.notice + QLatin1Char('.');
   QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
                   QStringLiteral("Recover the painting that was not saved?"),
                   QMessageBox::Yes | QMessageBox::No);
+  QPushButton* discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::No);
   box.setInformativeText(details);
-  return box.exec() == QMessageBox::Yes;
+  box.exec();
+  if (box.clickedButton() == discard) return RecoveryAnswer::Discard;
+  return box.clickedButton() == box.button(QMessageBox::Yes) ? RecoveryAnswer::Recover
+                                                             : RecoveryAnswer::Keep;
+}
+
+RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept) {
+  QList<QDateTime> times;
+  for (const RecoveryPlan& plan : kept) times << plan.painted_at;
+  for (const RecoveryPlan& plan : kept) {
+    switch (ask_about_recovery(plan, times)) {
+      case RecoveryAnswer::Recover:
+        return plan;
+      case RecoveryAnswer::Discard:
+        discard_recovery(plan);
+        times.removeOne(plan.painted_at);
+        std::cerr << "tarvo: the painting of " << when(plan.painted_at).toStdString()
+                  << " that was not saved is discarded" << std::endl;
+        break;
+      case RecoveryAnswer::Keep:
+        std::cerr << "tarvo: " << kept_in(plan).toStdString() << std::endl;
+        break;
+    }
+  }
+  return {};
+}
+
+bool ask_whether_to_recover(const RecoveryPlan& plan) {
+  switch (ask_about_recovery(plan, {plan.painted_at})) {
+    case RecoveryAnswer::Recover:
+      return true;
+    case RecoveryAnswer::Discard:
+      discard_recovery(plan);
+      return false;
+    case RecoveryAnswer::Keep:
+      return false;
+  }
+  return false;
+}
+
+void discard_recovery(const RecoveryPlan& plan) {
+  for (const QString& file : plan.files) QFile::remove(file);
 }
 
 JournalContents read_journal(const QString& path) {
@@ -130,6 +340,8 @@ JournalContents read_journal(const QString& path) {
         contents.base_kind = words[1];
         contents.base_sha1 = words.last();
         contents.base_path = words.mid(2, words.size() - 3).join(QLatin1Char(' '));
+      } else if (field == QLatin1String("held")) {
+        contents.held = true;
       } else if (field.startsWith(QLatin1String("paper "))) {
         contents.paper_path = field.mid(6);
       }
@@ -163,56 +375,53 @@ std::string RecoveryPlan::description() const {
          " inputs over " + open_path.toStdString() + ")";
 }
 
+std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store) {
+  std::vector<RecoveryPlan> plans = plans_of_sessions(store);
+  std::erase_if(plans, [](const RecoveryPlan& plan) { return plan.empty(); });
+  return plans;
+}
+
 RecoveryPlan find_recovery(const RecoveryStore& store) {
-  QString notice;
-  for (const QString& journal : store.journals()) {
-    if (held_by_running_program(journal)) continue;
-    if (QFileInfo::exists(replay_mark(journal))) {
-      notice = QStringLiteral("replaying the session journal %1 ended the program last time, so it "
-                              "is not replayed again")
-                   .arg(journal);
-      break;
-    }
-    JournalContents contents;
-    try {
-      contents = read_journal(journal);
-    } catch (const ScriptError&) {
-      continue;
-    }
-    notice = base_problem(journal, contents);
-    if (!notice.isEmpty()) break;
-    // A journal that restarted from the image file as it is now and holds no input since adds
-    // nothing to the file.
-    if (contents.inputs.empty() && contents.base_kind == QLatin1String("image") &&
-        QFileInfo(contents.base_path) == QFileInfo(store.image_path())) {
-      continue;
-    }
-    return plan_from_journal(journal, contents);
+  const std::vector<RecoveryPlan> plans = plans_of_sessions(store);
+  for (const RecoveryPlan& plan : plans) {
+    if (!plan.empty()) return plan;
   }
-  // Once the file was saved elsewhere, the copies are older than it and still the last of the
-  // session: any age will do.
-  const QStringList copies = notice.isEmpty() ? store.newer_copies() : store.copies();
-  RecoveryPlan plan = copies.isEmpty() ? RecoveryPlan{} : plan_from_copy(copies.first());
-  plan.notice = notice;
-  return plan;
+  RecoveryPlan none;
+  for (const RecoveryPlan& plan : plans) {
+    if (!plan.notice.isEmpty()) none.notice = plan.notice;
+  }
+  return none;
 }
 
 RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
                                CommandLine& line) {
-  RecoveryPlan plan = find_recovery(store);
-  if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
-  if (plan.empty()) return plan;
+  std::vector<RecoveryPlan> kept = plans_of_sessions(store);
+  for (const RecoveryPlan& plan : kept) {
+    if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
+  }
+  std::erase_if(kept, [](const RecoveryPlan& plan) { return plan.empty(); });
+  if (kept.empty()) return {};
   const bool asked = !line.recover && line.replay.isEmpty() && app.interactive();
-  if (!line.recover && !(asked && ask_whether_to_recover(plan))) {
-    std::cerr << "tarvo: the painting of " << when(plan.painted_at).toStdString()
-              << " that was not saved is kept in " << plan.source.toStdString() << "; `tarvo "
-              << line.image.toStdString() << " --recover --out FILE` writes it to FILE"
-              << std::endl;
+  RecoveryPlan plan;
+  if (line.recover) {
+    plan = kept.front();
+  } else if (asked) {
+    plan = choose_recovery(kept);
+  } else {
+    for (const RecoveryPlan& each : kept)
+      std::cerr << "tarvo: " << kept_in(each).toStdString() << std::endl;
+  }
+  if (plan.empty()) {
+    const auto still_kept = [](const RecoveryPlan& each) { return QFileInfo::exists(each.source); };
+    if (std::any_of(kept.begin(), kept.end(), still_kept)) {
+      std::cerr << "tarvo: `tarvo " << line.image.toStdString()
+                << " --recover --out FILE` writes the newest to FILE" << std::endl;
+    }
     return {};
   }
   std::cerr << "tarvo: recovering the painting of " << when(plan.painted_at).toStdString()
             << " from " << plan.description() << std::endl;
-  if (!plan.events.empty()) QFile(replay_mark(plan.source)).open(QIODevice::WriteOnly);
+  if (!plan.events.empty()) write_private_file(replay_mark(plan.source), {});
   if (line.out.isEmpty()) line.out = line.image;
   line.image = plan.open_path;
   if (line.paper.isEmpty()) line.paper = plan.paper_path;

@@ -1,11 +1,17 @@
 #pragma once
-// Recovery at the next start: what can bring back the painting of a session that did not end
-// normally, best first. A session journal whose base is still what it was (the image file with the
-// same checksum, or its own snapshot) replays every input up to its last sync; when its base has
-// changed (the file was saved elsewhere since), the newest crash copy or autosave is offered
-// instead, and the plan's notice says why.
+// Recovery at the next start: what can bring back the paintings of sessions that did not end
+// normally, one a session, newest first. Within a session, a journal whose base is still what it
+// was (the image file with the same checksum, or its own snapshot) replays every input up to its
+// last sync; when its base has changed (the file was saved elsewhere since), the session's newest
+// crash copy or autosave is offered instead, and the plan's notice says why.
+//
+// A painting stays in the store until it is recovered (and then written or journalled afresh) or
+// discarded: declining it ("No") keeps it, however old it grows and whatever is written over the
+// image meanwhile. So that a kept journal over the image file survives the next write of that
+// file, the next start gives it a copy of its base in the store, before anything is written.
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <string>
@@ -26,6 +32,7 @@ struct JournalContents {
   QString base_kind;  // "image" or "snapshot"
   QString base_path;
   QString base_sha1;
+  bool held = false;                 // the host held the base: without inputs, nothing to recover
   QString paper_path;                // empty: the built-in paper grain
   std::vector<ScriptEvent> prelude;  // the state the inputs start from
   std::vector<ScriptEvent> inputs;
@@ -38,32 +45,49 @@ struct RecoveryPlan {
   std::vector<ScriptEvent> events;  // replayed over it (prelude, then inputs)
   QString paper_path;
   QDateTime painted_at;
-  QString source;     // the journal or the copy it comes from
-  QString notice;     // why the journal was refused, when it was
-  QStringList files;  // what it is made from, removed once the recovered painting is safe again
+  QString source;  // the journal or the copy it comes from
+  QString notice;  // why the journal was refused, when it was
+  // Every file its session kept: removed once the recovered painting is safe again, or when the
+  // user discards it.
+  QStringList files;
   bool empty() const { return open_path.isEmpty(); }
   // "the session journal PATH (N inputs over BASE)" or "the crash copy PATH".
   std::string description() const;
 };
 
-// The best recovery for the store's key; empty when there is none. Journals still held by a
-// running program are passed over, and so is a journal whose replay ended the program (an input
-// that crashes it would otherwise crash every recovery): the copies are offered instead.
+// Every painting kept for the store's key, one a session, newest first. The sessions of a running
+// program (its journal is locked) are passed over, and so is a journal whose replay ended the
+// program (an input that crashes it would otherwise crash every recovery): the session's copies
+// are offered instead. The store is tidied first: a journal without inputs over what the host
+// held adds nothing and is removed, and a journal over the image file is given its own copy of it.
+std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store);
+// The newest of them; empty when there is none, with the notice of a journal that was refused.
 RecoveryPlan find_recovery(const RecoveryStore& store);
 
-// Asks "Recover the painting that was not saved?", saying when it was painted and, when there is
-// one, the plan's notice. True for Yes.
+enum class RecoveryAnswer { Recover, Keep, Discard };
+// Asks "Recover the painting that was not saved?" with Yes, No and Discard, saying when it was
+// painted, when each painting still kept was painted (kept_times, newest first, this one among
+// them), and the plan's notice when there is one.
+RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTime>& kept_times);
+// Offers each kept painting in turn, newest first, until the user takes one (Yes): No keeps it for
+// later, Discard removes it. Returns the plan taken, or an empty one, having said on standard error
+// what became of the others.
+RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept);
+// Asks about plan alone: true for Yes; Discard removes it.
 bool ask_whether_to_recover(const RecoveryPlan& plan);
+// Removes every file the plan's session kept.
+void discard_recovery(const RecoveryPlan& plan);
 
-// At start, before the host is registered: with --recover, or on a display when the user answers
-// Yes to "Recover the painting that was not saved?", returns the plan and points line at it (the
-// canvas opens the recovered picture and writes to the image). Otherwise says on standard error
-// what is kept and returns an empty plan.
+// At start, before the host is registered: with --recover the newest kept painting, or on a display
+// the one the user takes (choose_recovery); returns the plan and points line at it (the canvas
+// opens the recovered picture and writes to the image). Otherwise says on standard error what is
+// kept and returns an empty plan.
 RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
                                CommandLine& line);
 
 // After --recover played the plan: written is where the painting went (empty when it failed). When
-// that is the store's image itself, the files it was made from are no longer needed and are removed.
+// that is the store's image itself, the files it was made from are no longer needed and are
+// removed.
 void finish_recovery(const RecoveryPlan& plan, const RecoveryStore& store, const QString& written);
 
 // Plays the plan's inputs into the canvas, as the live session had them.

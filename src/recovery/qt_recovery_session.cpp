@@ -1,17 +1,19 @@
 #include "recovery/qt_recovery_session.h"
 
 #include <QEvent>
+#include <QFile>
 #include <QResizeEvent>
 #include <QTimer>
 #include <span>
+#include <utility>
 
-#include "recovery/qt_recovery.h"
 #include "canvas/qt_form1.h"
 #include "panel/blend_modes.h"
 #include "panel/presets.h"
 #include "panel/qt_form2.h"
 #include "panel/qt_hprop.h"
 #include "panel/qt_kv_button.h"
+#include "recovery/qt_recovery.h"
 #include "script/event_script.h"
 #include "script/write_back_watch.h"
 
@@ -34,7 +36,8 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
       base_(std::move(base)),
       header_(std::move(header)),
       crash_copy_(program.canvas, store.new_path(QStringLiteral("-crash.ppm"))),
-      journal_(store.new_path(QStringLiteral("-journal.tvs"))) {
+      journal_(store.new_path(QStringLiteral("-journal.tvs"))),
+      recovered_files_(recovered.files) {
   replay_recovery(canvas, recovered);
   journal_.remove_after_first_base(recovered.files);
 
@@ -48,18 +51,26 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
   canvas.canvas_area()->installEventFilter(this);
   recorded_size_ = QSize(canvas.client_width(), canvas.client_height());
 
-  // Every write-back the host finishes restarts the journal from what was written.
+  // Every write-back the host finishes retires what was kept and restarts the journal from what
+  // was written.
   auto watch = std::make_unique<WriteBackWatch>(std::move(program.HostApp),
                                                 std::make_shared<WriteBackReport>());
   host_ = watch.get();
-  host_->set_on_written([this] { restart(base_.kind); });
+  host_->set_on_written([this] {
+    retire_kept();
+    restart(base_.kind, true);
+  });
   program.HostApp = std::move(watch);
 
   canvas.set_after_commit([this] {
-    if (store_.after_commit(program_.canvas)) restart(JournalBase::Kind::Snapshot);
+    if (store_.after_commit(program_.canvas)) restart(JournalBase::Kind::Snapshot, false);
   });
   // A recovered painting is not in the image file: its journal starts over a snapshot.
-  restart(recovered.empty() ? base_.kind : JournalBase::Kind::Snapshot);
+  if (recovered.empty()) {
+    restart(base_.kind, true);
+  } else {
+    restart(JournalBase::Kind::Snapshot, false);
+  }
 }
 
 RecoverySession::~RecoverySession() {
@@ -73,6 +84,15 @@ void RecoverySession::closed_normally() {
   crash_copy_.disarm();
   journal_.remove_files();
   store_.remove_autosave();
+  retire_kept();
+}
+
+void RecoverySession::retire_kept() {
+  // The journal goes on from what was written: its own files are its to replace.
+  QString journal_stem = journal_.path();
+  journal_stem.chop(4);  // ".tvs"
+  store_.retire_session(journal_stem);
+  for (const QString& file : std::exchange(recovered_files_, {})) QFile::remove(file);
 }
 
 void RecoverySession::record(std::string_view verb, std::initializer_list<double> args) {
@@ -119,7 +139,7 @@ void RecoverySession::check_reach_back() {
   // Records go oldest first when the stack trims, so those from before the start go first.
   records_before_start_ = std::min(records_before_start_, program_.undo.records.size());
   // The prelude cannot start a drag: the restart waits for the button's release.
-  if (restart_due_ && !program_.stroke.MouseIsDown) restart(JournalBase::Kind::Snapshot);
+  if (restart_due_ && !program_.stroke.MouseIsDown) restart(JournalBase::Kind::Snapshot, false);
 }
 
 bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
@@ -136,11 +156,12 @@ bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
-void RecoverySession::restart(JournalBase::Kind kind) {
+void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host) {
   JournalStart start;
   const CanvasBuffers& c = program_.canvas;
   start.planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
   start.base = kind == base_.kind ? base_ : JournalBase{kind, {}};
+  start.held_by_host = held_by_host;
   start.header = header_;
   start.prelude = prelude();
   journal_.restart(std::move(start));

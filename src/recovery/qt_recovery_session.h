@@ -13,6 +13,10 @@
 // RecoveryStore(key, QString()), and at start offers find_recovery(store) with
 // ask_whether_to_recover: on Yes its canvas starts from the plan's open_path (a picture file) and
 // the plan goes to this constructor, which plays its inputs.
+//
+// Every write-back the host finishes retires what the session kept before it (copies, autosaves,
+// the crash copy, earlier journals) and what a recovered painting was made from: the image now
+// holds all of it, and an older painting of the session must never be offered over it.
 
 #include <QObject>
 #include <QPointer>
@@ -45,8 +49,8 @@ class RecoverySession : public QObject, public EventSink {
                   const RecoveryPlan& recovered = {}, std::vector<std::string> header = {});
   ~RecoverySession() override;
 
-  // The canvas closed as the user asked: the journal, the crash copy and the autosave are no
-  // longer needed.
+  // The canvas closed and the image was written: the journal, the crash copy and every copy this
+  // session kept are no longer needed.
   void closed_normally();
 
   SessionJournal& journal() { return journal_; }
@@ -58,7 +62,9 @@ class RecoverySession : public QObject, public EventSink {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void restart(JournalBase::Kind kind);
+  void restart(JournalBase::Kind kind, bool held_by_host);
+  // The image holds the painting: what the session kept until now goes.
+  void retire_kept();
   std::vector<std::string> prelude() const;
   // An undo of a record older than the journal, or a Get image: inputs the journal cannot replay.
   bool reaches_back(std::string_view verb, std::initializer_list<double> args) const;
@@ -73,6 +79,7 @@ class RecoverySession : public QObject, public EventSink {
   const std::vector<std::string> header_;
   CrashCopy crash_copy_;
   SessionJournal journal_;
+  QStringList recovered_files_;
 
   EventSink* canvas_next_ = nullptr;
   QPointer<Form2> panel_;

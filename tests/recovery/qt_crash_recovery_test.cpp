@@ -213,9 +213,9 @@ class CrashRecoveryTest : public QObject {
       QString display_name;
       if (how == 0) {
         // Xvfb picks a free display and names it on standard output once it takes clients.
-        display.start(QStringLiteral("Xvfb"),
-                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        display.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                               QStringLiteral("-noreset"),
+                                               QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         QVERIFY(display.waitForStarted());
         QByteArray number;
         while (!number.contains('\n') && display.waitForReadyRead(60000)) {
@@ -237,7 +237,7 @@ class CrashRecoveryTest : public QObject {
         s.start_live(child, s.path("art.png"), s.path("strokes.tvs"));
       }
       const QByteArray said = wait_for_output(child, "the canvas stays open");
-    QVERIFY2(said.contains("the canvas stays open"), said.constData());
+      QVERIFY2(said.contains("the canvas stays open"), said.constData());
       if (how == 0) {
         display.terminate();  // the X server goes away under the program
         display.waitForFinished();
@@ -271,8 +271,13 @@ class CrashRecoveryTest : public QObject {
     s.start_live(child, s.path("art.png"), s.path("strokes.tvs"));
     const QByteArray said = wait_for_output(child, "the canvas stays open");
     QVERIFY2(said.contains("the canvas stays open"), said.constData());
-    // The journal's first base is checked on its own thread: it is on disk a moment later.
-    QTRY_VERIFY_WITH_TIMEOUT(!s.recovery_files(QStringLiteral("*-journal.tvs")).isEmpty(), 60000);
+    // The journal's first base is checked on its own thread: it is on disk, with the strokes after
+    // it, a moment later. A journal without inputs would hold nothing to recover.
+    const auto journalled = [&s] {
+      const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
+      return !journals.isEmpty() && !read_journal(journals.first()).inputs.empty();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(journalled(), 60000);
     ::kill(static_cast<pid_t>(child.processId()), SIGABRT);
     QVERIFY(child.waitForFinished(60000));
     const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
@@ -292,6 +297,57 @@ class CrashRecoveryTest : public QObject {
     const QStringList copies = s.recovery_files(QStringLiteral("*-crash.ppm"));
     QCOMPARE(copies.size(), 1);
     QVERIFY(rgb_bytes(s.path("recovered.png")) == rgb_bytes(copies.first()));
+  }
+
+  // A painting that the next start does not take stays through that run's writes, which keep
+  // nothing of their own once the image is written (SIGTERM writes it and ends with status 0), and
+  // --recover finds it; recovering it into the image retires all its run kept, the crash copy too.
+  void aDeclinedPaintingOutlivesTheNextWriteUntilItIsRecovered() {
+    Scratch s;
+    write_script_file(s.path("strokes.tvs"), two_strokes());
+    write_script_file(s.path("dab.tvs"), {make_event(Verb::Form_MouseDown, {1, 0, 60, 60}),
+                                          make_event(Verb::Form_MouseUp, {1, 0, 61, 61})});
+    QImage grey(160, 120, QImage::Format_RGB888);
+    grey.fill(QColor(128, 128, 128));
+    QVERIFY(grey.save(s.path("art.png")));
+    const auto expected =
+        s.run({s.path("art.png"), QStringLiteral("--replay"), s.path("strokes.tvs"),
+               QStringLiteral("--out"), s.path("painted.png")});
+    QVERIFY2(expected.status == 0, qPrintable(expected.errors));
+
+    QProcess first;
+    s.start_live(first, s.path("art.png"), s.path("strokes.tvs"));
+    const QByteArray said = wait_for_output(first, "the canvas stays open");
+    QVERIFY2(said.contains("the canvas stays open"), said.constData());
+    const auto both_strokes = [&s] {
+      const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
+      if (journals.isEmpty()) return false;
+      const JournalContents journal = read_journal(journals.first());
+      return std::count_if(journal.inputs.begin(), journal.inputs.end(),
+                           [](const ScriptEvent& e) { return e.verb == Verb::Form_MouseUp; }) == 2;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(both_strokes(), 60000);
+    ::kill(static_cast<pid_t>(first.processId()), SIGABRT);
+    QVERIFY(first.waitForFinished(60000));
+    const QString first_run = s.recovery_files(QStringLiteral("*-crash.ppm")).first().chopped(10);
+
+    QProcess second;
+    s.start_live(second, s.path("art.png"), s.path("dab.tvs"));
+    const QByteArray kept = wait_for_output(second, "the canvas stays open");
+    QVERIFY2(kept.contains("is kept in"), kept.constData());
+    ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+    QVERIFY(second.waitForFinished(60000));
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(rgb_bytes(s.path("art.png")) != rgb_bytes(s.path("painted.png")));
+    for (const QString& file : s.recovery_files(QStringLiteral("*"))) {
+      QVERIFY2(file.startsWith(first_run), qPrintable(file));
+    }
+
+    const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover")});
+    QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
+    QVERIFY(recovered.errors.contains(QStringLiteral("the session journal")));
+    QVERIFY(rgb_bytes(s.path("art.png")) == rgb_bytes(s.path("painted.png")));
+    QCOMPARE(s.recovery_files(QStringLiteral("*")), QStringList());
   }
 
   // A send restarts the journal over the written file; undoing past that point restarts it over a

@@ -1,15 +1,21 @@
 // Recovery copies: named after the image, holding every pixel, the autosave on its interval, and
-// the notice of copies newer than the image.
+// the notice of copies newer than the image; the store private to the user, and what each session
+// kept offered newest first until it is taken or discarded.
 
+#include "recovery/qt_recovery.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <cerrno>
 #include <iostream>
 #include <sstream>
 
+#include "recovery/qt_crash_copy.h"
 #include "recovery/qt_journal.h"
-#include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
 
 using namespace tarvo;
@@ -35,6 +41,24 @@ JournalStart snapshot_start(const CanvasBuffers& c) {
   return start;
 }
 
+mode_t mode_of(const QString& path) {
+  struct stat status {};
+  ::stat(QFile::encodeName(path).constData(), &status);
+  return status.st_mode & 07777;
+}
+
+// A file that another run of the program kept: named for its session, painted days ago.
+QString kept_file(const QString& name, int days_ago) {
+  make_private_folder(RecoveryStore::directory());
+  const QString path = RecoveryStore::directory() + QLatin1Char('/') + name;
+  QImage(3, 3, QImage::Format_RGB888).save(path, "png");
+  QFile file(path);
+  file.open(QIODevice::Append);
+  file.setFileTime(QDateTime::currentDateTime().addDays(-days_ago),
+                   QFileDevice::FileModificationTime);
+  return path;
+}
+
 // Standard error while it lives.
 struct CapturedErrors {
   std::ostringstream text;
@@ -50,7 +74,9 @@ class RecoveryTest : public QObject {
   QTemporaryDir scratch_;
 
  private slots:
-  void initTestCase() { qputenv("XDG_STATE_HOME", scratch_.filePath(QStringLiteral("state")).toUtf8()); }
+  void initTestCase() {
+    qputenv("XDG_STATE_HOME", scratch_.filePath(QStringLiteral("state")).toUtf8());
+  }
 
   void aCopyHoldsEveryPixelAndNeverTouchesTheImage() {
     const QString image = scratch_.filePath(QStringLiteral("art.png"));
@@ -164,6 +190,101 @@ class RecoveryTest : public QObject {
     journal.flush();
     QVERIFY(journal.ok());
     QCOMPARE(read_journal(journal.path()).inputs.size(), std::size_t{1});
+  }
+
+  void everyFileAndFolderOfTheStoreIsPrivateWhateverTheUmask() {
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const QString fresh = scratch_.filePath(QStringLiteral("fresh-state"));
+    qputenv("XDG_STATE_HOME", fresh.toUtf8());
+    const mode_t umask_before = ::umask(0);
+    {
+      auto now = std::chrono::steady_clock::time_point{};
+      RecoveryStore store(scratch_.filePath(QStringLiteral("open.png")), [&] { return now; });
+      const CanvasBuffers c = painted(4, 4);
+      store.write_copy(c);
+      now += RecoveryStore::kAutosaveInterval;
+      QVERIFY(store.after_commit(c));
+      store.finish_autosave();
+      SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
+      journal.restart(snapshot_start(c));
+      journal.flush();
+      CapturedErrors said;
+      CrashCopy crash(c, store.new_path(QStringLiteral("-crash.ppm")));
+      QVERIFY(crash.write_now());
+    }
+    ::umask(umask_before);
+    const QString folder = RecoveryStore::directory();
+    qputenv("XDG_STATE_HOME", state);
+    for (const QString& made : {fresh, fresh + QStringLiteral("/tarvo"), folder}) {
+      QCOMPARE(mode_of(made), mode_t{0700});
+    }
+    const QStringList files = QDir(folder).entryList(QDir::Files);
+    QCOMPARE(files.size(), 5);  // copy, autosave, journal and its base, crash copy
+    for (const QString& file : files) {
+      QVERIFY2(mode_of(folder + QLatin1Char('/') + file) == 0600, qPrintable(file));
+    }
+  }
+
+  // Each run that did not end normally keeps one painting, offered newest first with when each was
+  // painted; Discard removes all that run kept, No keeps it. A journal over what the host held,
+  // with no input since, holds nothing to recover and goes.
+  void keptPaintingsAreOfferedOneARunNewestFirstUntilDiscarded() {
+    RecoveryStore store(QStringLiteral("kept-1234"), QString());
+    const QString older =
+        kept_file(QStringLiteral("kept-1234-20200101-000000-000-autosave.png"), 3);
+    const QString older_crash =
+        kept_file(QStringLiteral("kept-1234-20200101-000000-000-crash.ppm"), 2);
+    const QString newer = kept_file(QStringLiteral("kept-1234-20210101-000000-000.png"), 1);
+    const QString empty_journal =
+        RecoveryStore::directory() + QStringLiteral("/kept-1234-20220101-000000-000-journal.tvs");
+    {
+      SessionJournal journal(empty_journal);
+      JournalStart start = snapshot_start(painted(3, 3));
+      start.held_by_host = true;
+      journal.restart(std::move(start));
+      journal.flush();
+    }
+    const std::vector<RecoveryPlan> kept = find_recoveries(store);
+    QVERIFY(!QFileInfo::exists(empty_journal));
+    QCOMPARE(kept.size(), std::size_t{2});
+    QCOMPARE(kept[0].source, newer);
+    QCOMPARE(kept[1].source, older_crash);
+    QCOMPARE(kept[1].files, QStringList({older_crash, older}));
+
+    // The newest is discarded, the older one kept, answered by keys as a person does.
+    QStringList asked;
+    int answer = 0;
+    QTimer keys;
+    connect(&keys, &QTimer::timeout, this, [&] {
+      QMessageBox* box = nullptr;
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && qobject_cast<QMessageBox*>(widget))
+          box = static_cast<QMessageBox*>(widget);
+      }
+      if (!box || box->property("answered").toBool()) return;
+      box->activateWindow();
+      if (QApplication::activeWindow() != box) return;
+      box->setProperty("answered", true);
+      asked << box->informativeText();
+      if (answer++ == 0) {
+        QTest::keyClick(box, Qt::Key_D, Qt::AltModifier);
+      } else {
+        QTest::keyClick(box, Qt::Key_Escape);
+      }
+    });
+    keys.start(20);
+    CapturedErrors said;
+    QVERIFY(choose_recovery(kept).empty());
+    QCOMPARE(asked.size(), 2);
+    const QString newest_time = QLocale().toString(kept[0].painted_at, QLocale::LongFormat);
+    const QString older_time = QLocale().toString(kept[1].painted_at, QLocale::LongFormat);
+    QVERIFY2(asked[0].contains(newest_time + QStringLiteral(" (this one)")) &&
+                 asked[0].contains(older_time) &&
+                 asked[0].indexOf(newest_time) < asked[0].lastIndexOf(older_time),
+             qPrintable(asked[0]));
+    QVERIFY(!QFileInfo::exists(newer));
+    QVERIFY(QFileInfo::exists(older) && QFileInfo::exists(older_crash));
+    QCOMPARE(find_recovery(store).source, older_crash);
   }
 };
 
