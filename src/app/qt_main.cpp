@@ -90,7 +90,7 @@ int run_tarvo(int argc, char** argv) {
   if (line.recover) {
     if (recovered.empty()) {
       std::cerr << "tarvo: nothing to recover for " << line.image.toStdString()
-                << ": no session journal, crash copy or autosave newer than it" << std::endl;
+                << ": no session journal, crash copy or autosave is kept for it" << std::endl;
       return 3;
     }
     script = recovered.events;

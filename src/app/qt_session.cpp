@@ -188,7 +188,7 @@ int run_session(TarvoApplication& app, Session& session) {
   // ends without writing its image keeps it all, adds a copy of the painting, and says so in its
   // status.
   if (!app.failed() && program.closed_with_image_written) {
-    guard ? guard->closed_normally() : recovery.remove_autosave();
+    guard ? guard->closed_normally() : recovery.retire_session();
   } else if (!app.failed() && (!session.replaying || session.live)) {
     keep_copy_saying_where();
     if (status == 0) status = 1;
