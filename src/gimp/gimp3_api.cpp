@@ -139,29 +139,38 @@ bool active_pattern(Pattern& pattern) {
   if (!active) return false;
   if (const gchar* name = gimp_resource_get_name(GIMP_RESOURCE(active))) pattern.name = name;
   gint width = 0, height = 0, bpp = 0;
-  GBytes* bytes = nullptr;
-  bool read = gimp_pattern_get_pixels(active, &width, &height, &bpp, &bytes) && bytes &&
-              width > 0 && height > 0 && bpp >= 1 && bpp <= 4;
-  if (read) {
-    gsize size = 0;
-    const auto* data = static_cast<const uint8_t*>(g_bytes_get_data(bytes, &size));
-    read = static_cast<int64_t>(size) == static_cast<int64_t>(width) * height * bpp;
-    if (read) {
-      pattern.width = width;
-      pattern.height = height;
-      pattern.bytes_per_pixel = bpp;
-      pattern.pixels.assign(data, data + size);
-    }
+  if (!gimp_pattern_get_info(active, &width, &height, &bpp) || width <= 0 || height <= 0 ||
+      bpp < 1 || bpp > 4) {
+    return false;
   }
-  if (bytes) g_bytes_unref(bytes);
+  static const char* const kFormats[] = {"Y' u8", "Y'A u8", "R'G'B' u8", "R'G'B'A u8"};
+  const Babl* bytes = babl_format(kFormats[bpp - 1]);
+  GeglBuffer* pixels = gimp_pattern_get_buffer(active, width, height, bytes);
+  if (!pixels) return false;
+  const GeglRectangle* extent = gegl_buffer_get_extent(pixels);
+  const bool read = extent->width == width && extent->height == height;
+  if (read) {
+    pattern.width = width;
+    pattern.height = height;
+    pattern.bytes_per_pixel = bpp;
+    pattern.pixels.resize(static_cast<std::size_t>(width) * height * bpp);
+    gegl_buffer_get(pixels, extent, 1.0, bytes, pattern.pixels.data(), width * bpp,
+                    GEGL_ABYSS_NONE);
+  }
+  g_object_unref(pixels);
   return read;
 }
 
 std::string image_file(int32_t image) {
   GimpImage* object = image_of(image);
-  GFile* file = object ? gimp_image_get_file(object) : nullptr;
+  if (!object) return {};
+  // The image's own file, else the file it was imported from or last exported to.
+  GFile* file = gimp_image_get_file(object);
+  if (!file) file = gimp_image_get_imported_file(object);
+  if (!file) file = gimp_image_get_exported_file(object);
   if (!file) return {};
   gchar* path = g_file_get_path(file);
+  g_object_unref(file);
   std::string text = path ? path : "";
   g_free(path);
   return text;

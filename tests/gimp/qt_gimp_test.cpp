@@ -56,9 +56,14 @@ QImage deep_picture() {
 #if TARVO_GIMP_VERSION == 3
 constexpr char kGimpConsole[] = "gimp-console-3.0";
 constexpr char kProfileVariable[] = "GIMP3_DIRECTORY";
+constexpr char kImageFileSuffix[] = ".xcf";  // see open-png
 // GIMP 3's Script-Fu: an image procedure takes its drawables as a vector.
 const char kSchemeVersion[] = R"(
-(define (open-png name) (car (gimp-file-load RUN-NONINTERACTIVE name)))
+;; GIMP 3.0.4 in batch mode gives a loaded image no file, as its window would: one is set here
+;; (GIMP takes only an XCF name), by which the plug-in names the image's lock.
+(define (open-png name)
+  (let ((image (car (gimp-file-load RUN-NONINTERACTIVE name))))
+    (gimp-image-set-file image (string-append name ".xcf")) image))
 (define (layer-of image) (vector-ref (car (gimp-image-get-selected-layers image)) 0))
 (define (save image name) (gimp-file-save RUN-NONINTERACTIVE image name -1))
 (define (run-tarvo image script)
@@ -70,6 +75,7 @@ const char kSchemeVersion[] = R"(
 #else
 constexpr char kGimpConsole[] = "gimp-console-2.10";
 constexpr char kProfileVariable[] = "GIMP2_DIRECTORY";
+constexpr char kImageFileSuffix[] = "";
 const char kSchemeVersion[] = R"(
 (define (open-png name) (car (file-png-load RUN-NONINTERACTIVE name name)))
 (define (layer-of image) (car (gimp-image-get-active-drawable image)))
@@ -162,7 +168,7 @@ class GimpPlugInTest : public QObject {
 
   // The lock of the canvas on an image, named as the plug-in names it.
   void write_lock(const QString& image, const QString& pid) const {
-    const QString file = path(image);
+    const QString file = path(image) + QString::fromLatin1(kImageFileSuffix);
     const QString key =
         QFileInfo(file).completeBaseName() + QStringLiteral("-gimp-") +
         QString::fromLatin1(
