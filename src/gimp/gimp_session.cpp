@@ -65,9 +65,17 @@ QString recovery_key(int image) {
         QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
     return QFileInfo(path).completeBaseName() + QStringLiteral("-gimp-") + tag;
   }
+  // A name like GIMP 3's "[Untitled]" keeps no character that a path or a file-name pattern reads
+  // as its own.
   const std::string name = gimp_api::image_name(image);
-  return QString::fromStdString(name.empty() ? "Untitled" : name).replace(QLatin1Char('/'), '_') +
-         QStringLiteral("-gimp");
+  QString key = QString::fromStdString(name.empty() ? "Untitled" : name);
+  for (QChar& c : key) {
+    if (c == QLatin1Char('/') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
+        c == QLatin1Char('*') || c == QLatin1Char('?')) {
+      c = QLatin1Char('_');
+    }
+  }
+  return key + QStringLiteral("-gimp");
 }
 
 // The short name of a process, as the system keeps it ("tarvo-gimp"); empty when unknown.
