@@ -64,7 +64,8 @@ GimpVersion gimp_version(int version) {
             "       (layer (car (gimp-layer-new image \"bench\" %1 %1 RGB-IMAGE 100 "
             "LAYER-MODE-NORMAL))))"
             " (gimp-image-insert-layer image layer 0 0)"
-            " (plug-in-plasma RUN-NONINTERACTIVE image layer 7 2.0)"
+            " (gimp-drawable-merge-new-filter layer \"gegl:plasma\" 0 LAYER-MODE-REPLACE 1.0"
+            "  \"seed\" 7 \"turbulence\" 2.0)"
             " (plug-in-tarvo-bench RUN-NONINTERACTIVE image (vector layer) \"%2\" %3))"};
   }
   return {"gimp-console-2.10", "GIMP2_DIRECTORY",
