@@ -3,10 +3,11 @@
 // beside GIMP's own write of them (gegl_buffer_set into the shadow buffer, merged as one undo
 // step).
 //
-// Both sides run in the same plug-in process inside a real gimp-console-2.10, started once with a
-// temporary profile holding the benchmark plug-in (tarvo-gimp-bench), which fills a new layer with
-// plasma and times six iterations of each side, each side reading first in three of them; the
-// figures are the medians. The benchmark skips, saying why, where GIMP or the plug-in is missing.
+// Both sides run in the same plug-in process inside a real gimp-console-2.10 or gimp-console-3.0
+// (the benchmark's argument: 2 or 3), started once with a temporary profile holding the benchmark
+// plug-in (tarvo-gimp-bench) built for that GIMP, which fills a new layer with plasma and times six
+// iterations of each side, each side reading first in three of them; the figures are the medians.
+// The benchmark skips, saying why, where that GIMP or its plug-in is missing.
 
 #include <benchmark/benchmark.h>
 
@@ -35,40 +36,79 @@ struct GimpFigures {
   double fetch = 0, read = 0, send = 0, write = 0;
 };
 
-GimpFigures run_in_gimp() {
-  GimpFigures figures;
-#ifndef TARVO_GIMP_BENCH_PLUGIN
-  figures.error = "the GIMP plug-in is not built (libgimp2.0-dev is missing)";
-  return figures;
-#else
-  const QString gimp = QStandardPaths::findExecutable(QStringLiteral("gimp-console-2.10"));
-  if (gimp.isEmpty()) {
-    figures.error = "gimp-console-2.10 is not installed";
-    return figures;
+// How one GIMP version is run: its console program, profile variable, the benchmark plug-in built
+// for it, and how its Script-Fu makes a layer and calls an image procedure.
+struct GimpVersion {
+  const char* console;
+  const char* profile_variable;
+  const char* plugin;  // null where it is not built
+  const char* scheme;  // %1 the layer's side, %2 the output, %3 the iterations
+  QStringList batch(const QString& scheme) const {
+    if (QLatin1String(console) == QLatin1String("gimp-console-3.0")) {
+      return {"-i", "-d", "-f", "--quit", "--batch-interpreter=plug-in-script-fu-eval", "-b",
+              scheme};
+    }
+    return {"-i", "-d", "-f", "-b", scheme, "-b", "(gimp-quit 0)"};
   }
-  QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tarvo_bench_gimp-XXXXXX"));
-  const QString plug_ins = dir.filePath(QStringLiteral("profile/plug-ins/tarvo-gimp-bench"));
-  QDir().mkpath(plug_ins);
-  QFile::copy(QStringLiteral(TARVO_GIMP_BENCH_PLUGIN),
-              plug_ins + QStringLiteral("/tarvo-gimp-bench"));
-  const QString output = dir.filePath(QStringLiteral("figures.txt"));
-  const QString scheme =
-      QStringLiteral(
+};
+
+GimpVersion gimp_version(int version) {
+  if (version == 3) {
+    return {"gimp-console-3.0", "GIMP3_DIRECTORY",
+#ifdef TARVO_GIMP3_BENCH_PLUGIN
+            TARVO_GIMP3_BENCH_PLUGIN,
+#else
+            nullptr,
+#endif
+            "(let* ((image (car (gimp-image-new %1 %1 RGB)))"
+            "       (layer (car (gimp-layer-new image \"bench\" %1 %1 RGB-IMAGE 100 "
+            "LAYER-MODE-NORMAL))))"
+            " (gimp-image-insert-layer image layer 0 0)"
+            " (gimp-drawable-merge-new-filter layer \"gegl:plasma\" 0 LAYER-MODE-REPLACE 1.0"
+            "  \"seed\" 7 \"turbulence\" 2.0)"
+            " (plug-in-tarvo-bench RUN-NONINTERACTIVE image (vector layer) \"%2\" %3))"};
+  }
+  return {"gimp-console-2.10", "GIMP2_DIRECTORY",
+#ifdef TARVO_GIMP_BENCH_PLUGIN
+          TARVO_GIMP_BENCH_PLUGIN,
+#else
+          nullptr,
+#endif
           "(let* ((image (car (gimp-image-new %1 %1 RGB)))"
           "       (layer (car (gimp-layer-new image %1 %1 RGB-IMAGE \"bench\" 100 "
           "LAYER-MODE-NORMAL))))"
           " (gimp-image-insert-layer image layer 0 0)"
           " (plug-in-plasma RUN-NONINTERACTIVE image layer 7 2.0)"
-          " (plug-in-tarvo-bench RUN-NONINTERACTIVE image layer \"%2\" %3))")
-          .arg(kLayerSide)
-          .arg(output)
-          .arg(kIterations);
+          " (plug-in-tarvo-bench RUN-NONINTERACTIVE image layer \"%2\" %3))"};
+}
+
+GimpFigures run_in_gimp(const GimpVersion& version) {
+  GimpFigures figures;
+  if (!version.plugin) {
+    figures.error = std::string("the plug-in for ") + version.console + " is not built";
+    return figures;
+  }
+  const QString gimp = QStandardPaths::findExecutable(QString::fromLatin1(version.console));
+  if (gimp.isEmpty()) {
+    figures.error = std::string(version.console) + " is not installed";
+    return figures;
+  }
+  QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/tarvo_bench_gimp-XXXXXX"));
+  const QString plug_ins = dir.filePath(QStringLiteral("profile/plug-ins/tarvo-gimp-bench"));
+  QDir().mkpath(plug_ins);
+  QFile::copy(QString::fromLatin1(version.plugin), plug_ins + QStringLiteral("/tarvo-gimp-bench"));
+  const QString output = dir.filePath(QStringLiteral("figures.txt"));
+  const QString scheme = QString::fromLatin1(version.scheme)
+                             .arg(kLayerSide)
+                             .arg(output)
+                             .arg(kIterations);
   QProcess run;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("GIMP2_DIRECTORY"), dir.filePath(QStringLiteral("profile")));
+  environment.insert(QString::fromLatin1(version.profile_variable),
+                     dir.filePath(QStringLiteral("profile")));
   run.setProcessEnvironment(environment);
   run.setProcessChannelMode(QProcess::MergedChannels);
-  run.start(gimp, {"-i", "-d", "-f", "-b", scheme, "-b", "(gimp-quit 0)"});
+  run.start(gimp, version.batch(scheme));
   if (!run.waitForFinished(600000)) {
     figures.error = "GIMP did not finish the benchmark";
     return figures;
@@ -100,13 +140,13 @@ GimpFigures run_in_gimp() {
   figures.send = bench::median(send);
   figures.write = bench::median(write);
   return figures;
-#endif
 }
 
 void BM_GimpExchange(benchmark::State& state) {
+  const int version = static_cast<int>(state.range(0));
   GimpFigures figures;
   for (auto _ : state) {
-    figures = run_in_gimp();
+    figures = run_in_gimp(gimp_version(version));
     if (!figures.error.empty()) {
       state.SkipWithError(("skipped: " + figures.error).c_str());
       return;
@@ -119,12 +159,18 @@ void BM_GimpExchange(benchmark::State& state) {
   state.counters["send_ms"] = figures.send;
   state.counters["gegl_set_ms"] = figures.write;
   state.counters["x_gegl_set"] = figures.send / figures.write;
-  bench::record_summary_row("GIMP: fetch 4096 x 4096 layer to first frame (vs gegl_buffer_get)",
+  const std::string gimp = version == 3 ? "GIMP 3" : "GIMP 2.10";
+  bench::record_summary_row(gimp + ": fetch 4096 x 4096 layer to first frame (vs gegl_buffer_get)",
                             figures.fetch, figures.read, "ms", "within 1.5x");
-  bench::record_summary_row("GIMP: whole-layer write-back (vs gegl_buffer_set + merge)",
+  bench::record_summary_row(gimp + ": whole-layer write-back (vs gegl_buffer_set + merge)",
                             figures.send, figures.write, "ms", "within 1.5x");
 }
-BENCHMARK(BM_GimpExchange)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GimpExchange)
+    ->Arg(2)
+    ->Arg(3)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tarvo

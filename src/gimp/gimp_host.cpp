@@ -1,7 +1,7 @@
-// libgimp comes before any Qt header: its GLib headers must not see Qt's keyword macros.
+// GEGL comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_host.h"
 
-#include <libgimp/gimp.h>
+#include "gimp/gimp_api.h"
 
 #include <QString>
 #include <algorithm>
@@ -34,8 +34,7 @@ constexpr int64_t kProgressPixels = 1 << 20;
 }
 
 std::string pdb_error() {
-  const gchar* error = gimp_get_pdb_error();
-  return error && *error ? std::string(error) : std::string("GIMP gave no reason");
+  return gimp_api::last_error();
 }
 
 std::string size_text(int32_t width, int32_t height) {
@@ -56,13 +55,13 @@ class Progress {
  public:
   Progress(bool wanted, const char* message, int32_t width, int32_t rows)
       : on_(wanted && static_cast<int64_t>(width) * rows >= kProgressPixels), rows_(rows) {
-    if (on_) gimp_progress_init(message);
+    if (on_) gimp_api::progress_start(message);
   }
   ~Progress() {
-    if (on_) gimp_progress_end();
+    if (on_) gimp_api::progress_end();
   }
   void rows_done(int32_t done) const {
-    if (on_) gimp_progress_update(static_cast<double>(done) / rows_);
+    if (on_) gimp_api::progress_update(static_cast<double>(done) / rows_);
   }
 
  private:
@@ -112,12 +111,14 @@ struct BufferRef {
 
 // Writes the painted colour into pixels of the drawable's own format. Formats that are 8-bit
 // gamma-encoded RGB(A) in the image's space take the bytes as they are; every other format goes
-// through floats, where only the colour channels are replaced, so alpha keeps its exact value.
+// through floats, where only the colour channels are replaced. A painted pixel becomes opaque when
+// opaque is set; otherwise its alpha keeps its exact value.
 class PixelPatcher {
  public:
-  PixelPatcher(const Babl* native, int32_t width) : native_(native) {
+  PixelPatcher(const Babl* native, int32_t width, bool opaque) : native_(native) {
     bytes_per_pixel_ = babl_format_get_bytes_per_pixel(native);
     const bool alpha = babl_format_has_alpha(native);
+    opaque_ = alpha && opaque;
     if (native == babl_format_with_space(alpha ? "R'G'B'A u8" : "R'G'B' u8", native)) return;
     direct_ = false;
     channels_ = alpha ? 4 : 3;
@@ -138,7 +139,9 @@ class PixelPatcher {
     if (columns.empty()) return;
     if (direct_) {
       for (int32_t x : columns) {
-        std::memcpy(row + static_cast<std::size_t>(x) * bytes_per_pixel_, rgb + 3 * x, 3);
+        uint8_t* pixel = row + static_cast<std::size_t>(x) * bytes_per_pixel_;
+        std::memcpy(pixel, rgb + 3 * x, 3);
+        if (opaque_) pixel[3] = 255;
       }
       return;
     }
@@ -148,6 +151,7 @@ class PixelPatcher {
       pixel[0] = rgb[3 * x] / 255.0f;
       pixel[1] = rgb[3 * x + 1] / 255.0f;
       pixel[2] = rgb[3 * x + 2] / 255.0f;
+      if (opaque_) pixel[3] = 1.0f;
     }
     babl_process(from_float_, floats_.data(), repacked_.data(), width);
     for (int32_t x : columns) {
@@ -160,6 +164,7 @@ class PixelPatcher {
   const Babl* native_;
   int bytes_per_pixel_ = 0;
   bool direct_ = true;
+  bool opaque_ = false;
   int channels_ = 3;
   const Babl* to_float_ = nullptr;
   const Babl* from_float_ = nullptr;
@@ -191,6 +196,42 @@ int32_t count_differing_pixels(const uint8_t* a, const uint8_t* b, int32_t width
   return count;
 }
 
+// The canvas shows a pixel with alpha as it looks over white paper: rgba holds width pixels of
+// 8-bit gamma-encoded R, G, B and alpha, rgb receives three bytes a pixel.
+void composite_over_white(const uint8_t* rgba, int32_t width, uint8_t* rgb) {
+  for (int32_t x = 0; x < width; ++x) {
+    const uint32_t alpha = rgba[4 * x + 3];
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t clear = (255u - rgba[4 * x + c]) * alpha;  // how far below white it lies
+      rgb[3 * x + c] = static_cast<uint8_t>(255u - (clear + 127u) / 255u);
+    }
+  }
+}
+
+// The format a fetch reads: 8-bit gamma-encoded RGB in the drawable's own colour space, with alpha
+// when the drawable has it.
+const Babl* fetch_format(const Babl* native, bool alpha) {
+  return babl_format_with_space(alpha ? "R'G'B'A u8" : "R'G'B' u8", native);
+}
+
+// Reads a rectangle of the buffer into rgb (three bytes a pixel, stride bytes a row), composited
+// over white when the layer has alpha.
+void read_rgb(GeglBuffer* buffer, const GeglRectangle& area, const Babl* native, bool alpha,
+              uint8_t* rgb, std::size_t stride) {
+  if (!alpha) {
+    gegl_buffer_get(buffer, &area, 1.0, fetch_format(native, false), rgb, static_cast<gint>(stride),
+                    GEGL_ABYSS_NONE);
+    return;
+  }
+  const std::size_t rgba_stride = static_cast<std::size_t>(area.width) * 4;
+  std::vector<uint8_t> rgba(rgba_stride * area.height);
+  gegl_buffer_get(buffer, &area, 1.0, fetch_format(native, true), rgba.data(),
+                  static_cast<gint>(rgba_stride), GEGL_ABYSS_NONE);
+  for (int32_t row = 0; row < area.height; ++row) {
+    composite_over_white(rgba.data() + rgba_stride * row, area.width, rgb + stride * row);
+  }
+}
+
 uint8_t grey_of(const uint8_t* pixel, int bytes_per_pixel) {
   if (bytes_per_pixel < 3) return pixel[0];
   return grey_level(pixel[0], pixel[1], pixel[2]);
@@ -200,18 +241,19 @@ uint8_t grey_of(const uint8_t* pixel, int bytes_per_pixel) {
 
 GimpHost::GimpHost(GimpHostOptions options) : options_(std::move(options)) {
   check_alive("plug-in-tarvo");
-  if (!gimp_drawable_is_rgb(options_.drawable)) {
-    const char* kind = gimp_drawable_is_gray(options_.drawable)      ? "a grayscale"
-                       : gimp_drawable_is_indexed(options_.drawable) ? "an indexed"
-                                                                     : "a non-RGB";
-    fail(std::string("Tarvo paints on RGB layers; this is ") + kind +
+  const gimp_api::PixelKind kind = gimp_api::pixel_kind(options_.drawable);
+  if (kind != gimp_api::PixelKind::kRgb) {
+    fail(std::string("Tarvo paints on RGB layers; this is ") +
+         (kind == gimp_api::PixelKind::kGrey      ? "a grayscale"
+          : kind == gimp_api::PixelKind::kIndexed ? "an indexed"
+                                                  : "a non-RGB") +
          " one (Image > Mode > RGB converts it)");
   }
 }
 
 bool GimpHost::drawable_alive() {
   if (options_.link->gone) return false;
-  return gimp_item_is_valid(options_.drawable) && gimp_image_is_valid(options_.image);
+  return gimp_api::drawable_valid(options_.drawable) && gimp_api::image_valid(options_.image);
 }
 
 void GimpHost::lose(const std::string& what, const char* method) {
@@ -225,28 +267,23 @@ void GimpHost::check_alive(const char* method) {
 }
 
 void GimpHost::load_paper() {
-  gchar* name = gimp_context_get_pattern();
-  gint width = 0, height = 0, bpp = 0, count = 0;
-  guint8* bytes = nullptr;
-  const bool read = name && gimp_pattern_get_pixels(name, &width, &height, &bpp, &count, &bytes) &&
-                    width > 0 && height > 0 && bpp >= 1 && bpp <= 4 &&
-                    static_cast<int64_t>(count) == static_cast<int64_t>(width) * height * bpp;
-  if (read) {
-    paper_ = Plane(width, height);
-    for (int32_t y = 0; y < height; ++y) {
-      const guint8* row = bytes + static_cast<std::size_t>(y) * width * bpp;
-      for (int32_t x = 0; x < width; ++x) paper_(x, y) = grey_of(row + x * bpp, bpp);
+  gimp_api::Pattern pattern;
+  if (gimp_api::active_pattern(pattern)) {
+    const int bpp = pattern.bytes_per_pixel;
+    paper_ = Plane(pattern.width, pattern.height);
+    for (int32_t y = 0; y < pattern.height; ++y) {
+      const uint8_t* row = pattern.pixels.data() + static_cast<std::size_t>(y) * pattern.width * bpp;
+      for (int32_t x = 0; x < pattern.width; ++x) paper_(x, y) = grey_of(row + x * bpp, bpp);
     }
-  } else {
-    const std::string message = std::string("Tarvo cannot read GIMP's pattern") +
-                                (name ? std::string(" \"") + name + "\"" : std::string()) +
-                                " as paper, so it uses its built-in paper grain.";
-    std::cerr << "tarvo: " << message << std::endl;
-    gimp_message(message.c_str());
-    paper_ = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
+    return;
   }
-  g_free(bytes);
-  g_free(name);
+  const std::string message =
+      std::string("Tarvo cannot read GIMP's pattern") +
+      (pattern.name.empty() ? std::string() : " \"" + pattern.name + "\"") +
+      " as paper, so it uses its built-in paper grain.";
+  std::cerr << "tarvo: " << message << std::endl;
+  gimp_api::message(message);
+  paper_ = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
 }
 
 int32_t GimpHost::Wik_GetPaperWidth() {
@@ -267,23 +304,23 @@ Plane GimpHost::Wik_GetPaper() {
 
 int32_t GimpHost::Wik_BufferWidth() {
   check_alive("Wik_BufferWidth");
-  return gimp_drawable_width(options_.drawable);
+  return gimp_api::width(options_.drawable);
 }
 
 int32_t GimpHost::Wik_BufferHeight() {
   check_alive("Wik_BufferHeight");
-  return gimp_drawable_height(options_.drawable);
+  return gimp_api::height(options_.drawable);
 }
 
 Plane GimpHost::Wik_GetRBuffer() {
   check_alive("Wik_GetRBuffer");
-  const int32_t width = gimp_drawable_width(options_.drawable);
-  const int32_t height = gimp_drawable_height(options_.drawable);
+  const int32_t width = gimp_api::width(options_.drawable);
+  const int32_t height = gimp_api::height(options_.drawable);
   if (width <= 0 || height <= 0) fail("Wik_GetRBuffer: GIMP reports no pixels: " + pdb_error());
-  BufferRef source(gimp_drawable_get_buffer(options_.drawable));
+  BufferRef source(gimp_api::buffer(options_.drawable));
   if (!source.buffer) fail("Wik_GetRBuffer: GIMP gave no pixels: " + pdb_error());
-  const Babl* rgb =
-      babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(options_.drawable));
+  const bool alpha = gimp_api::has_alpha(options_.drawable);
+  const Babl* read_format = fetch_format(gimp_api::format(options_.drawable), alpha);
 
   const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
   Plane red(width + 1, height + 1), green(width + 1, height + 1), blue(width + 1, height + 1);
@@ -292,12 +329,24 @@ Plane GimpHost::Wik_GetRBuffer() {
   base_ = Plane(static_cast<int32_t>(row_bytes), height);
   base_width_ = width;
   base_height_ = height;
+  // A layer with alpha is read a strip at a time into one of two buffers, and composited over
+  // white into base_ by the helper while GIMP fills the other.
+  const std::size_t rgba_stride = static_cast<std::size_t>(width) * 4;
+  std::vector<uint8_t> rgba[2];
+  if (alpha) {
+    for (auto& strip : rgba) strip.resize(rgba_stride * std::min(kStripRows, height));
+  }
   // GIMP hands the pixels over one strip at a time on this thread. Meanwhile a helper splits the
   // strip before into the planes and has the system provide the memory of the strip after next,
   // so that neither the split nor the fresh pages' faults wait on GIMP, nor GIMP on them.
   const auto split_strip = [&, width, height, row_bytes](int32_t top, int32_t rows) {
     for (int32_t y = top; y < top + rows; ++y) {
-      split_pixel_row(PixelLayout::kBytesRgb, base_.row(0) + row_bytes * y, width,
+      uint8_t* rgb = base_.row(0) + row_bytes * y;
+      if (alpha) {
+        composite_over_white(rgba[(top / kStripRows) % 2].data() + rgba_stride * (y - top), width,
+                             rgb);
+      }
+      split_pixel_row(PixelLayout::kBytesRgb, rgb, width,
                       PlaneRow{red.row(y), green.row(y), blue.row(y), nullptr});
     }
     const int32_t ahead = top + 2 * kStripRows;
@@ -311,8 +360,13 @@ Plane GimpHost::Wik_GetRBuffer() {
   for (int32_t top = 0; top < height; top += kStripRows) {
     const int32_t rows = std::min(kStripRows, height - top);
     const GeglRectangle strip = rectangle(0, top, width, rows);
-    gegl_buffer_get(source.buffer, &strip, 1.0, rgb, base_.row(0) + row_bytes * top,
-                    static_cast<gint>(row_bytes), GEGL_ABYSS_NONE);
+    if (alpha) {
+      gegl_buffer_get(source.buffer, &strip, 1.0, read_format, rgba[(top / kStripRows) % 2].data(),
+                      static_cast<gint>(rgba_stride), GEGL_ABYSS_NONE);
+    } else {
+      gegl_buffer_get(source.buffer, &strip, 1.0, read_format, base_.row(0) + row_bytes * top,
+                      static_cast<gint>(row_bytes), GEGL_ABYSS_NONE);
+    }
     helper.run([=] { split_strip(top, rows); });
     progress.rows_done(top + rows);
   }
@@ -396,14 +450,14 @@ struct GimpHost::StripWriter {
   std::vector<int32_t> columns_painted;
 
   StripWriter(const Plane& r, const Plane& g, const Plane& b, int32_t left, int32_t width,
-              int32_t rows, const Babl* format, GeglBuffer* from, GeglBuffer* to)
+              int32_t rows, const Babl* format, bool opaque, GeglBuffer* from, GeglBuffer* to)
       : red(r),
         green(g),
         blue(b),
         x(left),
         columns(width),
         native(format),
-        patcher(format, width),
+        patcher(format, width, opaque),
         source(from),
         shadow(to),
         strip_stride(static_cast<std::size_t>(width) * patcher.bytes_per_pixel()),
@@ -414,8 +468,8 @@ struct GimpHost::StripWriter {
 };
 
 void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blue) {
-  const gint32 drawable = options_.drawable;
-  const int32_t width = gimp_drawable_width(drawable), height = gimp_drawable_height(drawable);
+  const int32_t drawable = options_.drawable;
+  const int32_t width = gimp_api::width(drawable), height = gimp_api::height(drawable);
   for (const Plane* plane : {&red, &green, &blue}) {
     if (plane->columns() != width + 1 || plane->rows() != height + 1) {
       fail("wik_Refresh: the layer in GIMP is now " + size_text(width, height) +
@@ -423,17 +477,22 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
            ", so nothing was written");
     }
   }
-  gint x = 0, y = 0, columns = 0, rows = 0;
-  if (!gimp_drawable_mask_intersect(drawable, &x, &y, &columns, &rows) || columns <= 0 ||
-      rows <= 0) {
+  int32_t x = 0, y = 0, columns = 0, rows = 0;
+  if (!gimp_api::mask_intersect(drawable, x, y, columns, rows) || columns <= 0 || rows <= 0) {
     return;  // the selection leaves nothing of this layer to paint on
   }
-  BufferRef source(gimp_drawable_get_buffer(drawable));
-  BufferRef shadow(gimp_drawable_get_shadow_buffer(drawable));
-  if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
-  StripWriter writer(red, green, blue, x, columns, std::min<int32_t>(kStripRows, rows),
-                     gimp_drawable_get_format(drawable), source.buffer, shadow.buffer);
   const bool base_fits = base_width_ == width && base_height_ == height;
+  // A write-back that would change no pixel leaves GIMP's undo history and the image's dirty state
+  // alone.
+  if (base_fits && !painted_anywhere(red, green, blue, x, y, columns, rows)) return;
+  BufferRef source(gimp_api::buffer(drawable));
+  BufferRef shadow(gimp_api::shadow_buffer(drawable));
+  if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
+  // A painted pixel becomes opaque, so that what was painted shows in the layer as on the canvas,
+  // unless the layer's alpha is locked.
+  StripWriter writer(red, green, blue, x, columns, std::min<int32_t>(kStripRows, rows),
+                     gimp_api::format(drawable), !gimp_api::alpha_locked(drawable), source.buffer,
+                     shadow.buffer);
   const Progress progress(options_.show_progress, "Tarvo: writing the layer", columns, rows);
   for (int32_t top = y; top < y + rows; top += kStripRows) {
     const int32_t count = std::min(kStripRows, y + rows - top);
@@ -444,7 +503,7 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   // A selection may keep some painted pixels of the rectangle out of the layer, partly or wholly,
   // and a merge that fails keeps them all out: what GIMP then holds is read back as the new record
   // of what the canvas started from.
-  const bool selected = !gimp_selection_is_empty(options_.image);
+  const bool selected = !gimp_api::selection_empty(options_.image);
   try {
     merge_as_one_step(x, y, columns, rows);
   } catch (const RuntimeError&) {
@@ -454,18 +513,26 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   if (selected && base_fits) read_back_base(x, y, columns, rows);
 }
 
+bool GimpHost::painted_anywhere(const Plane& red, const Plane& green, const Plane& blue, int32_t x,
+                                int32_t y, int32_t columns, int32_t rows) {
+  std::vector<uint8_t> now(static_cast<std::size_t>(columns) * 3);
+  for (int32_t row = y; row < y + rows; ++row) {
+    interleave_rgb(red.row(row) + x, green.row(row) + x, blue.row(row) + x, columns, now.data());
+    if (std::memcmp(now.data(), base_row(row, x), now.size()) != 0) return true;
+  }
+  return false;
+}
+
 void GimpHost::read_back_base(int32_t x, int32_t y, int32_t columns, int32_t rows) {
   // A buffer of its own: one that read the layer before the merge may hold its old tiles.
-  BufferRef layer(gimp_drawable_get_buffer(options_.drawable));
+  BufferRef layer(gimp_api::buffer(options_.drawable));
   if (!layer.buffer) {
     base_width_ = base_height_ = 0;  // unknown: the next send writes every pixel
     return;
   }
-  const Babl* rgb =
-      babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(options_.drawable));
-  const GeglRectangle area = rectangle(x, y, columns, rows);
-  gegl_buffer_get(layer.buffer, &area, 1.0, rgb, base_row(y, x),
-                  static_cast<gint>(static_cast<std::size_t>(base_width_) * 3), GEGL_ABYSS_NONE);
+  read_rgb(layer.buffer, rectangle(x, y, columns, rows), gimp_api::format(options_.drawable),
+           gimp_api::has_alpha(options_.drawable), base_row(y, x),
+           static_cast<std::size_t>(base_width_) * 3);
 }
 
 void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base_fits) {
@@ -514,13 +581,13 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
 }
 
 void GimpHost::merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows) {
-  const bool grouped = gimp_image_undo_group_start(options_.image);
-  const bool merged = gimp_drawable_merge_shadow(options_.drawable, TRUE);
+  const bool grouped = gimp_api::undo_group_start(options_.image);
+  const bool merged = gimp_api::merge_shadow(options_.drawable);
   const std::string merge_error = merged ? std::string() : pdb_error();
-  if (grouped) gimp_image_undo_group_end(options_.image);
+  if (grouped) gimp_api::undo_group_end(options_.image);
   if (!merged) fail("wik_Refresh: GIMP did not take the painted pixels: " + merge_error);
-  gimp_drawable_update(options_.drawable, x, y, columns, rows);
-  gimp_displays_flush();
+  gimp_api::update(options_.drawable, x, y, columns, rows);
+  gimp_api::flush_displays();
 }
 
 std::string GimpHost::Wik_WallpaperFilename() {

@@ -2,7 +2,8 @@
 // The GIMP host: the host object mapped onto one GIMP drawable through libgimp, for the plug-in.
 //
 // The image is the drawable's pixels as 8-bit gamma-encoded RGB in the image's own colour space,
-// read once per fetch (Wik_GetRBuffer reads, the green and blue planes come from the same reading).
+// read once per fetch (Wik_GetRBuffer reads, the green and blue planes come from the same reading);
+// a layer with alpha is handed out as it looks over white paper, so transparent areas show white.
 // The size is asked of GIMP at each call, so a layer resized in GIMP meanwhile is seen by the close
 // sequence's size check. The paper is the pattern active in GIMP's context, as grey levels; a
 // pattern that cannot be read gives the built-in grain, and the user is told.
@@ -10,8 +11,12 @@
 // Sending the image back is one GIMP undo step: the pixels go through the drawable's shadow buffer
 // and are merged, which honours the selection as GIMP's own filters do, then the drawable is
 // updated and the displays flushed. Only pixels whose colour differs from what the last fetch
-// handed out are written; every other pixel keeps its exact value at the drawable's own precision
-// (8-bit, 16-bit or float), and alpha is never touched.
+// handed out are written; every other pixel keeps its exact value and alpha at the drawable's own
+// precision (8-bit, 16-bit or float). A painted pixel becomes opaque, unless the layer's alpha is
+// locked, which keeps every alpha as it is. A write-back that would change no pixel makes no call
+// that writes: no undo step, and the image stays as clean as it was.
+//
+// libgimp is reached through gimp_api.h, whose adapter the plug-in of each GIMP version links.
 //
 // Every libgimp call that fails raises RuntimeError with what GIMP said. When the drawable is gone
 // (its image closed in GIMP) or GIMP itself is gone, the lost hook runs first, so that the caller
@@ -33,6 +38,7 @@ struct GimpLink {
 };
 
 struct GimpHostOptions {
+  // GIMP's ids of the image and the drawable.
   int32_t image = -1;
   int32_t drawable = -1;
   bool show_progress = true;  // GIMP's progress bar while a large drawable is read or written
@@ -78,6 +84,9 @@ class GimpHost : public Host {
   void take_start_picture(Plane& red, Plane& green, Plane& blue);
   struct StripWriter;
   void write_back(const Plane& red, const Plane& green, const Plane& blue);
+  // Whether any pixel of the rectangle differs from what the last fetch handed out.
+  bool painted_anywhere(const Plane& red, const Plane& green, const Plane& blue, int32_t x,
+                        int32_t y, int32_t columns, int32_t rows);
   // Writes rows [top, top + count) of the selection's rectangle into the shadow buffer: the
   // painted pixels from the canvas, every other one as the layer holds it.
   void write_strip(StripWriter& writer, int32_t top, int32_t count, bool base_fits);

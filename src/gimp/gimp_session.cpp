@@ -1,19 +1,25 @@
-// libgimp comes before any Qt header: its GLib headers must not see Qt's keyword macros.
+// GEGL comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_session.h"
 
-#include <libgimp/gimp.h>
+#include "gimp/gimp_api.h"
+
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -52,22 +58,101 @@ bool gimp_has_spoken(int fd) {
 // images of the same name in different folders stay apart; an image that was never saved goes by
 // the name GIMP shows for it.
 QString recovery_key(int image) {
-  gchar* file = gimp_image_get_filename(image);
-  QString key;
-  if (file && *file) {
-    const QString path = QString::fromUtf8(file);
+  const std::string file = gimp_api::image_file(image);
+  if (!file.empty()) {
+    const QString path = QString::fromStdString(file);
     const QString tag = QString::fromLatin1(
         QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
-    key = QFileInfo(path).completeBaseName() + QStringLiteral("-gimp-") + tag;
-  } else {
-    gchar* name = gimp_image_get_name(image);
-    key = QString::fromUtf8(name && *name ? name : "Untitled").replace(QLatin1Char('/'), '_') +
-          QStringLiteral("-gimp");
-    g_free(name);
+    return QFileInfo(path).completeBaseName() + QStringLiteral("-gimp-") + tag;
   }
-  g_free(file);
-  return key;
+  // A name like GIMP 3's "[Untitled]" keeps no character that a path or a file-name pattern reads
+  // as its own.
+  const std::string name = gimp_api::image_name(image);
+  QString key = QString::fromStdString(name.empty() ? "Untitled" : name);
+  for (QChar& c : key) {
+    if (c == QLatin1Char('/') || c == QLatin1Char('[') || c == QLatin1Char(']') ||
+        c == QLatin1Char('*') || c == QLatin1Char('?')) {
+      c = QLatin1Char('_');
+    }
+  }
+  return key + QStringLiteral("-gimp");
 }
+
+// The short name of a process, as the system keeps it ("tarvo-gimp"); empty when unknown.
+QByteArray process_name(const QString& pid) {
+  QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+  return comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();
+}
+
+// Keeps a second canvas off an image that a canvas is open on: a lock file in the recovery folder,
+// named after the image, holds the process id of the canvas that has it and what it paints on. A
+// lock whose process has gone (killed, crashed) is stale and is taken over.
+class ImageLock {
+ public:
+  ImageLock(const QString& key, int image) {
+    // Images never saved go by a name that several may share; their id tells them apart.
+    const bool saved = !gimp_api::image_file(image).empty();
+    path_ = RecoveryStore::directory() + QLatin1Char('/') + key +
+            (saved ? QString() : QStringLiteral("-%1").arg(image)) + QStringLiteral(".lock");
+    const std::string name = gimp_api::image_name(image);
+    what_ = QStringLiteral("the Tarvo canvas on \"%1\" (process %2)")
+                .arg(QString::fromStdString(name))
+                .arg(::getpid());
+  }
+  ~ImageLock() {
+    if (held_) QFile::remove(path_);
+  }
+  ImageLock(const ImageLock&) = delete;
+  ImageLock& operator=(const ImageLock&) = delete;
+
+  // Takes the lock. Returns what holds it when a live canvas does, else an empty string (the lock
+  // is then held, or could not be made at all, which does not stop the painting).
+  QString take() {
+    QDir().mkpath(RecoveryStore::directory());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const int fd = ::open(QFile::encodeName(path_).constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        const QByteArray text = QByteArray::number(::getpid()) + '\n' + what_.toUtf8() + '\n';
+        const bool written = ::write(fd, text.constData(), text.size()) == text.size();
+        ::close(fd);
+        held_ = true;
+        if (!written) std::cerr << "tarvo: cannot write " << path_.toStdString() << std::endl;
+        return {};
+      }
+      if (errno != EEXIST) {
+        std::cerr << "tarvo: cannot make " << path_.toStdString() << ": " << std::strerror(errno)
+                  << std::endl;
+        return {};
+      }
+      const QString holder = live_holder();
+      if (!holder.isEmpty()) return holder;
+      QFile::remove(path_);  // stale
+    }
+    return {};
+  }
+
+ private:
+  // What the lock file names, when the process it names is a canvas that is still running.
+  QString live_holder() const {
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QString pid = QString::fromUtf8(file.readLine()).trimmed();
+    const QString what = QString::fromUtf8(file.readLine()).trimmed();
+    bool number = false;
+    const int id = pid.toInt(&number);
+    if (!number || id <= 0 || id == ::getpid()) return {};
+    if (::kill(id, 0) != 0 && errno == ESRCH) return {};
+    // A process id the system has since given to another program is no canvas.
+    const QByteArray name = process_name(pid);
+    if (!name.isEmpty() && name != process_name(QStringLiteral("self"))) return {};
+    return what.isEmpty() ? QStringLiteral("another Tarvo canvas (process %1)").arg(pid) : what;
+  }
+
+  QString path_;
+  QString what_;
+  bool held_ = false;
+};
 
 // Writes the committed planes as a recovery copy and tells the user why and where.
 void keep_painting(Program& program, RecoveryStore& recovery, const std::string& why,
@@ -173,7 +258,17 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   int argument_count = 1;
   TarvoApplication app(argument_count, arguments);
 
-  RecoveryStore recovery(recovery_key(run.image), QString());
+  const QString key = recovery_key(run.image);
+  ImageLock lock(key, run.image);
+  const QString holder = lock.take();
+  if (!holder.isEmpty()) {
+    result.message = "Tarvo is already painting on this image: " + holder.toStdString() +
+                     " is open. Send the image and close that canvas before running Tarvo Paint "
+                     "on the image again.";
+    std::cerr << "tarvo: " << result.message << std::endl;
+    return result;
+  }
+  RecoveryStore recovery(key, QString());
   const RecoveryPlan recovered = run.interactive ? offer_recovery(recovery) : RecoveryPlan{};
 
   auto link = std::make_shared<GimpLink>();

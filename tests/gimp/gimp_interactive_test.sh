@@ -2,12 +2,19 @@
 # The plug-in as a GIMP user starts it: GIMP's own window under Xvfb opens an image and runs
 # plug-in-tarvo interactively; a pointer drag paints on the canvas, which is then killed with
 # SIGKILL. GIMP is started again on the image, the plug-in offers the painting that was not saved,
-# the answer is Yes, the canvas closes, and GIMP finds the paint in the layer. Usage: gimp_interactive_test.sh PLUG-IN TARVO. Exits 77 (skipped) without Xvfb, xdotool
-# or GIMP.
+# the answer is Yes, the canvas closes, and GIMP finds the paint in the layer. Usage:
+# gimp_interactive_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default) or
+# 3. Exits 77 (skipped) without Xvfb, xdotool or that GIMP.
 set -euo pipefail
 plugin="$1"
 tarvo="$2"
-for tool in Xvfb xdotool gimp-2.10; do
+version="${3:-2}"
+if [ "$version" = 3 ]; then
+  gimp_program=gimp-3.0 profile_variable=GIMP3_DIRECTORY
+else
+  gimp_program=gimp-2.10 profile_variable=GIMP2_DIRECTORY
+fi
+for tool in Xvfb xdotool "$gimp_program"; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is not installed (scripts/setup installs it)"
     exit 77
@@ -36,7 +43,7 @@ Xvfb -displayfd 3 -screen 0 1280x800x24 -noreset >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
-export GIMP2_DIRECTORY="$work/profile" XDG_STATE_HOME="$work/state"
+export "$profile_variable=$work/profile" XDG_STATE_HOME="$work/state"
 unset QT_QPA_PLATFORM  # the canvas opens on the X server, as for a user
 # Under AddressSanitizer, Qt's X11 start-up reads strings in libxkbcommon-x11 that the strict
 # string checks flag; every other check stays on.
@@ -45,14 +52,27 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0"
 # Starts GIMP on the white image with the plug-in run interactively; GIMP says the layer's mean
 # value once the plug-in has returned, and quits.
 start_gimp() {
-  gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\")))
-        (layer (car (gimp-image-get-active-drawable image))))
-    (gimp-message-set-handler CONSOLE)
-    (gimp-display-new image)
-    (plug-in-tarvo RUN-INTERACTIVE image layer \"\")
-    (gimp-message (string-append \"tarvo-interactive mean \"
-      (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0))))))" \
-    -b "(gimp-quit 1)" > "$work/gimp$1.log" 2>&1 &
+  if [ "$version" = 3 ]; then
+    # GIMP 3 passes an image procedure its drawables as a vector.
+    gimp-3.0 -d -f -s --quit --batch-interpreter=plug-in-script-fu-eval -b "(let* (
+          (image (car (gimp-file-load RUN-NONINTERACTIVE \"$work/white.png\")))
+          (layer (vector-ref (car (gimp-image-get-selected-layers image)) 0)))
+      (gimp-message-set-handler CONSOLE)
+      (gimp-display-new image)
+      (plug-in-tarvo RUN-INTERACTIVE image (vector layer) \"\")
+      (gimp-message (string-append \"tarvo-interactive mean \"
+        (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0))))))" \
+      > "$work/gimp$1.log" 2>&1 &
+  else
+    gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\")))
+          (layer (car (gimp-image-get-active-drawable image))))
+      (gimp-message-set-handler CONSOLE)
+      (gimp-display-new image)
+      (plug-in-tarvo RUN-INTERACTIVE image layer \"\")
+      (gimp-message (string-append \"tarvo-interactive mean \"
+        (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0))))))" \
+      -b "(gimp-quit 1)" > "$work/gimp$1.log" 2>&1 &
+  fi
   gimp=$!
   pids+=($gimp)
 }

@@ -1,6 +1,8 @@
-// A GIMP plug-in for tarvo_bench: inside the plug-in process GIMP starts, it times the GIMP host's
-// fetch of a layer up to the canvas's first frame and its whole-image write-back, each beside
-// GIMP's own read and write of the same pixels, and writes the figures to a file.
+// What the GIMP plug-in of tarvo_bench measures, the same under every GIMP version (each version's
+// entry point, gimp2_bench_plugin.cpp or gimp3_bench_plugin.cpp, registers the procedure): inside
+// the plug-in process GIMP starts, it times the GIMP host's fetch of a layer up to the canvas's
+// first frame and its whole-image write-back, each beside GIMP's own read and write of the same
+// pixels, and writes the figures to a file.
 //
 // plug-in-tarvo-bench (run-mode, image, drawable, output path, iterations). The output holds one
 // line per iteration: fetch_ms read_ms send_ms write_ms (iterations alternate which side reads
@@ -11,7 +13,9 @@
 //   send_ms   the write-back (Wik_SaveUndo .. wik_Refresh) of planes in which every pixel differs;
 //   write_ms  gegl_buffer_set of the whole layer into its shadow buffer in the layer's own format,
 //             then the merge as one undo step and the update: how a GIMP filter writes its result.
-#include <libgimp/gimp.h>
+#include "gimp_bench_measure.h"
+
+#include "gimp/gimp_api.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,18 +35,18 @@ double milliseconds_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-GeglRectangle whole(gint32 drawable) {
-  return GeglRectangle{0, 0, gimp_drawable_width(drawable), gimp_drawable_height(drawable)};
+GeglRectangle whole(int32_t drawable) {
+  return GeglRectangle{0, 0, tarvo::gimp_api::width(drawable), tarvo::gimp_api::height(drawable)};
 }
 
 // Like a filter that reads the layer, the destination is allocated as part of the read.
-double gimp_read_ms(gint32 drawable) {
+double gimp_read_ms(int32_t drawable) {
   const GeglRectangle area = whole(drawable);
   const auto start = Clock::now();
   std::unique_ptr<uint8_t[]> pixels(
       new uint8_t[static_cast<std::size_t>(area.width) * area.height * 3]);
-  GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
-  const Babl* rgb = babl_format_with_space("R'G'B' u8", gimp_drawable_get_format(drawable));
+  GeglBuffer* buffer = tarvo::gimp_api::buffer(drawable);
+  const Babl* rgb = babl_format_with_space("R'G'B' u8", tarvo::gimp_api::format(drawable));
   gegl_buffer_get(buffer, &area, 1.0, rgb, pixels.get(), area.width * 3, GEGL_ABYSS_NONE);
   g_object_unref(buffer);
   const double took = milliseconds_since(start);
@@ -50,24 +54,24 @@ double gimp_read_ms(gint32 drawable) {
   return took;
 }
 
-double gimp_write_ms(gint32 image, gint32 drawable) {
+double gimp_write_ms(int32_t image, int32_t drawable) {
   const GeglRectangle area = whole(drawable);
-  const Babl* native = gimp_drawable_get_format(drawable);
+  const Babl* native = tarvo::gimp_api::format(drawable);
   const int bytes = babl_format_get_bytes_per_pixel(native);
   std::vector<uint8_t> pixels(static_cast<std::size_t>(area.width) * area.height * bytes);
-  GeglBuffer* source = gimp_drawable_get_buffer(drawable);
+  GeglBuffer* source = tarvo::gimp_api::buffer(drawable);
   gegl_buffer_get(source, &area, 1.0, native, pixels.data(), area.width * bytes, GEGL_ABYSS_NONE);
   g_object_unref(source);
   for (uint8_t& byte : pixels) byte = static_cast<uint8_t>(255 - byte);
   const auto start = Clock::now();
-  GeglBuffer* shadow = gimp_drawable_get_shadow_buffer(drawable);
+  GeglBuffer* shadow = tarvo::gimp_api::shadow_buffer(drawable);
   gegl_buffer_set(shadow, &area, 0, native, pixels.data(), area.width * bytes);
   gegl_buffer_flush(shadow);
   g_object_unref(shadow);
-  gimp_image_undo_group_start(image);
-  gimp_drawable_merge_shadow(drawable, TRUE);
-  gimp_image_undo_group_end(image);
-  gimp_drawable_update(drawable, 0, 0, area.width, area.height);
+  tarvo::gimp_api::undo_group_start(image);
+  tarvo::gimp_api::merge_shadow(drawable);
+  tarvo::gimp_api::undo_group_end(image);
+  tarvo::gimp_api::update(drawable, 0, 0, area.width, area.height);
   return milliseconds_since(start);
 }
 
@@ -79,7 +83,7 @@ void invert(tarvo::Plane& plane) {
 // One iteration: the host's fetch and GIMP's read, the host's send and GIMP's write. libgimp keeps
 // the tiles it has fetched, which favours whichever side reads second: iterations alternate which
 // side reads first.
-void measure(gint32 image, gint32 drawable, bool gimp_reads_first, FILE* out) {
+void measure(int32_t image, int32_t drawable, bool gimp_reads_first, FILE* out) {
   tarvo::HostRegistry registry;
   registry.register_host(tarvo::kHostProgId, [=]() -> std::unique_ptr<tarvo::Host> {
     tarvo::GimpHostOptions options;
@@ -110,45 +114,19 @@ void measure(gint32 image, gint32 drawable, bool gimp_reads_first, FILE* out) {
   std::fprintf(out, "%.3f %.3f %.3f %.3f\n", fetch, read, send, write);
 }
 
-void query() {
-  static const GimpParamDef arguments[] = {
-      {GIMP_PDB_INT32, const_cast<gchar*>("run-mode"), const_cast<gchar*>("The run mode")},
-      {GIMP_PDB_IMAGE, const_cast<gchar*>("image"), const_cast<gchar*>("Input image")},
-      {GIMP_PDB_DRAWABLE, const_cast<gchar*>("drawable"), const_cast<gchar*>("An RGB layer")},
-      {GIMP_PDB_STRING, const_cast<gchar*>("output"), const_cast<gchar*>("Where the figures go")},
-      {GIMP_PDB_INT32, const_cast<gchar*>("iterations"), const_cast<gchar*>("How many runs")},
-  };
-  gimp_install_procedure("plug-in-tarvo-bench", "Times the Tarvo GIMP host", "tarvo_bench only",
-                         "Tarvo developers", "Tarvo developers", "2026", nullptr, "RGB*",
-                         GIMP_PLUGIN, G_N_ELEMENTS(arguments), 0, arguments, nullptr);
-}
+}  // namespace
 
-void run(const gchar*, gint count, const GimpParam* parameters, gint* result_count,
-         GimpParam** results) {
-  static GimpParam values[1];
-  *results = values;
-  *result_count = 1;
-  values[0].type = GIMP_PDB_STATUS;
-  values[0].data.d_status = GIMP_PDB_EXECUTION_ERROR;
-  if (count < 5) return;
+bool run_gimp_bench(int32_t image, int32_t drawable, const char* output, int iterations) {
   gegl_init(nullptr, nullptr);
-  FILE* out = std::fopen(parameters[3].data.d_string, "w");
-  if (!out) return;
+  FILE* out = std::fopen(output, "w");
+  if (!out) return false;
+  bool done = false;
   try {
-    for (int i = 0; i < parameters[4].data.d_int32; ++i) {
-      measure(parameters[1].data.d_image, parameters[2].data.d_drawable, i % 2 == 0, out);
-    }
-    values[0].data.d_status = GIMP_PDB_SUCCESS;
+    for (int i = 0; i < iterations; ++i) measure(image, drawable, i % 2 == 0, out);
+    done = true;
   } catch (const std::exception& error) {
     std::fprintf(out, "error %s\n", error.what());
   }
   std::fclose(out);
-}
-
-}  // namespace
-
-const GimpPlugInInfo PLUG_IN_INFO = {nullptr, nullptr, query, run};
-
-int main(int argc, char** argv) {
-  return gimp_main(&PLUG_IN_INFO, argc, argv);
+  return done;
 }

@@ -1,0 +1,139 @@
+// The host's libgimp calls for GIMP 2.10, where images and drawables are plain ids.
+#include <libgimp/gimp.h>
+
+#include "gimp/gimp_api.h"
+
+namespace tarvo::gimp_api {
+
+bool image_valid(int32_t image) {
+  return gimp_image_is_valid(image);
+}
+
+bool drawable_valid(int32_t drawable) {
+  return gimp_item_is_valid(drawable);
+}
+
+PixelKind pixel_kind(int32_t drawable) {
+  if (gimp_drawable_is_rgb(drawable)) return PixelKind::kRgb;
+  if (gimp_drawable_is_gray(drawable)) return PixelKind::kGrey;
+  if (gimp_drawable_is_indexed(drawable)) return PixelKind::kIndexed;
+  return PixelKind::kOther;
+}
+
+int32_t width(int32_t drawable) {
+  return gimp_drawable_width(drawable);
+}
+
+int32_t height(int32_t drawable) {
+  return gimp_drawable_height(drawable);
+}
+
+const Babl* format(int32_t drawable) {
+  return gimp_drawable_get_format(drawable);
+}
+
+bool has_alpha(int32_t drawable) {
+  return gimp_drawable_has_alpha(drawable);
+}
+
+bool alpha_locked(int32_t drawable) {
+  return gimp_item_is_layer(drawable) && gimp_layer_get_lock_alpha(drawable);
+}
+
+GeglBuffer* buffer(int32_t drawable) {
+  return gimp_drawable_get_buffer(drawable);
+}
+
+GeglBuffer* shadow_buffer(int32_t drawable) {
+  return gimp_drawable_get_shadow_buffer(drawable);
+}
+
+bool mask_intersect(int32_t drawable, int32_t& x, int32_t& y, int32_t& width, int32_t& height) {
+  gint left = 0, top = 0, columns = 0, rows = 0;
+  const bool any = gimp_drawable_mask_intersect(drawable, &left, &top, &columns, &rows);
+  x = left;
+  y = top;
+  width = columns;
+  height = rows;
+  return any;
+}
+
+bool selection_empty(int32_t image) {
+  return gimp_selection_is_empty(image);
+}
+
+bool undo_group_start(int32_t image) {
+  return gimp_image_undo_group_start(image);
+}
+
+void undo_group_end(int32_t image) {
+  gimp_image_undo_group_end(image);
+}
+
+bool merge_shadow(int32_t drawable) {
+  return gimp_drawable_merge_shadow(drawable, TRUE);
+}
+
+void update(int32_t drawable, int32_t x, int32_t y, int32_t width, int32_t height) {
+  gimp_drawable_update(drawable, x, y, width, height);
+}
+
+void flush_displays() {
+  gimp_displays_flush();
+}
+
+std::string last_error() {
+  const gchar* error = gimp_get_pdb_error();
+  return error && *error ? std::string(error) : std::string("GIMP gave no reason");
+}
+
+void progress_start(const char* message) {
+  gimp_progress_init(message);
+}
+
+void progress_update(double fraction) {
+  gimp_progress_update(fraction);
+}
+
+void progress_end() {
+  gimp_progress_end();
+}
+
+void message(const std::string& text) {
+  gimp_message(text.c_str());
+}
+
+bool active_pattern(Pattern& pattern) {
+  gchar* name = gimp_context_get_pattern();
+  if (name) pattern.name = name;
+  gint width = 0, height = 0, bpp = 0, count = 0;
+  guint8* bytes = nullptr;
+  const bool read = name && gimp_pattern_get_pixels(name, &width, &height, &bpp, &count, &bytes) &&
+                    width > 0 && height > 0 && bpp >= 1 && bpp <= 4 &&
+                    static_cast<int64_t>(count) == static_cast<int64_t>(width) * height * bpp;
+  if (read) {
+    pattern.width = width;
+    pattern.height = height;
+    pattern.bytes_per_pixel = bpp;
+    pattern.pixels.assign(bytes, bytes + count);
+  }
+  g_free(bytes);
+  g_free(name);
+  return read;
+}
+
+std::string image_file(int32_t image) {
+  gchar* file = gimp_image_get_filename(image);
+  std::string path = file ? file : "";
+  g_free(file);
+  return path;
+}
+
+std::string image_name(int32_t image) {
+  gchar* name = gimp_image_get_name(image);
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
+}  // namespace tarvo::gimp_api

@@ -1,0 +1,187 @@
+// The host's libgimp calls for GIMP 3, where images and drawables are objects: each call looks its
+// object up by id (libgimp owns what the lookup returns).
+#include <libgimp/gimp.h>
+
+#include "gimp/gimp_api.h"
+
+namespace tarvo::gimp_api {
+
+namespace {
+
+GimpImage* image_of(int32_t id) {
+  return gimp_image_get_by_id(id);
+}
+
+GimpDrawable* drawable_of(int32_t id) {
+  GimpItem* item = gimp_item_get_by_id(id);
+  return item && GIMP_IS_DRAWABLE(item) ? GIMP_DRAWABLE(item) : nullptr;
+}
+
+}  // namespace
+
+bool image_valid(int32_t image) {
+  GimpImage* object = image_of(image);
+  return object && gimp_image_is_valid(object);
+}
+
+bool drawable_valid(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object && gimp_item_is_valid(GIMP_ITEM(object));
+}
+
+PixelKind pixel_kind(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  if (!object) return PixelKind::kOther;
+  if (gimp_drawable_is_rgb(object)) return PixelKind::kRgb;
+  if (gimp_drawable_is_gray(object)) return PixelKind::kGrey;
+  if (gimp_drawable_is_indexed(object)) return PixelKind::kIndexed;
+  return PixelKind::kOther;
+}
+
+int32_t width(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object ? gimp_drawable_get_width(object) : 0;
+}
+
+int32_t height(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object ? gimp_drawable_get_height(object) : 0;
+}
+
+const Babl* format(int32_t drawable) {
+  return gimp_drawable_get_format(drawable_of(drawable));
+}
+
+bool has_alpha(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object && gimp_drawable_has_alpha(object);
+}
+
+bool alpha_locked(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object && GIMP_IS_LAYER(object) && gimp_layer_get_lock_alpha(GIMP_LAYER(object));
+}
+
+GeglBuffer* buffer(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object ? gimp_drawable_get_buffer(object) : nullptr;
+}
+
+GeglBuffer* shadow_buffer(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object ? gimp_drawable_get_shadow_buffer(object) : nullptr;
+}
+
+bool mask_intersect(int32_t drawable, int32_t& x, int32_t& y, int32_t& width, int32_t& height) {
+  gint left = 0, top = 0, columns = 0, rows = 0;
+  GimpDrawable* object = drawable_of(drawable);
+  const bool any =
+      object && gimp_drawable_mask_intersect(object, &left, &top, &columns, &rows);
+  x = left;
+  y = top;
+  width = columns;
+  height = rows;
+  return any;
+}
+
+bool selection_empty(int32_t image) {
+  GimpImage* object = image_of(image);
+  return !object || gimp_selection_is_empty(object);
+}
+
+bool undo_group_start(int32_t image) {
+  GimpImage* object = image_of(image);
+  return object && gimp_image_undo_group_start(object);
+}
+
+void undo_group_end(int32_t image) {
+  if (GimpImage* object = image_of(image)) gimp_image_undo_group_end(object);
+}
+
+bool merge_shadow(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  return object && gimp_drawable_merge_shadow(object, TRUE);
+}
+
+void update(int32_t drawable, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (GimpDrawable* object = drawable_of(drawable)) {
+    gimp_drawable_update(object, x, y, width, height);
+  }
+}
+
+void flush_displays() {
+  gimp_displays_flush();
+}
+
+std::string last_error() {
+  const gchar* error = gimp_pdb_get_last_error(gimp_get_pdb());
+  return error && *error ? std::string(error) : std::string("GIMP gave no reason");
+}
+
+void progress_start(const char* message) {
+  gimp_progress_init(message);
+}
+
+void progress_update(double fraction) {
+  gimp_progress_update(fraction);
+}
+
+void progress_end() {
+  gimp_progress_end();
+}
+
+void message(const std::string& text) {
+  gimp_message(text.c_str());
+}
+
+bool active_pattern(Pattern& pattern) {
+  GimpPattern* active = gimp_context_get_pattern();
+  if (!active) return false;
+  if (const gchar* name = gimp_resource_get_name(GIMP_RESOURCE(active))) pattern.name = name;
+  gint width = 0, height = 0, bpp = 0;
+  if (!gimp_pattern_get_info(active, &width, &height, &bpp) || width <= 0 || height <= 0 ||
+      bpp < 1 || bpp > 4) {
+    return false;
+  }
+  static const char* const kFormats[] = {"Y' u8", "Y'A u8", "R'G'B' u8", "R'G'B'A u8"};
+  const Babl* bytes = babl_format(kFormats[bpp - 1]);
+  GeglBuffer* pixels = gimp_pattern_get_buffer(active, width, height, bytes);
+  if (!pixels) return false;
+  const GeglRectangle* extent = gegl_buffer_get_extent(pixels);
+  const bool read = extent->width == width && extent->height == height;
+  if (read) {
+    pattern.width = width;
+    pattern.height = height;
+    pattern.bytes_per_pixel = bpp;
+    pattern.pixels.resize(static_cast<std::size_t>(width) * height * bpp);
+    gegl_buffer_get(pixels, extent, 1.0, bytes, pattern.pixels.data(), width * bpp,
+                    GEGL_ABYSS_NONE);
+  }
+  g_object_unref(pixels);
+  return read;
+}
+
+std::string image_file(int32_t image) {
+  GimpImage* object = image_of(image);
+  if (!object) return {};
+  // The image's own file, else the file it was imported from or last exported to.
+  GFile* file = gimp_image_get_file(object);
+  if (!file) file = gimp_image_get_imported_file(object);
+  if (!file) file = gimp_image_get_exported_file(object);
+  if (!file) return {};
+  gchar* path = g_file_get_path(file);
+  g_object_unref(file);
+  std::string text = path ? path : "";
+  g_free(path);
+  return text;
+}
+
+std::string image_name(int32_t image) {
+  GimpImage* object = image_of(image);
+  gchar* name = object ? gimp_image_get_name(object) : nullptr;
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
+}  // namespace tarvo::gimp_api

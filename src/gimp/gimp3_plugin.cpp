@@ -1,0 +1,115 @@
+// The GIMP 3 plug-in: a GimpPlugIn subclass whose image procedure plug-in-tarvo runs the canvas on
+// the one layer selected in the image it is called with.
+#include <libgimp/gimp.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "gimp/gimp_session.h"
+
+namespace {
+
+constexpr char kProcedure[] = "plug-in-tarvo";
+
+// The file descriptor GIMP writes to the plug-in on: GIMP 3 starts a plug-in as
+// "PROGRAM -gimp PROTOCOL READ_FD WRITE_FD MODE STACK_TRACE_MODE".
+int g_gimp_read_fd = -1;
+
+struct TarvoPlugIn {
+  GimpPlugIn parent_instance;
+};
+struct TarvoPlugInClass {
+  GimpPlugInClass parent_class;
+};
+
+GType tarvo_plug_in_get_type();
+G_DEFINE_TYPE(TarvoPlugIn, tarvo_plug_in, GIMP_TYPE_PLUG_IN)
+
+GimpValueArray* fail(GimpProcedure* procedure, GimpPDBStatusType status, const std::string& why) {
+  return gimp_procedure_new_return_values(
+      procedure, status, g_error_new_literal(GIMP_PLUG_IN_ERROR, 0, why.c_str()));
+}
+
+GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image,
+                    GimpDrawable** drawables, GimpProcedureConfig* config, gpointer /*data*/) {
+  int selected = 0;
+  while (drawables && drawables[selected]) ++selected;
+  if (selected != 1) {
+    return fail(procedure, GIMP_PDB_CALLING_ERROR,
+                selected == 0 ? std::string("Tarvo paints on one layer: select a layer first")
+                              : "Tarvo paints on one layer at a time, and " +
+                                    std::to_string(selected) +
+                                    " are selected: select only the layer to paint on");
+  }
+  gchar* script_text = nullptr;
+  g_object_get(config, "script", &script_text, nullptr);
+  const std::string script = script_text ? script_text : "";
+  g_free(script_text);
+
+  tarvo::GimpRun run;
+  run.interactive = mode != GIMP_RUN_NONINTERACTIVE;
+  run.image = gimp_image_get_id(image);
+  run.drawable = gimp_item_get_id(GIMP_ITEM(drawables[0]));
+  run.script = script;
+  run.gimp_read_fd = g_gimp_read_fd;
+  if (!run.interactive && run.script.empty()) {
+    return fail(procedure, GIMP_PDB_CALLING_ERROR,
+                "plug-in-tarvo: a non-interactive run needs the path of an event script to replay");
+  }
+  if (run.interactive) tarvo::run_apart_from_gimp();
+  gegl_init(nullptr, nullptr);
+  // Failed calls come back to the plug-in, which says what went wrong in its own words.
+  gimp_plug_in_set_pdb_error_handler(gimp_get_plug_in(), GIMP_PDB_ERROR_HANDLER_PLUGIN);
+  const tarvo::GimpRunResult result = tarvo::run_on_gimp(run);
+  if (!result.success) return fail(procedure, GIMP_PDB_EXECUTION_ERROR, result.message);
+  return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
+}
+
+GList* query_procedures(GimpPlugIn* /*plug_in*/) {
+  return g_list_append(nullptr, g_strdup(kProcedure));
+}
+
+GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
+  if (std::strcmp(name, kProcedure) != 0) return nullptr;
+  GimpProcedure* procedure = gimp_image_procedure_new(plug_in, name, GIMP_PDB_PROC_TYPE_PLUGIN,
+                                                      run, nullptr, nullptr);
+  gimp_procedure_set_image_types(procedure, "RGB*");
+  gimp_procedure_set_sensitivity_mask(procedure, GIMP_PROCEDURE_SENSITIVE_DRAWABLE);
+  gimp_procedure_set_menu_label(procedure, "_Tarvo Paint...");
+  gimp_procedure_add_menu_path(procedure, "<Image>/Filters/Artistic");
+  gimp_procedure_set_documentation(
+      procedure, "Paint on the layer with Tarvo's spline pen",
+      "Opens Tarvo's canvas and tools panel on the selected layer. Paint with the mouse or a "
+      "pressure tablet; \"Send image\" writes the painting back as one undo step, and closing the "
+      "canvas writes it back too. Non-interactively, replays an event script on the layer and "
+      "writes the result back.",
+      name);
+  gimp_procedure_set_attribution(procedure, "Tarvo developers", "Tarvo developers", "2026");
+  gimp_procedure_add_string_argument(
+      procedure, "script", "Script",
+      "Path of a Tarvo event script (.tvs) to replay headless and write back; empty when "
+      "painting interactively",
+      "", G_PARAM_READWRITE);
+  return procedure;
+}
+
+void quit(GimpPlugIn* /*plug_in*/) {
+  tarvo::gimp_is_leaving();
+}
+
+void tarvo_plug_in_class_init(TarvoPlugInClass* klass) {
+  GimpPlugInClass* plug_in_class = GIMP_PLUG_IN_CLASS(klass);
+  plug_in_class->query_procedures = query_procedures;
+  plug_in_class->create_procedure = create_procedure;
+  plug_in_class->quit = quit;
+}
+
+void tarvo_plug_in_init(TarvoPlugIn* /*plug_in*/) {}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 3 && std::strcmp(argv[1], "-gimp") == 0) g_gimp_read_fd = std::atoi(argv[3]);
+  return gimp_main(tarvo_plug_in_get_type(), argc, argv);
+}

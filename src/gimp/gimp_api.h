@@ -1,0 +1,61 @@
+#pragma once
+// What the GIMP host asks of libgimp, in one vocabulary for every GIMP version. Images and drawables
+// go by their id, which GIMP 2.10 and GIMP 3 both give; each version's adapter (gimp2_api.cpp,
+// gimp3_api.cpp) maps these calls onto its libgimp, and a plug-in links exactly one of them.
+//
+// GEGL and babl are the same libraries under both versions: pixels move through GeglBuffers here.
+
+#include <gegl.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvo::gimp_api {
+
+enum class PixelKind { kRgb, kGrey, kIndexed, kOther };
+
+bool image_valid(int32_t image);
+bool drawable_valid(int32_t drawable);
+PixelKind pixel_kind(int32_t drawable);
+int32_t width(int32_t drawable);
+int32_t height(int32_t drawable);
+// The drawable's own pixel format, colour space included.
+const Babl* format(int32_t drawable);
+bool has_alpha(int32_t drawable);
+// Whether the drawable is a layer whose "lock alpha channel" is on.
+bool alpha_locked(int32_t drawable);
+// New references, which the caller unrefs; null when GIMP gave none.
+GeglBuffer* buffer(int32_t drawable);
+GeglBuffer* shadow_buffer(int32_t drawable);
+// The rectangle of the drawable the selection leaves to paint on; false when it leaves nothing.
+bool mask_intersect(int32_t drawable, int32_t& x, int32_t& y, int32_t& width, int32_t& height);
+bool selection_empty(int32_t image);
+bool undo_group_start(int32_t image);
+void undo_group_end(int32_t image);
+// Merges the shadow buffer into the drawable, as an undoable step.
+bool merge_shadow(int32_t drawable);
+void update(int32_t drawable, int32_t x, int32_t y, int32_t width, int32_t height);
+void flush_displays();
+// What GIMP said about the last call that failed.
+std::string last_error();
+
+void progress_start(const char* message);
+void progress_update(double fraction);
+void progress_end();
+void message(const std::string& text);
+
+// The pattern active in GIMP's context: its name and pixels (bytes_per_pixel 1 to 4, rows packed).
+struct Pattern {
+  std::string name;
+  int32_t width = 0, height = 0, bytes_per_pixel = 0;
+  std::vector<uint8_t> pixels;
+};
+// False when it cannot be read; name is then what is known of it.
+bool active_pattern(Pattern& pattern);
+
+// The image's file path, empty for an image never saved; and the name GIMP shows for it.
+std::string image_file(int32_t image);
+std::string image_name(int32_t image);
+
+}  // namespace tarvo::gimp_api
