@@ -26,9 +26,16 @@ void get_paper(Program& program) {
 
 std::string GetImage(Program& program) {
   CanvasBuffers& canvas = program.canvas;
-  Plane red = program.HostApp->Wik_GetRBuffer();
-  Plane green = program.HostApp->Wik_GetGBuffer();
-  Plane blue = program.HostApp->Wik_GetBBuffer();
+  Plane red, green, blue;
+  try {
+    red = program.HostApp->Wik_GetRBuffer();
+    green = program.HostApp->Wik_GetGBuffer();
+    blue = program.HostApp->Wik_GetBBuffer();
+  } catch (const ImageNotWritten& error) {
+    // The host is gone, and has said so: the canvas keeps its picture.
+    return "The image was not fetched: " + std::string(error.what()) +
+           ". The canvas keeps its picture.";
+  }
   const int32_t columns = canvas.BufferWidth + 1, rows = canvas.BufferHeight + 1;
   for (const Plane* plane : {&red, &green, &blue}) {
     if (plane->columns() != columns || plane->rows() != rows) {
@@ -83,7 +90,13 @@ namespace {
 // Steps 2 and 3 of the close: returns false when the canvas stays open.
 bool size_check_and_write_back(Program& program) {
   Host& host = *program.HostApp;
-  const int32_t host_width = host.Wik_BufferWidth(), host_height = host.Wik_BufferHeight();
+  int32_t host_width = 0, host_height = 0;
+  try {
+    host_width = host.Wik_BufferWidth();
+    host_height = host.Wik_BufferHeight();
+  } catch (const ImageNotWritten&) {
+    return true;  // the host is gone and has said so: the session keeps a recovery copy
+  }
   if (host_width != program.canvas.BufferWidth || host_height != program.canvas.BufferHeight) {
     const bool yes =
         program.display.window &&

@@ -258,7 +258,8 @@ bool GimpHost::drawable_alive() {
 
 void GimpHost::lose(const std::string& what, const char* method) {
   if (lost_) lost_(what);
-  fail(std::string(method) + ": " + what);
+  // Not a fatal error: the hook has kept the painting and said so, and the canvas may stay open.
+  throw ImageNotWritten(std::string(method) + ": " + what, false);
 }
 
 void GimpHost::check_alive(const char* method) {

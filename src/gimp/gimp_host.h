@@ -71,7 +71,8 @@ class GimpHost : public Host {
   std::string Wik_WallpaperFilename() override;
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
 
-  // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises.
+  // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises
+  // ImageNotWritten.
   void set_lost_hook(std::function<void(const std::string&)> hook) { lost_ = std::move(hook); }
   // Whether the drawable is still there (false once GIMP is gone). Asks GIMP.
   bool drawable_alive();

@@ -199,19 +199,12 @@ void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLi
   layer_check->start(kLayerCheckMilliseconds);
 }
 
-// Offers the painting of an earlier session on this image that did not end normally. Returns the
-// plan when the user takes it, else says where it is kept.
+// Offers each painting kept from earlier sessions on this image that did not end normally, newest
+// first. Returns the plan the user takes; the others stay kept (or are discarded, if so chosen).
 RecoveryPlan offer_recovery(const RecoveryStore& recovery) {
-  RecoveryPlan plan = find_recovery(recovery);
-  if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
-  if (plan.empty()) return plan;
-  if (ask_whether_to_recover(plan)) {
-    std::cerr << "tarvo: recovering " << plan.description() << std::endl;
-    return plan;
-  }
-  std::cerr << "tarvo: the painting that was not saved is kept in " << plan.source.toStdString()
-            << std::endl;
-  return {};
+  RecoveryPlan plan = choose_recovery(find_recoveries(recovery));
+  if (!plan.empty()) std::cerr << "tarvo: recovering " << plan.description() << std::endl;
+  return plan;
 }
 
 }  // namespace

@@ -298,19 +298,6 @@ RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept) {
   return {};
 }
 
-bool ask_whether_to_recover(const RecoveryPlan& plan) {
-  switch (ask_about_recovery(plan, {plan.painted_at})) {
-    case RecoveryAnswer::Recover:
-      return true;
-    case RecoveryAnswer::Discard:
-      discard_recovery(plan);
-      return false;
-    case RecoveryAnswer::Keep:
-      return false;
-  }
-  return false;
-}
-
 void discard_recovery(const RecoveryPlan& plan) {
   for (const QString& file : plan.files) QFile::remove(file);
 }
@@ -377,6 +364,9 @@ std::string RecoveryPlan::description() const {
 
 std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store) {
   std::vector<RecoveryPlan> plans = plans_of_sessions(store);
+  for (const RecoveryPlan& plan : plans) {
+    if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
+  }
   std::erase_if(plans, [](const RecoveryPlan& plan) { return plan.empty(); });
   return plans;
 }
@@ -395,11 +385,7 @@ RecoveryPlan find_recovery(const RecoveryStore& store) {
 
 RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
                                CommandLine& line) {
-  std::vector<RecoveryPlan> kept = plans_of_sessions(store);
-  for (const RecoveryPlan& plan : kept) {
-    if (!plan.notice.isEmpty()) std::cerr << "tarvo: " << plan.notice.toStdString() << std::endl;
-  }
-  std::erase_if(kept, [](const RecoveryPlan& plan) { return plan.empty(); });
+  std::vector<RecoveryPlan> kept = find_recoveries(store);
   if (kept.empty()) return {};
   const bool asked = !line.recover && line.replay.isEmpty() && app.interactive();
   RecoveryPlan plan;

@@ -58,8 +58,9 @@ struct RecoveryPlan {
 // Every painting kept for the store's key, one a session, newest first. The sessions of a running
 // program (its journal is locked) are passed over, and so is a journal whose replay ended the
 // program (an input that crashes it would otherwise crash every recovery): the session's copies
-// are offered instead. The store is tidied first: a journal without inputs over what the host
-// held adds nothing and is removed, and a journal over the image file is given its own copy of it.
+// are offered instead, and why the journal was refused is said on standard error. The store is
+// tidied first: a journal without inputs over what the host held adds nothing and is removed, and
+// a journal over the image file is given its own copy of it.
 std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store);
 // The newest of them; empty when there is none, with the notice of a journal that was refused.
 RecoveryPlan find_recovery(const RecoveryStore& store);
@@ -73,8 +74,6 @@ RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTim
 // later, Discard removes it. Returns the plan taken, or an empty one, having said on standard error
 // what became of the others.
 RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept);
-// Asks about plan alone: true for Yes; Discard removes it.
-bool ask_whether_to_recover(const RecoveryPlan& plan);
 // Removes every file the plan's session kept.
 void discard_recovery(const RecoveryPlan& plan);
 

@@ -10,9 +10,9 @@
 // A host with an image file passes JournalBase{ImageFile, path}; a host without one passes
 // JournalBase{Snapshot, {}}, and every journal then paints over a snapshot of the starting planes
 // written by the journal's own thread. Such a host keys its store with a name of its own,
-// RecoveryStore(key, QString()), and at start offers find_recovery(store) with
-// ask_whether_to_recover: on Yes its canvas starts from the plan's open_path (a picture file) and
-// the plan goes to this constructor, which plays its inputs.
+// RecoveryStore(key, QString()), and at start offers choose_recovery(find_recoveries(store)): the
+// canvas starts from the plan taken, at its open_path (a picture file), and the plan goes to this
+// constructor, which plays its inputs.
 //
 // Every write-back the host finishes retires what the session kept before it (copies, autosaves,
 // the crash copy, earlier journals) and what a recovered painting was made from: the image now
