@@ -2,8 +2,11 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
+
+#include "app/qt_application.h"
 
 namespace tarvo {
 
@@ -40,6 +43,36 @@ QPoint panel_position(const QRect& canvas_frame, QSize panel_frame, const QRect&
     x = left_of_canvas;
   }
   return keep_inside(QRect(QPoint(x, canvas_frame.y()), panel_frame), available);
+}
+
+QRect area_over_host(const QRect& host_client, const QRect& screen, int panel_room) {
+  // The least room the canvas is given, however little of the screen the host leaves.
+  constexpr int kLeastRoom = 240;
+  QRect area = screen;
+  area.setTop(std::clamp(host_client.top() + kHostMenuBarRoom, screen.top(),
+                         std::max(screen.top(), screen.bottom() - kLeastRoom)));
+  area.setLeft(std::clamp(host_client.left(), screen.left(),
+                          std::max(screen.left(), screen.right() - kLeastRoom)));
+  if (area.width() - panel_room >= kLeastRoom) area.setWidth(area.width() - panel_room);
+  return area;
+}
+
+void keep_frame_in_area(QWidget& window, const QRect& area) {
+  if (!someone_is_looking()) return;
+  // The window manager frames a window shortly after it is mapped; give it two seconds.
+  constexpr int kPollMilliseconds = 20, kPolls = 100;
+  auto* poll = new QTimer(&window);
+  poll->setInterval(kPollMilliseconds);
+  QObject::connect(poll, &QTimer::timeout, &window, [&window, poll, area, polls = 0]() mutable {
+    const bool framed = window.frameGeometry() != window.geometry();
+    if (!framed && ++polls < kPolls) return;
+    poll->stop();
+    poll->deleteLater();
+    if (!framed || window.isMaximized() || window.isFullScreen() || !window.isVisible()) return;
+    const QRect frame = window.frameGeometry();
+    if (!area.contains(frame)) window.move(keep_inside(frame, area));
+  });
+  poll->start();
 }
 
 QRect available_area(const QWidget& window) {

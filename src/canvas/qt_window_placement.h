@@ -26,6 +26,22 @@ QPoint keep_inside(const QRect& frame, const QRect& available);
 QPoint panel_position(const QRect& canvas_frame, QSize panel_frame, const QRect& available,
                       int gap);
 
+// The gap between the canvas's frame and the tools panel's.
+inline constexpr int kPanelGap = 8;
+// The room left free below the top of the host's window for its menu bar.
+inline constexpr int kHostMenuBarRoom = 48;
+
+// Where the canvas may lie when it opens over a host's window whose client area is host_client:
+// the screen's available area from the host's left edge and from below its menu bar, less
+// panel_room on the right so that the tools panel fits beside the canvas. Each side keeps some
+// room however the host lies on the screen.
+QRect area_over_host(const QRect& host_client, const QRect& screen, int panel_room);
+
+// Once the window manager has framed a window just shown, moves its frame (title bar included)
+// into the area where it is not wholly there: a position asked for before the frame's size was
+// known may have put the title bar off the screen. Does nothing without a display to look at.
+void keep_frame_in_area(QWidget& window, const QRect& area);
+
 // The available area of the screen a window is on (the primary screen before it is placed).
 QRect available_area(const QWidget& window);
 

@@ -27,6 +27,7 @@
 
 #include <QDateTime>
 #include <QSize>
+#include <QFileInfo>
 #include <QString>
 
 #include "app/host.h"
@@ -63,6 +64,9 @@ class FileHost : public Host {
   void wik_Refresh() override;
   std::string Wik_WallpaperFilename() override;
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
+  std::string host_name() override {
+    return QFileInfo(options_.image_path).fileName().toStdString();
+  }
 
  protected:
   // Commits the fully written image file over the old one. Returns false, with the reason in

@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -81,7 +81,8 @@ void keep_painting(Program& program, RecoveryStore& recovery, const std::string&
   }
   std::cerr << "tarvo: " << text << std::endl;
   if (parent) {
-    QMessageBox::warning(parent, QCoreApplication::applicationName(), QString::fromStdString(text));
+    QMessageBox::warning(parent, QApplication::applicationDisplayName(),
+                         QString::fromStdString(text));
   }
 }
 
@@ -127,6 +128,13 @@ RecoveryPlan offer_recovery(const RecoveryStore& recovery) {
   std::cerr << "tarvo: the painting that was not saved is kept in " << plan.source.toStdString()
             << std::endl;
   return {};
+}
+
+// The window of the image display the plug-in was started from, or 0.
+quint64 image_window() {
+  const gint32 display = gimp_default_display();
+  if (display < 0 || !gimp_display_is_valid(display)) return 0;
+  return static_cast<guint32>(gimp_display_get_window_handle(display));
 }
 
 }  // namespace
@@ -196,6 +204,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.journalled = run.interactive;
   session.journal_base = JournalBase{JournalBase::Kind::Snapshot, {}};
   session.recovered = recovered;
+  session.host_window = run.interactive ? image_window() : 0;
   session.script = std::move(script);
   session.script_name = run.script;
   session.on_canvas_ready = [&](Program& program, Form1& canvas, RecoveryStore& recovery) {
