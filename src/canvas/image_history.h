@@ -1,6 +1,6 @@
 #pragma once
-// Undo, Redo and Clear as the canvas and the tools panel trigger them: the undo stack operations plus the
-// redraw of the whole image.
+// Undo, Redo and Clear as the canvas and the tools panel trigger them: the undo stack operations
+// plus the redraw of the whole image.
 
 #include "app/program.h"
 

@@ -189,14 +189,15 @@ class CanvasArea : public QWidget {
   }
 
   // The pointer in device pixels. Qt delivers a widget's event position rounded to whole logical
-  // pixels, which on a screen scaled by 2 leaves only even device pixels; the global position
-  // keeps the fraction the window system gave, so the position is taken from it.
+  // pixels, which on a screen scaled by 2 leaves only even device pixels; the event its window
+  // received keeps the fraction the window system gave, and is used when it is this event's.
   QPointF device_position(const QSinglePointEvent& e) const {
-    QPointF global = e.globalPosition();
-    if (form_.window_pointer_ && form_.window_pointer_->timestamp == e.timestamp()) {
-      global = form_.window_pointer_->global;
+    const qreal ratio = devicePixelRatioF();
+    const auto& seen = form_.window_pointer_;
+    if (seen && e.timestamp() != 0 && seen->timestamp == e.timestamp()) {
+      return (seen->global - mapToGlobal(QPointF(0, 0))) * ratio;
     }
-    return (global - mapToGlobal(QPointF(0, 0))) * devicePixelRatioF();
+    return e.position() * ratio;
   }
 
  private:
@@ -326,17 +327,14 @@ QRect Form1::placement_area() const {
 }
 
 void Form1::attach_to_host() {
-  if (host_window_id_ == 0 || host_window_ || !someone_is_looking()) return;
-  std::unique_ptr<QWindow> host(QWindow::fromWinId(static_cast<WId>(host_window_id_)));
-  if (!host || host->geometry().isEmpty()) return;  // gone, or not a window
-  winId();
-  windowHandle()->setTransientParent(host.get());
+  if (host_window_id_ == 0 || host_area_ || !someone_is_looking()) return;
+  const std::optional<QPoint> origin = foreign_window_origin(host_window_id_);
+  if (!origin) return;  // gone, or not a window on this display
   const QWidget* panel = dynamic_cast<const QWidget*>(program_.panel);
   const int panel_width = panel ? panel->size().grownBy(frame_margins(*panel)).width() : 0;
-  const QRect screen = host->screen() ? host->screen()->availableGeometry() : available_area(*this);
-  host_area_ = area_over_host(QRect(host->mapToGlobal(QPoint(0, 0)), host->geometry().size()),
-                              screen, panel_width + kPanelGap);
-  host_window_ = std::move(host);
+  const QScreen* screen = QGuiApplication::screenAt(*origin);
+  const QRect area = screen ? screen->availableGeometry() : available_area(*this);
+  host_area_ = area_over_host(*origin, area, panel_width + kPanelGap);
 }
 
 void Form1::show_panel_again() {
@@ -374,6 +372,8 @@ void Form1::show_window() {
   attach_to_host();
   if (!loaded_) Form_Load();
   show();
+  // Qt clears the transient hint of an ordinary window as it maps it: it is set once mapped.
+  if (host_area_) set_transient_for_foreign(*this, host_window_id_);
   keep_frame_in_area(*this, placement_area());
   area_->setFocus();
 }

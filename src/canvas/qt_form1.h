@@ -11,9 +11,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMainWindow>
-#include <QWindow>
 #include <functional>
-#include <memory>
 #include <optional>
 
 #include "app/program.h"
@@ -136,7 +134,6 @@ class Form1 : public QMainWindow, public CanvasWindow {
   };
   std::optional<WindowPointer> window_pointer_;
   quint64 host_window_id_ = 0;
-  std::unique_ptr<QWindow> host_window_;
   std::optional<QRect> host_area_;
   bool placed_over_host_ = false;
 };

@@ -52,8 +52,7 @@ constexpr float kWheelNotchPixels = 48.0f;
 // zooms instead, a quarter for every whole notch, about (X, Y): the image point under the
 // pointer stays under it. A scroll stops where the image's far edge reaches the client's edge, and
 // never moves the image further out of view than it already is.
-void Form_MouseWheel(Program& program, int16_t Shift, float X, float Y, float DeltaX,
-                     float DeltaY);
+void Form_MouseWheel(Program& program, int16_t Shift, float X, float Y, float DeltaX, float DeltaY);
 
 // Zoom 1, no pan; a window in its normal state is sized to the image.
 void actual_size(Program& program);

@@ -64,8 +64,7 @@ QFont font_fitting_words(QFont font, const QString& text, int width) {
 int width_holding_title(const QString& title) {
   QFont font;
   font.setBold(true);
-  return std::max(Form2::kClientWidth,
-                  QFontMetrics(font).horizontalAdvance(title) + kTitleBarRoom);
+  return std::max(Form2::kClientWidth, QFontMetrics(font).horizontalAdvance(title) + kTitleBarRoom);
 }
 
 // The tool tip of a button: the design's, with the host named as the user knows it and the keys
@@ -84,8 +83,8 @@ QString button_tip(const layout::ButtonSpec& spec, const std::string& host) {
 // A tool window with a title and a close box; the close box hides the panel, and the canvas's
 // "Options" menu shows it again.
 Form2::Form2(Program& program, QWidget* owner)
-    : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint),
+    : QWidget(owner,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       program_(program) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tarvo Tools"));
@@ -259,23 +258,24 @@ void Form2::load_wallpaper() {
 
 void Form2::show_panel() {
   ensure_loaded();
-  // Transient for the canvas, so that every window manager keeps the panel above it. The canvas's
-  // window may not exist yet when the panel is first shown: Qt then sets no transient parent.
-  if (QWidget* owner = parentWidget()) {
-    owner->winId();
-    winId();
-    windowHandle()->setTransientParent(owner->windowHandle());
-  }
   // A window manager takes the panel as the canvas's only when the canvas is mapped first: the
   // panel waits for it.
   if (parentWidget() && !parentWidget()->isVisible() && someone_is_looking()) {
     show_when_owner_shows_ = true;
     return;
   }
+  // Placed before its window exists, the panel's position is its frame's, title bar included.
   const bool first = !placed_;
   if (first) place_beside_owner();
   // Placed before the canvas is shown, the panel moves beside it again once it is.
   placed_ = !parentWidget() || parentWidget()->isVisible();
+  // Transient for the canvas, so that every window manager keeps the panel above it. The canvas's
+  // window may not exist yet when the panel is first made: Qt then sets no transient parent.
+  if (QWidget* owner = parentWidget()) {
+    owner->winId();
+    winId();
+    windowHandle()->setTransientParent(owner->windowHandle());
+  }
   show();
   if (first) keep_frame_in_area(*this, available_area(*this));
 }

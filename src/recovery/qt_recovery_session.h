@@ -60,7 +60,8 @@ class RecoverySession : public QObject, public EventSink {
  private:
   void restart(JournalBase::Kind kind);
   std::vector<std::string> prelude() const;
-  // An undo or redo of a record older than the journal, or a Get image: inputs the journal cannot replay.
+  // An undo or redo of a record older than the journal, or a Get image: inputs the journal cannot
+  // replay.
   bool reaches_back(std::string_view verb, std::initializer_list<double> args) const;
   // Runs before each input and once the event loop is idle again after one that reaches back.
   void check_reach_back();

@@ -133,9 +133,9 @@ class Form1Test : public QObject {
     QCOMPARE(panel_position(QRect(0, 0, 1600, 1000), panel, screen, 8), QPoint(1450, 0));
     QCOMPARE(panel_position(QRect(0, 700, 1500, 300), panel, screen, 8), QPoint(1450, 500));
     // Over a host's window: below its menu bar, from its left edge, with room for the panel.
-    QCOMPARE(area_over_host(QRect(100, 60, 900, 700), screen, 158),
+    QCOMPARE(area_over_host(QPoint(100, 60), screen, 158),
              QRect(100, 60 + kHostMenuBarRoom, 1500 - 158, 940 - kHostMenuBarRoom));
-    QCOMPARE(area_over_host(QRect(1500, -20, 900, 700), screen, 158).topLeft(),
+    QCOMPARE(area_over_host(QPoint(1500, -20), screen, 158).topLeft(),
              QPoint(1600 - 1 - 240, kHostMenuBarRoom - 20));
 
     Canvas c(4032, 3024);

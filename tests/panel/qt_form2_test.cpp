@@ -85,8 +85,8 @@ class Form2Test : public QObject {
     QCOMPARE(f.panel->height(), 490);
     QFont bold;
     bold.setBold(true);
-    QVERIFY(f.panel->width() >= std::max(141, QFontMetrics(bold).horizontalAdvance(
-                                                  f.panel->windowTitle())));
+    QVERIFY(f.panel->width() >=
+            std::max(141, QFontMetrics(bold).horizontalAdvance(f.panel->windowTitle())));
     QVERIFY(f.panel->isVisible());
     QCOMPARE(f.panel->parentWidget(), f.canvas.get());
     QVERIFY(f.panel->windowFlags().testFlag(Qt::Tool));

@@ -15,7 +15,10 @@ cat > "$work/openbox.xml" <<'XML'
 <openbox_config xmlns="http://openbox.org/3.4/rc">
   <margins><top>0</top><bottom>40</bottom><left>0</left><right>0</right></margins>
   <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
-  <keyboard><keybind key="A-F10"><action name="ToggleMaximize"/></keybind></keyboard>
+  <keyboard>
+    <keybind key="A-F10"><action name="ToggleMaximize"/></keybind>
+    <keybind key="A-F4"><action name="Close"/></keybind>
+  </keyboard>
 </openbox_config>
 XML
 
@@ -68,6 +71,15 @@ frame_in_work_area() {
   read -r ax ay aw ah < <(work_area)
   [ "$fx" -ge "$ax" ] && [ "$fy" -ge "$ay" ] && [ $((fx + fw)) -le $((ax + aw)) ] &&
     [ $((fy + fh)) -le $((ay + ah)) ]
+}
+
+# Succeeds when the frames of windows $1 and $2 do not overlap, given as "x y width height".
+apart() {
+  local ax ay aw ah bx by bw bh
+  read -r ax ay aw ah <<< "$1"
+  read -r bx by bw bh <<< "$2"
+  [ $((ax + aw)) -le "$bx" ] || [ $((bx + bw)) -le "$ax" ] || [ $((ay + ah)) -le "$by" ] ||
+    [ $((by + bh)) -le "$ay" ]
 }
 
 # Succeeds when window $1 is stacked above window $2.
