@@ -37,6 +37,9 @@ class Host {
   virtual void wik_Refresh() = 0;
   virtual std::string Wik_WallpaperFilename() = 0;
   virtual void Wik_SendFormObject(CanvasWindow& form, int16_t flags) = 0;
+
+  // What the user knows the host as, for texts that name it ("Send image to GIMP").
+  virtual std::string host_name() { return "Wickamber"; }
 };
 
 // Creates host objects by ProgID.

@@ -11,7 +11,7 @@
 namespace tarvo {
 
 TarvoApplication::TarvoApplication(int& argc, char** argv) : QApplication(argc, argv) {
-  setApplicationName(QStringLiteral("tarvo"));
+  setApplicationName(QStringLiteral("Tarvo"));  // dialogs' title; X11 titles get no suffix
   setApplicationVersion(QStringLiteral(TARVO_VERSION));
   // Desktops match a running program's windows to tarvo.desktop, and so to its icon, by this name.
   setDesktopFileName(QStringLiteral("tarvo"));

@@ -125,6 +125,7 @@ int run_session(TarvoApplication& app, Session& session) {
     Main(program, registry, [&canvas, &session](Program& p) -> CanvasWindow& {
       canvas = std::make_unique<Form1>(p);
       canvas->set_tablet_allowed(!session.no_tablet);
+      canvas->set_host_window(session.host_window);
       // The tools panel is a tool window owned by the canvas, which deletes it; the canvas's load
       // sequence shows it.
       p.panel = new Form2(p, canvas.get());

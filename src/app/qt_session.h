@@ -4,6 +4,7 @@
 // stand-alone program and the GIMP plug-in both run their canvas through here.
 
 #include <QString>
+#include <QtGlobal>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -36,6 +37,9 @@ struct Session {
   std::string script_name;
   std::unique_ptr<ScriptRecorder> recorder;  // --record
   bool no_tablet = false;
+  // The host's window, an X11 window id, that the canvas and panel stay above and open over; 0:
+  // none.
+  quint64 host_window = 0;
   std::size_t undo_memory_bytes = 0;  // 0: a quarter of the machine's memory
   // Whether every input goes to a session journal, over what, and what its header adds; and the
   // recovered painting the canvas starts from, when the user chose to recover one.

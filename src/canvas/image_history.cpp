@@ -10,12 +10,21 @@ void blit_committed(Program& program) {
              c.BufferWidth - 1, c.BufferHeight - 1);
 }
 
+bool painting(const Program& program) {
+  return program.stroke.MouseIsDown && program.stroke.press_mode == PressMode::Paint;
+}
+
 }  // namespace
 
 void Undo(Program& program) {
-  const bool painting = program.stroke.MouseIsDown && program.stroke.press_mode == PressMode::Paint;
-  if (!restore_newest(program.undo, program.canvas, painting)) return;
+  if (!restore_newest(program.undo, program.canvas, painting(program))) return;
   program.dabs.changes.invalidate();  // a stroke under way composites its boxes in full again
+  blit_committed(program);
+}
+
+void Redo(Program& program) {
+  if (!restore_undone(program.undo, program.canvas, painting(program))) return;
+  program.dabs.changes.invalidate();
   blit_committed(program);
 }
 

@@ -2,12 +2,14 @@
 
 #include <QCloseEvent>
 #include <QTabletEvent>
+#include <QWheelEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -25,11 +27,9 @@ namespace tarvo {
 
 namespace {
 
-// Plus and minus count only from the main keyboard; the keypad's keys have codes of their own.
+// The keypad's plus and minus have codes of their own, apart from the main keyboard's.
 int16_t canvas_key_code(const QKeyEvent* e) {
-  const bool keypad = e->modifiers() & Qt::KeypadModifier;
-  if (keypad && (e->key() == Qt::Key_Plus || e->key() == Qt::Key_Minus)) return 0;
-  return virtual_key_code(e->key());
+  return virtual_key_code(e->key(), e->modifiers() & Qt::KeypadModifier);
 }
 
 // The keyboard's own code of a key (an XKB keycode under X11 and Wayland), or 0 for an event that
@@ -89,24 +89,24 @@ class CanvasArea : public QWidget {
   void resizeEvent(QResizeEvent*) override { form_.client_resized(size()); }
 
   void mousePressEvent(QMouseEvent* e) override {
-    const QPointF p = device_position(e->position());
+    const QPointF p = device_position(*e);
     form_.mouse_down(button_mask(e->button()), modifier_mask(e->modifiers()),
                      static_cast<float>(p.x()), static_cast<float>(p.y()));
   }
   void mouseMoveEvent(QMouseEvent* e) override {
-    const QPointF p = device_position(e->position());
+    const QPointF p = device_position(*e);
     form_.mouse_move(button_mask(e->buttons()), modifier_mask(e->modifiers()),
                      static_cast<float>(p.x()), static_cast<float>(p.y()));
   }
   void mouseReleaseEvent(QMouseEvent* e) override {
-    const QPointF p = device_position(e->position());
+    const QPointF p = device_position(*e);
     form_.mouse_up(button_mask(e->button()), modifier_mask(e->modifiers()),
                    static_cast<float>(p.x()), static_cast<float>(p.y()));
   }
   // A pen event is one packet and one stroke point: the packet updates the tablet state, then the
   // same event drives the pointer handlers. Accepting it keeps Qt from sending a mouse event too.
   void tabletEvent(QTabletEvent* e) override {
-    const QPointF p = device_position(e->position());
+    const QPointF p = device_position(*e);
     const auto x = static_cast<float>(p.x()), y = static_cast<float>(p.y());
     const int16_t shift = modifier_mask(e->modifiers());
     const TabletPacket packet = packet_from_event(*e, screen_geometry(*this), *this);
@@ -123,6 +123,34 @@ class CanvasArea : public QWidget {
       default: form_.tablet_packet(packet, QtTabletDevice::kMaximumPressure); break;
     }
     e->accept();
+  }
+
+  // The wheel scrolls in device pixels, as the canvas counts them: a touchpad's pixel deltas are
+  // taken as they are, a wheel's notches scroll the same screen distance at any scale. With Ctrl
+  // the wheel zooms a step a notch; a touchpad's small turns are gathered here into whole notches,
+  // so that a script holds the steps the user made.
+  void wheelEvent(QWheelEvent* e) override {
+    const QPointF p = device_position(*e);
+    const int16_t shift = modifier_mask(e->modifiers());
+    const qreal ratio = devicePixelRatioF();
+    e->accept();
+    if (shift == modifier::kCtrl) {
+      zoom_turn_ += e->angleDelta().y();
+      const int notches = static_cast<int>(zoom_turn_ / kWheelNotch);
+      if (notches == 0) return;
+      zoom_turn_ -= notches * kWheelNotch;
+      form_.mouse_wheel(shift, static_cast<float>(p.x()), static_cast<float>(p.y()), 0.0f,
+                        notches * kWheelNotch);
+      return;
+    }
+    zoom_turn_ = 0;
+    QPointF units = QPointF(e->angleDelta()) * ratio;
+    if (!e->pixelDelta().isNull()) {
+      units = QPointF(e->pixelDelta()) * ratio * (kWheelNotch / kWheelNotchPixels);
+    }
+    if (units.isNull()) return;
+    form_.mouse_wheel(shift, static_cast<float>(p.x()), static_cast<float>(p.y()),
+                      static_cast<float>(units.x()), static_cast<float>(units.y()));
   }
 
   // Key codes belong to the physical key: the code a key went down with is the code it comes up
@@ -160,11 +188,22 @@ class CanvasArea : public QWidget {
     QWidget::focusOutEvent(e);
   }
 
-  QPointF device_position(const QPointF& logical) const { return logical * devicePixelRatioF(); }
+  // The pointer in device pixels. Qt delivers a widget's event position rounded to whole logical
+  // pixels, which on a screen scaled by 2 leaves only even device pixels; the event its window
+  // received keeps the fraction the window system gave, and is used when it is this event's.
+  QPointF device_position(const QSinglePointEvent& e) const {
+    const qreal ratio = devicePixelRatioF();
+    const auto& seen = form_.window_pointer_;
+    if (seen && e.timestamp() != 0 && seen->timestamp == e.timestamp()) {
+      return (seen->global - mapToGlobal(QPointF(0, 0))) * ratio;
+    }
+    return e.position() * ratio;
+  }
 
  private:
   Form1& form_;
   std::map<quint32, int16_t> held_codes_;
+  float zoom_turn_ = 0;  // wheel units turned with Ctrl, not yet a whole notch
 };
 
 Form1::Form1(Program& program) : program_(program) {
@@ -175,6 +214,10 @@ Form1::Form1(Program& program) : program_(program) {
   QAction* get_paper = options->addAction(QStringLiteral("Get paper"));
   get_paper->setObjectName(QStringLiteral("GetPaperMenu"));
   connect(get_paper, &QAction::triggered, this, [this] { GetPaperMenu_Click(); });
+  // The tools panel's close box only hides it; this brings it back.
+  QAction* show_tools = options->addAction(QStringLiteral("Show tools panel"));
+  show_tools->setObjectName(QStringLiteral("ShowToolsMenu"));
+  connect(show_tools, &QAction::triggered, this, [this] { show_panel_again(); });
 
   area_ = new CanvasArea(*this);
   setCentralWidget(area_);
@@ -264,15 +307,38 @@ void Form1::resize_client(int32_t width, int32_t height) {
   // kept to paint the same pixels), the client takes the size asked for.
   QMargins frame = frame_margins(*this);
   frame.setTop(frame.top() + menu);
-  const QRect area = available_area(*this);
-  const QSize client = someone_is_looking() ? fit_window_size(wanted, frame, area) : wanted;
+  const QRect area = placement_area();
+  const bool looking = someone_is_looking();
+  const QSize client = looking ? fit_window_size(wanted, frame, area) : wanted;
   // The window keeps its menu bar above the client area; only the client takes the new size.
   resize(client.width(), client.height() + menu);
-  if (client != wanted) {
+  if (looking && host_area_ && !placed_over_host_) {
+    move(area.topLeft());
+    placed_over_host_ = true;
+  } else if (client != wanted) {
     const QRect outer(pos(), client.grownBy(frame));
     move(keep_inside(outer, area));
   }
   client_resized(client);
+}
+
+QRect Form1::placement_area() const {
+  return host_area_ ? *host_area_ : available_area(*this);
+}
+
+void Form1::attach_to_host() {
+  if (host_window_id_ == 0 || host_area_ || !someone_is_looking()) return;
+  const std::optional<QPoint> origin = foreign_window_origin(host_window_id_);
+  if (!origin) return;  // gone, or not a window on this display
+  const QWidget* panel = dynamic_cast<const QWidget*>(program_.panel);
+  const int panel_width = panel ? panel->size().grownBy(frame_margins(*panel)).width() : 0;
+  const QScreen* screen = QGuiApplication::screenAt(*origin);
+  const QRect area = screen ? screen->availableGeometry() : available_area(*this);
+  host_area_ = area_over_host(*origin, area, panel_width + kPanelGap);
+}
+
+void Form1::show_panel_again() {
+  if (program_.panel) program_.panel->show_panel();
 }
 
 QSize Form1::device_client_size(QSize logical) const {
@@ -303,8 +369,12 @@ void Form1::paint_client(QPainter& painter, const QRect& rect) const {
 }
 
 void Form1::show_window() {
+  attach_to_host();
   if (!loaded_) Form_Load();
   show();
+  // Qt clears the transient hint of an ordinary window as it maps it: it is set once mapped.
+  if (host_area_) set_transient_for_foreign(*this, host_window_id_);
+  keep_frame_in_area(*this, placement_area());
   area_->setFocus();
 }
 
@@ -378,6 +448,11 @@ void Form1::key_press(int16_t key_ascii) {
   Form_KeyPress(program_, key_ascii);
 }
 
+void Form1::mouse_wheel(int16_t shift, float x, float y, float delta_x, float delta_y) {
+  if (sink_) sink_->record("Form_MouseWheel", {double(shift), x, y, delta_x, delta_y});
+  Form_MouseWheel(program_, shift, x, y, delta_x, delta_y);
+}
+
 void Form1::menu_get_paper() {
   if (sink_) sink_->record("GetPaperMenu_Click", {});
   get_paper(program_);
@@ -435,6 +510,10 @@ void Form1::restore_view(float zoom, int32_t pan_x, int32_t pan_y) {
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::TabletEnterProximity) tablet_proximity(-1);
   if (event->type() == QEvent::TabletLeaveProximity) tablet_proximity(0);
+  if (watched->isWindowType() && event->isSinglePointEvent()) {
+    const auto* e = static_cast<const QSinglePointEvent*>(event);
+    window_pointer_ = WindowPointer{e->timestamp(), e->globalPosition()};
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 
@@ -454,7 +533,9 @@ int16_t modifier_mask(Qt::KeyboardModifiers modifiers) {
   return mask;
 }
 
-int16_t virtual_key_code(int qt_key) {
+int16_t virtual_key_code(int qt_key, bool keypad) {
+  if (keypad && qt_key == Qt::Key_Plus) return key_code::kKeypadPlus;
+  if (keypad && qt_key == Qt::Key_Minus) return key_code::kKeypadMinus;
   switch (qt_key) {
     case Qt::Key_Comma: return key_code::kComma;
     case Qt::Key_Equal:

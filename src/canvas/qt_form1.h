@@ -61,6 +61,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void key_down(int16_t key_code, int16_t shift);
   void key_up(int16_t key_code, int16_t shift);
   void key_press(int16_t key_ascii);
+  // The wheel or a touchpad's scroll: wheel units, 120 a notch (Form_MouseWheel).
+  void mouse_wheel(int16_t shift, float x, float y, float delta_x, float delta_y);
   void menu_get_paper();
   // A tablet packet, mapped with the screen geometry of the moment (or the one a script set).
   void tablet_packet(const TabletPacket& packet, int32_t maximum_pressure);
@@ -77,6 +79,10 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void forget_tablet_screen() { script_screen_.reset(); }
   // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
   void set_tablet_allowed(bool allowed) { tablet_allowed_ = allowed; }
+  // The host's own window (an X11 window id; 0: none). The canvas then stays above it and opens
+  // over it, below the host's menu bar, leaving room for the tools panel beside it. Set before the
+  // canvas is shown.
+  void set_host_window(quint64 id) { host_window_id_ = id; }
   // Runs after each release that committed a stroke (the autosave's cue).
   void set_after_commit(std::function<void()> hook) { after_commit_ = std::move(hook); }
   void set_event_sink(EventSink* sink) { sink_ = sink; }
@@ -103,6 +109,11 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void update_client(int32_t x, int32_t y, int32_t width, int32_t height);
   qreal device_ratio() const;
   void paint_client(QPainter& painter, const QRect& rect) const;
+  // Makes the canvas transient for the host's window and works out the area it opens in.
+  void attach_to_host();
+  // Where the canvas may lie: the screen's available area, or the part of it over the host.
+  QRect placement_area() const;
+  void show_panel_again();
 
   Program& program_;
   CanvasArea* area_ = nullptr;
@@ -115,6 +126,16 @@ class Form1 : public QMainWindow, public CanvasWindow {
   QtTabletDevice tablet_device_;
   std::optional<ScreenGeometry> script_screen_;
   std::optional<ScreenGeometry> recorded_screen_;
+  // The pointer's global position as the window system gave it to the window, before Qt's widgets
+  // rounded it to whole logical pixels; with the event's time, to tell which event it belongs to.
+  struct WindowPointer {
+    quint64 timestamp;
+    QPointF global;
+  };
+  std::optional<WindowPointer> window_pointer_;
+  quint64 host_window_id_ = 0;
+  std::optional<QRect> host_area_;
+  bool placed_over_host_ = false;
 };
 
 // The button and modifier masks of the canvas handlers: left 1, right 2, middle 4; Shift 1,
@@ -122,8 +143,9 @@ class Form1 : public QMainWindow, public CanvasWindow {
 int16_t button_mask(Qt::MouseButtons buttons);
 int16_t modifier_mask(Qt::KeyboardModifiers modifiers);
 // The virtual-key code of a Qt key: comma 188, plus/equals 187, minus 189, letters and digits as
-// their upper-case character; 0 for keys the canvas does not know.
-int16_t virtual_key_code(int qt_key);
+// their upper-case character; 0 for keys the canvas does not know. With `keypad`, the keypad's
+// plus 107 and minus 109.
+int16_t virtual_key_code(int qt_key, bool keypad = false);
 // The modifier mask held when the key event happened, read from the event itself.
 int16_t key_event_modifier_mask(const QKeyEvent& event);
 

@@ -122,6 +122,63 @@ std::size_t record_bytes(const UndoRecord& r) {
   return std::size_t{3} * static_cast<std::size_t>(r.width) * static_cast<std::size_t>(r.height);
 }
 
+// Writes the record into the committed planes and returns what it overwrote, as a record of the
+// same rectangle. A whole-image record hands its planes over and takes the committed ones.
+UndoRecord swap_into_canvas(UndoRecord record, CanvasBuffers& canvas, bool stroke_in_progress) {
+  if (can_hand_back(record, canvas)) {
+    hand_back(record, canvas);
+    return record;
+  }
+  const PixelRect rect{record.left, record.top, record.left + record.width,
+                       record.top + record.height};
+  UndoStack scratch;
+  UndoRecord overwritten = cut_record(scratch, canvas, rect);
+  paste_record(record, canvas, !stroke_in_progress);
+  if (stroke_in_progress) {
+    copy_to_previews(canvas);
+  } else {
+    // Usually the last stroke's previews, all inside the rectangle just pasted.
+    refresh_differing_previews(canvas, rect);
+  }
+  return overwritten;
+}
+
+// A list of records and the bytes its records hold.
+struct RecordList {
+  std::deque<UndoRecord>& records;
+  std::size_t& bytes;
+};
+
+// Restores the newest record of `from` and keeps what it overwrote as the newest of `to`; both
+// cover the same rectangle, so the bytes move from one list to the other.
+bool restore_from(UndoStack& stack, RecordList from, RecordList to, CanvasBuffers& canvas,
+                  bool stroke_in_progress) {
+  if (from.records.empty()) return false;
+  UndoRecord record = std::move(from.records.back());
+  from.records.pop_back();
+  const std::size_t bytes = record_bytes(record);
+  from.bytes -= bytes;
+  stack.spare_patches.clear();
+  to.records.push_back(swap_into_canvas(std::move(record), canvas, stroke_in_progress));
+  to.bytes += bytes;
+  return true;
+}
+
+// Drops every redo record. The newest one's planes are kept for the push that follows, when they
+// are small enough: a fresh whole-image patch costs more in page faults than in copying.
+void drop_undone(UndoStack& stack) {
+  if (stack.undone.empty()) return;
+  UndoRecord& newest = stack.undone.back();
+  stack.spare_patches.clear();
+  if (record_bytes(newest) <= stack.byte_budget / 4) {
+    stack.spare_patches.push_back(std::move(newest.red));
+    stack.spare_patches.push_back(std::move(newest.green));
+    stack.spare_patches.push_back(std::move(newest.blue));
+  }
+  stack.undone.clear();
+  stack.undone_bytes = 0;
+}
+
 }  // namespace
 
 std::size_t default_undo_budget() {
@@ -141,6 +198,7 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
   const PixelRect r =
       normalise_rect(left, top, right, bottom, canvas.BufferWidth, canvas.BufferHeight);
   if (r.empty()) return;
+  drop_undone(stack);  // a new change: what was undone can no longer be redone
   if (stack.item_count() / 5 > static_cast<std::size_t>(stack.MaxUndo)) drop_oldest(stack);
   const std::size_t bytes = std::size_t{3} * r.width() * r.height();
   // Make room before copying, so the old records and the new one are never all held at once.
@@ -152,30 +210,13 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
 }
 
 bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_progress) {
-  if (stack.records.empty()) return false;
-  UndoRecord record = std::move(stack.records.back());
-  stack.records.pop_back();
-  stack.bytes_held -= record_bytes(record);
-  stack.spare_patches.clear();
-  if (can_hand_back(record, canvas)) {
-    hand_back(record, canvas);
-  } else {
-    paste_record(record, canvas, !stroke_in_progress);
-    if (stroke_in_progress) {
-      copy_to_previews(canvas);
-    } else {
-      // Usually the last stroke's previews, all inside the rectangle just pasted.
-      refresh_differing_previews(canvas, PixelRect{record.left, record.top,
-                                                   record.left + record.width,
-                                                   record.top + record.height});
-    }
-  }
-  if (record_bytes(record) <= stack.byte_budget / 4) {
-    stack.spare_patches.push_back(std::move(record.red));
-    stack.spare_patches.push_back(std::move(record.green));
-    stack.spare_patches.push_back(std::move(record.blue));
-  }
-  return true;
+  return restore_from(stack, {stack.records, stack.bytes_held}, {stack.undone, stack.undone_bytes},
+                      canvas, stroke_in_progress);
+}
+
+bool restore_undone(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_progress) {
+  return restore_from(stack, {stack.undone, stack.undone_bytes}, {stack.records, stack.bytes_held},
+                      canvas, stroke_in_progress);
 }
 
 }  // namespace tarvo

@@ -14,6 +14,12 @@
 // The records' bytes are bounded too: 129 whole-image records of a large image would take more
 // memory than the machine has and end the program with the user's work. After a push the oldest
 // records go while the stack holds more than byte_budget bytes; the newest record always stays.
+//
+// Undo keeps what it overwrites as a redo record, so that Redo can put it back: a redo record is a
+// record like the others, saved from the planes just before Undo restored over them. Redo restores
+// the newest redo record the same way and keeps what it overwrites as an undo record again. A
+// push (a new change) drops every redo record first, so redo records count against the same
+// byte budget and are never held at the cost of an undo record.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,10 +43,13 @@ struct UndoRecord {
 
 struct UndoStack {
   std::deque<UndoRecord> records;
+  // Redo records, newest (the next to redo) last.
+  std::deque<UndoRecord> undone;
   int32_t MaxUndo = 128;
   std::size_t byte_budget = SIZE_MAX;
-  std::size_t bytes_held = 0;
-  // The planes freed by the last Undo, kept for the next push of the same size: a fresh
+  std::size_t bytes_held = 0;    // by the undo records
+  std::size_t undone_bytes = 0;  // by the redo records
+  // The planes freed by the last Undo or Redo, kept for the next push of the same size: a fresh
   // whole-image patch costs more in page faults than in copying.
   std::vector<Plane> spare_patches;
 
@@ -68,6 +77,12 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
 // its paint and are copied whole. A whole-
 // image record's planes replace the committed planes' storage, keeping the committed planes'
 // spare column and row; the storage they leave is kept for the next whole-image push.
+// What the restore overwrote becomes the newest redo record.
 bool restore_newest(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_progress = false);
+
+// Redo: restores the newest redo record as restore_newest restores an undo record, and keeps what
+// it overwrote as the newest undo record. Returns false, having changed nothing, when there is
+// nothing to redo.
+bool restore_undone(UndoStack& stack, CanvasBuffers& canvas, bool stroke_in_progress = false);
 
 }  // namespace tarvo

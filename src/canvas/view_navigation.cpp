@@ -19,9 +19,74 @@ void rezoom(Program& program) {
   redraw(program);
 }
 
+// More zoom steps than one turn of the wheel can give are not meant.
+constexpr float kMaxWheelSteps = 64.0f;
+
+// Zooms in or out by the keys' step of a quarter; out only from above a quarter.
+void step_zoom(Program& program, bool in) {
+  ViewState& view = program.display.view;
+  if (in) {
+    view.Zoom += 0.25f;
+  } else if (view.Zoom > 0.25f) {
+    view.Zoom -= 0.25f;
+  } else {
+    return;
+  }
+  rezoom(program);
+}
+
+// The pan along one axis after scrolling by `by` pixels: the image of `extent` client pixels may
+// move until its far edge meets the client's edge (or, when smaller, until it touches either edge),
+// and a pan already beyond that range only moves back towards it.
+int32_t scrolled_pan(int32_t pan, double by, double extent, double client) {
+  const double low = std::min({0.0, client - extent, static_cast<double>(pan)});
+  const double high = std::max({0.0, client - extent, static_cast<double>(pan)});
+  return round_half_even(std::clamp(pan + by, low, high));
+}
+
+void scroll_view(Program& program, double dx, double dy) {
+  if (!program.display.window) return;
+  ViewState& view = program.display.view;
+  const double zoom = view.Zoom;
+  view.PanX = scrolled_pan(view.PanX, dx, program.canvas.BufferWidth * zoom,
+                           program.display.window->client_width());
+  view.PanY = scrolled_pan(view.PanY, dy, program.canvas.BufferHeight * zoom,
+                           program.display.window->client_height());
+  redraw(program);
+}
+
+// Zooms by `steps` key steps about client point (X, Y).
+void zoom_about(Program& program, int steps, float X, float Y) {
+  ViewState& view = program.display.view;
+  const double image_x = (static_cast<double>(X) - view.PanX) / view.Zoom;
+  const double image_y = (static_cast<double>(Y) - view.PanY) / view.Zoom;
+  const float before = view.Zoom;
+  for (int i = 0; i < std::abs(steps); ++i) {
+    if (steps > 0) {
+      view.Zoom += 0.25f;
+    } else if (view.Zoom > 0.25f) {
+      view.Zoom -= 0.25f;
+    }
+  }
+  if (view.Zoom == before) return;
+  view.PanX = round_half_even(X - image_x * view.Zoom);
+  view.PanY = round_half_even(Y - image_y * view.Zoom);
+  rezoom(program);
+}
+
 }  // namespace
 
-void Form_KeyDown(Program& program, int16_t KeyCode, int16_t /*Shift*/) {
+void Form_KeyDown(Program& program, int16_t KeyCode, int16_t Shift) {
+  const bool ctrl = Shift == modifier::kCtrl;
+  if ((KeyCode == key_code::kZ && Shift == modifier::kNavigate) ||
+      (KeyCode == key_code::kY && ctrl)) {
+    Redo(program);
+    return;
+  }
+  if (KeyCode == key_code::kZ && ctrl) {
+    Undo(program);
+    return;
+  }
   if (KeyCode != key_code::kComma) return;
   if (program.display.window) program.display.window->set_pointer(PointerShape::Arrow);
   program.display.view.PickMode = true;
@@ -33,14 +98,32 @@ void Form_KeyUp(Program& program, int16_t KeyCode, int16_t Shift) {
     if (program.display.window) program.display.window->set_pointer(PointerShape::Crosshair);
     view.PickMode = false;
   }
-  if (Shift != modifier::kCtrl) return;
-  if (KeyCode == key_code::kPlus) {
-    view.Zoom += 0.25f;
-    rezoom(program);
-  } else if (KeyCode == key_code::kMinus && view.Zoom > 0.25f) {
-    view.Zoom -= 0.25f;
-    rezoom(program);
+  const bool keypad = KeyCode == key_code::kKeypadPlus || KeyCode == key_code::kKeypadMinus;
+  if (keypad && (Shift == 0 || Shift == modifier::kCtrl)) {
+    step_zoom(program, KeyCode == key_code::kKeypadPlus);
+    return;
   }
+  if (Shift != modifier::kCtrl) return;
+  switch (KeyCode) {
+    case key_code::kPlus: step_zoom(program, true); break;
+    case key_code::kMinus: step_zoom(program, false); break;
+    case key_code::kDigit0: fit_to_window(program); break;
+    case key_code::kDigit1: actual_size(program); break;
+    default: break;
+  }
+}
+
+void Form_MouseWheel(Program& program, int16_t Shift, float X, float Y, float DeltaX,
+                     float DeltaY) {
+  if (Shift == modifier::kCtrl) {
+    // Whole notches only: the rest of a touchpad's small turns waits for more.
+    const float notches = std::clamp(DeltaY / kWheelNotch, -kMaxWheelSteps, kMaxWheelSteps);
+    zoom_about(program, static_cast<int>(notches), X, Y);
+    return;
+  }
+  if ((Shift & modifier::kShift) && DeltaX == 0.0f) std::swap(DeltaX, DeltaY);
+  const double per_unit = kWheelNotchPixels / kWheelNotch;
+  scroll_view(program, DeltaX * per_unit, DeltaY * per_unit);
 }
 
 void Form_KeyPress(Program& program, int16_t KeyAscii) {

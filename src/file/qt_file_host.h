@@ -37,6 +37,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QSize>
+#include <QFileInfo>
 #include <QString>
 
 #include <optional>
@@ -75,6 +76,9 @@ class FileHost : public Host {
   void wik_Refresh() override;
   std::string Wik_WallpaperFilename() override;
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
+  std::string host_name() override {
+    return QFileInfo(options_.image_path).fileName().toStdString();
+  }
 
  protected:
   // Commits the fully written image file over the old one. Returns false, with the reason in

@@ -4,6 +4,8 @@
 
 #include "gimp/gimp_api.h"
 
+#include <cstring>
+
 namespace tarvo::gimp_api {
 
 namespace {
@@ -182,6 +184,25 @@ std::string image_name(int32_t image) {
   std::string text = name ? name : "";
   g_free(name);
   return text;
+}
+
+uint64_t image_window() {
+  // The window this plug-in's progress shows in: the image window it was started from. On X11
+  // GIMP hands over the window's XID, as the bytes of a Window (an unsigned long).
+  GBytes* handle = gimp_progress_get_window_handle();
+  if (!handle) return 0;
+  gsize size = 0;
+  const auto* bytes = static_cast<const uint8_t*>(g_bytes_get_data(handle, &size));
+  uint64_t window = 0;
+  if (bytes && size == sizeof(uint64_t)) {
+    std::memcpy(&window, bytes, sizeof window);
+  } else if (bytes && size == sizeof(uint32_t)) {
+    uint32_t narrow = 0;
+    std::memcpy(&narrow, bytes, sizeof narrow);
+    window = narrow;
+  }
+  g_bytes_unref(handle);
+  return window;
 }
 
 }  // namespace tarvo::gimp_api

@@ -58,4 +58,8 @@ bool active_pattern(Pattern& pattern);
 std::string image_file(int32_t image);
 std::string image_name(int32_t image);
 
+// The X11 window of the image window the plug-in was started from; 0 when there is none (no
+// display, or another window system).
+uint64_t image_window();
+
 }  // namespace tarvo::gimp_api

@@ -70,6 +70,7 @@ class GimpHost : public Host {
   void wik_Refresh() override;
   std::string Wik_WallpaperFilename() override;
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
+  std::string host_name() override { return "GIMP"; }
 
   // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises
   // ImageNotWritten.

@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -166,7 +166,8 @@ void keep_painting(Program& program, RecoveryStore& recovery, const std::string&
   }
   std::cerr << "tarvo: " << text << std::endl;
   if (parent) {
-    QMessageBox::warning(parent, QCoreApplication::applicationName(), QString::fromStdString(text));
+    QMessageBox::warning(parent, QApplication::applicationDisplayName(),
+                         QString::fromStdString(text));
   }
 }
 
@@ -284,6 +285,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.journalled = run.interactive;
   session.journal_base = JournalBase{JournalBase::Kind::Snapshot, {}};
   session.recovered = recovered;
+  session.host_window = run.interactive ? gimp_api::image_window() : 0;
   session.script = std::move(script);
   session.script_name = run.script;
   session.on_canvas_ready = [&](Program& program, Form1& canvas, RecoveryStore& recovery) {

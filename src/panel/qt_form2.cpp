@@ -4,10 +4,14 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
 #include <exception>
 #include <string>
 
 #include "app/qt_app_icon.h"
+#include "app/qt_application.h"
 #include "canvas/qt_window_placement.h"
 #include "appearance/qt_draw_pattern.h"
 #include "appearance/qt_theme.h"
@@ -25,8 +29,8 @@ namespace layout = panel_layout;
 
 namespace {
 
-// The gap between the canvas's frame and the panel when the panel is first placed.
-constexpr int kGapBesideCanvas = 8;
+// The title bar's room beside the title, for the window manager's icon and buttons.
+constexpr int kTitleBarRoom = 96;
 // The labels' text: light, to read over the grey background and the wallpaper alike.
 const QColor kLabelColour(240, 240, 240);
 
@@ -54,14 +58,38 @@ QFont font_fitting_words(QFont font, const QString& text, int width) {
   return font;
 }
 
+// The panel's width: its design width, or wider where a window manager's title bar would cut its
+// title short. Title bars commonly use the bold system font; the controls keep their places and
+// the wallpaper fills the rest.
+int width_holding_title(const QString& title) {
+  QFont font;
+  font.setBold(true);
+  return std::max(Form2::kClientWidth, QFontMetrics(font).horizontalAdvance(title) + kTitleBarRoom);
+}
+
+// The tool tip of a button: the design's, with the host named as the user knows it and the keys
+// that do the same from the canvas.
+QString button_tip(const layout::ButtonSpec& spec, const std::string& host) {
+  std::string tip(spec.tip);
+  if (spec.n == 3) tip = "Get image from " + host;
+  if (spec.n == 4) tip = "Send image to " + host;
+  const std::string_view keys = layout::keys_of_button(spec.n);
+  if (!keys.empty()) tip.append(" (").append(keys).append(")");
+  return layout::to_qstring(tip);
+}
+
 }  // namespace
 
+// A tool window with a title and a close box; the close box hides the panel, and the canvas's
+// "Options" menu shows it again.
 Form2::Form2(Program& program, QWidget* owner)
-    : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), program_(program) {
+    : QWidget(owner,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      program_(program) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tarvo Tools"));
   setWindowIcon(tarvo_icon());
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(width_holding_title(windowTitle()), kClientHeight);
   setFont(panel_font());
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, to_qcolor(layout::kPanelBackColor));
@@ -80,11 +108,12 @@ Form2::~Form2() {
 }
 
 void Form2::build_buttons() {
+  const std::string host = program_.HostApp ? program_.HostApp->host_name() : "Wickamber";
   for (const layout::ButtonSpec& spec : layout::kButtons) {
     auto* b = new kv_button(this);
     b->setObjectName(layout::to_qstring("kv_button" + std::to_string(spec.n)));
     b->setGeometry(spec.left, spec.top, spec.width, spec.height);
-    if (!spec.tip.empty()) b->setToolTip(layout::to_qstring(spec.tip));
+    if (!spec.tip.empty()) b->setToolTip(button_tip(spec, host));
     if (spec.icon) b->set_picture(panel_icon(*spec.icon, devicePixelRatioF()));
     b->set_button_type(spec.button_type);
     b->set_mousepointer(spec.mousepointer);
@@ -229,9 +258,26 @@ void Form2::load_wallpaper() {
 
 void Form2::show_panel() {
   ensure_loaded();
-  unloading_ = false;
-  if (!placed_) place_beside_owner();
+  // A window manager takes the panel as the canvas's only when the canvas is mapped first: the
+  // panel waits for it.
+  if (parentWidget() && !parentWidget()->isVisible() && someone_is_looking()) {
+    show_when_owner_shows_ = true;
+    return;
+  }
+  // Placed before its window exists, the panel's position is its frame's, title bar included.
+  const bool first = !placed_;
+  if (first) place_beside_owner();
+  // Placed before the canvas is shown, the panel moves beside it again once it is.
+  placed_ = !parentWidget() || parentWidget()->isVisible();
+  // Transient for the canvas, so that every window manager keeps the panel above it. The canvas's
+  // window may not exist yet when the panel is first made: Qt then sets no transient parent.
+  if (QWidget* owner = parentWidget()) {
+    owner->winId();
+    winId();
+    windowHandle()->setTransientParent(owner->windowHandle());
+  }
   show();
+  if (first) keep_frame_in_area(*this, available_area(*this));
 }
 
 // To the right of the canvas's frame, top edges level, where the screen has room for it; else
@@ -240,12 +286,12 @@ void Form2::place_beside_owner() {
   const QWidget* owner = parentWidget();
   if (!owner) return;
   const QSize frame = size().grownBy(frame_margins(*this));
-  move(panel_position(owner->frameGeometry(), frame, available_area(*owner), kGapBesideCanvas));
+  move(panel_position(owner->frameGeometry(), frame, available_area(*owner), kPanelGap));
 }
 
 void Form2::unload_panel() {
+  show_when_owner_shows_ = false;
   delete menus_;
-  unloading_ = true;
   hide();
 }
 
@@ -284,20 +330,23 @@ void Form2::showEvent(QShowEvent* event) {
   Picker_Paint();
 }
 
-// The panel lives as long as the canvas; only the canvas's close sequence puts it away.
+// The panel lives as long as the canvas: its close box only hides it, and the canvas's "Options"
+// menu shows it again. The canvas's close sequence unloads it.
 void Form2::closeEvent(QCloseEvent* event) {
-  if (unloading_) {
-    event->accept();
-  } else {
-    event->ignore();
-  }
+  event->accept();
 }
 
 // The canvas is placed by the time it is first shown: the panel then moves beside it.
 bool Form2::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == parentWidget() && event->type() == QEvent::Show && !placed_) {
-    place_beside_owner();
-    placed_ = true;
+  if (watched == parentWidget() && event->type() == QEvent::Show) {
+    if (show_when_owner_shows_) {
+      // Qt tells of the show before it maps the window: the panel follows once it has.
+      show_when_owner_shows_ = false;
+      QTimer::singleShot(0, this, [this] { show_panel(); });
+    } else if (!placed_) {
+      place_beside_owner();
+      placed_ = true;
+    }
   }
   return QWidget::eventFilter(watched, event);
 }
@@ -307,9 +356,10 @@ void Form2::paintEvent(QPaintEvent*) {
   Draw_Pattern(painter, wallpaper_, rect());
   for (const int top : layout::kSeparatorTops) {
     painter.setPen(to_qcolor(layout::kSeparatorDark));
-    painter.drawLine(0, top, layout::kSeparatorRight, top);
+    const int right = std::max(layout::kSeparatorRight, width());
+    painter.drawLine(0, top, right, top);
     painter.setPen(to_qcolor(layout::kSeparatorLight));
-    painter.drawLine(0, top + 2, layout::kSeparatorRight, top + 2);
+    painter.drawLine(0, top + 2, right, top + 2);
   }
 }
 

@@ -133,8 +133,8 @@ class Form2 : public QWidget, public ToolsPanel {
   QImage wallpaper_;
   int32_t pick_from_triangle_ = 0;
   bool loaded_ = false;
-  bool unloading_ = false;
   bool placed_ = false;
+  bool show_when_owner_shows_ = false;
   EventSink* sink_ = nullptr;
 };
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "canvas/qt_form1.h"
+#include "canvas/view_navigation.h"
 #include "panel/blend_modes.h"
 #include "panel/presets.h"
 #include "panel/qt_form2.h"
@@ -118,10 +119,18 @@ bool RecoverySession::reaches_back(std::string_view verb,
                                    std::initializer_list<double> args) const {
   // Get image takes the host's image, which need not be the journal's base.
   if (verb == "kv_button3_Click") return true;
-  const bool undo = (verb == "Form_KeyPress" && *args.begin() == 'u') || verb == "kv_button1_Click";
+  const double* a = args.begin();
+  const bool key_down = verb == "Form_KeyDown";
+  const bool undo = (verb == "Form_KeyPress" && a[0] == 'u') || verb == "kv_button1_Click" ||
+                    (key_down && a[0] == key_code::kZ && a[1] == modifier::kCtrl);
+  const bool redo = key_down && ((a[0] == key_code::kZ && a[1] == modifier::kNavigate) ||
+                                 (a[0] == key_code::kY && a[1] == modifier::kCtrl));
+  // Every record still held is older than the journal: the undo (or redo) takes one the journal
+  // never saw.
   const std::size_t held = program_.undo.records.size();
-  // Every record still held is older than the journal: the undo takes one the journal never saw.
-  return undo && held > 0 && held <= records_before_start_;
+  const std::size_t undone = program_.undo.undone.size();
+  return (undo && held > 0 && held <= records_before_start_) ||
+         (redo && undone > 0 && undone <= undone_before_start_);
 }
 
 void RecoverySession::note(std::string_view verb, std::initializer_list<double> args) {
@@ -138,6 +147,7 @@ void RecoverySession::note(std::string_view verb, std::initializer_list<double> 
 void RecoverySession::check_reach_back() {
   // Records go oldest first when the stack trims, so those from before the start go first.
   records_before_start_ = std::min(records_before_start_, program_.undo.records.size());
+  undone_before_start_ = std::min(undone_before_start_, program_.undo.undone.size());
   // The prelude cannot start a drag: the restart waits for the button's release.
   if (restart_due_ && !program_.stroke.MouseIsDown) restart(JournalBase::Kind::Snapshot, false);
 }
@@ -166,6 +176,7 @@ void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host) {
   start.prelude = prelude();
   journal_.restart(std::move(start));
   records_before_start_ = program_.undo.records.size();
+  undone_before_start_ = program_.undo.undone.size();
   restart_due_ = false;
 }
 

@@ -66,7 +66,8 @@ class RecoverySession : public QObject, public EventSink {
   // The image holds the painting: what the session kept until now goes.
   void retire_kept();
   std::vector<std::string> prelude() const;
-  // An undo of a record older than the journal, or a Get image: inputs the journal cannot replay.
+  // An undo or redo of a record older than the journal, or a Get image: inputs the journal cannot
+  // replay.
   bool reaches_back(std::string_view verb, std::initializer_list<double> args) const;
   // Runs before each input and once the event loop is idle again after one that reaches back.
   void check_reach_back();
@@ -92,6 +93,8 @@ class RecoverySession : public QObject, public EventSink {
   // The undo records that were already there when the journal started and are still held: an
   // undo that reaches below them undoes what the journal cannot replay.
   std::size_t records_before_start_ = 0;
+  // The same for the redo records.
+  std::size_t undone_before_start_ = 0;
   bool restart_due_ = false;
 };
 

@@ -89,6 +89,8 @@ enum class Verb : uint8_t {
   Picture1_MouseMove,
   // A session journal's prelude: the view as it was when the journal started.
   Form_View,
+  // The wheel or a touchpad's scroll over the canvas, in wheel units (120 a notch).
+  Form_MouseWheel,
 };
 
 // How an argument is read, written and range-checked.
@@ -164,6 +166,7 @@ inline constexpr std::array kVerbs{
     VerbSpec{Verb::Picker_MouseMove, "Picker_MouseMove", "hhff", "button shift x y"},
     VerbSpec{Verb::Picture1_MouseMove, "Picture1_MouseMove", "hhff", "button shift x y"},
     VerbSpec{Verb::Form_View, "Form_View", "fii", "zoom pan_x pan_y"},
+    VerbSpec{Verb::Form_MouseWheel, "Form_MouseWheel", "hffff", "shift x y delta_x delta_y"},
 };
 
 // The verb's row of kVerbs.

@@ -39,6 +39,10 @@ bool ScriptPlayer::dispatch(const ScriptEvent& e) {
     case Verb::Form_MouseUp:
       form_.mouse_up(e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
       break;
+    case Verb::Form_MouseWheel:
+      form_.mouse_wheel(e.int16_arg(0), e.single_arg(1), e.single_arg(2), e.single_arg(3),
+                        e.single_arg(4));
+      break;
     case Verb::Form_KeyDown:
       form_.key_down(e.int16_arg(0), e.int16_arg(1));
       break;

@@ -42,6 +42,7 @@ class WriteBackWatch : public Host {
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override {
     inner_->Wik_SendFormObject(form, flags);
   }
+  std::string host_name() override { return inner_->host_name(); }
 
  private:
   // Runs one write-back call, noting what it raised before passing the error on.

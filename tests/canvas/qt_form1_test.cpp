@@ -9,6 +9,8 @@
 #include "app/program.h"
 #include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
+#include "script/event_script.h"
+#include "script/qt_script_player.h"
 #include "support/fake_host.h"
 
 using namespace tarvo;
@@ -48,8 +50,9 @@ class Form1Test : public QObject {
     QMenu* options = c.form->menuBar()->findChild<QMenu*>(QStringLiteral("OptionsMenu"));
     QVERIFY(options);
     QCOMPARE(options->title(), QStringLiteral("Options"));
-    QCOMPARE(options->actions().size(), 1);
+    QCOMPARE(options->actions().size(), 2);
     QCOMPARE(options->actions().first()->text(), QStringLiteral("Get paper"));
+    QCOMPARE(options->actions().last()->text(), QStringLiteral("Show tools panel"));
   }
 
   void clientAreaIsSizedToTheImage() {
@@ -129,10 +132,49 @@ class Form1Test : public QObject {
     QCOMPARE(panel_position(QRect(1000, 20, 500, 400), panel, screen, 8), QPoint(842, 20));
     QCOMPARE(panel_position(QRect(0, 0, 1600, 1000), panel, screen, 8), QPoint(1450, 0));
     QCOMPARE(panel_position(QRect(0, 700, 1500, 300), panel, screen, 8), QPoint(1450, 500));
+    // Over a host's window: below its menu bar, from its left edge, with room for the panel.
+    QCOMPARE(area_over_host(QPoint(100, 60), screen, 158),
+             QRect(100, 60 + kHostMenuBarRoom, 1500 - 158, 940 - kHostMenuBarRoom));
+    QCOMPARE(area_over_host(QPoint(1500, -20), screen, 158).topLeft(),
+             QPoint(1600 - 1 - 240, kHostMenuBarRoom - 20));
 
     Canvas c(4032, 3024);
     QCOMPARE(c.form->client_width(), 4032);
     QCOMPARE(c.program.display.view.Zoom, 1.0f);
+  }
+
+  // Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y, and the wheel, go through event scripts like every input.
+  void redoAndTheWheelReplayFromAScript() {
+    Canvas c(64, 48);
+    const auto play = [&](const char* text) {
+      ScriptPlayer(*c.form).play(parse_script_text(text, "test.tvs"));
+    };
+    play("Form_MouseDown 1 0 10 20\nForm_MouseMove 1 0 30 20\nForm_MouseMove 1 0 40 20\n"
+         "Form_MouseMove 1 0 50 20\nForm_MouseUp 1 0 50 20\n");
+    QCOMPARE(c.program.canvas.RBuffer(30, 20), 0);
+    play("Form_KeyDown 90 2\n");  // Ctrl+Z
+    QCOMPARE(c.program.canvas.RBuffer(30, 20), 30);
+    play("Form_KeyDown 90 3\n");  // Ctrl+Shift+Z
+    QCOMPARE(c.program.canvas.RBuffer(30, 20), 0);
+    QCOMPARE(c.at(30, 20), qRgb(0, 0, 0));
+    play("Form_KeyPress 117\nForm_KeyDown 89 2\nForm_KeyDown 89 2\n");  // u, Ctrl+Y twice
+    QCOMPARE(c.program.canvas.RBuffer(30, 20), 0);
+
+    // Ctrl+wheel zooms a quarter a notch about the pointer: image point (20, 10) stays at (20, 10).
+    play("Form_MouseWheel 2 20 10 0 240\n");
+    QCOMPARE(c.program.display.view.Zoom, 1.5f);
+    QCOMPARE(c.program.display.view.PanX, -10);
+    QCOMPARE(c.program.display.view.PanY, -5);
+    // The wheel scrolls 48 pixels a notch, Shift+wheel sideways, never beyond the image's edge.
+    c.form->resize_client(40, 30);
+    play("Form_MouseWheel 0 5 5 0 -120\nForm_MouseWheel 1 5 5 0 -10\n");
+    QCOMPARE(c.program.display.view.PanY, 30 - 72);  // the far edge meets the client's
+    QCOMPARE(c.program.display.view.PanX, -14);
+    play("Form_KeyUp 48 2\n");  // Ctrl+0 fits
+    QCOMPARE(c.program.display.view.Zoom, 0.625f);
+    play("Form_KeyUp 107 0\nForm_KeyUp 49 2\n");  // keypad plus, then Ctrl+1
+    QCOMPARE(c.program.display.view.Zoom, 1.0f);
+    QCOMPARE(c.program.display.view.PanX, 0);
   }
 
   void aDragPaintsAndUndoTakesItBack() {

@@ -326,3 +326,41 @@ TEST(UndoModel, UndoDuringAStrokeCopiesTheWholeCommittedImageToThePreviews) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// Redo puts back what Undo took back, for patch and whole-image records alike, as often as the
+// user goes back and forth; a new change ends it, and redo records count against the budget.
+TEST(Redo, UndoAndRedoGoBackAndForthUntilANewChange) {
+  for (bool whole : {false, true}) {
+    CanvasBuffers c = image(12, 9, 3);
+    const CanvasBuffers start = image(12, 9, 3);
+    UndoStack s;
+    whole ? push_whole(s, c) : PushUndo(s, c, 2, 1, 6, 5);
+    c.RBuffer(3, 2) = 200;  // the change the record was taken for
+    c.RBuffer(11, 8) = whole ? 201 : c.RBuffer(11, 8);
+    copy_to_previews(c);
+    CanvasBuffers changed = image(12, 9, 3);
+    changed.RBuffer(3, 2) = 200;
+    changed.RBuffer(11, 8) = c.RBuffer(11, 8);
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_TRUE(restore_newest(s, c)) << whole;
+      EXPECT_TRUE(same_image(c, start)) << whole;
+      EXPECT_EQ(c.RPreview(3, 2), c.RBuffer(3, 2)) << whole;
+      EXPECT_EQ(s.bytes_held + s.undone_bytes, whole ? 3u * 12 * 9 : 3u * 5 * 5) << whole;
+      ASSERT_TRUE(restore_undone(s, c)) << whole;
+      EXPECT_TRUE(same_image(c, changed)) << whole;
+      EXPECT_EQ(c.RPreview(3, 2), 200) << whole;
+      EXPECT_FALSE(restore_undone(s, c)) << whole;
+    }
+    ASSERT_TRUE(restore_newest(s, c));
+    PushUndo(s, c, 0, 0, 1, 1);  // a new change: nothing is left to redo
+    EXPECT_FALSE(restore_undone(s, c)) << whole;
+    EXPECT_EQ(s.undone_bytes, 0u) << whole;
+    EXPECT_TRUE(same_image(c, start)) << whole;
+  }
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The plug-in's windows beside GIMP's under a real window manager (openbox, under Xvfb): the canvas
+# opens over GIMP's image window and below its menu bar, the canvas and the tools panel stay above
+# GIMP's window after a click on it, and the canvas closes by its close box as a user closes it.
+# Usage: gimp_window_test.sh PLUG-IN TARVO. Exits 77 (skipped) without Xvfb, openbox, xdotool,
+# xprop or GIMP.
+set -euo pipefail
+plugin="$1"
+tarvo="$2"
+if ! command -v gimp-2.10 >/dev/null; then
+  echo "skipped: gimp-2.10 is not installed (scripts/setup installs it)"
+  exit 77
+fi
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+source "$(dirname "$0")/../support/openbox_session.sh"
+
+mkdir -p "$work/profile/plug-ins/tarvo-gimp"
+cp "$plugin" "$work/profile/plug-ins/tarvo-gimp/tarvo-gimp"
+echo "Form_Unload" > "$work/close.tvs"
+QT_QPA_PLATFORM=offscreen "$tarvo" "$work/white.png" --size 300x200 --replay "$work/close.tvs" \
+  2>/dev/null
+export GIMP2_DIRECTORY="$work/profile" XDG_STATE_HOME="$work/state"
+
+fail() { echo "FAIL: $*"; cat "$work/gimp.log"; exit 1; }
+
+# GIMP shows the image; the plug-in is then started from GIMP's window, as a user starts it.
+gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\"))))
+  (gimp-message-set-handler CONSOLE)
+  (gimp-display-new image))" > "$work/gimp.log" 2>&1 &
+gimp=$!
+pids+=($gimp)
+image_window="$(wait_for_window 'white')" || fail "GIMP showed no image window"
+sleep 2
+# "/" searches GIMP's actions; Return runs the first that matches.
+xdotool windowactivate --sync "$image_window" key slash
+sleep 1
+xdotool type --delay 50 "Tarvo Paint"
+sleep 1
+xdotool key Return
+
+canvas="$(wait_for_window 'Tarvo 1.1')" || fail "no canvas"
+panel="$(wait_for_window '^Tarvo Tools$')" || fail "no tools panel"
+host="$(xprop -id "$canvas" WM_TRANSIENT_FOR | sed -n 's/.*# //p')"
+[ -n "$host" ] || fail "the canvas is not transient for GIMP's window"
+xprop -id "$host" WM_CLASS | grep -qi gimp || fail "the canvas is transient for $(xprop -id "$host" WM_CLASS)"
+sleep 1
+
+# GIMP's menu bar: the top of its image window's client area.
+read -r hx hy hw hh < <(client_of "$host")
+menu_bar="$hx $hy $hw 30"
+apart "$menu_bar" "$(frame_of "$canvas")" || fail "the canvas $(frame_of "$canvas") covers GIMP's menu bar ($menu_bar)"
+apart "$menu_bar" "$(frame_of "$panel")" || fail "the panel $(frame_of "$panel") covers GIMP's menu bar ($menu_bar)"
+stacked_above "$canvas" "$host" || fail "the canvas is below GIMP's window at start"
+
+# A click on GIMP's window, where neither of ours lies (its status bar), raises it: ours stay above.
+xdotool mousemove $((hx + 10)) $((hy + hh - 8)) click 1
+sleep 0.5
+stacked_above "$canvas" "$host" || fail "a click on GIMP put the canvas below GIMP's window"
+stacked_above "$panel" "$canvas" || fail "a click on GIMP put the panel below the canvas"
+apart "$menu_bar" "$(frame_of "$canvas")" || fail "the canvas covers GIMP's menu bar after the click"
+
+xdotool windowactivate --sync "$canvas" key alt+F4
+for _ in $(seq 60); do xwininfo -id "$canvas" >/dev/null 2>&1 || break; sleep 0.5; done
+xwininfo -id "$canvas" >/dev/null 2>&1 && fail "the canvas did not close"
+echo "passed"
