@@ -3,9 +3,16 @@
 // sample at a time as an interactive caller drives it. Available when tarvo_bench is built with
 // libmypaint (TARVO_HAVE_MYPAINT).
 //
-// The brush is libmypaint's default brush made plain: radius as given, hardness 1, opacity 1,
-// normal (non-pigment) blending, opacity scaled by pressure (the default mapping), so a sample at
-// pressure 0 paints nothing. The colour is the default black; the surface starts white.
+// The brush is made to do the same work as ours on the same samples (MatchedBrush):
+//   - its radius follows pressure linearly, as our dab's does (BrushSize x pressure): a
+//     RADIUS_LOGARITHMIC mapping on PRESSURE through points of log(p), so that radius = r1 x p;
+//   - its opacity is 1 whenever the pen touches and 0 while it hovers, never scaled by pressure;
+//   - hardness 1, normal (non-pigment) blending, black paint on a white surface, as ours;
+//   - a fixed number of dabs per actual radius (libmypaint 1.6 reads only the base values of its
+//     spacing settings).
+// r1 and the spacing are calibrated on the session itself (session_bench.cpp) so that both
+// engines paint the same area with the same number of dabs; the counts it reports (painted
+// pixels, dabs drawn) check the match.
 
 #ifdef TARVO_HAVE_MYPAINT
 
@@ -16,10 +23,16 @@
 
 namespace tarvo::bench {
 
+// libmypaint's brush matched to ours at one brush size.
+struct MatchedBrush {
+  float radius_at_full_pressure;  // r1: the radius at pressure 1, in pixels
+  float dabs_per_actual_radius;   // the spacing: a dab every radius / this of travel
+};
+
 class MypaintBaseline {
  public:
-  // A surface of width x height pixels and a brush of the given radius in pixels.
-  MypaintBaseline(int width, int height, float radius);
+  // A white surface of width x height pixels and the matched brush.
+  MypaintBaseline(int width, int height, const MatchedBrush& brush);
   ~MypaintBaseline();
   MypaintBaseline(const MypaintBaseline&) = delete;
   MypaintBaseline& operator=(const MypaintBaseline&) = delete;
@@ -33,9 +46,19 @@ class MypaintBaseline {
 
   // Pixels whose red channel is no longer the surface's initial white: how much the brush painted.
   int64_t painted_pixels();
+  // Dabs the surface drew since the baseline was made.
+  int64_t dabs() const { return counting_.dabs; }
+
+  // The surface the brush paints on: libmypaint's own, behind a surface that counts its dabs.
+  struct CountingSurface {
+    MyPaintSurface base;  // first, so that a pointer to it is a pointer to the whole
+    MyPaintSurface* inner;
+    int64_t dabs;
+  };
 
  private:
   MyPaintFixedTiledSurface* surface_;
+  CountingSurface counting_;
   MyPaintBrush* brush_;
   int width_, height_;
 };

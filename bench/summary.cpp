@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <vector>
 
 namespace tarvo::bench {
@@ -12,7 +13,28 @@ namespace {
 struct SummaryRow {
   std::string workload, unit, goal;
   std::vector<double> ours, baseline;
+  std::map<std::string, double> ours_work, baseline_work;
 };
+
+// Work counts may differ by this fraction of the larger before a row is refused.
+constexpr double kWorkTolerance = 0.10;
+
+// Why the row compares unequal work, or empty when it does not.
+std::string refusal(const SummaryRow& row) {
+  std::string why;
+  for (const auto& [count, ours] : row.ours_work) {
+    const auto theirs = row.baseline_work.find(count);
+    if (theirs == row.baseline_work.end()) continue;
+    const double larger = std::max(std::fabs(ours), std::fabs(theirs->second));
+    if (larger == 0.0 || std::fabs(ours - theirs->second) <= kWorkTolerance * larger) continue;
+    char text[160];
+    std::snprintf(text, sizeof text, "%s%s differ by %.0f %% (ours %.0f, baseline %.0f)",
+                  why.empty() ? "" : "; ", count.c_str(),
+                  100.0 * std::fabs(ours - theirs->second) / larger, ours, theirs->second);
+    why += text;
+  }
+  return why;
+}
 
 void print_summary();
 
@@ -31,7 +53,7 @@ SummaryRow& row_for(const std::string& workload) {
   auto it = std::find_if(all.begin(), all.end(),
                          [&](const SummaryRow& r) { return r.workload == workload; });
   if (it != all.end()) return *it;
-  all.push_back(SummaryRow{workload, "", "", {}, {}});
+  all.push_back(SummaryRow{workload, "", "", {}, {}, {}, {}});
   return all.back();
 }
 
@@ -63,7 +85,7 @@ Cells cells_of(const SummaryRow& row) {
   return Cells{row.workload,
                figure_text(ours, row.unit),
                figure_text(baseline, row.unit),
-               ratio_text(ours, baseline),
+               refusal(row).empty() ? ratio_text(ours, baseline) : "refused",
                row.goal,
                runs};
 }
@@ -89,6 +111,10 @@ void print_summary() {
       "\nSummary (medians over the runs recorded; ratio = ours / baseline: for times and sizes "
       "lower is better, for rates higher)\n");
   for (const Cells& c : table) print_cells(c, width);
+  for (const SummaryRow& row : rows()) {
+    const std::string why = refusal(row);
+    if (!why.empty()) std::printf("refused: %s: %s\n", row.workload.c_str(), why.c_str());
+  }
   std::fflush(stdout);
 }
 
@@ -121,6 +147,12 @@ void record_summary_ours(const std::string& workload, double ours, const std::st
 
 void record_summary_baseline(const std::string& workload, double baseline) {
   row_for(workload).baseline.push_back(baseline);
+}
+
+void record_summary_work(const std::string& workload, bool ours, const std::string& count,
+                         double value) {
+  SummaryRow& row = row_for(workload);
+  (ours ? row.ours_work : row.baseline_work)[count] = value;
 }
 
 }  // namespace tarvo::bench

@@ -6,6 +6,10 @@
 // several times (--benchmark_repetitions) records once per run, and the table shows the median of
 // each side, their ratio (ours / baseline), and how many runs were recorded. For times and sizes
 // a ratio below 1 is better; for a rate (events per second) above 1 is, and its goal says so.
+// A row may also carry counts of the work each side did (painted pixels, dabs): when both sides
+// report a count of the same name and the two differ by more than 10 % of the larger, the row is
+// refused: its ratio reads "refused" and a note under the table says which count differed and by
+// how much, since a comparison of unequal work proves nothing.
 // Rows appear in the order in which their workload was first recorded; a side that was never
 // recorded (a baseline library missing, a filter that left it out) shows as "n/a". Nothing is
 // printed when no row was recorded.
@@ -31,5 +35,9 @@ void record_summary_row(const std::string& workload, double ours, double baselin
 void record_summary_ours(const std::string& workload, double ours, const std::string& unit,
                          const std::string& goal);
 void record_summary_baseline(const std::string& workload, double baseline);
+
+// The work one side of a row did, by name (the last record of a name counts).
+void record_summary_work(const std::string& workload, bool ours, const std::string& count,
+                         double value);
 
 }  // namespace tarvo::bench

@@ -25,7 +25,10 @@ void AALine(CanvasBuffers& canvas, DabLineState& dabs, const BrushSettings& brus
   walk_dab_line(DabSegment{x0, y0, x1, y1, Bsize1, BSize2}, brush.StepPercent, dabs,
                 [&](float cx, float cy, float width) {
                   const float w = std::min(width, widest);
-                  if (w > 0.0f && std::isfinite(cx) && std::isfinite(cy)) dabs.reach(cx, cy, w);
+                  if (w > 0.0f && std::isfinite(cx) && std::isfinite(cy)) {
+                    dabs.reach(cx, cy, w);
+                    ++dabs.stamped;
+                  }
                   AAcpen(raster, cx, cy, w, 255.0f, strength, columns, rows, &dabs.changes);
                 });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 
 #include "render/coverage_changes.h"
 
@@ -16,6 +17,9 @@ namespace tarvo {
 struct DabLineState {
   float StepDistance = 0.0f;
   bool touched = false;
+  // Dabs stamped since the program started: a count for the benchmarks, which compare it with
+  // another engine's on the same session.
+  uint64_t stamped = 0;
   float touched_left = 0, touched_top = 0, touched_right = 0, touched_bottom = 0;
   // The pixels the dabs raised that the previews have not caught up with yet.
   CoverageChanges changes{};

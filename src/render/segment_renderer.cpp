@@ -200,11 +200,11 @@ void trim_to_coverage(const uint8_t* fx, int32_t& begin, int32_t& end) {
   while (end >= begin && fx[end] == 0) --end;
 }
 
-// Columns x_begin..x_end of one row: relief applies only to 2 <= x < BufferWidth - 2 of rows
-// 2 <= y < BufferHeight - 2. Every pixel's result depends on the pixel alone, never on the span.
-void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k, int32_t x_begin,
-                   int32_t x_end, int32_t y, int32_t width, int32_t height) {
-  if (s.strength[0] == 0) trim_to_coverage(row.fx, x_begin, x_end);
+// Columns x_begin..x_end of one row, all of them composited: relief applies only to
+// 2 <= x < BufferWidth - 2 of rows 2 <= y < BufferHeight - 2. Every pixel's result depends on the
+// pixel alone, never on the span.
+void composite_columns(const RowPointers& row, const CallSetup& s, const Kernels& k,
+                       int32_t x_begin, int32_t x_end, int32_t y, int32_t width, int32_t height) {
   if (x_begin > x_end) return;
   const int32_t mid_begin = std::max(x_begin, 2), mid_end = std::min(x_end, width - 3);
   const bool relief_row = s.relief && y >= 2 && y < height - 2 && mid_begin <= mid_end;
@@ -215,6 +215,45 @@ void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k,
   k.plain(row, s.tables, x_begin, mid_begin - 1);
   k.relief(row, s.tables, mid_begin, mid_end);
   k.plain(row, s.tables, mid_end + 1, x_end);
+}
+
+// A run of zero coverage at least this long splits a row's span in two: a curving stroke crosses
+// a row of its rectangle several times, and a commit would otherwise composite the untouched
+// pixels between the crossings too.
+constexpr int32_t kZeroGapBytes = 32;
+
+// The first column from x on (up to end + 1) where at least kZeroGapBytes of coverage are zero,
+// looked for eight bytes at a time.
+int32_t next_zero_gap(const uint8_t* fx, int32_t x, int32_t end) {
+  int32_t zeros = 0;
+  for (; x + 8 <= end + 1; x += 8) {
+    uint64_t w;
+    std::memcpy(&w, fx + x, 8);
+    zeros = w == 0 ? zeros + 8 : 0;
+    if (zeros >= kZeroGapBytes) return x + 8 - zeros;
+  }
+  return end + 1;
+}
+
+// Columns x_begin..x_end of one row. When coverage 0 gives strength 0 (paper only lowers coverage),
+// a pixel without coverage is left as it is, so only the runs of columns between long zero gaps
+// are composited: the pixels skipped would be left alone anyway, and most of a box or a stroke's
+// rectangle lies beside the stroke.
+void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k, int32_t x_begin,
+                   int32_t x_end, int32_t y, int32_t width, int32_t height) {
+  if (s.strength[0] != 0) {
+    composite_columns(row, s, k, x_begin, x_end, y, width, height);
+    return;
+  }
+  trim_to_coverage(row.fx, x_begin, x_end);
+  while (x_begin <= x_end) {
+    const int32_t gap = next_zero_gap(row.fx, x_begin, x_end);
+    int32_t run_end = gap - 1;
+    trim_to_coverage(row.fx, x_begin, run_end);
+    composite_columns(row, s, k, x_begin, run_end, y, width, height);
+    x_begin = gap;
+    trim_to_coverage(row.fx, x_begin, x_end);
+  }
 }
 
 // An inclusive column span of one row.

@@ -72,6 +72,12 @@ struct RandomScene {
       for (std::size_t i = 0; i < p->size(); ++i) p->data()[i] = static_cast<uint8_t>(random());
     }
     for (int32_t x = 40; x < 90; ++x) canvas.FXbuffer(x, 4) = 0;  // a run of untouched pixels
+    // Runs of untouched pixels that split a row's span, or nearly do: as long as the split needs,
+    // one shorter, two separated by one touched pixel, one up to the box's end.
+    for (int32_t x = 100; x < 132; ++x) canvas.FXbuffer(x, 5) = 0;
+    for (int32_t x = 201; x < 232; ++x) canvas.FXbuffer(x, 5) = 0;
+    for (int32_t x = 7; x < 200; ++x) canvas.FXbuffer(x, 6) = x == 46 ? 200 : 0;
+    for (int32_t x = 250; x < kWidth; ++x) canvas.FXbuffer(x, 3) = 0;
     paper.PaperWidth = paper_width;
     paper.PaperHeight = paper_height;
     paper.PaperBuffer = Plane(paper_width + 1, paper_height + 1);
