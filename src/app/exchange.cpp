@@ -76,9 +76,9 @@ bool SendImage(Program& program) {
   return true;
 }
 
-std::string size_changed_question(int32_t host_width, int32_t host_height,
-                                  const ImageSize& canvas) {
-  return "The image was changed by another program since it was opened: its size is now " +
+std::string size_changed_question(const std::string& image_name, int32_t host_width,
+                                  int32_t host_height, const ImageSize& canvas) {
+  return image_name + " was changed by another program since it was opened: its size is now " +
          std::to_string(host_width) + " x " + std::to_string(host_height) +
          ", the canvas is " + std::to_string(canvas.BufferWidth) + " x " +
          std::to_string(canvas.BufferHeight) +
@@ -98,10 +98,9 @@ bool size_check_and_write_back(Program& program) {
     return true;  // the host is gone and has said so: the session keeps a recovery copy
   }
   if (host_width != program.canvas.BufferWidth || host_height != program.canvas.BufferHeight) {
-    const bool yes =
-        program.display.window &&
-        program.display.window->ask_yes_no(size_changed_question(host_width, host_height,
-                                                                 program.size()));
+    const bool yes = program.display.window &&
+                     program.display.window->ask_yes_no(size_changed_question(
+                         host.image_name(), host_width, host_height, program.size()));
     if (!yes) return false;
     return true;  // close without writing back; the session keeps a recovery copy
   }

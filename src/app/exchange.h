@@ -8,9 +8,11 @@
 
 namespace tarvo {
 
-// The close question, shown when the host's image size (host_width x host_height) no longer
-// matches the canvas. Lines break with a carriage return.
-std::string size_changed_question(int32_t host_width, int32_t host_height, const ImageSize& canvas);
+// The close question, shown when the host's image (image_name, as Host::image_name gives it) has a
+// size (host_width x host_height) that no longer matches the canvas. Lines break with a carriage
+// return.
+std::string size_changed_question(const std::string& image_name, int32_t host_width,
+                                  int32_t host_height, const ImageSize& canvas);
 
 // "Options" > "Get paper": the next strokes use the host's current paper texture.
 void get_paper(Program& program);

@@ -40,6 +40,8 @@ class Host {
 
   // What the user knows the host as, for texts that name it ("Send image to GIMP").
   virtual std::string host_name() { return "Wickamber"; }
+  // What the user knows the image as, to begin a sentence about it ("photo.png was changed").
+  virtual std::string image_name() { return "The image"; }
 };
 
 // Creates host objects by ProgID.

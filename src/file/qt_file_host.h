@@ -79,6 +79,7 @@ class FileHost : public Host {
   std::string host_name() override {
     return QFileInfo(options_.image_path).fileName().toStdString();
   }
+  std::string image_name() override { return host_name(); }
 
  protected:
   // Commits the fully written image file over the old one. Returns false, with the reason in

@@ -71,6 +71,7 @@ class GimpHost : public Host {
   std::string Wik_WallpaperFilename() override;
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
   std::string host_name() override { return "GIMP"; }
+  std::string image_name() override { return "The layer"; }
 
   // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises
   // ImageNotWritten.

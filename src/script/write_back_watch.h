@@ -43,6 +43,7 @@ class WriteBackWatch : public Host {
     inner_->Wik_SendFormObject(form, flags);
   }
   std::string host_name() override { return inner_->host_name(); }
+  std::string image_name() override { return inner_->image_name(); }
 
  private:
   // Runs one write-back call, noting what it raised before passing the error on.
