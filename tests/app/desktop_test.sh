@@ -11,16 +11,9 @@
 #      the painting and ends with status 1.
 #   5. Headless, a replay onto the read-only folder ends with status 1, and --recover brings the
 #      painting back.
-# Usage: desktop_test.sh TARVO. Exits 77 (skipped) without Xvfb, openbox or xdotool.
+# Usage: desktop_test.sh TARVO. Exits 77 (skipped) without Xvfb, openbox, xdotool or x11-utils.
 set -euo pipefail
 tarvo="$1"
-for tool in Xvfb openbox xdotool; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "skipped: $tool is not installed (scripts/setup installs it)"
-    exit 77
-  fi
-done
-
 work="$(mktemp -d)"
 chmod 755 "$work"
 pids=()
@@ -45,20 +38,8 @@ cp "$tarvo" "$work/tarvo"
 state="$work/state1"
 run() { "${as_user[@]}" env HOME="$work" XDG_STATE_HOME="$state" DISPLAY="${DISPLAY:-}" "$@"; }
 
-exec 3<> "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-disown
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
-unset QT_QPA_PLATFORM
-# Under AddressSanitizer, Qt's X11 start-up reads strings in libxkbcommon-x11 that the strict
-# string checks flag; every other check stays on.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0"
-openbox >/dev/null 2>&1 &
-pids+=($!)
-disown
-sleep 1
+screen_size=1280x800
+source "$(dirname "$0")/../support/openbox_session.sh"
 
 fail() {
   echo "FAILED: $*"
