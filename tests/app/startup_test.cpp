@@ -130,6 +130,22 @@ TEST(Exchange, AnImageTheHostCouldNotWriteKeepsTheCanvasOpenOnlyWhenTheUserChose
   }
 }
 
+// A host that is gone (GIMP quit, the image closed) raises ImageNotWritten from any call: Get image
+// keeps the canvas's picture, and the close ends without writing.
+TEST(Exchange, AHostThatIsGoneEndsNothingButTheClose) {
+  Started s;
+  s.start();
+  s.host->not_written_kept_painting = false;
+  s.host->fail_at = "Wik_GetRBuffer";
+  EXPECT_EQ(GetImage(s.program).rfind("The image was not fetched: not written", 0), 0u);
+  EXPECT_TRUE(s.program.undo.empty());  // the canvas keeps its picture
+  s.host->fail_at = "Wik_BufferWidth";
+  bool cancel = true;
+  Form_Unload(s.program, cancel);
+  EXPECT_FALSE(cancel);
+  EXPECT_FALSE(s.program.closed_with_image_written);
+}
+
 TEST(Exchange, GetImageThenUndoRestoresTheStartImage) {
   Started s;
   s.start();
