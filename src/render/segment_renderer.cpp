@@ -303,7 +303,7 @@ std::optional<RedrawRect> preview_redraw_rect(float x1, float y1, float x2, floa
 
 void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const BrushSettings& brush,
                    const BrushTables& tables, float PenAltitude, int32_t flags, float x1, float y1,
-                   float x2, float y2) {
+                   float x2, float y2, const CoverageChanges* held) {
   if ((flags & (kPreviewFlag | kCommitFlag)) == 0) return;
   if (!all_finite(x1, y1, x2, y2, brush.BrushSize) || !planes_cover_image(canvas)) return;
   const PixelBox box = clipped_box(canvas, brush.BrushSize, x1, y1, x2, y2);
@@ -326,10 +326,18 @@ void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const Brush
     setup.tables.grain_applied = true;
   }
   const PaperTexture& rows_paper = setup.tables.grain_applied ? ground : paper;
+  const bool held_only = held != nullptr && setup.strength[0] == 0;
   for (int32_t y = box.y_begin; y <= box.y_end; ++y) {
+    int32_t x_begin = box.x_begin, x_end = box.x_end;
+    if (held_only) {
+      int32_t first = 0, last = -1;
+      if (!held->held_row(y, first, last)) continue;
+      x_begin = std::max(x_begin, first);
+      x_end = std::min(x_end, last);
+      if (x_begin > x_end) continue;
+    }
     const RowPointers row = row_pointers(canvas, rows_paper, setup, out, y);
-    composite_row(row, setup, kernels, box.x_begin, box.x_end, y, canvas.BufferWidth,
-                  canvas.BufferHeight);
+    composite_row(row, setup, kernels, x_begin, x_end, y, canvas.BufferWidth, canvas.BufferHeight);
   }
 }
 
