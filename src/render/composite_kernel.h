@@ -30,6 +30,7 @@ struct CallTables {
   uint8_t paint[3];            // paint bytes, red, green, blue
   int32_t paper_width;         // tile width of the paper
   bool grain_applied = false;  // the paper rows hold the grain already: no lookup through grain
+  bool strength_is_coverage = false;  // strength[m] == m for every m: no lookup through strength
 };
 
 // The rows of one image row y. The *_up rows are y - 1, the *_down rows y + 1 (relief only); the
@@ -99,7 +100,11 @@ TARVO_CPU_INLINE void look_up_coverage(const RowPointers& row, const CallTables&
     reduce_by_paper(c, row.paper, x, n, coverage, out.m);
     coverage = out.m;
   }
-  look_up_bytes(c.strength, coverage, out.a, n);
+  if (c.strength_is_coverage) {
+    std::memcpy(out.a, coverage, static_cast<std::size_t>(n));
+  } else {
+    look_up_bytes(c.strength, coverage, out.a, n);
+  }
   if constexpr (kRelief) {
     const uint8_t* u = row.fx_down + x + 1;
     const uint8_t* l = row.fx_up + x - 1;

@@ -84,6 +84,8 @@ void fill_strength(CallSetup& s, const BrushSettings& brush, const BrushTables& 
       const int32_t shaped = curve ? tables.CoverageCurves(m, brush.BrushCurve - 1) : m;
       s.strength[m] = static_cast<uint8_t>(whole * shaped / 255);
     }
+    // Full opacity without a curve (the usual brush) maps every coverage to itself.
+    s.tables.strength_is_coverage = !curve && whole == 255;
     return;
   }
   for (int32_t m = 0; m < 256; ++m) {
