@@ -83,6 +83,11 @@ MypaintBaseline::MypaintBaseline(int width, int height, const MatchedBrush& brus
   map_opacity(brush_);
   mypaint_brush_set_base_value(brush_, MYPAINT_BRUSH_SETTING_OPAQUE, 1.0f);
   mypaint_brush_set_base_value(brush_, MYPAINT_BRUSH_SETTING_HARDNESS, 1.0f);
+  // No automatic softening: by default a brush whose edge is sharper than a pixel is widened by
+  // half a pixel and made softer, which at small sizes drops every dab under half a pixel of
+  // radius. Its mask still weighs the pixels a dab under three pixels of radius only partly
+  // covers.
+  mypaint_brush_set_base_value(brush_, MYPAINT_BRUSH_SETTING_ANTI_ALIASING, 0.0f);
   // Black, as our default paint colour.
   mypaint_brush_set_base_value(brush_, MYPAINT_BRUSH_SETTING_COLOR_H, 0.0f);
   mypaint_brush_set_base_value(brush_, MYPAINT_BRUSH_SETTING_COLOR_S, 0.0f);

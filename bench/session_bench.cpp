@@ -364,19 +364,25 @@ SessionWork mypaint_work(const std::vector<SessionSample>& samples, const Matche
 }
 
 // libmypaint's brush matched to ours of the given size on this session: starting from our radius
-// and our spacing at full pressure, a few untimed rounds scale its radius by the ratio of the
-// painted areas (which grow about as the radius) and its dabs per radius by the ratio of the dab
-// counts (which grow as the dabs per radius over the radius).
+// and our spacing at full pressure, untimed rounds scale its radius by the ratio of the painted
+// areas (which grow about as the radius) and its dabs per radius by the ratio of the dab counts
+// (which grow as the dabs per radius over the radius), until both are within 1 %. At size 2 the
+// area hardly follows the radius (libmypaint's mask paints the pixels nearest a sub-pixel dab's
+// centre in full, and its radius stops at 0.2 pixels), so the rounds end with the radius near half
+// a pixel and the painted area a few percent above ours.
 MatchedBrush calibrated_brush(const std::vector<SessionSample>& samples,
                               const std::vector<SampleKind>& kinds, float brush_size) {
+  constexpr int kRounds = 12;
+  constexpr double kClose = 0.01;
   const SessionWork ours = tarvo_work(samples, kinds, brush_size);
   MatchedBrush brush{brush_size, 100.0f / BrushSettings{}.StepPercent};
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < kRounds; ++round) {
     const SessionWork theirs = mypaint_work(samples, brush);
     if (!(theirs.painted > 0.0) || !(theirs.dabs > 0.0)) break;
-    const double area = ours.painted / theirs.painted;
+    const double area = ours.painted / theirs.painted, dabs = ours.dabs / theirs.dabs;
+    if (std::abs(area - 1.0) < kClose && std::abs(dabs - 1.0) < kClose) break;
     brush.radius_at_full_pressure *= static_cast<float>(area);
-    brush.dabs_per_actual_radius *= static_cast<float>(ours.dabs / theirs.dabs * area);
+    brush.dabs_per_actual_radius *= static_cast<float>(dabs * area);
   }
   return brush;
 }

@@ -2,6 +2,10 @@
 
 #include <sys/mman.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <cstring>
 #include <new>
 
@@ -17,8 +21,28 @@ namespace {
 // cost of a dab.
 constexpr std::size_t kMappedBytes = std::size_t{4} << 20;
 
+// Smaller planes come from malloc, and most of them are undo patches: every stroke's release
+// takes three, and dropping records frees them. By default the allocator maps a block of more
+// than 128 KB on its own and unmaps it when freed, and gives freed memory at the top of the heap
+// back to the system, so the next patches start on fresh pages, and the page faults of a patch
+// take longer than copying its bytes. Below the planes' own mapping size, blocks therefore stay
+// in the heap, and up to this much freed memory is kept for reuse.
+constexpr std::size_t kKeptFreeBytes = std::size_t{64} << 20;
+
+void keep_freed_plane_memory() {
+#ifdef __GLIBC__
+  static const bool set = [] {
+    mallopt(M_MMAP_THRESHOLD, static_cast<int>(kMappedBytes));
+    mallopt(M_TRIM_THRESHOLD, static_cast<int>(kKeptFreeBytes));
+    return true;
+  }();
+  (void)set;
+#endif
+}
+
 // size zero bytes, lazily: fresh pages cost nothing until touched. Null when out of memory.
 uint8_t* allocate_zeroed_bytes(std::size_t size) {
+  keep_freed_plane_memory();
   if (size < kMappedBytes) return static_cast<uint8_t*>(std::calloc(size, 1));
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;

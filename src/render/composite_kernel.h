@@ -30,6 +30,7 @@ struct CallTables {
   uint8_t paint[3];            // paint bytes, red, green, blue
   int32_t paper_width;         // tile width of the paper
   bool grain_applied = false;  // the paper rows hold the grain already: no lookup through grain
+  bool strength_is_coverage = false;  // strength[m] == m for every m: no lookup through strength
 };
 
 // The rows of one image row y. The *_up rows are y - 1, the *_down rows y + 1 (relief only); the
@@ -99,7 +100,11 @@ TARVO_CPU_INLINE void look_up_coverage(const RowPointers& row, const CallTables&
     reduce_by_paper(c, row.paper, x, n, coverage, out.m);
     coverage = out.m;
   }
-  look_up_bytes(c.strength, coverage, out.a, n);
+  if (c.strength_is_coverage) {
+    std::memcpy(out.a, coverage, static_cast<std::size_t>(n));
+  } else {
+    look_up_bytes(c.strength, coverage, out.a, n);
+  }
   if constexpr (kRelief) {
     const uint8_t* u = row.fx_down + x + 1;
     const uint8_t* l = row.fx_up + x - 1;
@@ -114,8 +119,9 @@ TARVO_CPU_INLINE void look_up_coverage(const RowPointers& row, const CallTables&
 }
 
 // Pass two for one channel. Each pixel reads and writes only its own index in every plane, so the
-// loop carries no dependence even where an output plane is the image plane itself.
-template <class Mode, bool kRelief>
+// loop carries no dependence even where an output plane is the image plane itself. Without
+// kTwoOutputs out_b is out_a (the preview pass, the commit) and is written once.
+template <class Mode, bool kRelief, bool kTwoOutputs>
 TARVO_CPU_INLINE void mix_channel(const ChunkValues& values, const uint8_t* table_v, uint16_t paint,
                                   const uint8_t* image, uint8_t* out_a, uint8_t* out_b, int32_t n) {
 #if defined(__GNUC__) && !defined(__clang__)
@@ -140,7 +146,7 @@ TARVO_CPU_INLINE void mix_channel(const ChunkValues& values, const uint8_t* tabl
     const auto keep = static_cast<uint8_t>((a != 0) - 1);
     const auto byte = static_cast<uint8_t>(result);
     out_a[i] = static_cast<uint8_t>((out_a[i] & keep) | (byte & ~keep));
-    out_b[i] = static_cast<uint8_t>((out_b[i] & keep) | (byte & ~keep));
+    if constexpr (kTwoOutputs) out_b[i] = static_cast<uint8_t>((out_b[i] & keep) | (byte & ~keep));
   }
 }
 
@@ -154,8 +160,15 @@ TARVO_CPU_BUILDS void composite_span(const RowPointers& row, const CallTables& c
     look_up_coverage<kPaper, kRelief>(row, c, x, n, values);
     for (int ch = 0; ch < 3; ++ch) {
       if constexpr (Mode::kTable) look_up_bytes(c.blend[ch], row.image[ch] + x, values.v[ch], n);
-      mix_channel<Mode, kRelief>(values, values.v[ch], c.paint[ch], row.image[ch] + x,
-                                 row.out_a[ch] + x, row.out_b[ch] + x, n);
+      uint8_t* const out_a = row.out_a[ch] + x;
+      uint8_t* const out_b = row.out_b[ch] + x;
+      if (out_a == out_b) {
+        mix_channel<Mode, kRelief, false>(values, values.v[ch], c.paint[ch], row.image[ch] + x,
+                                          out_a, out_b, n);
+      } else {
+        mix_channel<Mode, kRelief, true>(values, values.v[ch], c.paint[ch], row.image[ch] + x,
+                                         out_a, out_b, n);
+      }
     }
   }
 }

@@ -18,6 +18,8 @@ void CoverageChanges::start_stroke() {
 void CoverageChanges::grow(int32_t rows) {
   first_.resize(static_cast<std::size_t>(rows), kNoFirst);
   last_.resize(static_cast<std::size_t>(rows), kNoLast);
+  held_first_.resize(static_cast<std::size_t>(rows), kNoFirst);
+  held_last_.resize(static_cast<std::size_t>(rows), kNoLast);
 }
 
 void CoverageChanges::clear() {
@@ -27,6 +29,19 @@ void CoverageChanges::clear() {
   }
   top_ = INT32_MAX;
   bottom_ = -1;
+}
+
+void CoverageChanges::cleared(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  if (held_top_ > held_bottom_) return;
+  if (held_top_ < top || held_bottom_ >= bottom || held_left_ < left || held_right_ >= right) return;
+  for (int32_t y = held_top_; y <= held_bottom_; ++y) {
+    held_first_[y] = kNoFirst;
+    held_last_[y] = kNoLast;
+  }
+  held_top_ = INT32_MAX;
+  held_bottom_ = -1;
+  held_left_ = INT32_MAX;
+  held_right_ = -1;
 }
 
 bool CoverageChanges::same_settings(const uint8_t* bytes, std::size_t n) {

@@ -84,6 +84,8 @@ void fill_strength(CallSetup& s, const BrushSettings& brush, const BrushTables& 
       const int32_t shaped = curve ? tables.CoverageCurves(m, brush.BrushCurve - 1) : m;
       s.strength[m] = static_cast<uint8_t>(whole * shaped / 255);
     }
+    // Full opacity without a curve (the usual brush) maps every coverage to itself.
+    s.tables.strength_is_coverage = !curve && whole == 255;
     return;
   }
   for (int32_t m = 0; m < 256; ++m) {
@@ -235,12 +237,19 @@ int32_t next_zero_gap(const uint8_t* fx, int32_t x, int32_t end) {
   return end + 1;
 }
 
+// Runs are widened to a whole number of this many pixels where the columns after them have no
+// coverage: the kernels' vector loops then leave no pixels to a scalar tail, which for the short
+// runs of a stroke's rows took most of their time.
+constexpr int32_t kRunBlock = 32;
+
 // Columns x_begin..x_end of one row. When coverage 0 gives strength 0 (paper only lowers coverage),
 // a pixel without coverage is left as it is, so only the runs of columns between long zero gaps
 // are composited: the pixels skipped would be left alone anyway, and most of a box or a stroke's
-// rectangle lies beside the stroke.
+// rectangle lies beside the stroke. The columns x_end + 1 .. zero_end have no coverage either
+// (the caller knows), so a run may be widened into them; widening never reaches the next run,
+// which lies at least kZeroGapBytes beyond a gap's start, and visits no pixel twice.
 void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k, int32_t x_begin,
-                   int32_t x_end, int32_t y, int32_t width, int32_t height) {
+                   int32_t x_end, int32_t y, int32_t width, int32_t height, int32_t zero_end) {
   if (s.strength[0] != 0) {
     composite_columns(row, s, k, x_begin, x_end, y, width, height);
     return;
@@ -250,6 +259,9 @@ void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k,
     const int32_t gap = next_zero_gap(row.fx, x_begin, x_end);
     int32_t run_end = gap - 1;
     trim_to_coverage(row.fx, x_begin, run_end);
+    const int32_t zeros_to = gap <= x_end ? gap + kZeroGapBytes - 1 : std::max(x_end, zero_end);
+    const int32_t blocks = (run_end - x_begin + kRunBlock) / kRunBlock;
+    run_end = std::max(run_end, std::min(zeros_to, x_begin + blocks * kRunBlock - 1));
     composite_columns(row, s, k, x_begin, run_end, y, width, height);
     x_begin = gap;
     trim_to_coverage(row.fx, x_begin, x_end);
@@ -303,7 +315,7 @@ std::optional<RedrawRect> preview_redraw_rect(float x1, float y1, float x2, floa
 
 void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const BrushSettings& brush,
                    const BrushTables& tables, float PenAltitude, int32_t flags, float x1, float y1,
-                   float x2, float y2) {
+                   float x2, float y2, const CoverageChanges* held) {
   if ((flags & (kPreviewFlag | kCommitFlag)) == 0) return;
   if (!all_finite(x1, y1, x2, y2, brush.BrushSize) || !planes_cover_image(canvas)) return;
   const PixelBox box = clipped_box(canvas, brush.BrushSize, x1, y1, x2, y2);
@@ -326,10 +338,20 @@ void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const Brush
     setup.tables.grain_applied = true;
   }
   const PaperTexture& rows_paper = setup.tables.grain_applied ? ground : paper;
+  const bool held_only = held != nullptr && setup.strength[0] == 0;
   for (int32_t y = box.y_begin; y <= box.y_end; ++y) {
+    int32_t x_begin = box.x_begin, x_end = box.x_end;
+    if (held_only) {
+      int32_t first = 0, last = -1;
+      if (!held->held_row(y, first, last)) continue;
+      x_begin = std::max(x_begin, first);
+      x_end = std::min(x_end, last);
+      if (x_begin > x_end) continue;
+    }
     const RowPointers row = row_pointers(canvas, rows_paper, setup, out, y);
-    composite_row(row, setup, kernels, box.x_begin, box.x_end, y, canvas.BufferWidth,
-                  canvas.BufferHeight);
+    // Beyond the held span, up to the box's edge, the coverage is zero.
+    composite_row(row, setup, kernels, x_begin, x_end, y, canvas.BufferWidth, canvas.BufferHeight,
+                  box.x_end);
   }
 }
 
@@ -389,7 +411,7 @@ void composite_except(CanvasBuffers& canvas, const PaperTexture& paper, const Pr
       const RowPointers row = row_pointers(canvas, paper, p.setup, p.out, y);
       for (std::size_t i = 0; i < n; ++i) {
         composite_row(row, p.setup, p.kernels, spans[i].begin, spans[i].end, y, canvas.BufferWidth,
-                      canvas.BufferHeight);
+                      canvas.BufferHeight, spans[i].end);
       }
     }
   }
@@ -407,7 +429,8 @@ void composite_raised(CanvasBuffers& canvas, const PaperTexture& paper, const Pr
     last = std::min(last, canvas.BufferWidth - 1);
     if (first > last) continue;
     const RowPointers row = row_pointers(canvas, paper, p.setup, p.out, y);
-    composite_row(row, p.setup, p.kernels, first, last, y, canvas.BufferWidth, canvas.BufferHeight);
+    composite_row(row, p.setup, p.kernels, first, last, y, canvas.BufferWidth, canvas.BufferHeight,
+                  last);
   }
 }
 

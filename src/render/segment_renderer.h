@@ -56,9 +56,14 @@ std::optional<RedrawRect> preview_redraw_rect(float x1, float y1, float x2, floa
 // Composites the box into the planes chosen by flags (kPreviewFlag, kCommitFlag, or both). A
 // negative PenAltitude (the pen turned over) paints white whatever the colour. Needs no window and
 // allocates nothing.
+//
+// With held (the dabs' record, coverage_changes.h), when coverage 0 gives strength 0, only the
+// spans of its record of held coverage are visited in each row of the box: outside them the
+// coverage is zero, and such pixels are left as they are. The planes come out the same; a stroke's
+// commit is spared the scan of its whole rectangle for coverage.
 void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const BrushSettings& brush,
                    const BrushTables& tables, float PenAltitude, int32_t flags, float x1, float y1,
-                   float x2, float y2);
+                   float x2, float y2, const CoverageChanges* held = nullptr);
 
 // Inclusive pixel bounds of a box, already clipped to the image; empty when either range is.
 struct PixelBox {

@@ -80,8 +80,14 @@ void commit_stroke(Program& program) {
   s.DirtyRight += 0.5f;
   s.DirtyBottom += 0.5f;
   PushUndo(program.undo, program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
-  RenderSegment(program, 2, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
+  // The commit visits only the spans that may hold coverage (coverage_changes.h).
+  composite_box(program.canvas, program.paper, program.brush, program.tables,
+                program.tablet.PenAltitude, kCommitFlag, s.DirtyLeft, s.DirtyTop, s.DirtyRight,
+                s.DirtyBottom, &program.dabs.changes);
   ClearFXbuffer(program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
+  const PixelRect cleared = normalise_rect(s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom,
+                                           program.canvas.BufferWidth, program.canvas.BufferHeight);
+  program.dabs.changes.cleared(cleared.left, cleared.top, cleared.right, cleared.bottom);
   program.dabs.changes.clear();
   program.dabs.changes.invalidate();  // trusted again from the next press
   ++s.commits;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "render/dab.h"
 #include "render_fixture.h"
 #include "support/fake_canvas_window.h"
 
@@ -241,6 +242,44 @@ struct WindowedProgram {
     fill_image(program.canvas, 0, 0, 0);
   }
 };
+
+// A commit that visits only the held spans gives the planes a scan of the whole box gives: with
+// paper and relief (which reads the neighbours' coverage), and with coverage left from an earlier
+// clear that did not take in all of it.
+TEST(SegmentRendererHeld, CommitOfHeldSpansMatchesTheWholeBox) {
+  for (const bool relief : {false, true}) {
+    CanvasBuffers canvas[2] = {make_canvas(64, 48, 200, 120, 40), make_canvas(64, 48, 200, 120, 40)};
+    PaperTexture paper;
+    paper.PaperWidth = 5;
+    paper.PaperHeight = 3;
+    paper.PaperBuffer = Plane(6, 4);
+    for (std::size_t i = 0; i < paper.PaperBuffer.size(); ++i)
+      paper.PaperBuffer.data()[i] = static_cast<uint8_t>(i * 37);
+    BrushSettings brush;
+    brush.BrushSize = 6.0f;
+    brush.PaperGrain = 90;
+    brush.Emboss = relief ? 1 : 0;
+    // The same dabs into both; the first canvas's record is kept.
+    CoverageChanges held, unused;
+    const auto paint = [](CanvasBuffers& c, CoverageChanges& record) {
+      AAcpen(c.FXbuffer.data(), 50.3f, 9.7f, 4.6f, 255.0f, 1.0f, 64, 48, &record);
+      ClearFXbuffer(c, 30, 0, 64, 11);  // the first dab's upper rows only
+      const PixelRect r = normalise_rect(30, 0, 64, 11, 64, 48);
+      record.cleared(r.left, r.top, r.right, r.bottom);
+      AAcpen(c.FXbuffer.data(), 12.5f, 30.2f, 5.1f, 255.0f, 0.8f, 64, 48, &record);
+      AAcpen(c.FXbuffer.data(), 20.0f, 33.9f, 3.3f, 255.0f, 1.0f, 64, 48, &record);
+      AAcpen(c.FXbuffer.data(), 2.0f, 46.5f, 2.5f, 255.0f, 1.0f, 64, 48, &record);
+    };
+    paint(canvas[0], held);
+    paint(canvas[1], unused);
+    composite_box(canvas[0], paper, brush, built_tables(), 0.0f, kCommitFlag, 0, 0, 63, 47, &held);
+    composite_box(canvas[1], paper, brush, built_tables(), 0.0f, kCommitFlag, 0, 0, 63, 47);
+    EXPECT_EQ(testing::committed_hash(canvas[0]), testing::committed_hash(canvas[1]))
+        << "relief " << relief;
+    EXPECT_NE(canvas[0].RBuffer(12, 30), 200) << "relief " << relief;
+    EXPECT_NE(canvas[0].RBuffer(50, 13), 200) << "relief " << relief;  // left by the clear
+  }
+}
 
 TEST(RenderSegment, PreviewRedrawsTheGrownBox) {
   WindowedProgram w;
