@@ -2,13 +2,19 @@
 # The plug-in's windows beside GIMP's under a real window manager (openbox, under Xvfb): the canvas
 # opens over GIMP's image window and below its menu bar, the canvas and the tools panel stay above
 # GIMP's window after a click on it, and the canvas closes by its close box as a user closes it.
-# Usage: gimp_window_test.sh PLUG-IN TARVO. Exits 77 (skipped) without Xvfb, openbox, xdotool,
-# xprop or GIMP.
+# Usage: gimp_window_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default)
+# or 3. Exits 77 (skipped) without Xvfb, openbox, xdotool, xprop or that GIMP.
 set -euo pipefail
 plugin="$1"
 tarvo="$2"
-if ! command -v gimp-2.10 >/dev/null; then
-  echo "skipped: gimp-2.10 is not installed (scripts/setup installs it)"
+version="${3:-2}"
+if [ "$version" = 3 ]; then
+  gimp_program=gimp-3.0 profile_variable=GIMP3_DIRECTORY
+else
+  gimp_program=gimp-2.10 profile_variable=GIMP2_DIRECTORY
+fi
+if ! command -v "$gimp_program" >/dev/null; then
+  echo "skipped: $gimp_program is not installed (scripts/setup installs it)"
   exit 77
 fi
 work="$(mktemp -d)"
@@ -22,20 +28,31 @@ source "$(dirname "$0")/../support/openbox_session.sh"
 
 mkdir -p "$work/profile/plug-ins/tarvo-gimp"
 cp "$plugin" "$work/profile/plug-ins/tarvo-gimp/tarvo-gimp"
+# GIMP 3 greets a new profile with a dialog of its own.
+echo "(show-welcome-dialog no)" > "$work/profile/gimprc"
 echo "Form_Unload" > "$work/close.tvs"
 QT_QPA_PLATFORM=offscreen "$tarvo" "$work/white.png" --size 300x200 --replay "$work/close.tvs" \
   2>/dev/null
-export GIMP2_DIRECTORY="$work/profile" XDG_STATE_HOME="$work/state"
+export "$profile_variable=$work/profile" XDG_STATE_HOME="$work/state"
 
 fail() { echo "FAIL: $*"; cat "$work/gimp.log"; exit 1; }
 
 # GIMP shows the image; the plug-in is then started from GIMP's window, as a user starts it.
-gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\"))))
-  (gimp-message-set-handler CONSOLE)
-  (gimp-display-new image))" > "$work/gimp.log" 2>&1 &
+if [ "$version" = 3 ]; then
+  gimp-3.0 -d -f -s --batch-interpreter=plug-in-script-fu-eval -b "(let* (
+      (image (car (gimp-file-load RUN-NONINTERACTIVE \"$work/white.png\"))))
+    (gimp-message-set-handler CONSOLE)
+    (gimp-display-new image))" > "$work/gimp.log" 2>&1 &
+else
+  gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\"))))
+    (gimp-message-set-handler CONSOLE)
+    (gimp-display-new image))" > "$work/gimp.log" 2>&1 &
+fi
 gimp=$!
 pids+=($gimp)
-image_window="$(wait_for_window 'white')" || fail "GIMP showed no image window"
+# The image window's title names the image's mode and size (GIMP 3 calls an image loaded by a script
+# "[Untitled]").
+image_window="$(wait_for_window 'RGB color.*300x200')" || fail "GIMP showed no image window"
 sleep 2
 # "/" searches GIMP's actions; Return runs the first that matches.
 xdotool windowactivate --sync "$image_window" key slash
