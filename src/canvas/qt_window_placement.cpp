@@ -73,8 +73,17 @@ void keep_frame_in_area(QWidget& window, const QRect& area) {
     poll->stop();
     poll->deleteLater();
     if (!framed || window.isMaximized() || window.isFullScreen() || !window.isVisible()) return;
-    const QRect frame = window.frameGeometry();
-    if (!area.contains(frame)) window.move(keep_inside(frame, area));
+    QRect frame = window.frameGeometry();
+    if (area.contains(frame)) return;
+    // The frame came out larger than the margins guessed before it existed: a window that can
+    // shrink gives up the excess, so that its whole frame fits.
+    const QSize excess(std::max(0, frame.width() - area.width()),
+                       std::max(0, frame.height() - area.height()));
+    if (!excess.isNull() && window.minimumSize() != window.maximumSize()) {
+      window.resize(window.size() - excess);
+      frame.setSize(frame.size() - excess);
+    }
+    window.move(keep_inside(frame, area));
   });
   poll->start();
 }

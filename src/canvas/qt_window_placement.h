@@ -41,7 +41,8 @@ QRect area_over_host(QPoint host_origin, const QRect& screen, int panel_room);
 
 // Once the window manager has framed a window just shown, moves its frame (title bar included)
 // into the area where it is not wholly there: a position asked for before the frame's size was
-// known may have put the title bar off the screen. Does nothing without a display to look at.
+// known may have put the title bar off the screen. A window that can change size first gives up
+// what its frame has beyond the area's size. Does nothing without a display to look at.
 void keep_frame_in_area(QWidget& window, const QRect& area);
 
 // The top-left corner of the client area of an X11 window of another program, in Qt's logical

@@ -2,8 +2,10 @@
 # which reserves a 40-pixel panel at the bottom of the screen (its work area is the screen less
 # that strip), plus helpers that read windows as the window manager shows them. Needs $work (a
 # scratch folder) and the array pids (processes to end on exit). Exits 77 (skipped) without the
-# tools.
-for tool in Xvfb openbox xdotool xprop xwininfo; do
+# tools. TARVO_WINDOW_MANAGER=PROGRAM runs the tests under another window manager instead (icewm,
+# for one, whose task bar reserves the bottom of the screen), started with its own defaults.
+window_manager="${TARVO_WINDOW_MANAGER:-openbox}"
+for tool in Xvfb "$window_manager" xdotool xprop xwininfo; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is not installed (scripts/setup installs it)"
     exit 77
@@ -29,7 +31,11 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && grep -q . "$work/display" && break; sleep 0.1; done
 sleep 0.2
 export DISPLAY=":$(head -n1 "$work/display")"
-openbox --config-file "$work/openbox.xml" >"$work/openbox.log" 2>&1 &
+if [ "$window_manager" = openbox ]; then
+  openbox --config-file "$work/openbox.xml" >"$work/openbox.log" 2>&1 &
+else
+  "$window_manager" >"$work/openbox.log" 2>&1 &
+fi
 pids+=($!)
 for _ in $(seq 50); do xprop -root _NET_WORKAREA 2>/dev/null | grep -q '=' && break; sleep 0.1; done
 unset QT_QPA_PLATFORM  # the windows open on the X server, as for a user
