@@ -154,13 +154,30 @@ class ImageLock {
   bool held_ = false;
 };
 
-// Writes the committed planes as a recovery copy and tells the user why and where.
+QByteArray hash_of_planes(const CanvasBuffers& canvas) {
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  for (const Plane* plane : {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer}) {
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(plane->data()),
+                                static_cast<qsizetype>(plane->size())));
+  }
+  return hash.result();
+}
+
+// Writes the committed planes as a recovery copy and tells the user why and where. Once GIMP or the
+// image is gone every call that finds it gone comes here (the watch, each Send, the close): a
+// painting unchanged since the last copy is not written again.
 void keep_painting(Program& program, RecoveryStore& recovery, const std::string& why,
                    QWidget* parent) {
+  static QByteArray kept_hash;
+  static QString kept_path;
   std::string text;
   try {
-    text = why + ". Your painting is saved as " +
-           recovery.write_copy(program.canvas).toStdString() + ".";
+    const QByteArray hash = hash_of_planes(program.canvas);
+    if (hash != kept_hash || !QFileInfo::exists(kept_path)) {
+      kept_path = recovery.write_copy(program.canvas);
+      kept_hash = hash;
+    }
+    text = why + ". Your painting is saved as " + kept_path.toStdString() + ".";
   } catch (const RuntimeError& error) {
     text = why + ", and " + error.what() + ".";
   }
