@@ -22,11 +22,11 @@
 #include <cmath>
 #include <string>
 
-#include "render/paper_grain.h"
 #include "app/program.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "child_process.h"
+#include "program_at_start.h"
 #include "retained_window.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
@@ -67,14 +67,7 @@ struct LoadedProgram {
   Program p;
 
   LoadedProgram() {
-    p.display.view.Zoom = 1.0f;
-    p.undo.MaxUndo = 128;
-    p.undo.byte_budget = default_undo_budget();
-    BuildCoverageCurves(p.tables);
-    BuildBlendTable(p.tables);
-    p.paper.PaperBuffer = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
-    p.paper.PaperWidth = p.paper.PaperHeight = kPaperGrainSize;
-    allocate_planes(p.canvas, kImageSide, kImageSide);
+    bench::ready_program(p, kImageSide);
     paint_gradients(p.canvas);
     copy_to_previews(p.canvas);
     CreateDisplaySurface(p.display, p.size());

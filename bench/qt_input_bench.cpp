@@ -52,7 +52,7 @@
 #include "canvas/qt_form1.h"
 #include "canvas/view_navigation.h"
 #include "child_process.h"
-#include "render/paper_grain.h"
+#include "program_at_start.h"
 #include "script/session_converter.h"
 #include "summary.h"
 
@@ -186,14 +186,7 @@ struct Scene {
 
 void load_program(Scene& s, int32_t image_side) {
   Program& p = s.program;
-  p.display.view.Zoom = 1.0f;
-  p.undo.MaxUndo = 128;
-  p.undo.byte_budget = default_undo_budget();
-  BuildCoverageCurves(p.tables);
-  BuildBlendTable(p.tables);
-  p.paper.PaperBuffer = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
-  p.paper.PaperWidth = p.paper.PaperHeight = kPaperGrainSize;
-  allocate_planes(p.canvas, image_side, image_side);
+  bench::ready_program(p, image_side);
   clearbuffer(p.canvas);
   CreateDisplaySurface(p.display, p.size());
   p.display.AppTitle = "Tarvo input benchmark";

@@ -18,6 +18,12 @@ namespace tarvo {
 
 class CanvasWindow;
 
+// A colour channel of a pixel with alpha as the canvas shows it: over white paper, rounded to the
+// nearest level. Every host hands out its transparent pixels this way.
+constexpr uint8_t over_white(uint8_t colour, uint8_t alpha) {
+  return static_cast<uint8_t>((colour * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
 class Host {
  public:
   virtual ~Host() = default;

@@ -100,11 +100,6 @@ std::future<Plane> built_in_grain_ahead(const FileHostOptions& options) {
   }
 }
 
-// A colour channel as the canvas shows it: composited over white by its alpha.
-uint8_t over_white(uint8_t colour, uint8_t alpha) {
-  return static_cast<uint8_t>((colour * alpha + 255 * (255 - alpha) + 127) / 255);
-}
-
 }  // namespace
 
 FileHost::FileHost(FileHostOptions options)

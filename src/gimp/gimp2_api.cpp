@@ -78,29 +78,9 @@ void update(int32_t drawable, int32_t x, int32_t y, int32_t width, int32_t heigh
   gimp_drawable_update(drawable, x, y, width, height);
 }
 
-void flush_displays() {
-  gimp_displays_flush();
-}
-
 std::string last_error() {
   const gchar* error = gimp_get_pdb_error();
   return error && *error ? std::string(error) : std::string("GIMP gave no reason");
-}
-
-void progress_start(const char* message) {
-  gimp_progress_init(message);
-}
-
-void progress_update(double fraction) {
-  gimp_progress_update(fraction);
-}
-
-void progress_end() {
-  gimp_progress_end();
-}
-
-void message(const std::string& text) {
-  gimp_message(text.c_str());
 }
 
 bool active_pattern(Pattern& pattern) {

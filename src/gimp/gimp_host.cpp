@@ -2,6 +2,7 @@
 #include "gimp/gimp_host.h"
 
 #include "gimp/gimp_api.h"
+#include "gimp/gimp_pixels.h"
 
 #include <QString>
 #include <algorithm>
@@ -108,129 +109,6 @@ struct BufferRef {
   BufferRef(const BufferRef&) = delete;
   BufferRef& operator=(const BufferRef&) = delete;
 };
-
-// Writes the painted colour into pixels of the drawable's own format. Formats that are 8-bit
-// gamma-encoded RGB(A) in the image's space take the bytes as they are; every other format goes
-// through floats, where only the colour channels are replaced. A painted pixel becomes opaque when
-// opaque is set; otherwise its alpha keeps its exact value.
-class PixelPatcher {
- public:
-  PixelPatcher(const Babl* native, int32_t width, bool opaque) : native_(native) {
-    bytes_per_pixel_ = babl_format_get_bytes_per_pixel(native);
-    const bool alpha = babl_format_has_alpha(native);
-    opaque_ = alpha && opaque;
-    if (native == babl_format_with_space(alpha ? "R'G'B'A u8" : "R'G'B' u8", native)) return;
-    direct_ = false;
-    channels_ = alpha ? 4 : 3;
-    const Babl* floats = babl_format_with_space(alpha ? "R'G'B'A float" : "R'G'B' float", native);
-    to_float_ = babl_fish(native, floats);
-    from_float_ = babl_fish(floats, native);
-    floats_.resize(static_cast<std::size_t>(width) * channels_);
-    repacked_.resize(static_cast<std::size_t>(width) * bytes_per_pixel_);
-  }
-  int bytes_per_pixel() const { return bytes_per_pixel_; }
-  // Whether a patched pixel keeps nothing of what was there (8-bit RGB without alpha), so that a
-  // strip whose every pixel was painted need not be read first.
-  bool replaces_whole_pixels() const { return direct_ && bytes_per_pixel_ == 3; }
-
-  // Replaces the colour of the listed pixels of one row (columns counted from the row's start).
-  // rgb holds the row's new colours, three bytes a pixel.
-  void patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns, const uint8_t* rgb) {
-    if (columns.empty()) return;
-    if (direct_) {
-      for (int32_t x : columns) {
-        uint8_t* pixel = row + static_cast<std::size_t>(x) * bytes_per_pixel_;
-        std::memcpy(pixel, rgb + 3 * x, 3);
-        if (opaque_) pixel[3] = 255;
-      }
-      return;
-    }
-    babl_process(to_float_, row, floats_.data(), width);
-    for (int32_t x : columns) {
-      float* pixel = floats_.data() + static_cast<std::size_t>(x) * channels_;
-      pixel[0] = rgb[3 * x] / 255.0f;
-      pixel[1] = rgb[3 * x + 1] / 255.0f;
-      pixel[2] = rgb[3 * x + 2] / 255.0f;
-      if (opaque_) pixel[3] = 1.0f;
-    }
-    babl_process(from_float_, floats_.data(), repacked_.data(), width);
-    for (int32_t x : columns) {
-      const std::size_t at = static_cast<std::size_t>(x) * bytes_per_pixel_;
-      std::memcpy(row + at, repacked_.data() + at, bytes_per_pixel_);
-    }
-  }
-
- private:
-  const Babl* native_;
-  int bytes_per_pixel_ = 0;
-  bool direct_ = true;
-  bool opaque_ = false;
-  int channels_ = 3;
-  const Babl* to_float_ = nullptr;
-  const Babl* from_float_ = nullptr;
-  std::vector<float> floats_;
-  std::vector<uint8_t> repacked_;
-};
-
-void interleave_rgb(const uint8_t* red, const uint8_t* green, const uint8_t* blue, int32_t width,
-                    uint8_t* rgb) {
-  for (int32_t x = 0; x < width; ++x) {
-    rgb[3 * x] = red[x];
-    rgb[3 * x + 1] = green[x];
-    rgb[3 * x + 2] = blue[x];
-  }
-}
-
-bool same_pixel(const uint8_t* a, const uint8_t* b) {
-  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-}
-
-// How many of width pixels (three bytes each) differ between a and b.
-int32_t count_differing_pixels(const uint8_t* a, const uint8_t* b, int32_t width) {
-  if (std::memcmp(a, b, static_cast<std::size_t>(width) * 3) == 0) return 0;
-  int32_t count = 0;
-  for (int32_t x = 0; x < width; ++x) {
-    count += ((a[3 * x] ^ b[3 * x]) | (a[3 * x + 1] ^ b[3 * x + 1]) |
-              (a[3 * x + 2] ^ b[3 * x + 2])) != 0;
-  }
-  return count;
-}
-
-// The canvas shows a pixel with alpha as it looks over white paper: rgba holds width pixels of
-// 8-bit gamma-encoded R, G, B and alpha, rgb receives three bytes a pixel.
-void composite_over_white(const uint8_t* rgba, int32_t width, uint8_t* rgb) {
-  for (int32_t x = 0; x < width; ++x) {
-    const uint32_t alpha = rgba[4 * x + 3];
-    for (int c = 0; c < 3; ++c) {
-      const uint32_t clear = (255u - rgba[4 * x + c]) * alpha;  // how far below white it lies
-      rgb[3 * x + c] = static_cast<uint8_t>(255u - (clear + 127u) / 255u);
-    }
-  }
-}
-
-// The format a fetch reads: 8-bit gamma-encoded RGB in the drawable's own colour space, with alpha
-// when the drawable has it.
-const Babl* fetch_format(const Babl* native, bool alpha) {
-  return babl_format_with_space(alpha ? "R'G'B'A u8" : "R'G'B' u8", native);
-}
-
-// Reads a rectangle of the buffer into rgb (three bytes a pixel, stride bytes a row), composited
-// over white when the layer has alpha.
-void read_rgb(GeglBuffer* buffer, const GeglRectangle& area, const Babl* native, bool alpha,
-              uint8_t* rgb, std::size_t stride) {
-  if (!alpha) {
-    gegl_buffer_get(buffer, &area, 1.0, fetch_format(native, false), rgb, static_cast<gint>(stride),
-                    GEGL_ABYSS_NONE);
-    return;
-  }
-  const std::size_t rgba_stride = static_cast<std::size_t>(area.width) * 4;
-  std::vector<uint8_t> rgba(rgba_stride * area.height);
-  gegl_buffer_get(buffer, &area, 1.0, fetch_format(native, true), rgba.data(),
-                  static_cast<gint>(rgba_stride), GEGL_ABYSS_NONE);
-  for (int32_t row = 0; row < area.height; ++row) {
-    composite_over_white(rgba.data() + rgba_stride * row, area.width, rgb + stride * row);
-  }
-}
 
 uint8_t grey_of(const uint8_t* pixel, int bytes_per_pixel) {
   if (bytes_per_pixel < 3) return pixel[0];

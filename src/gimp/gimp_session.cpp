@@ -5,7 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -78,15 +78,10 @@ QString recovery_key(int image) {
   return key + QStringLiteral("-gimp");
 }
 
-// The short name of a process, as the system keeps it ("tarvo-gimp"); empty when unknown.
-QByteArray process_name(const QString& pid) {
-  QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-  return comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();
-}
-
 // Keeps a second canvas off an image that a canvas is open on: a lock file in the recovery folder,
-// named after the image, holds the process id of the canvas that has it and what it paints on. A
-// lock whose process has gone (killed, crashed) is stale and is taken over.
+// named after the image, locked (flock) by the canvas that has it and naming what it paints on. The
+// system lets go of the lock when that process ends however it ends, so a canvas that was killed or
+// crashed holds nothing.
 class ImageLock {
  public:
   ImageLock(const QString& key, int image) {
@@ -100,58 +95,44 @@ class ImageLock {
                 .arg(::getpid());
   }
   ~ImageLock() {
-    if (held_) QFile::remove(path_);
+    if (fd_ < 0) return;
+    QFile::remove(path_);
+    ::close(fd_);
   }
   ImageLock(const ImageLock&) = delete;
   ImageLock& operator=(const ImageLock&) = delete;
 
-  // Takes the lock. Returns what holds it when a live canvas does, else an empty string (the lock
-  // is then held, or could not be made at all, which does not stop the painting).
+  // Takes the lock. Returns what holds it when a running canvas does, else an empty string (the
+  // lock is then held, or could not be made at all, which does not stop the painting).
   QString take() {
     QDir().mkpath(RecoveryStore::directory());
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      const int fd = ::open(QFile::encodeName(path_).constData(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd >= 0) {
-        const QByteArray text = QByteArray::number(::getpid()) + '\n' + what_.toUtf8() + '\n';
-        const bool written = ::write(fd, text.constData(), text.size()) == text.size();
-        ::close(fd);
-        held_ = true;
-        if (!written) std::cerr << "tarvo: cannot write " << path_.toStdString() << std::endl;
-        return {};
-      }
-      if (errno != EEXIST) {
-        std::cerr << "tarvo: cannot make " << path_.toStdString() << ": " << std::strerror(errno)
-                  << std::endl;
-        return {};
-      }
-      const QString holder = live_holder();
-      if (!holder.isEmpty()) return holder;
-      QFile::remove(path_);  // stale
+    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      std::cerr << "tarvo: cannot make " << path_.toStdString() << ": " << std::strerror(errno)
+                << std::endl;
+      return {};
     }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      QFile file(path_);
+      QString what;
+      if (file.open(QIODevice::ReadOnly)) {
+        file.readLine();  // the holder's process id
+        what = QString::fromUtf8(file.readLine()).trimmed();
+      }
+      ::close(fd);
+      return what.isEmpty() ? QStringLiteral("another Tarvo canvas") : what;
+    }
+    fd_ = fd;
+    const QByteArray text = QByteArray::number(::getpid()) + '\n' + what_.toUtf8() + '\n';
+    if (::ftruncate(fd, 0) != 0 || ::write(fd, text.constData(), text.size()) != text.size())
+      std::cerr << "tarvo: cannot write " << path_.toStdString() << std::endl;
     return {};
   }
 
  private:
-  // What the lock file names, when the process it names is a canvas that is still running.
-  QString live_holder() const {
-    QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    const QString pid = QString::fromUtf8(file.readLine()).trimmed();
-    const QString what = QString::fromUtf8(file.readLine()).trimmed();
-    bool number = false;
-    const int id = pid.toInt(&number);
-    if (!number || id <= 0 || id == ::getpid()) return {};
-    if (::kill(id, 0) != 0 && errno == ESRCH) return {};
-    // A process id the system has since given to another program is no canvas.
-    const QByteArray name = process_name(pid);
-    if (!name.isEmpty() && name != process_name(QStringLiteral("self"))) return {};
-    return what.isEmpty() ? QStringLiteral("another Tarvo canvas (process %1)").arg(pid) : what;
-  }
-
   QString path_;
   QString what_;
-  bool held_ = false;
+  int fd_ = -1;
 };
 
 QByteArray hash_of_planes(const CanvasBuffers& canvas) {

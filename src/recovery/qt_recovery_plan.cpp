@@ -18,6 +18,7 @@
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
 #include "canvas/qt_form1.h"
+#include "file/qt_image_file.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery.h"
 #include "script/qt_script_player.h"
@@ -35,21 +36,13 @@ bool held_by_running_program(const QString& path) {
   return held;
 }
 
-QString sha1_of_file(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  QCryptographicHash hash(QCryptographicHash::Sha1);
-  hash.addData(&file);
-  return QString::fromLatin1(hash.result().toHex());
-}
-
 // Empty when the base is as the journal started from it, else why not.
 QString base_problem(const QString& journal, const JournalContents& contents) {
   if (!QFileInfo::exists(contents.base_path)) {
     return QStringLiteral("the session journal %1 paints over %2, which no longer exists")
         .arg(journal, contents.base_path);
   }
-  if (sha1_of_file(contents.base_path) != contents.base_sha1) {
+  if (QString::fromLatin1(checksum_of_file(contents.base_path).toHex()) != contents.base_sha1) {
     return QStringLiteral(
                "the session journal %1 paints over %2, which has changed since, so the journal "
                "cannot be replayed")

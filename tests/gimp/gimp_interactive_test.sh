@@ -9,12 +9,8 @@ set -euo pipefail
 plugin="$1"
 tarvo="$2"
 version="${3:-2}"
-if [ "$version" = 3 ]; then
-  gimp_program=gimp-3.0 profile_variable=GIMP3_DIRECTORY
-else
-  gimp_program=gimp-2.10 profile_variable=GIMP2_DIRECTORY
-fi
-for tool in Xvfb xdotool "$gimp_program"; do
+source "$(dirname "$0")/gimp_version.sh"
+for tool in Xvfb xdotool; do
   if ! command -v "$tool" >/dev/null; then
     echo "skipped: $tool is not installed (scripts/setup installs it)"
     exit 77

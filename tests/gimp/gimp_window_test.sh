@@ -8,15 +8,7 @@ set -euo pipefail
 plugin="$1"
 tarvo="$2"
 version="${3:-2}"
-if [ "$version" = 3 ]; then
-  gimp_program=gimp-3.0 profile_variable=GIMP3_DIRECTORY
-else
-  gimp_program=gimp-2.10 profile_variable=GIMP2_DIRECTORY
-fi
-if ! command -v "$gimp_program" >/dev/null; then
-  echo "skipped: $gimp_program is not installed (scripts/setup installs it)"
-  exit 77
-fi
+source "$(dirname "$0")/gimp_version.sh"
 work="$(mktemp -d)"
 pids=()
 cleanup() {

@@ -3,6 +3,10 @@
 // case and saves the results; the checks then compare them with what the stand-alone program
 // paints from the same files and scripts.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QColorSpace>
 #include <QCryptographicHash>
 #include <QFile>
@@ -176,32 +180,47 @@ class GimpPlugInTest : public QObject {
     file.write(text);
   }
 
-  // The lock of the canvas on an image, named as the plug-in names it.
-  void write_lock(const QString& image, const QString& pid) const {
+  // The lock file of the canvas on an image, named as the plug-in names it.
+  QString lock_path(const QString& image) const {
     const QString file = path(image) + QString::fromLatin1(kImageFileSuffix);
     const QString key =
         QFileInfo(file).completeBaseName() + QStringLiteral("-gimp-") +
         QString::fromLatin1(
             QCryptographicHash::hash(file.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
-    QVERIFY(QDir().mkpath(path(QStringLiteral("state/tarvo/recovery"))));
-    write(QStringLiteral("state/tarvo/recovery/%1.lock").arg(key),
-          (pid + QStringLiteral("\nthe Tarvo canvas on \"locked.png\" (process %1)\n").arg(pid))
-              .toUtf8());
+    return path(QStringLiteral("state/tarvo/recovery/%1.lock").arg(key));
   }
 
-  // locked.png has a canvas open on it: a live process of the plug-in's name holds its lock.
-  // stale.png's lock names a process that has ended.
+  void write_lock(const QString& image, const QString& pid) const {
+    QVERIFY(QDir().mkpath(path(QStringLiteral("state/tarvo/recovery"))));
+    QFile file(lock_path(image));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(
+        (pid + QStringLiteral("\nthe Tarvo canvas on \"locked.png\" (process %1)\n").arg(pid))
+            .toUtf8());
+  }
+
+  // locked.png has a canvas open on it: a running process holds its lock (flock(1) stands for
+  // it). stale.png's lock file names a process that has ended, and no one holds it.
   void lock_images() {
-    const QString holder = path(QStringLiteral("tarvo-gimp"));
-    QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), holder));
-    holder_.start(holder, {QStringLiteral("600")});
-    QVERIFY(holder_.waitForStarted());
-    holder_pid_ = QString::number(holder_.processId());
+    holder_pid_ = QStringLiteral("4242");
     write_lock(QStringLiteral("locked.png"), holder_pid_);
-    QProcess ended;
-    ended.start(QStringLiteral("true"), {});
-    QVERIFY(ended.waitForFinished());
-    write_lock(QStringLiteral("stale.png"), QString::number(ended.processId()));
+    const QString lock = lock_path(QStringLiteral("locked.png"));
+    holder_.start(QStringLiteral("flock"),
+                  {QStringLiteral("--exclusive"), lock, QStringLiteral("sleep"),
+                   QStringLiteral("600")});
+    QVERIFY(holder_.waitForStarted());
+    // Until flock holds the lock, the plug-in would take it.
+    for (int i = 0; i < 100 && !lock_is_held(lock); ++i) QTest::qWait(20);
+    QVERIFY(lock_is_held(lock));
+    write_lock(QStringLiteral("stale.png"), QStringLiteral("4243"));
+  }
+
+  static bool lock_is_held(const QString& lock) {
+    const int fd = ::open(QFile::encodeName(lock).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
   }
 
  private slots:
