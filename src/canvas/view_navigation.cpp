@@ -22,17 +22,21 @@ void rezoom(Program& program) {
 // More zoom steps than one turn of the wheel can give are not meant.
 constexpr float kMaxWheelSteps = 64.0f;
 
-// Zooms in or out by the keys' step of a quarter; out only from above a quarter.
-void step_zoom(Program& program, bool in) {
-  ViewState& view = program.display.view;
+// Changes the zoom by the keys' step of a quarter, in or out (out only from above a quarter).
+// False when it stays as it was.
+bool change_zoom_by_a_step(ViewState& view, bool in) {
   if (in) {
     view.Zoom += 0.25f;
   } else if (view.Zoom > 0.25f) {
     view.Zoom -= 0.25f;
   } else {
-    return;
+    return false;
   }
-  rezoom(program);
+  return true;
+}
+
+void step_zoom(Program& program, bool in) {
+  if (change_zoom_by_a_step(program.display.view, in)) rezoom(program);
 }
 
 // The pan along one axis after scrolling by `by` pixels: the image of `extent` client pixels may
@@ -61,13 +65,7 @@ void zoom_about(Program& program, int steps, float X, float Y) {
   const double image_x = (static_cast<double>(X) - view.PanX) / view.Zoom;
   const double image_y = (static_cast<double>(Y) - view.PanY) / view.Zoom;
   const float before = view.Zoom;
-  for (int i = 0; i < std::abs(steps); ++i) {
-    if (steps > 0) {
-      view.Zoom += 0.25f;
-    } else if (view.Zoom > 0.25f) {
-      view.Zoom -= 0.25f;
-    }
-  }
+  for (int i = 0; i < std::abs(steps); ++i) change_zoom_by_a_step(view, steps > 0);
   if (view.Zoom == before) return;
   view.PanX = round_half_even(X - image_x * view.Zoom);
   view.PanY = round_half_even(Y - image_y * view.Zoom);
