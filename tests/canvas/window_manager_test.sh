@@ -9,8 +9,9 @@ set -euo pipefail
 tarvo="$1"
 work="$(mktemp -d)"
 pids=()
+source "$(dirname "$0")/../support/end_processes.sh"
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  end_processes "${pids[@]}"
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -19,9 +19,9 @@ done
 
 work="$(mktemp -d)"
 pids=()
+source "$(dirname "$0")/../support/end_processes.sh"
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  pkill -TERM -f "$work/profile/plug-ins" 2>/dev/null || true
+  end_processes "${pids[@]}" $(pgrep -f "$work/profile/plug-ins" || true)
   rm -rf "$work"
 }
 trap cleanup EXIT

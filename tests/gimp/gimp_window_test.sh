@@ -11,8 +11,9 @@ version="${3:-2}"
 source "$(dirname "$0")/gimp_version.sh"
 work="$(mktemp -d)"
 pids=()
+source "$(dirname "$0")/../support/end_processes.sh"
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  end_processes "${pids[@]}"
   rm -rf "$work"
 }
 trap cleanup EXIT

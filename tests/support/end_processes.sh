@@ -1,0 +1,16 @@
+# Sourced by the tests that start processes: end_processes PID... asks each to end (SIGTERM), gives
+# them up to five seconds to finish (a program ending on SIGTERM still writes its recovery copy or
+# its profile), then ends what is left with SIGKILL. Only after that may a test delete the folder
+# those processes write into, or the deletion races their last writes.
+end_processes() {
+  local pid alive
+  for pid in "$@"; do kill "$pid" 2>/dev/null || true; done
+  for _ in $(seq 50); do
+    alive=0
+    for pid in "$@"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" -eq 0 ] && break
+    sleep 0.1
+  done
+  for pid in "$@"; do kill -9 "$pid" 2>/dev/null || true; done
+  for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
+}
