@@ -67,8 +67,7 @@ x=$((sx + 41)) y=$((sy + sh - 61))
 xdotool windowactivate --sync "$scaled" mousemove "$x" "$y" mousedown 1
 for i in 1 2 3 4 5 6; do xdotool mousemove $((x + i)) $((y + i)); sleep 0.05; done
 xdotool mouseup 1
-sleep 0.5
-grep -q '^Form_MouseMove 1 ' "$work/scaled.tvs" || fail "no stroke was recorded at scale 2"
+eventually grep -q '^Form_MouseMove 1 ' "$work/scaled.tvs" || fail "no stroke was recorded at scale 2"
 awk '$1 == "Form_MouseMove" && $2 == 1 && ($4 % 2 == 1 || $5 % 2 == 1) {odd = 1} END {exit !odd}' \
   "$work/scaled.tvs" || fail "the stroke at scale 2 has only even device pixels: $(grep Form_Mouse "$work/scaled.tvs")"
 echo "passed"
