@@ -7,14 +7,8 @@
 # Exits 77 (skipped) without Xvfb, openbox, xdotool or xprop.
 set -euo pipefail
 tarvo="$1"
-work="$(mktemp -d)"
-pids=()
 source "$(dirname "$0")/../support/end_processes.sh"
-cleanup() {
-  end_processes "${pids[@]}"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch_folder
 source "$(dirname "$0")/../support/openbox_session.sh"
 export XDG_STATE_HOME="$work/state"
 

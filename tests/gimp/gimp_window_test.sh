@@ -9,14 +9,8 @@ plugin="$1"
 tarvo="$2"
 version="${3:-2}"
 source "$(dirname "$0")/gimp_version.sh"
-work="$(mktemp -d)"
-pids=()
 source "$(dirname "$0")/../support/end_processes.sh"
-cleanup() {
-  end_processes "${pids[@]}"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch_folder
 source "$(dirname "$0")/../support/openbox_session.sh"
 
 mkdir -p "$work/profile/plug-ins/tarvo-gimp"

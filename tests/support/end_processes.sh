@@ -14,3 +14,11 @@ end_processes() {
   for pid in "$@"; do kill -9 "$pid" 2>/dev/null || true; done
   for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
 }
+
+# Makes $work, a scratch folder, and the array pids; on exit the processes in pids are ended as
+# above and the folder is deleted.
+scratch_folder() {
+  work="$(mktemp -d)"
+  pids=()
+  trap 'end_processes "${pids[@]}"; rm -rf "$work"' EXIT
+}
