@@ -3,7 +3,7 @@
 // sequence's stroke list and first full frame into a 1920 x 1080 retained client image. Making and
 // showing widgets, and the tools panel, are left out.
 
-#include "app/program.h"
+#include "core/program.h"
 #include "retained_window.h"
 #include "stroke/stroke_capture.h"
 

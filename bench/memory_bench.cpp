@@ -22,7 +22,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "child_process.h"
@@ -30,6 +30,7 @@
 #include "retained_window.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
+#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 namespace {

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "render/paper_grain.h"
+#include "render/brush_tables.h"
+#include "canvas/undo_stack.h"
+#include "canvas/canvas_buffers.h"
 
 namespace tarvo::bench {
 

@@ -46,7 +46,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "app/qt_application.h"
 #include "canvas/display_surface.h"
 #include "canvas/qt_form1.h"
@@ -55,6 +55,7 @@
 #include "program_at_start.h"
 #include "script/session_converter.h"
 #include "summary.h"
+#include "canvas/canvas_buffers.h"
 
 namespace tarvo::bench {
 namespace {

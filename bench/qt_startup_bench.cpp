@@ -30,10 +30,12 @@
 #include <memory>
 #include <string>
 
-#include "app/program.h"
+#include "app/startup.h"
+#include "core/program.h"
 #include "file/qt_file_host.h"
 #include "loading_window.h"
 #include "summary.h"
+#include "canvas/undo_stack.h"
 
 namespace tarvo {
 namespace {

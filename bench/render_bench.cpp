@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "render/brush_tables.h"
 #include "render/dab.h"
 #include "render/dab_line.h"
@@ -72,8 +72,7 @@ struct CommitScene {
   }
 
   void commit(int32_t box) {
-    composite_box(canvas, paper, brush, bench_tables(), 0.0f, kCommitFlag, 0.0f, 0.0f,
-                  static_cast<float>(box - 1), static_cast<float>(box - 1));
+    composite_box(canvas, {paper, brush, bench_tables(), 0.0f, kCommitFlag}, 0.0f, 0.0f, static_cast<float>(box - 1), static_cast<float>(box - 1));
   }
 
   void copy_rows(int32_t box) {

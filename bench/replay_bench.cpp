@@ -22,15 +22,17 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "recovery/qt_journal.h"
-#include "canvas/canvas_window.h"
+#include "core/canvas_window.h"
 #include "canvas/display_surface.h"
 #include "retained_window.h"
 #include "script/event_script.h"
 #include "script/session_converter.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
+#include "render/brush_tables.h"
+#include "canvas/canvas_buffers.h"
 
 #ifdef TARVO_HAVE_MYPAINT
 #include <mypaint-brush.h>
@@ -142,7 +144,7 @@ struct BenchJournal {
     journal.flush();
   }
   void record(const ScriptEvent& e) {
-    journal.record(verb_spec(e.verb).name, {e.args[0], e.args[1], e.args[2], e.args[3]});
+    journal.record(e.verb, {e.args[0], e.args[1], e.args[2], e.args[3]});
     if (e.verb == Verb::Form_MouseUp) journal.sync_soon();
   }
 };

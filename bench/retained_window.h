@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas/canvas_window.h"
+#include "core/canvas_window.h"
 #include "canvas/display_surface.h"
 
 namespace tarvo::bench {

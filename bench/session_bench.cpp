@@ -41,14 +41,15 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "canvas/canvas_buffers.h"
 #include "mypaint_baseline.h"
-#include "render/brush_settings.h"
+#include "core/brush_settings.h"
 #include "render/brush_tables.h"
 #include "script/session_converter.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
+#include "canvas/undo_stack.h"
 
 namespace tarvo::bench {
 namespace {

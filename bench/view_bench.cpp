@@ -10,9 +10,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "canvas/view_navigation.h"
 #include "stroke/stroke_capture.h"
+#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 namespace {

@@ -2,7 +2,11 @@
 
 #include <exception>
 
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
+#include "tablet/tablet.h"
+#include "canvas/undo_stack.h"
+#include "canvas/display_surface.h"
+#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 

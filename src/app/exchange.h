@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/program.h"
+#include "core/program.h"
 
 namespace tarvo {
 

@@ -16,17 +16,13 @@ TarvoApplication::TarvoApplication(int& argc, char** argv) : QApplication(argc, 
   // Desktops match a running program's windows to tarvo.desktop, and so to its icon, by this name.
   setDesktopFileName(QStringLiteral("tarvo"));
   setWindowIcon(tarvo_icon());
+  set_interactive(true);
 }
 
-bool TarvoApplication::interactive() const {
+void TarvoApplication::set_interactive(bool interactive) {
   const QString platform = platformName();
-  return interactive_ && platform != QLatin1String("offscreen") &&
-         platform != QLatin1String("minimal");
-}
-
-bool someone_is_looking() {
-  const auto* app = dynamic_cast<const TarvoApplication*>(QCoreApplication::instance());
-  return app != nullptr && app->interactive();
+  presence_.someone_looking = interactive && platform != QLatin1String("offscreen") &&
+                              platform != QLatin1String("minimal");
 }
 
 void TarvoApplication::report(const RuntimeError& error) {

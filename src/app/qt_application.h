@@ -8,7 +8,8 @@ class QWidget;
 #include <functional>
 #include <string>
 
-#include "app/runtime_error.h"
+#include "core/presence.h"
+#include "core/runtime_error.h"
 
 namespace tarvo {
 
@@ -21,8 +22,11 @@ class TarvoApplication : public QApplication {
   // Called before the program ends on an untrapped error (the recovery copy hook).
   void set_before_fatal_exit(std::function<void()> hook) { before_fatal_exit_ = std::move(hook); }
   // Message boxes are shown only where a real display exists and no script is driving the program.
-  void set_interactive(bool interactive) { interactive_ = interactive; }
-  bool interactive() const;
+  // Start-up decides it and hands presence() to the windows, hosts and recovery; a signal that
+  // ends the program turns it off.
+  void set_interactive(bool interactive);
+  bool interactive() const { return presence_.someone_looking; }
+  const Presence& presence() const { return presence_; }
 
   // Reports the error on standard error and, where a display exists, in a message box that Return,
   // Escape or its button dismisses.
@@ -41,13 +45,9 @@ class TarvoApplication : public QApplication {
 
   std::function<void()> before_fatal_exit_;
   QWidget* error_box_ = nullptr;
-  bool interactive_ = true;
+  Presence presence_;
   bool failed_ = false;
   mutable std::string last_report_;
 };
-
-// True when the running application is an interactive TarvoApplication: someone is looking at a
-// real display and no script drives the program.
-bool someone_is_looking();
 
 }  // namespace tarvo

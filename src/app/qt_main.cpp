@@ -44,8 +44,9 @@ bool display_for(const CommandLine& line, bool no_display) {
   return false;
 }
 
-FileHostOptions host_options(const CommandLine& line) {
+FileHostOptions host_options(const CommandLine& line, const Presence& presence) {
   FileHostOptions options;
+  options.presence = &presence;
   options.image_path = line.image;
   options.paper_path = line.paper;
   options.wallpaper_path = line.wallpaper;
@@ -86,7 +87,11 @@ int run_tarvo(int argc, char** argv) {
   }
 
   RecoveryStore recovery(line.out.isEmpty() || line.recover ? line.image : line.out);
-  const RecoveryPlan recovered = recovery_at_start(app, recovery, line);
+  StartRequest request{line.recover, !line.replay.isEmpty(), line.image, line.out, line.paper};
+  const RecoveryPlan recovered = recovery_at_start(app.presence(), recovery, request);
+  line.image = request.image;
+  line.out = request.out;
+  line.paper = request.paper;
   if (line.recover) {
     if (recovered.empty()) {
       std::cerr << "tarvo: nothing to recover for " << line.image.toStdString()
@@ -97,7 +102,7 @@ int run_tarvo(int argc, char** argv) {
   }
 
   Session session;
-  session.make_host = [options = host_options(line)]() -> std::unique_ptr<Host> {
+  session.make_host = [options = host_options(line, app.presence())]() -> std::unique_ptr<Host> {
     return std::make_unique<FileHost>(options);
   };
   session.recovery = &recovery;

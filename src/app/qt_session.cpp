@@ -8,7 +8,8 @@
 #include <optional>
 #include <span>
 
-#include "app/program.h"
+#include "app/startup.h"
+#include "core/program.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_session.h"
 #include "app/qt_signals.h"
@@ -16,6 +17,7 @@
 #include "panel/qt_form2.h"
 #include "script/qt_script_player.h"
 #include "script/write_back_watch.h"
+#include "canvas/undo_stack.h"
 
 namespace tarvo {
 
@@ -122,13 +124,13 @@ int run_session(TarvoApplication& app, Session& session) {
       session.undo_memory_bytes ? session.undo_memory_bytes : default_undo_budget();
   std::unique_ptr<Form1> canvas;
   try {
-    Main(program, registry, [&canvas, &session](Program& p) -> CanvasWindow& {
-      canvas = std::make_unique<Form1>(p);
+    Main(program, registry, [&app, &canvas, &session](Program& p) -> CanvasWindow& {
+      canvas = std::make_unique<Form1>(p, app.presence());
       canvas->set_tablet_allowed(!session.no_tablet);
       canvas->set_host_window(session.host_window);
       // The tools panel is a tool window owned by the canvas, which deletes it; the canvas's load
       // sequence shows it.
-      p.panel = new Form2(p, canvas.get());
+      p.panel = new Form2(p, canvas.get(), app.presence());
       return *canvas;
     });
   } catch (const RuntimeError& error) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/host.h"
+#include "core/host.h"
 #include "app/qt_application.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery_plan.h"

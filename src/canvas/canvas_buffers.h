@@ -12,38 +12,9 @@
 
 #include <cstdint>
 
-#include "canvas/plane.h"
+#include "core/canvas_state.h"
 
 namespace tarvo {
-
-// A rectangle of image pixels after normalisation: whole, ordered, clamped to the image, with
-// exclusive right and bottom.
-struct PixelRect {
-  int32_t left = 0, top = 0, right = 0, bottom = 0;
-  bool empty() const { return left >= right || top >= bottom; }
-  int32_t width() const { return right - left; }
-  int32_t height() const { return bottom - top; }
-};
-
-struct CanvasBuffers {
-  int32_t BufferWidth = 0;
-  int32_t BufferHeight = 0;
-  Plane RBuffer, GBuffer, BBuffer;
-  Plane RPreview, GPreview, BPreview;
-  Plane FXbuffer;
-  // Where the previews may differ from the committed planes: every pixel the preview pass has
-  // written since the previews were last refreshed. A stroke's commit composites its pixels anew
-  // and need not give them what its previews showed (relief at the edge of a box, settings changed
-  // during the stroke), so the difference outlives the stroke until a refresh.
-  PixelRect previews_differ;
-};
-
-// The host's paper texture, sampled tiled by the renderer.
-struct PaperTexture {
-  Plane PaperBuffer;
-  int32_t PaperWidth = 0;
-  int32_t PaperHeight = 0;
-};
 
 // If a is greater than b, swaps them.
 void SortPair(float& a, float& b);

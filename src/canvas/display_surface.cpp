@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 #include "canvas/row_split.h"
 #include "canvas/surface_rows.h"
 #include "render/render_math.h"

@@ -18,72 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "canvas/canvas_window.h"
-#include "canvas/plane.h"
 #include "canvas/surface_rows.h"
-#include "canvas/view_state.h"
+#include "core/display_state.h"
+#include "core/plane.h"
 
 namespace tarvo {
-
-// The bitmap information header of the surface, as the display code of the window system reads it.
-struct DibHeader {
-  int32_t biSize = 40;
-  int32_t biWidth = 0;   // floor(BufferWidth * Zoom) rounded up to a multiple of 4
-  int32_t biHeight = 0;  // -floor(BufferHeight * Zoom): negative, rows run top-down
-  int16_t biPlanes = 1;
-  int16_t biBitCount = 32;
-  int32_t biCompression = 0;  // uncompressed RGB
-  int32_t biSizeImage = 0;
-  int32_t biXPelsPerMeter = 0;
-  int32_t biYPelsPerMeter = 0;
-  int32_t biClrUsed = 0;
-  int32_t biClrImportant = 0;
-};
-
-// The blit's working memory, kept with the surface so that a blit allocates nothing once the
-// client and zoom have settled.
-struct BlitScratch {
-  // The image column each surface column of the blit shows.
-  std::vector<int32_t> column_source;
-  // Zoomed in: where in the interleaved stretch of its image row each surface column finds its
-  // pixel, and that stretch, one buffer per worker.
-  WideningMap widening;
-  std::vector<uint32_t> stretch[2];
-};
-
-struct DisplaySurface {
-  DibHeader DibInfo;
-  // The pixels, row pitch DibInfo.biWidth * 4 bytes; null when no surface exists.
-  std::unique_ptr<uint32_t[]> DibBits;
-  // Stands in for the memory device context: false means no surface.
-  bool DibDC = false;
-  // The scaled pixel at the surface's top-left corner.
-  int32_t origin_x = 0, origin_y = 0;
-  // The whole scaled image's size, floor(BufferWidth * Zoom) x floor(BufferHeight * Zoom).
-  int32_t scaled_width = 0, scaled_height = 0;
-  BlitScratch scratch;
-
-  int32_t width() const { return DibInfo.biWidth; }
-  int32_t height() const { return -DibInfo.biHeight; }
-  uint32_t* row(int32_t v) { return DibBits.get() + static_cast<std::size_t>(v) * DibInfo.biWidth; }
-  const uint32_t* row(int32_t v) const {
-    return DibBits.get() + static_cast<std::size_t>(v) * DibInfo.biWidth;
-  }
-};
-
-// The canvas as the engine draws on it: the view, its surface, the window it is shown in, and the
-// title the zoom caption is built from.
-struct CanvasDisplay {
-  ViewState view;
-  DisplaySurface surface;
-  CanvasWindow* window = nullptr;
-  std::string AppTitle;
-};
-
-struct ImageSize {
-  int32_t BufferWidth = 0;
-  int32_t BufferHeight = 0;
-};
 
 // Largest surface the program will allocate, in bytes; beyond it creation fails with 31001.
 constexpr std::size_t kMaxSurfaceBytes = std::size_t{1} << 32;

@@ -1,4 +1,7 @@
 #include "canvas/image_history.h"
+#include "canvas/undo_stack.h"
+#include "canvas/display_surface.h"
+#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 

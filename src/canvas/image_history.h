@@ -2,7 +2,7 @@
 // Undo, Redo and Clear as the canvas and the tools panel trigger them: the undo stack operations
 // plus the redraw of the whole image.
 
-#include "app/program.h"
+#include "core/program.h"
 
 namespace tarvo {
 

@@ -18,195 +18,17 @@
 
 #include "app/exchange.h"
 #include "app/qt_app_icon.h"
-#include "app/qt_application.h"
+#include "canvas/qt_canvas_area.h"
+#include "canvas/qt_input_codes.h"
 #include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "stroke/stroke_capture.h"
+#include "canvas/display_surface.h"
 
 namespace tarvo {
 
-namespace {
-
-// The keypad's plus and minus have codes of their own, apart from the main keyboard's.
-int16_t canvas_key_code(const QKeyEvent* e) {
-  return virtual_key_code(e->key(), e->modifiers() & Qt::KeypadModifier);
-}
-
-// The keyboard's own code of a key (an XKB keycode under X11 and Wayland), or 0 for an event that
-// did not come from the keyboard.
-quint32 physical_key(const QKeyEvent* e) { return e->nativeScanCode(); }
-
-// The canvas keys by their keycode on a common PC keyboard (evdev code + 8), for a key pressed with
-// Shift already held: Qt then names the shifted character ("<" for the comma key), which is not a
-// key of the canvas.
-int16_t shifted_key_code(const QKeyEvent* e) {
-  if (!(e->modifiers() & Qt::ShiftModifier)) return 0;
-  switch (physical_key(e)) {
-    case 59: return key_code::kComma;
-    case 21: return key_code::kPlus;
-    case 20: return key_code::kMinus;
-    default: return 0;
-  }
-}
-
-// X11 and Wayland both report the modifiers held when the key event happened in the core
-// modifier bits of the key event itself.
-constexpr quint32 kNativeShift = 0x1, kNativeControl = 0x4, kNativeAlt = 0x8;
-
-}  // namespace
-
-int16_t key_event_modifier_mask(const QKeyEvent& e) {
-  // Qt may read the modifiers when it delivers the event rather than when the key moved: Ctrl let
-  // go a few milliseconds after "=" would already be gone. A keyboard event carries its own.
-  if (physical_key(&e) == 0) return modifier_mask(e.modifiers());
-  const quint32 native = e.nativeModifiers();
-  int16_t mask = 0;
-  if (native & kNativeShift) mask |= modifier::kShift;
-  if (native & kNativeControl) mask |= modifier::kCtrl;
-  if (native & kNativeAlt) mask |= modifier::kAlt;
-  return mask;
-}
-
-// The client area of the canvas: draws the retained image and hands pointer and key events to the
-// canvas window.
-class CanvasArea : public QWidget {
- public:
-  explicit CanvasArea(Form1& form) : QWidget(&form), form_(form) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setFocusPolicy(Qt::StrongFocus);
-    setMouseTracking(true);
-    // A pen hovering over the canvas sends packets too, as the mouse sends moves.
-    setTabletTracking(true);
-  }
-
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    // Moved to a screen of another scale, the client has as many Qt pixels but other device ones.
-    if (form_.retained_.devicePixelRatio() != devicePixelRatioF()) form_.client_resized(size());
-    QPainter painter(this);
-    form_.paint_client(painter, event->rect());
-  }
-  void resizeEvent(QResizeEvent*) override { form_.client_resized(size()); }
-
-  void mousePressEvent(QMouseEvent* e) override {
-    const QPointF p = device_position(*e);
-    form_.mouse_down(button_mask(e->button()), modifier_mask(e->modifiers()),
-                     static_cast<float>(p.x()), static_cast<float>(p.y()));
-  }
-  void mouseMoveEvent(QMouseEvent* e) override {
-    const QPointF p = device_position(*e);
-    form_.mouse_move(button_mask(e->buttons()), modifier_mask(e->modifiers()),
-                     static_cast<float>(p.x()), static_cast<float>(p.y()));
-  }
-  void mouseReleaseEvent(QMouseEvent* e) override {
-    const QPointF p = device_position(*e);
-    form_.mouse_up(button_mask(e->button()), modifier_mask(e->modifiers()),
-                   static_cast<float>(p.x()), static_cast<float>(p.y()));
-  }
-  // A pen event is one packet and one stroke point: the packet updates the tablet state, then the
-  // same event drives the pointer handlers. Accepting it keeps Qt from sending a mouse event too.
-  void tabletEvent(QTabletEvent* e) override {
-    const QPointF p = device_position(*e);
-    const auto x = static_cast<float>(p.x()), y = static_cast<float>(p.y());
-    const int16_t shift = modifier_mask(e->modifiers());
-    const TabletPacket packet = packet_from_event(*e, screen_geometry(*this), *this);
-    switch (e->type()) {
-      case QEvent::TabletPress:
-        form_.pen_event(PenAction::Down, packet, button_mask(e->button()), shift, x, y);
-        break;
-      case QEvent::TabletMove:
-        form_.pen_event(PenAction::Move, packet, button_mask(e->buttons()), shift, x, y);
-        break;
-      case QEvent::TabletRelease:
-        form_.pen_event(PenAction::Up, packet, button_mask(e->button()), shift, x, y);
-        break;
-      default: form_.tablet_packet(packet, QtTabletDevice::kMaximumPressure); break;
-    }
-    e->accept();
-  }
-
-  // The wheel scrolls in device pixels, as the canvas counts them: a touchpad's pixel deltas are
-  // taken as they are, a wheel's notches scroll the same screen distance at any scale. With Ctrl
-  // the wheel zooms a step a notch; a touchpad's small turns are gathered here into whole notches,
-  // so that a script holds the steps the user made.
-  void wheelEvent(QWheelEvent* e) override {
-    const QPointF p = device_position(*e);
-    const int16_t shift = modifier_mask(e->modifiers());
-    const qreal ratio = devicePixelRatioF();
-    e->accept();
-    if (shift == modifier::kCtrl) {
-      zoom_turn_ += e->angleDelta().y();
-      const int notches = static_cast<int>(zoom_turn_ / kWheelNotch);
-      if (notches == 0) return;
-      zoom_turn_ -= notches * kWheelNotch;
-      form_.mouse_wheel(shift, static_cast<float>(p.x()), static_cast<float>(p.y()), 0.0f,
-                        notches * kWheelNotch);
-      return;
-    }
-    zoom_turn_ = 0;
-    QPointF units = QPointF(e->angleDelta()) * ratio;
-    if (!e->pixelDelta().isNull()) {
-      units = QPointF(e->pixelDelta()) * ratio * (kWheelNotch / kWheelNotchPixels);
-    }
-    if (units.isNull()) return;
-    form_.mouse_wheel(shift, static_cast<float>(p.x()), static_cast<float>(p.y()),
-                      static_cast<float>(units.x()), static_cast<float>(units.y()));
-  }
-
-  // Key codes belong to the physical key: the code a key went down with is the code it comes up
-  // with, even when Shift, pressed meanwhile, has changed the character Qt names.
-  void keyPressEvent(QKeyEvent* e) override {
-    const int16_t shift = key_event_modifier_mask(*e);
-    int16_t code = canvas_key_code(e);
-    if (code == 0) code = shifted_key_code(e);
-    if (code != 0) {
-      if (physical_key(e) != 0) held_codes_[physical_key(e)] = code;
-      form_.key_down(code, shift);
-    }
-    // Characters typed with Ctrl or Alt are shortcuts, not text.
-    const QString text = e->text();
-    if (text.size() == 1 && text[0].unicode() < 128 && text[0].isPrint() &&
-        !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-      form_.key_press(static_cast<int16_t>(text[0].unicode()));
-    }
-  }
-  void keyReleaseEvent(QKeyEvent* e) override {
-    if (e->isAutoRepeat()) return;
-    int16_t code = 0;
-    if (const auto held = held_codes_.find(physical_key(e)); held != held_codes_.end()) {
-      code = held->second;
-      held_codes_.erase(held);
-    } else {
-      code = canvas_key_code(e);
-      if (code == 0) code = shifted_key_code(e);
-    }
-    if (code != 0) form_.key_up(code, key_event_modifier_mask(*e));
-  }
-  // A key let go while another window had the focus never comes up here.
-  void focusOutEvent(QFocusEvent* e) override {
-    held_codes_.clear();
-    QWidget::focusOutEvent(e);
-  }
-
-  // The pointer in device pixels. Qt delivers a widget's event position rounded to whole logical
-  // pixels, which on a screen scaled by 2 leaves only even device pixels; the event its window
-  // received keeps the fraction the window system gave, and is used when it is this event's.
-  QPointF device_position(const QSinglePointEvent& e) const {
-    const qreal ratio = devicePixelRatioF();
-    const auto& seen = form_.window_pointer_;
-    if (seen && e.timestamp() != 0 && seen->timestamp == e.timestamp()) {
-      return (seen->global - mapToGlobal(QPointF(0, 0))) * ratio;
-    }
-    return e.position() * ratio;
-  }
-
- private:
-  Form1& form_;
-  std::map<quint32, int16_t> held_codes_;
-  float zoom_turn_ = 0;  // wheel units turned with Ctrl, not yet a whole notch
-};
-
-Form1::Form1(Program& program) : program_(program) {
+Form1::Form1(Program& program, const Presence& presence)
+    : program_(program), presence_(presence) {
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowIcon(tarvo_icon());
   QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
@@ -308,7 +130,7 @@ void Form1::resize_client(int32_t width, int32_t height) {
   QMargins frame = frame_margins(*this);
   frame.setTop(frame.top() + menu);
   const QRect area = placement_area();
-  const bool looking = someone_is_looking();
+  const bool looking = presence_.someone_looking;
   const QSize client = looking ? fit_window_size(wanted, frame, area) : wanted;
   // The window keeps its menu bar above the client area; only the client takes the new size.
   resize(client.width(), client.height() + menu);
@@ -327,7 +149,7 @@ QRect Form1::placement_area() const {
 }
 
 void Form1::attach_to_host() {
-  if (host_window_id_ == 0 || host_area_ || !someone_is_looking()) return;
+  if (host_window_id_ == 0 || host_area_ || !presence_.someone_looking) return;
   const std::optional<QPoint> origin = foreign_window_origin(host_window_id_);
   if (!origin) return;  // gone, or not a window on this display
   const QWidget* panel = dynamic_cast<const QWidget*>(program_.panel);
@@ -374,14 +196,13 @@ void Form1::show_window() {
   show();
   // Qt clears the transient hint of an ordinary window as it maps it: it is set once mapped.
   if (host_area_) set_transient_for_foreign(*this, host_window_id_);
-  keep_frame_in_area(*this, placement_area());
+  keep_frame_in_area(*this, placement_area(), presence_);
   area_->setFocus();
 }
 
 bool Form1::ask_yes_no(const std::string& text) {
   // With no one to answer (a replay, or no display), the answer is No: nothing is discarded.
-  const auto* app = dynamic_cast<const TarvoApplication*>(QCoreApplication::instance());
-  if (!app || !app->interactive()) return false;
+  if (!presence_.someone_looking) return false;
   // The stored text breaks its lines with a carriage return alone; the box shows it as a new line.
   QString shown = QString::fromStdString(text);
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -417,44 +238,44 @@ void Form1::Form_Paint() {
 void Form1::GetPaperMenu_Click() { menu_get_paper(); }
 
 void Form1::mouse_down(int16_t button, int16_t shift, float x, float y) {
-  if (sink_) sink_->record("Form_MouseDown", {double(button), double(shift), x, y});
+  if (sink_) sink_->record(Verb::Form_MouseDown, {double(button), double(shift), x, y});
   Form_MouseDown(program_, button, shift, x, y);
 }
 
 void Form1::mouse_move(int16_t button, int16_t shift, float x, float y) {
-  if (sink_) sink_->record("Form_MouseMove", {double(button), double(shift), x, y});
+  if (sink_) sink_->record(Verb::Form_MouseMove, {double(button), double(shift), x, y});
   Form_MouseMove(program_, button, shift, x, y);
 }
 
 void Form1::mouse_up(int16_t button, int16_t shift, float x, float y) {
-  if (sink_) sink_->record("Form_MouseUp", {double(button), double(shift), x, y});
+  if (sink_) sink_->record(Verb::Form_MouseUp, {double(button), double(shift), x, y});
   const uint64_t commits = program_.stroke.commits;
   Form_MouseUp(program_, button, shift, x, y);
   if (after_commit_ && program_.stroke.commits != commits) after_commit_();
 }
 
 void Form1::key_down(int16_t key_code, int16_t shift) {
-  if (sink_) sink_->record("Form_KeyDown", {double(key_code), double(shift)});
+  if (sink_) sink_->record(Verb::Form_KeyDown, {double(key_code), double(shift)});
   Form_KeyDown(program_, key_code, shift);
 }
 
 void Form1::key_up(int16_t key_code, int16_t shift) {
-  if (sink_) sink_->record("Form_KeyUp", {double(key_code), double(shift)});
+  if (sink_) sink_->record(Verb::Form_KeyUp, {double(key_code), double(shift)});
   Form_KeyUp(program_, key_code, shift);
 }
 
 void Form1::key_press(int16_t key_ascii) {
-  if (sink_) sink_->record("Form_KeyPress", {double(key_ascii)});
+  if (sink_) sink_->record(Verb::Form_KeyPress, {double(key_ascii)});
   Form_KeyPress(program_, key_ascii);
 }
 
 void Form1::mouse_wheel(int16_t shift, float x, float y, float delta_x, float delta_y) {
-  if (sink_) sink_->record("Form_MouseWheel", {double(shift), x, y, delta_x, delta_y});
+  if (sink_) sink_->record(Verb::Form_MouseWheel, {double(shift), x, y, delta_x, delta_y});
   Form_MouseWheel(program_, shift, x, y, delta_x, delta_y);
 }
 
 void Form1::menu_get_paper() {
-  if (sink_) sink_->record("GetPaperMenu_Click", {});
+  if (sink_) sink_->record(Verb::GetPaperMenu_Click, {});
   get_paper(program_);
 }
 
@@ -466,11 +287,11 @@ void Form1::tablet_packet(const TabletPacket& packet, int32_t maximum_pressure) 
         recorded_screen_->screen_height != s.screen_height ||
         recorded_screen_->client_origin_x != s.client_origin_x ||
         recorded_screen_->client_origin_y != s.client_origin_y) {
-      sink_->record("Tablet_Screen", {double(s.screen_width), double(s.screen_height),
+      sink_->record(Verb::Tablet_Screen, {double(s.screen_width), double(s.screen_height),
                                       double(s.client_origin_x), double(s.client_origin_y)});
       recorded_screen_ = s;
     }
-    sink_->record("Tablet_PacketArrival",
+    sink_->record(Verb::Tablet_PacketArrival,
                   {double(packet.X), double(packet.Y), double(packet.Pressure),
                    double(maximum_pressure), double(packet.Azimuth), double(packet.Altitude),
                    double(packet.Twist)});
@@ -496,14 +317,14 @@ void Form1::pen_event(PenAction action, const TabletPacket& packet, int16_t butt
 }
 
 void Form1::tablet_proximity(int16_t is_in_context) {
-  if (sink_) sink_->record("Tablet_ProximityChange", {double(is_in_context)});
+  if (sink_) sink_->record(Verb::Tablet_ProximityChange, {double(is_in_context)});
   Tablet_ProximityChange(program_.tablet, is_in_context);
 }
 
 void Form1::tablet_screen(const ScreenGeometry& screen) { script_screen_ = screen; }
 
 void Form1::restore_view(float zoom, int32_t pan_x, int32_t pan_y) {
-  if (sink_) sink_->record("Form_View", {zoom, double(pan_x), double(pan_y)});
+  if (sink_) sink_->record(Verb::Form_View, {zoom, double(pan_x), double(pan_y)});
   set_view(program_, zoom, pan_x, pan_y);
 }
 
@@ -517,40 +338,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-int16_t button_mask(Qt::MouseButtons buttons) {
-  int16_t mask = 0;
-  if (buttons & Qt::LeftButton) mask |= 1;
-  if (buttons & Qt::RightButton) mask |= 2;
-  if (buttons & Qt::MiddleButton) mask |= 4;
-  return mask;
-}
-
-int16_t modifier_mask(Qt::KeyboardModifiers modifiers) {
-  int16_t mask = 0;
-  if (modifiers & Qt::ShiftModifier) mask |= modifier::kShift;
-  if (modifiers & Qt::ControlModifier) mask |= modifier::kCtrl;
-  if (modifiers & Qt::AltModifier) mask |= modifier::kAlt;
-  return mask;
-}
-
-int16_t virtual_key_code(int qt_key, bool keypad) {
-  if (keypad && qt_key == Qt::Key_Plus) return key_code::kKeypadPlus;
-  if (keypad && qt_key == Qt::Key_Minus) return key_code::kKeypadMinus;
-  switch (qt_key) {
-    case Qt::Key_Comma: return key_code::kComma;
-    case Qt::Key_Equal:
-    case Qt::Key_Plus: return key_code::kPlus;
-    case Qt::Key_Minus: return key_code::kMinus;
-    default: break;
-  }
-  if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) || (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
-    return static_cast<int16_t>(qt_key);
-  }
-  return 0;
-}
-
 void Form1::closeEvent(QCloseEvent* event) {
-  if (sink_) sink_->record("Form_Unload", {});
+  if (sink_) sink_->record(Verb::Form_Unload, {});
   bool cancel = false;
   Form_Unload(program_, cancel);
   if (cancel) {

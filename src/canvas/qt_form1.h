@@ -14,8 +14,9 @@
 #include <functional>
 #include <optional>
 
-#include "app/program.h"
-#include "canvas/canvas_window.h"
+#include "core/presence.h"
+#include "core/program.h"
+#include "core/canvas_window.h"
 #include "script/event_sink.h"
 #include "tablet/qt_tablet_adapter.h"
 
@@ -29,7 +30,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   Q_OBJECT
 
  public:
-  explicit Form1(Program& program);
+  // presence: whether someone looks at the window, which then fits the screen and may ask.
+  explicit Form1(Program& program, const Presence& presence = Presence::nobody());
   ~Form1() override;
 
   // CanvasWindow
@@ -116,6 +118,7 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void show_panel_again();
 
   Program& program_;
+  const Presence& presence_;
   CanvasArea* area_ = nullptr;
   QImage retained_;
   QColor background_{192, 192, 192};
@@ -137,16 +140,5 @@ class Form1 : public QMainWindow, public CanvasWindow {
   std::optional<QRect> host_area_;
   bool placed_over_host_ = false;
 };
-
-// The button and modifier masks of the canvas handlers: left 1, right 2, middle 4; Shift 1,
-// Ctrl 2, Alt 4.
-int16_t button_mask(Qt::MouseButtons buttons);
-int16_t modifier_mask(Qt::KeyboardModifiers modifiers);
-// The virtual-key code of a Qt key: comma 188, plus/equals 187, minus 189, letters and digits as
-// their upper-case character; 0 for keys the canvas does not know. With `keypad`, the keypad's
-// plus 107 and minus 109.
-int16_t virtual_key_code(int qt_key, bool keypad = false);
-// The modifier mask held when the key event happened, read from the event itself.
-int16_t key_event_modifier_mask(const QKeyEvent& event);
 
 }  // namespace tarvo

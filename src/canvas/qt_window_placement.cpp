@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/qt_application.h"
 
 namespace tarvo {
 
@@ -61,8 +60,8 @@ QRect area_over_host(QPoint host_origin, const QRect& screen, int panel_room) {
   return area;
 }
 
-void keep_frame_in_area(QWidget& window, const QRect& area) {
-  if (!someone_is_looking()) return;
+void keep_frame_in_area(QWidget& window, const QRect& area, const Presence& presence) {
+  if (!presence.someone_looking) return;
   // The window manager frames a window shortly after it is mapped; give it two seconds.
   constexpr int kPollMilliseconds = 20, kPolls = 100;
   auto* poll = new QTimer(&window);

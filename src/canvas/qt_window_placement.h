@@ -10,6 +10,8 @@
 #include <QtGlobal>
 #include <optional>
 
+#include "core/presence.h"
+
 class QWidget;
 
 namespace tarvo {
@@ -43,7 +45,7 @@ QRect area_over_host(QPoint host_origin, const QRect& screen, int panel_room);
 // into the area where it is not wholly there: a position asked for before the frame's size was
 // known may have put the title bar off the screen. A window that can change size first gives up
 // what its frame has beyond the area's size. Does nothing without a display to look at.
-void keep_frame_in_area(QWidget& window, const QRect& area);
+void keep_frame_in_area(QWidget& window, const QRect& area, const Presence& presence);
 
 // The top-left corner of the client area of an X11 window of another program, in Qt's logical
 // pixels; nothing when there is no X11 display or the window does not exist.

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/display_state.h"
+
 namespace tarvo {
 
 inline uint32_t surface_pixel(uint8_t r, uint8_t g, uint8_t b) {
@@ -24,17 +26,6 @@ void interleave_row(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32
 // dst[i] = pixel of (r[x], g[x], b[x]) with x = columns[i], for i < n: a zoomed-out row.
 void sample_row(const uint8_t* r, const uint8_t* g, const uint8_t* b, const int32_t* columns,
                 uint32_t* dst, int32_t n);
-
-// A zoomed-in row's column map, prepared once per blit: surface column i shows word `offset[i]`
-// of the interleaved stretch of its image row. Zoomed in, offsets rise by 0 or 1 from one column
-// to the next, so any 8 neighbouring surface columns show at most 8 neighbouring words; `lanes`
-// holds, for each group of 8 columns, their offsets relative to the group's first one, which lets
-// the AVX2 version fill 8 pixels with one load and one permute.
-struct WideningMap {
-  std::vector<int32_t> offset;
-  std::vector<int32_t> lanes;  // 8 entries per whole group of 8 columns
-  int32_t stretch = 0;         // words of the interleaved stretch: offset.back() + 1
-};
 
 // Fills the map from the image column of each surface column. Returns false, and the map must not
 // be used, unless the columns rise by 0 or 1 at every step.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "canvas/image_history.h"
+#include "canvas/display_surface.h"
 
 namespace tarvo {
 

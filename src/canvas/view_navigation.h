@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "render/render_math.h"
 
 namespace tarvo {

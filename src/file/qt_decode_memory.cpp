@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "file/page_mapping.h"
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 
 namespace tarvo {
 

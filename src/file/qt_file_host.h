@@ -42,7 +42,8 @@
 
 #include <optional>
 
-#include "app/host.h"
+#include "core/host.h"
+#include "core/presence.h"
 #include "file/qt_image_file.h"
 
 class QSaveFile;
@@ -55,6 +56,9 @@ struct FileHostOptions {
   QString wallpaper_path;           // empty: the built-in wallpaper
   QSize new_image_size{1024, 768};  // when image_path does not exist
   QString output_path;              // empty: the image is written back to image_path
+  // Whether someone is there to answer a question or watch progress; the session's, which
+  // outlives the host.
+  const Presence* presence = &Presence::nobody();
 };
 
 class FileHost : public Host {

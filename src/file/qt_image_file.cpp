@@ -20,7 +20,7 @@
 #include "file/png_colour_key.h"
 #include "file/qt_decode_memory.h"
 #include "canvas/row_split.h"
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 
 namespace tarvo {
 

@@ -17,7 +17,7 @@
 #include <QString>
 
 #include "file/image_limits.h"
-#include "canvas/plane.h"
+#include "core/plane.h"
 
 class QIODevice;
 

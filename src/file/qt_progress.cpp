@@ -6,7 +6,6 @@
 #include <future>
 #include <memory>
 
-#include "app/qt_application.h"
 
 namespace tarvo {
 
@@ -53,8 +52,9 @@ std::unique_ptr<QProgressDialog> progress_dialog(const QString& label) {
 
 }  // namespace
 
-void run_with_progress(const QString& label, const std::function<void()>& work) {
-  if (!someone_is_looking()) {
+void run_with_progress(const Presence& presence, const QString& label,
+                       const std::function<void()>& work) {
+  if (!presence.someone_looking) {
     work();
     return;
   }

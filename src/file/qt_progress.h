@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+#include "core/presence.h"
+
 namespace tarvo {
 
 // Runs work to its end and rethrows what it throws. Where someone is looking (an interactive
@@ -13,6 +15,7 @@ namespace tarvo {
 // program is doing; input and close requests wait until it is done, so nothing acts on the image
 // meanwhile. Otherwise (no display, a replay, before the application exists) the work simply runs
 // here, on the calling thread.
-void run_with_progress(const QString& label, const std::function<void()>& work);
+void run_with_progress(const Presence& presence, const QString& label,
+                       const std::function<void()>& work);
 
 }  // namespace tarvo

@@ -14,6 +14,9 @@ constexpr char kProcedure[] = "plug-in-tarvo";
 // The file descriptor GIMP writes to the plug-in on: GIMP starts a plug-in as
 // "PROGRAM -gimp READ_FD WRITE_FD MODE STACK_TRACE_MODE".
 int g_gimp_read_fd = -1;
+// GIMP's quit callback takes no argument the plug-in chooses: the session under way fills this
+// hook, so that the callback can keep its painting.
+tarvo::GimpQuitHook g_quit_hook;
 
 void query() {
   static const GimpParamDef arguments[] = {
@@ -68,6 +71,7 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
   run.drawable = parameters[2].data.d_drawable;
   if (count > 3 && parameters[3].data.d_string) run.script = parameters[3].data.d_string;
   run.gimp_read_fd = g_gimp_read_fd;
+  run.quit_hook = &g_quit_hook;
   if (!run.interactive && run.script.empty()) {
     fail(GIMP_PDB_CALLING_ERROR,
          "plug-in-tarvo: a non-interactive run needs the path of an event script to replay");
@@ -78,7 +82,7 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
 }
 
 void quit() {
-  tarvo::gimp_is_leaving();
+  if (g_quit_hook.leaving) g_quit_hook.leaving();
 }
 
 }  // namespace

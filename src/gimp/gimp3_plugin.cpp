@@ -15,6 +15,9 @@ constexpr char kProcedure[] = "plug-in-tarvo";
 // The file descriptor GIMP writes to the plug-in on: GIMP 3 starts a plug-in as
 // "PROGRAM -gimp PROTOCOL READ_FD WRITE_FD MODE STACK_TRACE_MODE".
 int g_gimp_read_fd = -1;
+// GIMP's quit callback takes no argument the plug-in chooses: the session under way fills this
+// hook, so that the callback can keep its painting.
+tarvo::GimpQuitHook g_quit_hook;
 
 struct TarvoPlugIn {
   GimpPlugIn parent_instance;
@@ -53,6 +56,7 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image
   run.drawable = gimp_item_get_id(GIMP_ITEM(drawables[0]));
   run.script = script;
   run.gimp_read_fd = g_gimp_read_fd;
+  run.quit_hook = &g_quit_hook;
   if (!run.interactive && run.script.empty()) {
     return fail(procedure, GIMP_PDB_CALLING_ERROR,
                 "plug-in-tarvo: a non-interactive run needs the path of an event script to replay");
@@ -95,7 +99,7 @@ GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
 }
 
 void quit(GimpPlugIn* /*plug_in*/) {
-  tarvo::gimp_is_leaving();
+  if (g_quit_hook.leaving) g_quit_hook.leaving();
 }
 
 void tarvo_plug_in_class_init(TarvoPlugInClass* klass) {

@@ -17,8 +17,8 @@
 #include "canvas/pixel_split.h"
 #include "appearance/qt_data_files.h"
 #include "file/qt_image_file.h"
-#include "app/runtime_error.h"
-#include "canvas/canvas_window.h"
+#include "core/runtime_error.h"
+#include "core/canvas_window.h"
 
 namespace tarvo {
 

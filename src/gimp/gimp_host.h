@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "app/host.h"
+#include "core/host.h"
 
 namespace tarvo {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/host.h"
+#include "core/host.h"
 
 namespace tarvo {
 

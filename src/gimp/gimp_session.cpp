@@ -23,7 +23,7 @@
 #include <iostream>
 #include <memory>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "app/qt_application.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
@@ -39,13 +39,11 @@ namespace {
 // How often an open canvas asks GIMP whether its layer is still there.
 constexpr int kLayerCheckMilliseconds = 1000;
 
-// The session under way, for GIMP's quit callback, which can reach nothing else.
-struct RunningSession {
-  Program* program = nullptr;
-  RecoveryStore* recovery = nullptr;
-  std::shared_ptr<GimpLink> link;
+// The last recovery copy written once GIMP or the image was gone.
+struct KeptCopy {
+  QByteArray hash;  // of the planes it holds
+  QString path;
 };
-RunningSession g_running;
 
 // GIMP writes to the plug-in unasked only to tell it to quit; a closed pipe means it is gone.
 bool gimp_has_spoken(int fd) {
@@ -147,18 +145,16 @@ QByteArray hash_of_planes(const CanvasBuffers& canvas) {
 // Writes the committed planes as a recovery copy and tells the user why and where. Once GIMP or the
 // image is gone every call that finds it gone comes here (the watch, each Send, the close): a
 // painting unchanged since the last copy is not written again.
-void keep_painting(Program& program, RecoveryStore& recovery, const std::string& why,
-                   QWidget* parent) {
-  static QByteArray kept_hash;
-  static QString kept_path;
+void keep_painting(const CanvasBuffers& canvas, RecoveryStore& recovery, KeptCopy& kept,
+                   const std::string& why, QWidget* parent) {
   std::string text;
   try {
-    const QByteArray hash = hash_of_planes(program.canvas);
-    if (hash != kept_hash || !QFileInfo::exists(kept_path)) {
-      kept_path = recovery.write_copy(program.canvas);
-      kept_hash = hash;
+    const QByteArray hash = hash_of_planes(canvas);
+    if (hash != kept.hash || !QFileInfo::exists(kept.path)) {
+      kept.path = recovery.write_copy(canvas);
+      kept.hash = hash;
     }
-    text = why + ". Your painting is saved as " + kept_path.toStdString() + ".";
+    text = why + ". Your painting is saved as " + kept.path.toStdString() + ".";
   } catch (const RuntimeError& error) {
     text = why + ", and " + error.what() + ".";
   }
@@ -173,25 +169,26 @@ void keep_painting(Program& program, RecoveryStore& recovery, const std::string&
 // the layer's image being closed, and keeps the painting when either happens. The canvas stays
 // open: the user can go on painting, and closing it keeps the latest painting too.
 void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLink>& link,
-                Program& program, Form1& canvas, RecoveryStore& recovery) {
+                const CanvasBuffers& planes, Form1& canvas, RecoveryStore& recovery,
+                KeptCopy& kept) {
   auto* layer_check = new QTimer(&canvas);
   if (run.gimp_read_fd >= 0) {
     auto* notifier = new QSocketNotifier(run.gimp_read_fd, QSocketNotifier::Read, &canvas);
     QObject::connect(
-        notifier, &QSocketNotifier::activated, &canvas, [=, &program, &recovery, &canvas] {
+        notifier, &QSocketNotifier::activated, &canvas, [=, &planes, &recovery, &canvas, &kept] {
           notifier->setEnabled(false);
           layer_check->stop();
           link->gone = true;
-          keep_painting(program, recovery, "GIMP has quit, so the painting cannot go back to it",
-                        &canvas);
+          keep_painting(planes, recovery, kept,
+                        "GIMP has quit, so the painting cannot go back to it", &canvas);
         });
   }
   QObject::connect(
-      layer_check, &QTimer::timeout, &canvas, [=, &host, &program, &recovery, &canvas] {
+      layer_check, &QTimer::timeout, &canvas, [=, &host, &planes, &recovery, &canvas, &kept] {
         if (link->gone || gimp_has_spoken(run.gimp_read_fd)) return;  // the notifier takes it
         if (host.drawable_alive()) return;
         layer_check->stop();
-        keep_painting(program, recovery,
+        keep_painting(planes, recovery, kept,
                       "The image was closed in GIMP, so the painting cannot go back to it",
                       &canvas);
       });
@@ -286,33 +283,33 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.host_window = run.interactive ? gimp_api::image_window() : 0;
   session.script = std::move(script);
   session.script_name = run.script;
+  KeptCopy kept;
   session.on_canvas_ready = [&](Program& program, Form1& canvas, RecoveryStore& recovery) {
-    g_running = RunningSession{&program, &recovery, link};
+    const CanvasBuffers& planes = program.canvas;
+    if (run.quit_hook) {
+      run.quit_hook->leaving = [&planes, &recovery, &kept, link] {
+        link->gone = true;
+        keep_painting(planes, recovery, kept,
+                      "GIMP has quit, so the painting cannot go back to it", nullptr);
+      };
+    }
     QWidget* parent = run.interactive ? &canvas : nullptr;
-    host->set_lost_hook([&program, &recovery, parent](const std::string& what) {
-      keep_painting(program, recovery, "Tarvo cannot reach GIMP: " + what, parent);
+    host->set_lost_hook([&planes, &recovery, &kept, parent](const std::string& what) {
+      keep_painting(planes, recovery, kept, "Tarvo cannot reach GIMP: " + what, parent);
     });
-    if (run.interactive) watch_gimp(run, *host, link, program, canvas, recovery);
+    if (run.interactive) watch_gimp(run, *host, link, planes, canvas, recovery, kept);
   };
   try {
     result.success = run_session(app, session) == 0;
   } catch (const std::exception& error) {
     session.failure = error.what();
   }
-  g_running = RunningSession{};
+  if (run.quit_hook) run.quit_hook->leaving = nullptr;
   if (!result.success) {
     result.message =
         session.failure.empty() ? "the painting was not written back to GIMP" : session.failure;
   }
   return result;
-}
-
-void gimp_is_leaving() {
-  if (!g_running.program) return;
-  if (g_running.link) g_running.link->gone = true;
-  keep_painting(*g_running.program, *g_running.recovery,
-                "GIMP has quit, so the painting cannot go back to it", nullptr);
-  g_running = RunningSession{};
 }
 
 }  // namespace tarvo

@@ -1,9 +1,18 @@
 #pragma once
 // Running the canvas on a GIMP drawable, inside the plug-in's run procedure.
 
+#include <functional>
 #include <string>
 
 namespace tarvo {
+
+// What to do when GIMP leaves the plug-in (it quit, or it sent its quit message during a call):
+// the session under way keeps its painting as a recovery copy and says where. GIMP's quit
+// callback reaches nothing but what the plug-in's entry holds, so the entry owns this hook and the
+// session fills it while it runs.
+struct GimpQuitHook {
+  std::function<void()> leaving;
+};
 
 struct GimpRun {
   int image = -1;
@@ -11,6 +20,7 @@ struct GimpRun {
   bool interactive = true;  // false: replay script headless and write the result back
   std::string script;       // an event script's path (non-interactive runs)
   int gimp_read_fd = -1;    // the pipe GIMP talks to the plug-in on, watched for GIMP leaving
+  GimpQuitHook* quit_hook = nullptr;  // the entry's, filled while the session runs
 };
 
 struct GimpRunResult {
@@ -27,9 +37,5 @@ void run_apart_from_gimp();
 
 // Runs the canvas session to its end. Never throws.
 GimpRunResult run_on_gimp(const GimpRun& run);
-
-// GIMP is leaving the plug-in (it quit, or it sent its quit message during a call): keeps the
-// painting of a session under way as a recovery copy and says where.
-void gimp_is_leaving();
 
 }  // namespace tarvo

@@ -82,10 +82,11 @@ QString button_tip(const layout::ButtonSpec& spec, const std::string& host) {
 
 // A tool window with a title and a close box; the close box hides the panel, and the canvas's
 // "Options" menu shows it again.
-Form2::Form2(Program& program, QWidget* owner)
+Form2::Form2(Program& program, QWidget* owner, const Presence& presence)
     : QWidget(owner,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      program_(program) {
+      program_(program),
+      presence_(presence) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tarvo Tools"));
   setWindowIcon(tarvo_icon());
@@ -223,6 +224,16 @@ HProp* Form2::slider(int n) const {
   return n >= 1 && n <= kSliderCount ? sliders_[n] : nullptr;
 }
 
+bool Form2::preset_pressed(int n) const {
+  const kv_button* b = button(n);
+  return b && b->value();
+}
+
+int16_t Form2::slider_value(int n) const {
+  const HProp* s = slider(n);
+  return s ? s->value() : 0;
+}
+
 // ---- Loading, showing, unloading ---------------------------------------------------------------
 
 void Form2::ensure_loaded() {
@@ -260,7 +271,7 @@ void Form2::show_panel() {
   ensure_loaded();
   // A window manager takes the panel as the canvas's only when the canvas is mapped first: the
   // panel waits for it.
-  if (parentWidget() && !parentWidget()->isVisible() && someone_is_looking()) {
+  if (parentWidget() && !parentWidget()->isVisible() && presence_.someone_looking) {
     show_when_owner_shows_ = true;
     return;
   }
@@ -277,7 +288,7 @@ void Form2::show_panel() {
     windowHandle()->setTransientParent(owner->windowHandle());
   }
   show();
-  if (first) keep_frame_in_area(*this, available_area(*this));
+  if (first) keep_frame_in_area(*this, available_area(*this), presence_);
 }
 
 // To the right of the canvas's frame, top edges level, where the screen has room for it; else

@@ -10,8 +10,8 @@
 //
 // Input entry points: the panel's own controls and the event-script player both come through the
 // functions under "Input", so that a replayed script takes exactly the path of the user's input.
-// Each reports its input to the event sink first, when one is set, under the name of the handler it
-// drives ("kv_button8_MouseDown", "HProp1", "ModeAdd_Click", "Picker_MouseMove", ...).
+// Each reports its input to the event sink first, when one is set, as the verb of the handler it
+// drives (kv_button8_MouseDown, HProp1, ModeAdd_Click, Picker_MouseMove, ...).
 
 #include <QImage>
 #include <QPointer>
@@ -22,7 +22,8 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "app/program.h"
+#include "core/presence.h"
+#include "core/program.h"
 #include "panel/qt_menus.h"
 #include "script/event_sink.h"
 
@@ -41,10 +42,9 @@ class Form2 : public QWidget, public ToolsPanel {
   static constexpr int kClientWidth = 141;
   static constexpr int kClientHeight = 490;
   static constexpr int kButtonCount = 15;  // kv_button1 .. kv_button15
-  static constexpr int kSliderCount = 8;   // HProp1 .. HProp8
 
   // owner is the canvas window; the panel is deleted with it.
-  Form2(Program& program, QWidget* owner);
+  Form2(Program& program, QWidget* owner, const Presence& presence = Presence::nobody());
   ~Form2() override;
 
   // ToolsPanel
@@ -59,16 +59,16 @@ class Form2 : public QWidget, public ToolsPanel {
   bool loaded() const { return loaded_; }
 
   // Input. n names the control: kv_button<n>, HProp<n>.
-  void button_mouse_down(int n, int16_t button, int16_t shift, float x, float y);
-  void button_mouse_move(int n, int16_t button, int16_t shift, float x, float y);
-  void button_mouse_up(int n, int16_t button, int16_t shift, float x, float y);
-  void button_click(int n);
+  void button_mouse_down(int n, int16_t button, int16_t shift, float x, float y) override;
+  void button_mouse_move(int n, int16_t button, int16_t shift, float x, float y) override;
+  void button_mouse_up(int n, int16_t button, int16_t shift, float x, float y) override;
+  void button_click(int n) override;
   // The user asked slider n for value; the slider takes it and raises its Change.
-  void slider_input(int n, int16_t value);
+  void slider_input(int n, int16_t value) override;
   // The mode menu's item at position i was chosen.
-  void mode_menu_click(std::size_t i);
-  void picker_mouse_move(int16_t button, int16_t shift, float x, float y);
-  void hue_mouse_move(int16_t button, int16_t shift, float x, float y);
+  void mode_menu_click(std::size_t i) override;
+  void picker_mouse_move(int16_t button, int16_t shift, float x, float y) override;
+  void hue_mouse_move(int16_t button, int16_t shift, float x, float y) override;
 
   // The panel's operations, named as its handlers are.
   void DeactivateButtons();
@@ -97,8 +97,10 @@ class Form2 : public QWidget, public ToolsPanel {
   const QImage& wallpaper() const { return wallpaper_; }
   int32_t PickFromTriangle() const { return pick_from_triangle_; }
 
-  void set_event_sink(EventSink* sink) { sink_ = sink; }
-  EventSink* event_sink() const { return sink_; }
+  void set_event_sink(EventSink* sink) override { sink_ = sink; }
+  EventSink* event_sink() const override { return sink_; }
+  bool preset_pressed(int n) const override;
+  int16_t slider_value(int n) const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -119,11 +121,12 @@ class Form2 : public QWidget, public ToolsPanel {
   void forward_to_canvas(int n, int action, int16_t button, float x, float y);
   void HProp_Change(int n);
   void colour_slider_changed(float& channel, int n);
-  void record(std::string_view verb, std::initializer_list<double> args);
+  void record(Verb verb, std::initializer_list<double> args);
   // A sentence for the user: a message box when someone is there to read it, else standard error.
   void tell_user(const std::string& text);
 
   Program& program_;
+  const Presence& presence_;
   std::array<kv_button*, kButtonCount + 1> buttons_{};
   std::array<HProp*, kSliderCount + 1> sliders_{};
   PictureBox* picker_ = nullptr;

@@ -1,12 +1,12 @@
 // The tools panel's input: the entry points that its controls and the event-script player call,
 // and the handlers behind them (presets, the mode menu, the pan and zoom buttons, the sliders).
 
+#include <QApplication>
 #include <QMessageBox>
 #include <iostream>
 #include <string>
 
 #include "app/exchange.h"
-#include "app/qt_application.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "panel/presets.h"
@@ -23,13 +23,6 @@ namespace layout = panel_layout;
 
 namespace {
 
-std::string control_verb(std::string_view control, int n, std::string_view event) {
-  std::string verb(control);
-  verb += std::to_string(n);
-  if (!event.empty()) verb.append("_").append(event);
-  return verb;
-}
-
 enum PointerAction { kDown, kMove, kUp };
 
 }  // namespace
@@ -37,7 +30,7 @@ enum PointerAction { kDown, kMove, kUp };
 // ---- Input -------------------------------------------------------------------------------------
 
 void Form2::tell_user(const std::string& text) {
-  if (!someone_is_looking()) {
+  if (!presence_.someone_looking) {
     std::cerr << text << std::endl;
     return;
   }
@@ -46,31 +39,31 @@ void Form2::tell_user(const std::string& text) {
   box.exec();
 }
 
-void Form2::record(std::string_view verb, std::initializer_list<double> args) {
+void Form2::record(Verb verb, std::initializer_list<double> args) {
   if (sink_) sink_->record(verb, args);
 }
 
 void Form2::button_mouse_down(int n, int16_t button, int16_t shift, float x, float y) {
-  record(control_verb("kv_button", n, "MouseDown"), {double(button), double(shift), x, y});
+  record(panel_verb(PanelKind::ButtonDown, n), {double(button), double(shift), x, y});
   if (preset_for_button(n)) apply_preset(n);
   if (layout::is_navigation_button(n)) forward_to_canvas(n, kDown, button, x, y);
 }
 
 void Form2::button_mouse_move(int n, int16_t button, int16_t shift, float x, float y) {
   if (!layout::is_navigation_button(n)) return;
-  record(control_verb("kv_button", n, "MouseMove"), {double(button), double(shift), x, y});
+  record(panel_verb(PanelKind::ButtonMove, n), {double(button), double(shift), x, y});
   forward_to_canvas(n, kMove, button, x, y);
 }
 
 void Form2::button_mouse_up(int n, int16_t button, int16_t shift, float x, float y) {
   if (!layout::is_navigation_button(n)) return;
-  record(control_verb("kv_button", n, "MouseUp"), {double(button), double(shift), x, y});
+  record(panel_verb(PanelKind::ButtonUp, n), {double(button), double(shift), x, y});
   forward_to_canvas(n, kUp, button, x, y);
 }
 
 // The mode button's click only opens the menu; what is recorded is the item chosen from it.
 void Form2::button_click(int n) {
-  if (n != 15) record(control_verb("kv_button", n, "Click"), {});
+  if (n != 15) record(panel_verb(PanelKind::ButtonClick, n), {});
   switch (n) {
     case 1:
       Undo(program_);
@@ -103,26 +96,26 @@ void Form2::button_click(int n) {
 void Form2::slider_input(int n, int16_t value) {
   HProp* s = slider(n);
   if (!s) return;
-  record(control_verb("HProp", n, ""), {double(value)});
+  record(panel_verb(PanelKind::Slider, n), {double(value)});
   s->set_value(value);
 }
 
 void Form2::mode_menu_click(std::size_t i) {
   if (i >= kModeMenuItems.size()) return;
   const ModeMenuItem& item = kModeMenuItems[i];
-  record(std::string(item.name) + "_Click", {});
+  record(panel_verb(PanelKind::ModeItem, static_cast<int>(i)), {});
   program_.brush.BlendMode = item.code;
   ensure_loaded();
   buttons_[15]->set_caption(layout::to_qstring(item.button_caption));
 }
 
 void Form2::picker_mouse_move(int16_t button, int16_t shift, float x, float y) {
-  record("Picker_MouseMove", {double(button), double(shift), x, y});
+  record(Verb::Picker_MouseMove, {double(button), double(shift), x, y});
   Picker_MouseMove(button, shift, x, y);
 }
 
 void Form2::hue_mouse_move(int16_t button, int16_t shift, float x, float y) {
-  record("Picture1_MouseMove", {double(button), double(shift), x, y});
+  record(Verb::Picture1_MouseMove, {double(button), double(shift), x, y});
   Picture1_MouseMove(button, shift, x, y);
 }
 

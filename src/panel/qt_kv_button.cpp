@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "canvas/qt_form1.h"
+#include "canvas/qt_input_codes.h"
 #include "panel/qt_packed_colour.h"
 
 namespace tarvo {

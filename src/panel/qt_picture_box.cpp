@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "canvas/qt_form1.h"
+#include "canvas/qt_input_codes.h"
 #include "render/render_math.h"
 
 namespace tarvo {

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "panel/triangle_fill.h"
-#include "render/brush_settings.h"
+#include "core/brush_settings.h"
 
 namespace tarvo {
 

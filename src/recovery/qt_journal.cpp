@@ -84,10 +84,9 @@ SessionJournal::~SessionJournal() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void SessionJournal::record(std::string_view verb, std::initializer_list<double> args) {
+void SessionJournal::record(Verb verb, std::initializer_list<double> args) {
   Input input;
-  input.verb_length = static_cast<uint8_t>(std::min(verb.size(), input.verb.size()));
-  std::memcpy(input.verb.data(), verb.data(), input.verb_length);
+  input.verb = verb;
   input.arg_count = static_cast<uint8_t>(std::min(args.size(), input.args.size()));
   std::copy_n(args.begin(), input.arg_count, input.args.begin());
   std::lock_guard lock(mutex_);
@@ -192,7 +191,7 @@ bool SessionJournal::write_chunk(Chunk& chunk) {
   if (!writing_ || fd_ < 0 || chunk.inputs.empty()) return false;
   std::string text;
   for (const Input& input : chunk.inputs) {
-    text += format_line(std::string_view(input.verb.data(), input.verb_length),
+    text += format_line(input.verb,
                         std::span<const double>(input.args.data(), input.arg_count));
     text += '\n';
   }

@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "file/qt_image_file.h"
+#include "script/event_script.h"
 
 namespace tarvo {
 
@@ -86,7 +87,7 @@ class SessionJournal {
   const QString& path() const { return path_; }
 
   // Appends one input line.
-  void record(std::string_view verb, std::initializer_list<double> args);
+  void record(Verb verb, std::initializer_list<double> args);
   // Puts what was recorded on disk now (a stroke ended).
   void sync_soon();
   // Starts the journal afresh from start; the inputs recorded after this call follow its prelude.
@@ -104,8 +105,7 @@ class SessionJournal {
  private:
   // An input as it arrived: formatting it is left to the writer.
   struct Input {
-    std::array<char, 40> verb;
-    uint8_t verb_length = 0;
+    Verb verb = Verb::Form_Unload;
     uint8_t arg_count = 0;
     std::array<double, 12> args;
   };

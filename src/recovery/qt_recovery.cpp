@@ -14,7 +14,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 
 namespace tarvo {
 

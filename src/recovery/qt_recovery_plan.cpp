@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -15,8 +16,6 @@
 #include <algorithm>
 #include <iostream>
 
-#include "app/qt_application.h"
-#include "app/qt_command_line.h"
 #include "canvas/qt_form1.h"
 #include "file/qt_image_file.h"
 #include "recovery/qt_journal.h"
@@ -376,11 +375,11 @@ RecoveryPlan find_recovery(const RecoveryStore& store) {
   return none;
 }
 
-RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
-                               CommandLine& line) {
+RecoveryPlan recovery_at_start(const Presence& presence, const RecoveryStore& store,
+                               StartRequest& line) {
   std::vector<RecoveryPlan> kept = find_recoveries(store);
   if (kept.empty()) return {};
-  const bool asked = !line.recover && line.replay.isEmpty() && app.interactive();
+  const bool asked = !line.recover && !line.replaying && presence.someone_looking;
   RecoveryPlan plan;
   if (line.recover) {
     plan = kept.front();

@@ -17,14 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "core/presence.h"
 #include "script/event_script.h"
 
 namespace tarvo {
 
 class RecoveryStore;
-class TarvoApplication;
 class Form1;
-struct CommandLine;
 
 // A journal as read back: its base, what its header names, and its whole lines. A line cut short
 // (the program died while writing it) and everything after it are left out.
@@ -77,12 +76,19 @@ RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept);
 // Removes every file the plan's session kept.
 void discard_recovery(const RecoveryPlan& plan);
 
-// At start, before the host is registered: with --recover the newest kept painting, or on a display
-// the one the user takes (choose_recovery); returns the plan and points line at it (the canvas
-// opens the recovered picture and writes to the image). Otherwise says on standard error what is
-// kept and returns an empty plan.
-RecoveryPlan recovery_at_start(TarvoApplication& app, const RecoveryStore& store,
-                               CommandLine& line);
+// What the command line asks of recovery at start, and where the canvas then opens.
+struct StartRequest {
+  bool recover = false;    // --recover: take the newest kept painting without asking
+  bool replaying = false;  // a script drives the program: nobody is asked
+  QString image, out, paper;
+};
+
+// At start, before the host is registered: with --recover the newest kept painting, or where
+// someone looks the one the user takes (choose_recovery); returns the plan and points the request
+// at it (the canvas opens the recovered picture and writes to the image). Otherwise says on
+// standard error what is kept and returns an empty plan.
+RecoveryPlan recovery_at_start(const Presence& presence, const RecoveryStore& store,
+                               StartRequest& request);
 
 // After --recover played the plan: written is where the painting went (empty when it failed). When
 // that is the store's image itself, the files it was made from are no longer needed and are

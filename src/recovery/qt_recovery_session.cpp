@@ -11,9 +11,6 @@
 #include "canvas/view_navigation.h"
 #include "panel/blend_modes.h"
 #include "panel/presets.h"
-#include "panel/qt_form2.h"
-#include "panel/qt_hprop.h"
-#include "panel/qt_kv_button.h"
 #include "recovery/qt_recovery.h"
 #include "script/event_script.h"
 #include "script/write_back_watch.h"
@@ -22,7 +19,7 @@ namespace tarvo {
 
 namespace {
 
-std::string line_of(std::string_view verb, std::initializer_list<double> args) {
+std::string line_of(Verb verb, std::initializer_list<double> args) {
   return format_line(verb, std::span<const double>(args.begin(), args.size()));
 }
 
@@ -44,7 +41,7 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
 
   canvas_next_ = canvas.event_sink();
   canvas.set_event_sink(this);
-  panel_ = dynamic_cast<Form2*>(program.panel);
+  panel_ = program.panel;
   if (panel_) {
     panel_next_ = panel_->event_sink();
     panel_->set_event_sink(this);
@@ -96,7 +93,7 @@ void RecoverySession::retire_kept() {
   for (const QString& file : std::exchange(recovered_files_, {})) QFile::remove(file);
 }
 
-void RecoverySession::record(std::string_view verb, std::initializer_list<double> args) {
+void RecoverySession::record(Verb verb, std::initializer_list<double> args) {
   check_reach_back();
   if (reaches_back(verb, args)) {
     // The journal could not replay this input: it is left out, and the journal starts again from
@@ -108,20 +105,17 @@ void RecoverySession::record(std::string_view verb, std::initializer_list<double
     journal_.record(verb, args);
   }
   note(verb, args);
-  EventSink* next =
-      verb.starts_with("Form_") || verb.starts_with("Tablet_") || verb == "GetPaperMenu_Click"
-          ? canvas_next_
-          : panel_next_;
+  EventSink* next = verb_spec(verb).panel == PanelKind::None ? canvas_next_ : panel_next_;
   if (next) next->record(verb, args);
 }
 
-bool RecoverySession::reaches_back(std::string_view verb,
+bool RecoverySession::reaches_back(Verb verb,
                                    std::initializer_list<double> args) const {
   // Get image takes the host's image, which need not be the journal's base.
-  if (verb == "kv_button3_Click") return true;
+  if (verb == Verb::kv_button3_Click) return true;
   const double* a = args.begin();
-  const bool key_down = verb == "Form_KeyDown";
-  const bool undo = (verb == "Form_KeyPress" && a[0] == 'u') || verb == "kv_button1_Click" ||
+  const bool key_down = verb == Verb::Form_KeyDown;
+  const bool undo = (verb == Verb::Form_KeyPress && a[0] == 'u') || verb == Verb::kv_button1_Click ||
                     (key_down && a[0] == key_code::kZ && a[1] == modifier::kCtrl);
   const bool redo = key_down && ((a[0] == key_code::kZ && a[1] == modifier::kNavigate) ||
                                  (a[0] == key_code::kY && a[1] == modifier::kCtrl));
@@ -133,13 +127,13 @@ bool RecoverySession::reaches_back(std::string_view verb,
          (redo && undone > 0 && undone <= undone_before_start_);
 }
 
-void RecoverySession::note(std::string_view verb, std::initializer_list<double> args) {
+void RecoverySession::note(Verb verb, std::initializer_list<double> args) {
   const double* a = args.begin();
-  if (verb == "Form_MouseUp") {
+  if (verb == Verb::Form_MouseUp) {
     journal_.sync_soon();
-  } else if (verb == "Tablet_Screen") {
+  } else if (verb == Verb::Tablet_Screen) {
     tablet_screen_ = std::array<double, 4>{a[0], a[1], a[2], a[3]};
-  } else if (verb == "Tablet_ProximityChange") {
+  } else if (verb == Verb::Tablet_ProximityChange) {
     proximity_ = a[0];
   }
 }
@@ -160,7 +154,7 @@ bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
     if (!size.isEmpty() && size != recorded_size_) {
       recorded_size_ = size;
       check_reach_back();
-      journal_.record("Form_Resize", {double(size.width()), double(size.height())});
+      journal_.record(Verb::Form_Resize, {double(size.width()), double(size.height())});
     }
   }
   return QObject::eventFilter(watched, event);
@@ -186,28 +180,28 @@ void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host) {
 std::vector<std::string> RecoverySession::prelude() const {
   std::vector<std::string> lines;
   lines.push_back(
-      line_of("Form_Resize", {double(canvas_.client_width()), double(canvas_.client_height())}));
+      line_of(Verb::Form_Resize, {double(canvas_.client_width()), double(canvas_.client_height())}));
   if (tablet_screen_) {
     const auto& s = *tablet_screen_;
-    lines.push_back(line_of("Tablet_Screen", {s[0], s[1], s[2], s[3]}));
+    lines.push_back(line_of(Verb::Tablet_Screen, {s[0], s[1], s[2], s[3]}));
   }
-  if (proximity_) lines.push_back(line_of("Tablet_ProximityChange", {*proximity_}));
+  if (proximity_) lines.push_back(line_of(Verb::Tablet_ProximityChange, {*proximity_}));
   if (panel_) {
     for (const BrushPreset& preset : kBrushPresets) {
-      if (!panel_->button(preset.button)->value()) continue;
+      if (!panel_->preset_pressed(preset.button)) continue;
       lines.push_back(
-          line_of("kv_button" + std::to_string(preset.button) + "_MouseDown", {1, 0, 0, 0}));
+          line_of(panel_verb(PanelKind::ButtonDown, preset.button), {1, 0, 0, 0}));
     }
-    for (const ModeMenuItem& item : kModeMenuItems) {
-      if (item.code == program_.brush.BlendMode) {
-        lines.push_back(std::string(item.name) + "_Click");
+    for (std::size_t i = 0; i < kModeMenuItems.size(); ++i) {
+      if (kModeMenuItems[i].code == program_.brush.BlendMode) {
+        lines.push_back(line_of(panel_verb(PanelKind::ModeItem, static_cast<int>(i)), {}));
       }
     }
     const BrushSettings& brush = program_.brush;
     const float colour[] = {brush.ColorR, brush.ColorG, brush.ColorB};
-    for (int n = 1; n <= Form2::kSliderCount; ++n) {
-      const std::string verb = "HProp" + std::to_string(n);
-      const int16_t value = panel_->slider(n)->value();
+    for (int n = 1; n <= ToolsPanel::kSliderCount; ++n) {
+      const Verb verb = panel_verb(PanelKind::Slider, n);
+      const int16_t value = panel_->slider_value(n);
       // A colour slider starts at 1 over a colour of 0, and a slider given its own value does not
       // change: a colour of 1 is reached by way of another value.
       if (n >= 2 && n <= 4 && value == 1 && colour[n - 2] == 1.0f) {
@@ -217,7 +211,7 @@ std::vector<std::string> RecoverySession::prelude() const {
     }
   }
   const ViewState& view = program_.display.view;
-  lines.push_back(line_of("Form_View", {view.Zoom, double(view.PanX), double(view.PanY)}));
+  lines.push_back(line_of(Verb::Form_View, {view.Zoom, double(view.PanX), double(view.PanY)}));
   return lines;
 }
 

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "recovery/qt_crash_copy.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery_plan.h"
@@ -36,7 +36,7 @@
 namespace tarvo {
 
 class Form1;
-class Form2;
+class ToolsPanel;
 class RecoveryStore;
 class WriteBackWatch;
 
@@ -56,7 +56,7 @@ class RecoverySession : public QObject, public EventSink {
   SessionJournal& journal() { return journal_; }
   const CrashCopy& crash_copy() const { return crash_copy_; }
 
-  void record(std::string_view verb, std::initializer_list<double> args) override;
+  void record(Verb verb, std::initializer_list<double> args) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,10 +68,10 @@ class RecoverySession : public QObject, public EventSink {
   std::vector<std::string> prelude() const;
   // An undo or redo of a record older than the journal, or a Get image: inputs the journal cannot
   // replay.
-  bool reaches_back(std::string_view verb, std::initializer_list<double> args) const;
+  bool reaches_back(Verb verb, std::initializer_list<double> args) const;
   // Runs before each input and once the event loop is idle again after one that reaches back.
   void check_reach_back();
-  void note(std::string_view verb, std::initializer_list<double> args);
+  void note(Verb verb, std::initializer_list<double> args);
 
   Program& program_;
   Form1& canvas_;
@@ -83,7 +83,7 @@ class RecoverySession : public QObject, public EventSink {
   QStringList recovered_files_;
 
   EventSink* canvas_next_ = nullptr;
-  QPointer<Form2> panel_;
+  ToolsPanel* panel_ = nullptr;  // the canvas's, which outlives this session
   EventSink* panel_next_ = nullptr;
   WriteBackWatch* host_ = nullptr;
 

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "app/program.h"
+#include "core/program.h"
 
 namespace tarvo {
 

@@ -28,7 +28,7 @@
 
 #include <cstdint>
 
-#include "render/coverage_changes.h"
+#include "core/coverage_changes.h"
 
 namespace tarvo {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "canvas/canvas_buffers.h"
-#include "render/brush_settings.h"
-#include "render/dab_line_state.h"
+#include "core/brush_settings.h"
+#include "core/dab_line_state.h"
 
 namespace tarvo {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "canvas/plane.h"
+#include "core/plane.h"
 
 namespace tarvo {
 

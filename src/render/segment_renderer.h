@@ -27,17 +27,28 @@
 #include <optional>
 #include <span>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "canvas/canvas_buffers.h"
-#include "render/brush_settings.h"
+#include "core/brush_settings.h"
 #include "render/brush_tables.h"
-#include "render/coverage_changes.h"
+#include "core/coverage_changes.h"
 
 namespace tarvo {
 
 // Bits of the flags argument.
 inline constexpr int32_t kPreviewFlag = 1;  // write the preview planes, then redraw the box
 inline constexpr int32_t kCommitFlag = 2;   // write the committed planes, no redraw
+
+// What a composite reads besides the planes it writes: the paper, the brush settings, the lookup
+// tables, the pen's altitude (negative: the pen turned over, which paints white whatever the
+// colour) and the flags that choose the planes it writes (kPreviewFlag, kCommitFlag, or both).
+struct CompositeInputs {
+  const PaperTexture& paper;
+  const BrushSettings& brush;
+  const BrushTables& tables;
+  float PenAltitude = 0.0f;
+  int32_t flags = 0;
+};
 
 // Inclusive image rectangle handed to BlitPlanes.
 struct RedrawRect {
@@ -53,17 +64,14 @@ struct RedrawRect {
 std::optional<RedrawRect> preview_redraw_rect(float x1, float y1, float x2, float y2,
                                               float BrushSize, float Zoom);
 
-// Composites the box into the planes chosen by flags (kPreviewFlag, kCommitFlag, or both). A
-// negative PenAltitude (the pen turned over) paints white whatever the colour. Needs no window and
-// allocates nothing.
+// Composites the box into the planes chosen by in.flags. Needs no window and allocates nothing.
 //
 // With held (the dabs' record, coverage_changes.h), when coverage 0 gives strength 0, only the
 // spans of its record of held coverage are visited in each row of the box: outside them the
 // coverage is zero, and such pixels are left as they are. The planes come out the same; a stroke's
 // commit is spared the scan of its whole rectangle for coverage.
-void composite_box(CanvasBuffers& canvas, const PaperTexture& paper, const BrushSettings& brush,
-                   const BrushTables& tables, float PenAltitude, int32_t flags, float x1, float y1,
-                   float x2, float y2, const CoverageChanges* held = nullptr);
+void composite_box(CanvasBuffers& canvas, const CompositeInputs& in, float x1, float y1, float x2,
+                   float y2, const CoverageChanges* held = nullptr);
 
 // Inclusive pixel bounds of a box, already clipped to the image; empty when either range is.
 struct PixelBox {
@@ -84,12 +92,11 @@ inline constexpr std::size_t kMaxPixelBoxes = 32;
 // exactly what composite_box gives it. box must lie inside the image (as segment_pixel_box returns
 // it); a box outside it, or more others than kMaxPixelBoxes - 1, composites nothing. Allocates
 // nothing.
-void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
-                          const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
-                          int32_t flags, const PixelBox& box, std::span<const PixelBox> others);
+void composite_box_except(CanvasBuffers& canvas, const CompositeInputs& in, const PixelBox& box,
+                          std::span<const PixelBox> others);
 
 // Composites the boxes in order, each pixel once: first calls before_box(i) (which may add
-// coverage, but must not change the committed planes, the settings, the paper or PenAltitude),
+// coverage, but must not change the committed planes or anything in in),
 // then composites the pixels of boxes[i] that no LATER box covers, as composite_box_except does.
 // So every pixel gets its composite as of the last box holding it, exactly what compositing every
 // box in full after its before_box call would leave (given that coverage only grows, so a pixel
@@ -102,9 +109,8 @@ void composite_box_except(CanvasBuffers& canvas, const PaperTexture& paper,
 // pixel already holds what compositing it would give, so the planes come out the same. Otherwise
 // the boxes are composited in full and the record is no longer trusted. Either way the record is
 // emptied at the end, the previews having caught up with it.
-void composite_boxes_once(CanvasBuffers& canvas, const PaperTexture& paper,
-                          const BrushSettings& brush, const BrushTables& tables, float PenAltitude,
-                          int32_t flags, std::span<const PixelBox> boxes,
+void composite_boxes_once(CanvasBuffers& canvas, const CompositeInputs& in,
+                          std::span<const PixelBox> boxes,
                           const std::function<void(std::size_t)>& before_box,
                           CoverageChanges* changes = nullptr);
 

@@ -290,6 +290,15 @@ const VerbSpec* find_verb(std::string_view name) {
   return nullptr;
 }
 
+Verb panel_verb(PanelKind kind, int control) {
+  for (const VerbSpec& spec : kVerbs) {
+    if (spec.panel == kind && spec.control == control && kind != PanelKind::None) return spec.verb;
+  }
+  throw std::invalid_argument("panel_verb: the tools panel has no input " +
+                              std::to_string(static_cast<int>(kind)) + " on control " +
+                              std::to_string(control));
+}
+
 ScriptEvent make_event(Verb verb, std::initializer_list<double> args) {
   const VerbSpec& spec = verb_spec(verb);
   if (args.size() != spec.arg_count()) {
@@ -348,6 +357,10 @@ std::string format_number(ArgKind kind, double value) {
       return shortest(static_cast<float>(value));
   }
   return shortest(value);
+}
+
+std::string format_line(Verb verb, std::span<const double> args) {
+  return format_line(verb_spec(verb).name, args);
 }
 
 std::string format_line(std::string_view verb, std::span<const double> args) {

@@ -100,6 +100,20 @@ enum class ArgKind : uint8_t {
   Single,  // finite single-precision float
 };
 
+// What a verb of the tools panel drives: which kind of input, on which control. The player hands
+// the event's arguments on to the panel's entry point of that kind.
+enum class PanelKind : uint8_t {
+  None,         // a verb of the canvas window
+  ButtonDown,   // kv_button<control>_MouseDown: button shift x y
+  ButtonMove,   // kv_button<control>_MouseMove
+  ButtonUp,     // kv_button<control>_MouseUp
+  ButtonClick,  // kv_button<control>_Click
+  Slider,       // HProp<control>: the value the user gave
+  ModeItem,     // the mode menu's item at position control, from 0
+  PickerMove,   // Picker_MouseMove: button shift x y
+  HueMove,      // Picture1_MouseMove: button shift x y
+};
+
 struct VerbSpec {
   Verb verb;
   std::string_view name;
@@ -107,6 +121,9 @@ struct VerbSpec {
   std::string_view kinds;
   // The arguments' names, separated by single spaces, for messages.
   std::string_view arg_names;
+  // The panel input the verb drives; PanelKind::None for the canvas's verbs.
+  PanelKind panel = PanelKind::None;
+  int8_t control = 0;
 
   std::size_t arg_count() const { return kinds.size(); }
   ArgKind kind(std::size_t i) const;
@@ -128,43 +145,43 @@ inline constexpr std::array kVerbs{
     VerbSpec{Verb::Tablet_PacketArrival, "Tablet_PacketArrival", "iiiiiii",
              "x y pressure maximum_pressure azimuth altitude twist"},
     VerbSpec{Verb::Tablet_ProximityChange, "Tablet_ProximityChange", "h", "is_in_context"},
-    VerbSpec{Verb::kv_button6_MouseDown, "kv_button6_MouseDown", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button7_MouseDown, "kv_button7_MouseDown", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button8_MouseDown, "kv_button8_MouseDown", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button9_MouseDown, "kv_button9_MouseDown", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button13_MouseDown, "kv_button13_MouseDown", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button13_MouseMove, "kv_button13_MouseMove", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button13_MouseUp, "kv_button13_MouseUp", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button14_MouseDown, "kv_button14_MouseDown", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button14_MouseMove, "kv_button14_MouseMove", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button14_MouseUp, "kv_button14_MouseUp", "hhff", "button shift x y"},
-    VerbSpec{Verb::kv_button1_Click, "kv_button1_Click", "", ""},
-    VerbSpec{Verb::kv_button2_Click, "kv_button2_Click", "", ""},
-    VerbSpec{Verb::kv_button3_Click, "kv_button3_Click", "", ""},
-    VerbSpec{Verb::kv_button4_Click, "kv_button4_Click", "", ""},
-    VerbSpec{Verb::kv_button11_Click, "kv_button11_Click", "", ""},
-    VerbSpec{Verb::kv_button12_Click, "kv_button12_Click", "", ""},
-    VerbSpec{Verb::HProp1, "HProp1", "h", "value"},
-    VerbSpec{Verb::HProp2, "HProp2", "h", "value"},
-    VerbSpec{Verb::HProp3, "HProp3", "h", "value"},
-    VerbSpec{Verb::HProp4, "HProp4", "h", "value"},
-    VerbSpec{Verb::HProp5, "HProp5", "h", "value"},
-    VerbSpec{Verb::HProp6, "HProp6", "h", "value"},
-    VerbSpec{Verb::HProp7, "HProp7", "h", "value"},
-    VerbSpec{Verb::HProp8, "HProp8", "h", "value"},
-    VerbSpec{Verb::ModeDefault_Click, "ModeDefault_Click", "", ""},
-    VerbSpec{Verb::ModeAdd_Click, "ModeAdd_Click", "", ""},
-    VerbSpec{Verb::ModeSub_Click, "ModeSub_Click", "", ""},
-    VerbSpec{Verb::ModeMult_Click, "ModeMult_Click", "", ""},
-    VerbSpec{Verb::ModeDiv_Click, "ModeDiv_Click", "", ""},
-    VerbSpec{Verb::ModeScreen_Click, "ModeScreen_Click", "", ""},
-    VerbSpec{Verb::MenuGreater_Click, "MenuGreater_Click", "", ""},
-    VerbSpec{Verb::MenuLess_Click, "MenuLess_Click", "", ""},
-    VerbSpec{Verb::ModeAnd_Click, "ModeAnd_Click", "", ""},
-    VerbSpec{Verb::ModeOr_Click, "ModeOr_Click", "", ""},
-    VerbSpec{Verb::ModeXor_Click, "ModeXor_Click", "", ""},
-    VerbSpec{Verb::Picker_MouseMove, "Picker_MouseMove", "hhff", "button shift x y"},
-    VerbSpec{Verb::Picture1_MouseMove, "Picture1_MouseMove", "hhff", "button shift x y"},
+    VerbSpec{Verb::kv_button6_MouseDown, "kv_button6_MouseDown", "hhff", "button shift x y", PanelKind::ButtonDown, 6},
+    VerbSpec{Verb::kv_button7_MouseDown, "kv_button7_MouseDown", "hhff", "button shift x y", PanelKind::ButtonDown, 7},
+    VerbSpec{Verb::kv_button8_MouseDown, "kv_button8_MouseDown", "hhff", "button shift x y", PanelKind::ButtonDown, 8},
+    VerbSpec{Verb::kv_button9_MouseDown, "kv_button9_MouseDown", "hhff", "button shift x y", PanelKind::ButtonDown, 9},
+    VerbSpec{Verb::kv_button13_MouseDown, "kv_button13_MouseDown", "hhff", "button shift x y", PanelKind::ButtonDown, 13},
+    VerbSpec{Verb::kv_button13_MouseMove, "kv_button13_MouseMove", "hhff", "button shift x y", PanelKind::ButtonMove, 13},
+    VerbSpec{Verb::kv_button13_MouseUp, "kv_button13_MouseUp", "hhff", "button shift x y", PanelKind::ButtonUp, 13},
+    VerbSpec{Verb::kv_button14_MouseDown, "kv_button14_MouseDown", "hhff", "button shift x y", PanelKind::ButtonDown, 14},
+    VerbSpec{Verb::kv_button14_MouseMove, "kv_button14_MouseMove", "hhff", "button shift x y", PanelKind::ButtonMove, 14},
+    VerbSpec{Verb::kv_button14_MouseUp, "kv_button14_MouseUp", "hhff", "button shift x y", PanelKind::ButtonUp, 14},
+    VerbSpec{Verb::kv_button1_Click, "kv_button1_Click", "", "", PanelKind::ButtonClick, 1},
+    VerbSpec{Verb::kv_button2_Click, "kv_button2_Click", "", "", PanelKind::ButtonClick, 2},
+    VerbSpec{Verb::kv_button3_Click, "kv_button3_Click", "", "", PanelKind::ButtonClick, 3},
+    VerbSpec{Verb::kv_button4_Click, "kv_button4_Click", "", "", PanelKind::ButtonClick, 4},
+    VerbSpec{Verb::kv_button11_Click, "kv_button11_Click", "", "", PanelKind::ButtonClick, 11},
+    VerbSpec{Verb::kv_button12_Click, "kv_button12_Click", "", "", PanelKind::ButtonClick, 12},
+    VerbSpec{Verb::HProp1, "HProp1", "h", "value", PanelKind::Slider, 1},
+    VerbSpec{Verb::HProp2, "HProp2", "h", "value", PanelKind::Slider, 2},
+    VerbSpec{Verb::HProp3, "HProp3", "h", "value", PanelKind::Slider, 3},
+    VerbSpec{Verb::HProp4, "HProp4", "h", "value", PanelKind::Slider, 4},
+    VerbSpec{Verb::HProp5, "HProp5", "h", "value", PanelKind::Slider, 5},
+    VerbSpec{Verb::HProp6, "HProp6", "h", "value", PanelKind::Slider, 6},
+    VerbSpec{Verb::HProp7, "HProp7", "h", "value", PanelKind::Slider, 7},
+    VerbSpec{Verb::HProp8, "HProp8", "h", "value", PanelKind::Slider, 8},
+    VerbSpec{Verb::ModeDefault_Click, "ModeDefault_Click", "", "", PanelKind::ModeItem, 0},
+    VerbSpec{Verb::ModeAdd_Click, "ModeAdd_Click", "", "", PanelKind::ModeItem, 1},
+    VerbSpec{Verb::ModeSub_Click, "ModeSub_Click", "", "", PanelKind::ModeItem, 2},
+    VerbSpec{Verb::ModeMult_Click, "ModeMult_Click", "", "", PanelKind::ModeItem, 3},
+    VerbSpec{Verb::ModeDiv_Click, "ModeDiv_Click", "", "", PanelKind::ModeItem, 4},
+    VerbSpec{Verb::ModeScreen_Click, "ModeScreen_Click", "", "", PanelKind::ModeItem, 5},
+    VerbSpec{Verb::MenuGreater_Click, "MenuGreater_Click", "", "", PanelKind::ModeItem, 6},
+    VerbSpec{Verb::MenuLess_Click, "MenuLess_Click", "", "", PanelKind::ModeItem, 7},
+    VerbSpec{Verb::ModeAnd_Click, "ModeAnd_Click", "", "", PanelKind::ModeItem, 8},
+    VerbSpec{Verb::ModeOr_Click, "ModeOr_Click", "", "", PanelKind::ModeItem, 9},
+    VerbSpec{Verb::ModeXor_Click, "ModeXor_Click", "", "", PanelKind::ModeItem, 10},
+    VerbSpec{Verb::Picker_MouseMove, "Picker_MouseMove", "hhff", "button shift x y", PanelKind::PickerMove, 0},
+    VerbSpec{Verb::Picture1_MouseMove, "Picture1_MouseMove", "hhff", "button shift x y", PanelKind::HueMove, 0},
     VerbSpec{Verb::Form_View, "Form_View", "fii", "zoom pan_x pan_y"},
     VerbSpec{Verb::Form_MouseWheel, "Form_MouseWheel", "hffff", "shift x y delta_x delta_y"},
 };
@@ -173,6 +190,9 @@ inline constexpr std::array kVerbs{
 const VerbSpec& verb_spec(Verb verb);
 // The row named exactly name, or null.
 const VerbSpec* find_verb(std::string_view name);
+// The verb of the tools panel that drives input kind on control; raises std::invalid_argument
+// when the panel has no such input.
+Verb panel_verb(PanelKind kind, int control);
 
 // One input: the verb and its arguments, each held as the exact double of its value.
 struct ScriptEvent {
@@ -213,6 +233,7 @@ std::string format_event(const ScriptEvent& event);
 // the single float). A verb that is not in the table has its arguments written as doubles in the
 // shortest form that reads back exactly.
 std::string format_line(std::string_view verb, std::span<const double> args);
+std::string format_line(Verb verb, std::span<const double> args);
 // One number as a script writes it.
 std::string format_number(ArgKind kind, double value);
 

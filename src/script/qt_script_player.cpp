@@ -6,14 +6,13 @@
 #include <string>
 
 #include "canvas/qt_form1.h"
-#include "panel/qt_form2.h"
 #include "script/panel_verbs.h"
 #include "tablet/tablet.h"
 
 namespace tarvo {
 
-ScriptPlayer::ScriptPlayer(Form1& form, Form2* panel)
-    : form_(form), panel_(panel ? panel : dynamic_cast<Form2*>(form.program().panel)) {}
+ScriptPlayer::ScriptPlayer(Form1& form, ToolsPanel* panel)
+    : form_(form), panel_(panel ? panel : form.program().panel) {}
 
 PlayResult ScriptPlayer::play(std::span<const ScriptEvent> events) {
   PlayResult result;
@@ -118,6 +117,7 @@ void ScriptPlayer::dispatch_panel(const ScriptEvent& e) {
     case Kind::HueMove:
       panel_->hue_mouse_move(e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
       break;
+    case Kind::None: break;  // a canvas verb: panel_input gives none
   }
 }
 

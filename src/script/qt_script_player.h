@@ -11,7 +11,7 @@
 namespace tarvo {
 
 class Form1;
-class Form2;
+class ToolsPanel;
 
 struct PlayResult {
   std::size_t played = 0;  // events dispatched
@@ -23,7 +23,7 @@ struct PlayResult {
 class ScriptPlayer {
  public:
   // Panel verbs go to panel, or, when it is null, to the tools panel of the canvas's program.
-  explicit ScriptPlayer(Form1& form, Form2* panel = nullptr);
+  explicit ScriptPlayer(Form1& form, ToolsPanel* panel = nullptr);
 
   // Dispatches the events in order and returns when they are all played or the canvas has closed.
   // An error raised by a handler passes through, as it would from the event loop.
@@ -37,7 +37,7 @@ class ScriptPlayer {
   void dispatch_panel(const ScriptEvent& event);
 
   Form1& form_;
-  Form2* panel_ = nullptr;
+  ToolsPanel* panel_ = nullptr;
 };
 
 }  // namespace tarvo

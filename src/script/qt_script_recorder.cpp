@@ -6,7 +6,6 @@
 #include <span>
 
 #include "canvas/qt_form1.h"
-#include "panel/qt_form2.h"
 #include "script/event_script.h"
 
 namespace tarvo {
@@ -26,20 +25,20 @@ ScriptRecorder::ScriptRecorder(const QString& path) : file_(path) {
 
 ScriptRecorder::~ScriptRecorder() {
   if (form_ && form_->event_sink() == this) form_->set_event_sink(nullptr);
-  if (panel_ && panel_->event_sink() == this) panel_->set_event_sink(nullptr);
+  if (form_ && panel_ && panel_->event_sink() == this) panel_->set_event_sink(nullptr);
 }
 
 void ScriptRecorder::attach(Form1& form) {
   form_ = &form;
   form.set_event_sink(this);
   // The tools panel's inputs go to the same script, in the order they arrive.
-  panel_ = dynamic_cast<Form2*>(form.program().panel);
+  panel_ = form.program().panel;
   if (panel_) panel_->set_event_sink(this);
   form.canvas_area()->installEventFilter(this);
   record_size(QSize(form.client_width(), form.client_height()));
 }
 
-void ScriptRecorder::record(std::string_view verb, std::initializer_list<double> args) {
+void ScriptRecorder::record(Verb verb, std::initializer_list<double> args) {
   write_line(format_line(verb, std::span<const double>(args.begin(), args.size())));
 }
 
@@ -55,7 +54,7 @@ bool ScriptRecorder::eventFilter(QObject* watched, QEvent* event) {
 void ScriptRecorder::record_size(QSize size) {
   if (size.isEmpty() || size == recorded_size_) return;
   recorded_size_ = size;
-  record("Form_Resize", {double(size.width()), double(size.height())});
+  record(Verb::Form_Resize, {double(size.width()), double(size.height())});
 }
 
 void ScriptRecorder::write_line(const std::string& line) {

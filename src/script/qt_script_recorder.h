@@ -15,7 +15,7 @@
 namespace tarvo {
 
 class Form1;
-class Form2;
+class ToolsPanel;
 
 class ScriptRecorder : public QObject, public EventSink {
  public:
@@ -28,7 +28,7 @@ class ScriptRecorder : public QObject, public EventSink {
   // size now and at each change.
   void attach(Form1& form);
 
-  void record(std::string_view verb, std::initializer_list<double> args) override;
+  void record(Verb verb, std::initializer_list<double> args) override;
 
   // False once a write has failed; from then on nothing more is written.
   bool ok() const { return ok_; }
@@ -42,7 +42,8 @@ class ScriptRecorder : public QObject, public EventSink {
 
   QFile file_;
   QPointer<Form1> form_;
-  QPointer<Form2> panel_;
+  // The canvas's tools panel, which lives as long as the canvas does.
+  ToolsPanel* panel_ = nullptr;
   QSize recorded_size_;
   bool ok_ = true;
 };

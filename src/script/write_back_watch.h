@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/host.h"
+#include "core/host.h"
 
 namespace tarvo {
 

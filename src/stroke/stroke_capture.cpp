@@ -6,6 +6,7 @@
 #include "canvas/view_navigation.h"
 #include "render/brush_walk.h"
 #include "render/segment_renderer.h"
+#include "canvas/undo_stack.h"
 
 namespace tarvo {
 
@@ -81,9 +82,7 @@ void commit_stroke(Program& program) {
   s.DirtyBottom += 0.5f;
   PushUndo(program.undo, program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   // The commit visits only the spans that may hold coverage (coverage_changes.h).
-  composite_box(program.canvas, program.paper, program.brush, program.tables,
-                program.tablet.PenAltitude, kCommitFlag, s.DirtyLeft, s.DirtyTop, s.DirtyRight,
-                s.DirtyBottom, &program.dabs.changes);
+  composite_box(program.canvas, {program.paper, program.brush, program.tables, program.tablet.PenAltitude, kCommitFlag}, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom, &program.dabs.changes);
   ClearFXbuffer(program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   const PixelRect cleared = normalise_rect(s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom,
                                            program.canvas.BufferWidth, program.canvas.BufferHeight);
@@ -95,18 +94,17 @@ void commit_stroke(Program& program) {
 
 }  // namespace
 
-void colour_pick(Program& program, float X, float Y) {
-  const ViewState& view = program.display.view;
+void colour_pick(const ViewState& view, const CanvasBuffers& canvas, ToolsPanel* panel, float X,
+                 float Y) {
   const double px = std::nearbyint((static_cast<double>(X) - view.PanX) / view.Zoom);
   const double py = (static_cast<double>(Y) - view.PanY) / view.Zoom;
-  if (!(py >= 0 && px >= 0 && px < program.canvas.BufferWidth)) return;
+  if (!(py >= 0 && px >= 0 && px < canvas.BufferWidth)) return;
   const double iy = std::nearbyint(py);
-  if (!(iy < program.canvas.BufferHeight)) return;
+  if (!(iy < canvas.BufferHeight)) return;
   const auto x = static_cast<int32_t>(px), y = static_cast<int32_t>(iy);
-  if (program.panel) {
-    program.panel->set_colour_sliders(program.canvas.RBuffer(x, y), program.canvas.GBuffer(x, y),
-                                      program.canvas.BBuffer(x, y));
-    program.panel->redraw_triangle();
+  if (panel) {
+    panel->set_colour_sliders(canvas.RBuffer(x, y), canvas.GBuffer(x, y), canvas.BBuffer(x, y));
+    panel->redraw_triangle();
   }
 }
 
@@ -130,7 +128,7 @@ void Form_MouseDown(Program& program, int16_t Button, int16_t Shift, float& X, f
   }
   if (program.display.view.PickMode) {
     s.press_mode = PressMode::Pick;
-    colour_pick(program, X, Y);
+    colour_pick(program.display.view, program.canvas, program.panel, X, Y);
     return;
   }
   s.press_mode = PressMode::Paint;
@@ -146,7 +144,7 @@ void Form_MouseMove(Program& program, int16_t Button, int16_t /*Shift*/, float& 
       navigation_drag(program, Button, X, Y);
       return;
     case PressMode::Pick:
-      if (Button != 0) colour_pick(program, X, Y);
+      if (Button != 0) colour_pick(program.display.view, program.canvas, program.panel, X, Y);
       return;
     case PressMode::Paint: {
       const ImagePoint p = append_point(program, X, Y);
@@ -167,7 +165,7 @@ void Form_MouseUp(Program& program, int16_t /*Button*/, int16_t /*Shift*/, float
   s.press_mode = PressMode::None;
   if (mode == PressMode::Navigate) return;
   if (mode == PressMode::Pick) {
-    colour_pick(program, X, Y);
+    colour_pick(program.display.view, program.canvas, program.panel, X, Y);
     return;
   }
   const ImagePoint p = append_point(program, X, Y);

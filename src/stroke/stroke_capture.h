@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "app/program.h"
+#include "core/program.h"
 
 namespace tarvo {
 
@@ -21,6 +21,7 @@ void Form_MouseUp(Program& program, int16_t Button, int16_t Shift, float& X, flo
 
 // Makes the committed colour under client position (X, Y) the paint colour, through the panel's
 // colour sliders; a position outside the image does nothing.
-void colour_pick(Program& program, float X, float Y);
+void colour_pick(const ViewState& view, const CanvasBuffers& canvas, ToolsPanel* panel, float X,
+                 float Y);
 
 }  // namespace tarvo

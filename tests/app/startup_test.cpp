@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "app/startup.h"
 #include "app/exchange.h"
-#include "app/program.h"
-#include "app/runtime_error.h"
+#include "core/program.h"
+#include "core/runtime_error.h"
 #include "support/fake_canvas_window.h"
 #include "support/fake_host.h"
+#include "canvas/undo_stack.h"
 
 namespace tarvo {
 namespace {

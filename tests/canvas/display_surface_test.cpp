@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 #include "canvas/canvas_buffers.h"
 #include "canvas/surface_rows.h"
 #include "support/fake_canvas_window.h"

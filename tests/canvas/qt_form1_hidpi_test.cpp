@@ -7,7 +7,8 @@
 #include <cmath>
 #include <memory>
 
-#include "app/program.h"
+#include "app/startup.h"
+#include "core/program.h"
 #include "canvas/qt_form1.h"
 #include "support/fake_host.h"
 

@@ -1,12 +1,13 @@
 // The canvas window, offscreen: caption, client size, margins and what a whole-image blit shows.
 
+#include "app/startup.h"
 #include "canvas/qt_form1.h"
 
 #include <QMenuBar>
 #include <QtTest>
 #include <memory>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "script/event_script.h"

@@ -4,6 +4,7 @@
 
 #include "stroke/stroke_capture.h"
 #include "support/fake_canvas_window.h"
+#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 namespace {

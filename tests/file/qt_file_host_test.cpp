@@ -18,7 +18,7 @@
 
 #include "render/paper_grain.h"
 #include "appearance/qt_data_files.h"
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 #include "support/fake_canvas_window.h"
 #include "support/png_reference_decoder.h"
 
@@ -315,6 +315,9 @@ void FileHostTest::every_format_qt_writes_loads_and_writes_back() {
   for (const QByteArray& format : QImageWriter::supportedImageFormats()) {
     const QString path = scratch_file(QStringLiteral("formats.") + QString::fromLatin1(format));
     QVERIFY2(colour.save(path, format.constData()), format.constData());
+    // A format whose reader cannot tell the image's size before decoding it (icns) is refused:
+    // the size must be checked against the limits first.
+    if (!QImageReader(path).size().isValid()) continue;
     StandardErrorCapture quiet;  // lossy formats say that they keep the original
     FileHost host(options_for(path));
     expect_planes_of(host, path);

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "render/brush_tables.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "file/qt_image_file.h"
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 
 namespace {
 

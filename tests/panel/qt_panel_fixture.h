@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
+#include "app/startup.h"
+#include "core/program.h"
 #include "canvas/qt_form1.h"
 #include "panel/qt_form2.h"
 #include "panel/qt_hprop.h"
@@ -67,8 +68,8 @@ inline void send_move(QWidget* w, QPointF pos, Qt::MouseButtons held) {
 // Every input reported, as script lines would show it.
 struct SinkLog : EventSink {
   std::vector<std::string> lines;
-  void record(std::string_view verb, std::initializer_list<double> args) override {
-    std::string line(verb);
+  void record(Verb verb, std::initializer_list<double> args) override {
+    std::string line(verb_spec(verb).name);
     for (double a : args) line += " " + std::to_string(static_cast<int>(a));
     lines.push_back(line);
   }

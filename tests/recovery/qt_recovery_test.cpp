@@ -133,9 +133,9 @@ class RecoveryTest : public QObject {
       SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
       path = journal.path();
       journal.restart(snapshot_start(c));
-      journal.record("Form_MouseDown", {1, 0, 1.5, 2});
-      journal.record("Form_MouseMove", {1, 0, 3.25, 2});
-      journal.record("Form_MouseUp", {1, 0, 4, 4});
+      journal.record(Verb::Form_MouseDown, {1, 0, 1.5, 2});
+      journal.record(Verb::Form_MouseMove, {1, 0, 3.25, 2});
+      journal.record(Verb::Form_MouseUp, {1, 0, 4, 4});
       journal.flush();
       // A running program's journal is not offered.
       QVERIFY(find_recovery(store).empty());
@@ -175,7 +175,7 @@ class RecoveryTest : public QObject {
     QVERIFY(journal.ok());
     full = true;
     for (int i = 0; i < 3; ++i) {
-      journal.record("Form_MouseMove", {1, 0, double(i), 1});
+      journal.record(Verb::Form_MouseMove, {1, 0, double(i), 1});
       journal.flush();
       journal.restart(snapshot_start(c));
       journal.flush();
@@ -186,7 +186,7 @@ class RecoveryTest : public QObject {
     QCOMPARE(said.find("session journal"), said.rfind("session journal"));  // once
     full = false;
     journal.restart(snapshot_start(c));
-    journal.record("Form_MouseUp", {1, 0, 2, 2});
+    journal.record(Verb::Form_MouseUp, {1, 0, 2, 2});
     journal.flush();
     QVERIFY(journal.ok());
     QCOMPARE(read_journal(journal.path()).inputs.size(), std::size_t{1});

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/program.h"
+#include "core/program.h"
 #include "canvas/canvas_buffers.h"
 #include "render/brush_tables.h"
 

@@ -34,7 +34,7 @@ struct Scene {
   // Composites the whole image into the committed planes.
   void commit_all() { composite(kCommitFlag, 0, 0, 11, 11); }
   void composite(int32_t flags, float x1, float y1, float x2, float y2) {
-    composite_box(canvas, paper, brush, built_tables(), PenAltitude, flags, x1, y1, x2, y2);
+    composite_box(canvas, {paper, brush, built_tables(), PenAltitude, flags}, x1, y1, x2, y2);
   }
   uint8_t red(int x, int y) const { return canvas.RBuffer(x, y); }
 };
@@ -214,7 +214,7 @@ TEST(SegmentRendererSettings, OutOfRangeValuesAreMadeHarmless) {
 
 TEST(SegmentRendererSettings, UnbuiltBlendTableFallsBackToDefault) {
   Scene s(100, 255, 40.0f, 3);
-  composite_box(s.canvas, s.paper, s.brush, BrushTables{}, 0.0f, kCommitFlag, 0, 0, 11, 11);
+  composite_box(s.canvas, {s.paper, s.brush, BrushTables{}, 0.0f, kCommitFlag}, 0, 0, 11, 11);
   EXPECT_EQ(s.red(5, 5), 40);
 }
 
@@ -272,8 +272,8 @@ TEST(SegmentRendererHeld, CommitOfHeldSpansMatchesTheWholeBox) {
     };
     paint(canvas[0], held);
     paint(canvas[1], unused);
-    composite_box(canvas[0], paper, brush, built_tables(), 0.0f, kCommitFlag, 0, 0, 63, 47, &held);
-    composite_box(canvas[1], paper, brush, built_tables(), 0.0f, kCommitFlag, 0, 0, 63, 47);
+    composite_box(canvas[0], {paper, brush, built_tables(), 0.0f, kCommitFlag}, 0, 0, 63, 47, &held);
+    composite_box(canvas[1], {paper, brush, built_tables(), 0.0f, kCommitFlag}, 0, 0, 63, 47);
     EXPECT_EQ(testing::committed_hash(canvas[0]), testing::committed_hash(canvas[1]))
         << "relief " << relief;
     EXPECT_NE(canvas[0].RBuffer(12, 30), 200) << "relief " << relief;

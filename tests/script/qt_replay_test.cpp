@@ -16,7 +16,8 @@
 #include <fstream>
 #include <memory>
 
-#include "app/program.h"
+#include "app/startup.h"
+#include "core/program.h"
 #include "app/qt_application.h"
 #include "file/qt_file_host.h"
 #include "canvas/qt_form1.h"

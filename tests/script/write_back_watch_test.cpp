@@ -1,5 +1,6 @@
 // The replay's view of the write-back: a write the close sequence swallowed is still seen.
 
+#include "app/startup.h"
 #include "script/write_back_watch.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,8 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/program.h"
+#include "app/startup.h"
+#include "core/program.h"
 #include "canvas/qt_form1.h"
 #include "support/fake_host.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "render/coverage_changes.h"
+#include "core/coverage_changes.h"
 
 namespace tarvo {
 

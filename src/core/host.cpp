@@ -1,6 +1,6 @@
-#include "app/host.h"
+#include "core/host.h"
 
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 
 namespace tarvo {
 

@@ -1,6 +1,9 @@
-#include "app/program.h"
+#include "app/startup.h"
 
-#include "app/runtime_error.h"
+#include "canvas/canvas_buffers.h"
+#include "canvas/display_surface.h"
+#include "core/runtime_error.h"
+#include "render/brush_tables.h"
 
 namespace tarvo {
 
@@ -16,9 +19,7 @@ void expect_shape(const Plane& plane, int32_t columns, int32_t rows, const char*
   }
 }
 
-void read_paper(Program& program) {
-  PaperTexture& paper = program.paper;
-  Host& host = *program.HostApp;
+void read_paper(Host& host, PaperTexture& paper) {
   const int32_t width = host.Wik_GetPaperWidth();
   const int32_t height = host.wik_GetPaperHeight();
   Plane texture = host.Wik_GetPaper();
@@ -34,9 +35,7 @@ void read_paper(Program& program) {
 
 }  // namespace
 
-void take_host_planes(Program& program) {
-  Host& host = *program.HostApp;
-  CanvasBuffers& canvas = program.canvas;
+void take_host_planes(Host& host, CanvasBuffers& canvas) {
   const int32_t columns = canvas.BufferWidth + 1, rows = canvas.BufferHeight + 1;
   Plane red = host.Wik_GetRBuffer();
   expect_shape(red, columns, rows, "red");
@@ -60,7 +59,7 @@ void Main(Program& program, const HostRegistry& registry, const CanvasFactory& c
   program.HostApp = registry.create(kHostProgId);
   BuildCoverageCurves(program.tables);
   BuildBlendTable(program.tables);
-  read_paper(program);
+  read_paper(*program.HostApp, program.paper);
 
   Host& host = *program.HostApp;
   const int32_t width = host.Wik_BufferWidth();
@@ -71,7 +70,7 @@ void Main(Program& program, const HostRegistry& registry, const CanvasFactory& c
                            std::to_string(height) + ")");
   }
   allocate_planes(program.canvas, width, height);
-  take_host_planes(program);
+  take_host_planes(*program.HostApp, program.canvas);
   copy_to_previews(program.canvas);
   CreateDisplaySurface(program.display, program.size());
   program.display.AppTitle = kAppTitle;

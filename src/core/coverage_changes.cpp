@@ -1,4 +1,4 @@
-#include "render/coverage_changes.h"
+#include "core/coverage_changes.h"
 
 #include <algorithm>
 #include <cstring>

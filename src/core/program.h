@@ -2,26 +2,30 @@
 // The program's shared state: one instance of every subsystem's state, created by Main and referred
 // to by every window. Tests create their own.
 
-#include <functional>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
-#include "app/host.h"
-#include "canvas/canvas_buffers.h"
-#include "canvas/display_surface.h"
-#include "canvas/undo_stack.h"
-#include "render/brush_settings.h"
-#include "render/brush_tables.h"
-#include "render/dab_line_state.h"
-#include "stroke/stroke_state.h"
-#include "tablet/tablet.h"
-#include "tablet/tablet_state.h"
+#include "core/brush_settings.h"
+#include "core/brush_tables_state.h"
+#include "core/canvas_state.h"
+#include "core/dab_line_state.h"
+#include "core/display_state.h"
+#include "core/host.h"
+#include "core/stroke_state.h"
+#include "core/tablet_device.h"
+#include "core/tablet_state.h"
+#include "core/undo_state.h"
 
 namespace tarvo {
 
 inline constexpr const char* kAppTitle = "Tarvo 1.1 for Marlet - Spline based paint engine";
 
-// What canvas code asks of the tools panel. Until a panel exists these do nothing.
+class EventSink;
+
+// What canvas code, the event-script player, the recorder and the session journal ask of the tools
+// panel. Until a panel exists these do nothing.
 class ToolsPanel {
  public:
   virtual ~ToolsPanel() = default;
@@ -35,6 +39,28 @@ class ToolsPanel {
   // Opacity and StepPercent (the canvas does this once, as it loads). A panel without sliders
   // leaves the settings as they are.
   virtual void copy_brush_sliders(BrushSettings& brush) { (void)brush; }
+
+  // The input entry points: the panel's own controls and the event-script player both come
+  // through them, so that a replayed script takes exactly the path of the user's input. n names
+  // the control: kv_button<n>, HProp<n>; i is the mode menu item's position, from 0.
+  virtual void button_mouse_down(int, int16_t, int16_t, float, float) {}
+  virtual void button_mouse_move(int, int16_t, int16_t, float, float) {}
+  virtual void button_mouse_up(int, int16_t, int16_t, float, float) {}
+  virtual void button_click(int) {}
+  virtual void slider_input(int, int16_t) {}
+  virtual void mode_menu_click(std::size_t) {}
+  virtual void picker_mouse_move(int16_t, int16_t, float, float) {}
+  virtual void hue_mouse_move(int16_t, int16_t, float, float) {}
+
+  // Where the panel reports each input before it handles it; null: nowhere.
+  virtual void set_event_sink(EventSink*) {}
+  virtual EventSink* event_sink() const { return nullptr; }
+
+  // The state a session journal's prelude restores: whether preset button n is pressed, and
+  // slider n's value (HProp1 .. HProp<kSliderCount>).
+  static constexpr int kSliderCount = 8;
+  virtual bool preset_pressed(int) const { return false; }
+  virtual int16_t slider_value(int) const { return 0; }
 };
 
 struct Program {
@@ -57,16 +83,5 @@ struct Program {
 
   ImageSize size() const { return ImageSize{canvas.BufferWidth, canvas.BufferHeight}; }
 };
-
-// Creates the canvas window object for the program (not shown). The window must outlive the run.
-using CanvasFactory = std::function<CanvasWindow&(Program&)>;
-
-// The start routine: view and undo defaults, the host object, the tables, the paper and the image,
-// the planes, the display surface, then hands the canvas window to the host. Any error ends it.
-void Main(Program& program, const HostRegistry& registry, const CanvasFactory& create_canvas);
-
-// Takes the host's three colour planes as the committed image. Raises an error, leaving the program's
-// planes as they were, when a plane does not have the expected shape.
-void take_host_planes(Program& program);
 
 }  // namespace tarvo

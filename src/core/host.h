@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "canvas/plane.h"
+#include "core/plane.h"
 
 namespace tarvo {
 

@@ -1,4 +1,4 @@
-#include "canvas/plane.h"
+#include "core/plane.h"
 
 #include <sys/mman.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/runtime_error.h"
+#include "core/runtime_error.h"
 
 namespace tarvo {
 

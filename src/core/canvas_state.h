@@ -1,0 +1,43 @@
+#pragma once
+// The image and stroke planes of the canvas and the paper texture, as plain state.
+//
+// The committed planes RBuffer, GBuffer, BBuffer come from the host with one spare column and row
+// (BufferWidth + 1 columns, BufferHeight + 1 rows); the spare column and row are never read or
+// written. The previews have the same shape. FXbuffer, the coverage of the stroke in progress, is
+// exactly BufferWidth x BufferHeight.
+#include <cstdint>
+
+#include "core/plane.h"
+
+namespace tarvo {
+
+// A rectangle of image pixels after normalisation: whole, ordered, clamped to the image, with
+// exclusive right and bottom.
+struct PixelRect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  bool empty() const { return left >= right || top >= bottom; }
+  int32_t width() const { return right - left; }
+  int32_t height() const { return bottom - top; }
+};
+
+struct CanvasBuffers {
+  int32_t BufferWidth = 0;
+  int32_t BufferHeight = 0;
+  Plane RBuffer, GBuffer, BBuffer;
+  Plane RPreview, GPreview, BPreview;
+  Plane FXbuffer;
+  // Where the previews may differ from the committed planes: every pixel the preview pass has
+  // written since the previews were last refreshed. A stroke's commit composites its pixels anew
+  // and need not give them what its previews showed (relief at the edge of a box, settings changed
+  // during the stroke), so the difference outlives the stroke until a refresh.
+  PixelRect previews_differ;
+};
+
+// The host's paper texture, sampled tiled by the renderer.
+struct PaperTexture {
+  Plane PaperBuffer;
+  int32_t PaperWidth = 0;
+  int32_t PaperHeight = 0;
+};
+
+}  // namespace tarvo

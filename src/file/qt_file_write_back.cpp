@@ -1,0 +1,265 @@
+// The file host's write-back: what reaches the file, the backup beside it, and a write that
+// fails or finds the file changed by another program.
+
+#include "file/qt_file_host.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <algorithm>
+#include <cstring>
+#include <future>
+#include <iostream>
+#include <system_error>
+#include <utility>
+
+#include "render/paper_grain.h"
+#include "appearance/qt_data_files.h"
+#include "file/qt_file_formats.h"
+#include "file/qt_progress.h"
+#include "recovery/qt_recovery.h"
+#include "canvas/row_split.h"
+#include "core/runtime_error.h"
+#include "core/canvas_window.h"
+
+namespace tarvo {
+
+namespace {
+
+QString backup_path(const QString& path) {
+  return path + QLatin1Char('~');
+}
+
+bool is_black_and_white(const HostImage& image) {
+  if (!is_grey(image)) return false;
+  for (int32_t y = 0; y < image.height(); ++y) {
+    const uint8_t* row = image.red.row(y);
+    for (int32_t x = 0; x < image.width(); ++x) {
+      if (row[x] != 0 && row[x] != 255) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void FileHost::Wik_SaveUndo() {
+  backup_wanted_ = true;
+}
+
+void FileHost::copy_file_to_backup() {
+  const QString& path = write_path();
+  const QString backup = backup_path(path);
+  const auto fail_backup = [&](const QString& reason) {
+    raise_file_error(error_number::kHostCallFailed, QStringLiteral("cannot keep a backup of %1 as %2: %3")
+                                            .arg(display_name(path), display_name(backup), reason));
+  };
+  QFile source(path);
+  if (!source.open(QIODevice::ReadOnly)) fail_backup(source.errorString());
+  QSaveFile copy(backup);
+  if (!copy.open(QIODevice::WriteOnly)) fail_backup(copy.errorString());
+  while (!source.atEnd()) {
+    const QByteArray chunk = source.read(1 << 20);
+    if (chunk.isEmpty() && source.error() != QFileDevice::NoError) {
+      copy.cancelWriting();
+      fail_backup(source.errorString());
+    }
+    if (copy.write(chunk) != chunk.size()) fail_backup(copy.errorString());
+  }
+  if (!copy.commit()) fail_backup(copy.errorString());
+}
+
+QString FileHost::write_loss() const {
+  const QByteArray& format = traits_.format;
+  if (traits_.bits_per_channel > 8 && deep_.isNull()) {
+    return QStringLiteral("its %1-bit channels are written with 8 bits")
+        .arg(traits_.bits_per_channel);
+  }
+  if (traits_.image_count > 1) {
+    return QStringLiteral("only the first of its %1 images is written").arg(traits_.image_count);
+  }
+  if (format == "jpeg" || format == "jpg") {
+    return QStringLiteral("JPEG compression loses detail each time the picture is written");
+  }
+  if ((format == "pbm" || format == "xbm") && !is_black_and_white(image_)) {
+    return QStringLiteral("a %1 file holds only black and white").arg(QString::fromLatin1(format));
+  }
+  if (format == "pgm" && !is_grey(image_)) {
+    return QStringLiteral("a pgm file holds only grey levels");
+  }
+  return QString();
+}
+
+void FileHost::keep_original_before_losing(const QString& loss) {
+  if (loss.isEmpty() || !file_is_original_ || keep_backup_) return;
+  if (!backup_is_original_) copy_file_to_backup();
+  backup_is_original_ = true;
+  keep_backup_ = true;
+}
+
+bool FileHost::commit_image(QSaveFile& file) {
+  return file.commit();
+}
+
+FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArray& format) {
+  const auto fail_write = [&](const QString& reason) {
+    raise_file_error(error_number::kHostCallFailed,
+         QStringLiteral("cannot write %1: %2").arg(display_name(path), reason));
+  };
+  if (!is_writable_format(format)) {
+    fail_write(QStringLiteral("%1 files can be read but not written").arg(QString::fromLatin1(format)));
+  }
+  const QImage picture = deep_.isNull() ? compose_picture(image_, traits_)
+                                        : compose_deep_picture(deep_, !image_.alpha.empty(), traits_);
+  QByteArray bytes;
+  {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    const QString error = encode_picture(picture, format, buffer);
+    if (!error.isEmpty()) fail_write(error);
+  }
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) fail_write(file.errorString());
+  if (file.write(bytes) != bytes.size()) {
+    const QString reason = file.errorString();
+    file.cancelWriting();
+    fail_write(reason);
+  }
+  if (!commit_image(file)) fail_write(file.errorString());
+  const QFileInfo written(path);
+  return FileStamp{written.lastModified(), written.size(), checksum_of(bytes)};
+}
+
+bool FileHost::changed_elsewhere() const {
+  if (stamp_.checksum.isEmpty()) return false;  // a file the host never read or wrote
+  const QFileInfo info(write_path());
+  if (!info.exists()) return false;  // removed meanwhile: writing it loses nothing
+  if (info.size() != stamp_.size) return true;
+  return checksum_of_file(write_path()) != stamp_.checksum;
+}
+
+int64_t FileHost::take_painted_pixels() {
+  const int32_t width = incoming_.width(), height = incoming_.height();
+  const bool with_alpha = !image_.alpha.empty();
+  int64_t painted = 0;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* in[3] = {incoming_.red.row(y), incoming_.green.row(y), incoming_.blue.row(y)};
+    uint8_t* own[3] = {image_.red.row(y), image_.green.row(y), image_.blue.row(y)};
+    uint8_t* alpha = with_alpha ? image_.alpha.row(y) : nullptr;
+    if (!alpha && std::memcmp(in[0], own[0], width) == 0 && std::memcmp(in[1], own[1], width) == 0 &&
+        std::memcmp(in[2], own[2], width) == 0) {
+      continue;
+    }
+    QRgba64* exact = deep_.isNull() ? nullptr : reinterpret_cast<QRgba64*>(deep_.scanLine(y));
+    for (int32_t x = 0; x < width; ++x) {
+      // What the canvas was handed for this pixel: its colour, over white where transparent.
+      const uint8_t a = alpha ? alpha[x] : 255;
+      if (in[0][x] == over_white(own[0][x], a) && in[1][x] == over_white(own[1][x], a) &&
+          in[2][x] == over_white(own[2][x], a)) {
+        continue;
+      }
+      ++painted;
+      for (int c = 0; c < 3; ++c) own[c][x] = in[c][x];
+      if (alpha) alpha[x] = 255;
+      if (exact) exact[x] = QRgba64::fromRgba(in[0][x], in[1][x], in[2][x], 255);
+    }
+  }
+  return painted;
+}
+
+void FileHost::write_back(bool backup) {
+  const QString& path = write_path();
+  if (changed_elsewhere()) {
+    switch (ask_about_change_elsewhere()) {
+      case Answer::kOverwrite:
+        break;
+      case Answer::kSaveElsewhere:
+        return;
+      case Answer::kKeepPainting:
+        throw ImageNotWritten(display_name(path).toStdString() +
+                                  " was changed by another program; it was not overwritten",
+                              true);
+    }
+  }
+  const QString loss = file_is_original_ ? write_loss() : QString();
+  keep_original_before_losing(loss);
+  if (backup && !keep_backup_ && QFileInfo::exists(path)) {
+    copy_file_to_backup();
+    backup_is_original_ = file_is_original_;
+  }
+  run_with_progress(*options_.presence, QStringLiteral("Writing %1 ...").arg(display_name(path)),
+                    [&] { stamp_ = write_image_to(path, traits_.format); });
+  unwritten_ = false;
+  file_is_original_ = false;
+  if (!loss.isEmpty()) {
+    const std::string name = display_name(path).toStdString();
+    std::cerr << "tarvo: " << name << ": " << loss.toStdString() << "; the original is kept as "
+              << name << "~\n";
+  }
+}
+
+void FileHost::write_or_recover(bool backup) {
+  try {
+    write_back(backup);
+  } catch (const ImageNotWritten&) {
+    throw;
+  } catch (const RuntimeError& error) {
+    QString failure = QString::fromUtf8(error.what());
+    try {
+      const QString copy = RecoveryStore(options_.image_path)
+                               .write_planes(image_.red, image_.green, image_.blue);
+      failure += QStringLiteral("\nYour painting is safe: a copy is kept in the recovery folder as %1.")
+                     .arg(display_name(copy));
+    } catch (const RuntimeError& also) {
+      failure += QLatin1Char('\n') + QString::fromUtf8(also.what());
+    }
+    std::cerr << "tarvo: " << failure.toStdString() << "\n";
+    save_elsewhere_or_keep_painting(failure);
+  }
+}
+
+void FileHost::wik_Refresh() {
+  // A plane not set for this write-back is the one the canvas was handed.
+  const bool any_set = !incoming_.red.empty() || !incoming_.green.empty() || !incoming_.blue.empty();
+  if (any_set) {
+    if (incoming_.red.empty()) incoming_.red = shown(image_.red);
+    if (incoming_.green.empty()) incoming_.green = shown(image_.green);
+    if (incoming_.blue.empty()) incoming_.blue = shown(image_.blue);
+  }
+  const Plane& red = incoming_.red;
+  for (const Plane* plane : {&incoming_.green, &incoming_.blue}) {
+    if (plane->columns() != red.columns() || plane->rows() != red.rows()) {
+      incoming_ = HostImage{};
+      raise_file_error(error_number::kHostCallFailed,
+           QStringLiteral("cannot write %1: the red, green and blue planes differ in size")
+               .arg(display_name(write_path())));
+    }
+  }
+  ready_copies_ = HostImage{};  // copies of the image as it was
+  if (!any_set) {
+    // Nothing was handed back: the image stays as it is.
+  } else if (red.columns() != image_.red.columns() || red.rows() != image_.red.rows()) {
+    // A canvas of another size than the image: every pixel is the canvas's, opaque.
+    image_ = HostImage{incoming_.red.copy(), incoming_.green.copy(), incoming_.blue.copy(), Plane()};
+    deep_ = QImage();
+    unwritten_ = true;
+  } else if (take_painted_pixels() > 0) {
+    unwritten_ = true;
+  }
+  incoming_ = HostImage{};
+  const bool backup = std::exchange(backup_wanted_, false);
+  // Nothing painted since the file was read or written: the file already holds the image.
+  if (!unwritten_ && QFileInfo::exists(write_path())) return;
+  write_or_recover(backup);
+}
+
+
+}  // namespace tarvo
