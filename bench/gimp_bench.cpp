@@ -45,8 +45,8 @@ struct GimpVersion {
   const char* scheme;  // %1 the layer's side, %2 the output, %3 the iterations
   QStringList batch(const QString& scheme) const {
     if (QLatin1String(console) == QLatin1String("gimp-console-3.0")) {
-      return {"-i", "-d", "-f", "--quit", "--batch-interpreter=plug-in-script-fu-eval", "-b",
-              scheme};
+      return {"-i", "-d",  "-f", "--quit", "--batch-interpreter=plug-in-script-fu-eval",
+              "-b", scheme};
     }
     return {"-i", "-d", "-f", "-b", scheme, "-b", "(gimp-quit 0)"};
   }
@@ -98,10 +98,8 @@ GimpFigures run_in_gimp(const GimpVersion& version) {
   QDir().mkpath(plug_ins);
   QFile::copy(QString::fromLatin1(version.plugin), plug_ins + QStringLiteral("/tarvo-gimp-bench"));
   const QString output = dir.filePath(QStringLiteral("figures.txt"));
-  const QString scheme = QString::fromLatin1(version.scheme)
-                             .arg(kLayerSide)
-                             .arg(output)
-                             .arg(kIterations);
+  const QString scheme =
+      QString::fromLatin1(version.scheme).arg(kLayerSide).arg(output).arg(kIterations);
   QProcess run;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert(QString::fromLatin1(version.profile_variable),

@@ -22,15 +22,15 @@
 #include <cmath>
 #include <string>
 
-#include "core/program.h"
+#include "canvas/canvas_buffers.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "child_process.h"
+#include "core/program.h"
 #include "program_at_start.h"
 #include "retained_window.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
-#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 namespace {

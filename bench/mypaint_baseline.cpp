@@ -15,7 +15,8 @@ constexpr int kLogPoints = 32;
 constexpr float kLowestPressure = 1.0f / 1024.0f;
 
 float log_point_pressure(int i) {
-  return kLowestPressure * std::pow(1.0f / kLowestPressure, static_cast<float>(i) / (kLogPoints - 1));
+  return kLowestPressure *
+         std::pow(1.0f / kLowestPressure, static_cast<float>(i) / (kLogPoints - 1));
 }
 
 int count_dab(MyPaintSurface* self, float x, float y, float radius, float r, float g, float b,

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "core/program.h"
-#include "render/paper_grain.h"
-#include "render/brush_tables.h"
-#include "canvas/undo_stack.h"
 #include "canvas/canvas_buffers.h"
+#include "canvas/undo_stack.h"
+#include "core/program.h"
+#include "render/brush_tables.h"
+#include "render/paper_grain.h"
 
 namespace tarvo::bench {
 

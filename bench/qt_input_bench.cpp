@@ -6,8 +6,8 @@
 // openbox when it is installed) that the benchmark starts and stops; without either the benchmark
 // skips with a message. Each workload runs in a child process of its own (child_process.h), which
 // makes the application on the xcb platform. The brush is the Gel brush (rim curve, relief, mode
-// Default) at size 32 with the built-in paper grain at strength 128, on a white image of 1024 x 1024
-// or 8192 x 8192 at zoom 1 or 4; at zoom 4 the view is centred on the session's strokes.
+// Default) at size 32 with the built-in paper grain at strength 128, on a white image of 1024 x
+// 1024 or 8192 x 8192 at zoom 1 or 4; at zoom 4 the view is centred on the session's strokes.
 //
 // A feeder thread sleeps until each sample's time, notes that moment as the event's arrival and
 // posts the sample to the window's thread, where it becomes what a tablet packet and its pointer
@@ -46,16 +46,16 @@
 #include <thread>
 #include <vector>
 
-#include "core/program.h"
 #include "app/qt_application.h"
+#include "canvas/canvas_buffers.h"
 #include "canvas/display_surface.h"
 #include "canvas/qt_form1.h"
 #include "canvas/view_navigation.h"
 #include "child_process.h"
+#include "core/program.h"
 #include "program_at_start.h"
 #include "script/session_converter.h"
 #include "summary.h"
-#include "canvas/canvas_buffers.h"
 
 namespace tarvo::bench {
 namespace {
@@ -153,8 +153,8 @@ class NotingWindow : public CanvasWindow {
   void set_caption(const std::string& caption) override { form_.set_caption(caption); }
   void fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override {
     form_.fill_box(x1, y1, x2, y2);
-    changed.push_back({std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1,
-                       std::abs(y2 - y1) + 1});
+    changed.push_back(
+        {std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1, std::abs(y2 - y1) + 1});
   }
   ClientPixels client_pixels() override { return form_.client_pixels(); }
   void client_pixels_changed(int32_t x, int32_t y, int32_t width, int32_t height) override {
@@ -439,9 +439,9 @@ void BM_InputToScreen(benchmark::State& state) {
                                " image, zoom " + std::to_string(zoom) + ": ";
   const std::string goal = "p99 < 4 ms";
   for (const char* figure : {"p50", "p99", "max"}) {
-    record_summary_row(workload + figure + " (vs an unchanged frame)", f[std::string(figure) + "_ms"],
-                       f[std::string("baseline_") + figure + "_ms"], "ms",
-                       std::string(figure) == "p99" ? goal : "");
+    record_summary_row(workload + figure + " (vs an unchanged frame)",
+                       f[std::string(figure) + "_ms"], f[std::string("baseline_") + figure + "_ms"],
+                       "ms", std::string(figure) == "p99" ? goal : "");
   }
 }
 BENCHMARK(BM_InputToScreen)

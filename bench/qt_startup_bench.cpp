@@ -31,11 +31,11 @@
 #include <string>
 
 #include "app/startup.h"
+#include "canvas/undo_stack.h"
 #include "core/program.h"
 #include "file/qt_file_host.h"
 #include "loading_window.h"
 #include "summary.h"
-#include "canvas/undo_stack.h"
 
 namespace tarvo {
 namespace {

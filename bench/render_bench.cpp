@@ -72,7 +72,8 @@ struct CommitScene {
   }
 
   void commit(int32_t box) {
-    composite_box(canvas, {paper, brush, bench_tables(), 0.0f, kCommitFlag}, 0.0f, 0.0f, static_cast<float>(box - 1), static_cast<float>(box - 1));
+    composite_box(canvas, {paper, brush, bench_tables(), 0.0f, kCommitFlag}, 0.0f, 0.0f,
+                  static_cast<float>(box - 1), static_cast<float>(box - 1));
   }
 
   void copy_rows(int32_t box) {

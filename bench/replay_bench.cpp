@@ -11,6 +11,7 @@
 // the same radius, per event.
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,20 +20,19 @@
 #include <filesystem>
 #include <memory>
 #include <numeric>
-#include <unistd.h>
 #include <vector>
 
+#include "canvas/canvas_buffers.h"
+#include "canvas/display_surface.h"
+#include "core/canvas_window.h"
 #include "core/program.h"
 #include "recovery/qt_journal.h"
-#include "core/canvas_window.h"
-#include "canvas/display_surface.h"
+#include "render/brush_tables.h"
 #include "retained_window.h"
 #include "script/event_script.h"
 #include "script/session_converter.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
-#include "render/brush_tables.h"
-#include "canvas/canvas_buffers.h"
 
 #ifdef TARVO_HAVE_MYPAINT
 #include <mypaint-brush.h>

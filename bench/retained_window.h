@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/canvas_window.h"
 #include "canvas/display_surface.h"
+#include "core/canvas_window.h"
 
 namespace tarvo::bench {
 

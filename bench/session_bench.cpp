@@ -41,15 +41,15 @@
 #include <string>
 #include <vector>
 
-#include "core/program.h"
 #include "canvas/canvas_buffers.h"
-#include "mypaint_baseline.h"
+#include "canvas/undo_stack.h"
 #include "core/brush_settings.h"
+#include "core/program.h"
+#include "mypaint_baseline.h"
 #include "render/brush_tables.h"
 #include "script/session_converter.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
-#include "canvas/undo_stack.h"
 
 namespace tarvo::bench {
 namespace {
@@ -158,10 +158,18 @@ class TarvoReplay {
     float x = sample.x, y = sample.y;
     tablet_packet(sample);
     switch (kind) {
-      case SampleKind::Press: Form_MouseDown(program_, kLeftButton, 0, x, y); break;
-      case SampleKind::Move: Form_MouseMove(program_, kLeftButton, 0, x, y); break;
-      case SampleKind::Release: Form_MouseUp(program_, kLeftButton, 0, x, y); break;
-      case SampleKind::Hover: Form_MouseMove(program_, 0, 0, x, y); break;
+      case SampleKind::Press:
+        Form_MouseDown(program_, kLeftButton, 0, x, y);
+        break;
+      case SampleKind::Move:
+        Form_MouseMove(program_, kLeftButton, 0, x, y);
+        break;
+      case SampleKind::Release:
+        Form_MouseUp(program_, kLeftButton, 0, x, y);
+        break;
+      case SampleKind::Hover:
+        Form_MouseMove(program_, 0, 0, x, y);
+        break;
     }
   }
 
@@ -250,13 +258,14 @@ struct SessionTimes {
 void record_tarvo_rows(int64_t image_size, int64_t brush_size, const SessionTimes& t,
                        double painted, double dabs) {
   if (image_size == 1024) {
-    for (const char* figure : {"mean", "p99"}) record_work(moving_row(brush_size, figure), true, painted, dabs);
+    for (const char* figure : {"mean", "p99"})
+      record_work(moving_row(brush_size, figure), true, painted, dabs);
     record_summary_ours(moving_row(brush_size, "mean"), mean_of(t.moving), "us", kSpeedGoal);
     record_summary_ours(moving_row(brush_size, "p99"), p99_of(t.moving), "us", kSpeedGoal);
     record_summary_row(release_row(brush_size, "mean"), mean_of(t.releases),
                        mean_of(t.release_copies), "us", kReleaseGoal);
-    record_summary_row(release_row(brush_size, "max"), max_of(t.releases),
-                       max_of(t.release_copies), "us", kReleaseGoal);
+    record_summary_row(release_row(brush_size, "max"), max_of(t.releases), max_of(t.release_copies),
+                       "us", kReleaseGoal);
   }
   if (brush_size != 32) return;
   if (image_size == 1024) {
@@ -353,7 +362,8 @@ void stroke_session(MypaintBaseline& baseline, const std::vector<SessionSample>&
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const SessionSample& sample = samples[i];
     const double dtime = sample.time - last_time;
-    time_sample(i, time_us([&] { baseline.stroke_to(sample.x, sample.y, sample.pressure, dtime); }));
+    time_sample(i,
+                time_us([&] { baseline.stroke_to(sample.x, sample.y, sample.pressure, dtime); }));
     last_time = sample.time;
   }
 }
@@ -416,7 +426,8 @@ void BM_SessionMypaint(benchmark::State& state) {
   state.counters["dabs"] = dabs;
   state.counters["radius_at_p1"] = matched.radius_at_full_pressure;
   state.counters["dabs_per_radius"] = matched.dabs_per_actual_radius;
-  for (const char* figure : {"mean", "p99"}) record_work(moving_row(brush_size, figure), false, painted, dabs);
+  for (const char* figure : {"mean", "p99"})
+    record_work(moving_row(brush_size, figure), false, painted, dabs);
   record_summary_baseline(moving_row(brush_size, "mean"), mean_of(moving));
   record_summary_baseline(moving_row(brush_size, "p99"), p99_of(moving));
 }

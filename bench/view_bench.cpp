@@ -4,16 +4,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include "retained_window.h"
-
 #include <chrono>
 #include <cstring>
 #include <vector>
 
-#include "core/program.h"
-#include "canvas/view_navigation.h"
-#include "stroke/stroke_capture.h"
 #include "canvas/canvas_buffers.h"
+#include "canvas/view_navigation.h"
+#include "core/program.h"
+#include "retained_window.h"
+#include "stroke/stroke_capture.h"
 
 namespace tarvo {
 namespace {
@@ -29,7 +28,8 @@ struct BigCanvas {
   BigCanvas() {
     allocate_planes(p.canvas, 4096, 4096);
     for (Plane* plane : {&p.canvas.RBuffer, &p.canvas.GBuffer, &p.canvas.BBuffer})
-      for (std::size_t i = 0; i < plane->size(); ++i) plane->data()[i] = static_cast<uint8_t>(i * 13);
+      for (std::size_t i = 0; i < plane->size(); ++i)
+        plane->data()[i] = static_cast<uint8_t>(i * 13);
     allocate_stroke_points(p.stroke);
     p.display.window = &window;
     CreateDisplaySurface(p.display, p.size());
@@ -48,7 +48,8 @@ double memcpy_client_seconds() {
     const auto t = std::chrono::steady_clock::now();
     std::memcpy(to.data(), from.data(), from.size() * 4);
     benchmark::ClobberMemory();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count());
+    best =
+        std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count());
   }
   return best;
 }
@@ -67,9 +68,11 @@ void BM_DragPanMove(benchmark::State& state) {
     Form_MouseMove(c.p, 1, modifier::kNavigate, x, y);
     ++step;
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   Form_MouseUp(c.p, 1, modifier::kNavigate, x, y);
-  state.counters["x_memcpy"] = seconds / static_cast<double>(state.iterations()) / memcpy_client_seconds();
+  state.counters["x_memcpy"] =
+      seconds / static_cast<double>(state.iterations()) / memcpy_client_seconds();
 }
 BENCHMARK(BM_DragPanMove)->Unit(benchmark::kMillisecond);
 
@@ -80,7 +83,8 @@ void BM_ZoomChange(benchmark::State& state) {
   c.p.display.view.Zoom = static_cast<float>(state.range(0)) / 100.0f;
   for (auto _ : state) {
     CreateDisplaySurface(c.p.display, c.p.size());
-    displaybuffers(c.p.display, c.p.size(), c.p.canvas.RBuffer, c.p.canvas.GBuffer, c.p.canvas.BBuffer);
+    displaybuffers(c.p.display, c.p.size(), c.p.canvas.RBuffer, c.p.canvas.GBuffer,
+                   c.p.canvas.BBuffer);
   }
   const DisplaySurface& s = c.p.display.surface;
   state.counters["surface_MB"] = static_cast<double>(s.width()) * s.height() * 4 / 1e6;

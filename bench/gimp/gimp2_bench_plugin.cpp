@@ -25,10 +25,9 @@ void run(const gchar*, gint count, const GimpParam* parameters, gint* result_cou
   *results = values;
   *result_count = 1;
   values[0].type = GIMP_PDB_STATUS;
-  const bool done = count >= 5 && run_gimp_bench(parameters[1].data.d_image,
-                                                 parameters[2].data.d_drawable,
-                                                 parameters[3].data.d_string,
-                                                 parameters[4].data.d_int32);
+  const bool done =
+      count >= 5 && run_gimp_bench(parameters[1].data.d_image, parameters[2].data.d_drawable,
+                                   parameters[3].data.d_string, parameters[4].data.d_int32);
   values[0].data.d_status = done ? GIMP_PDB_SUCCESS : GIMP_PDB_EXECUTION_ERROR;
 }
 

@@ -37,16 +37,16 @@ GList* query_procedures(GimpPlugIn*) {
 
 GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
   if (std::strcmp(name, "plug-in-tarvo-bench") != 0) return nullptr;
-  GimpProcedure* procedure = gimp_image_procedure_new(plug_in, name, GIMP_PDB_PROC_TYPE_PLUGIN,
-                                                      run, nullptr, nullptr);
+  GimpProcedure* procedure =
+      gimp_image_procedure_new(plug_in, name, GIMP_PDB_PROC_TYPE_PLUGIN, run, nullptr, nullptr);
   gimp_procedure_set_image_types(procedure, "RGB*");
   gimp_procedure_set_documentation(procedure, "Times the Tarvo GIMP host", "tarvo_bench only",
                                    name);
   gimp_procedure_set_attribution(procedure, "Tarvo developers", "Tarvo developers", "2026");
   gimp_procedure_add_string_argument(procedure, "output", "Output", "Where the figures go", "",
                                      G_PARAM_READWRITE);
-  gimp_procedure_add_int_argument(procedure, "iterations", "Iterations", "How many runs", 1, 100,
-                                  6, G_PARAM_READWRITE);
+  gimp_procedure_add_int_argument(procedure, "iterations", "Iterations", "How many runs", 1, 100, 6,
+                                  G_PARAM_READWRITE);
   return procedure;
 }
 

@@ -13,11 +13,7 @@
 //   send_ms   the write-back (Wik_SaveUndo .. wik_Refresh) of planes in which every pixel differs;
 //   write_ms  gegl_buffer_set of the whole layer into its shadow buffer in the layer's own format,
 //             then the merge as one undo step and the update: how a GIMP filter writes its result.
-#include "app/startup.h"
-#include "canvas/undo_stack.h"
 #include "gimp_bench_measure.h"
-
-#include "gimp/gimp_api.h"
 
 #include <chrono>
 #include <cstdio>
@@ -26,7 +22,10 @@
 
 #include "../loading_window.h"
 #include "app/exchange.h"
+#include "app/startup.h"
+#include "canvas/undo_stack.h"
 #include "core/program.h"
+#include "gimp/gimp_api.h"
 #include "gimp/gimp_host.h"
 
 namespace {

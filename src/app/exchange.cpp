@@ -2,11 +2,11 @@
 
 #include <exception>
 
+#include "canvas/canvas_buffers.h"
+#include "canvas/display_surface.h"
+#include "canvas/undo_stack.h"
 #include "core/runtime_error.h"
 #include "tablet/tablet.h"
-#include "canvas/undo_stack.h"
-#include "canvas/display_surface.h"
-#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 
@@ -83,9 +83,8 @@ bool SendImage(Program& program) {
 std::string size_changed_question(const std::string& image_name, int32_t host_width,
                                   int32_t host_height, const ImageSize& canvas) {
   return image_name + " was changed by another program since it was opened: its size is now " +
-         std::to_string(host_width) + " x " + std::to_string(host_height) +
-         ", the canvas is " + std::to_string(canvas.BufferWidth) + " x " +
-         std::to_string(canvas.BufferHeight) +
+         std::to_string(host_width) + " x " + std::to_string(host_height) + ", the canvas is " +
+         std::to_string(canvas.BufferWidth) + " x " + std::to_string(canvas.BufferHeight) +
          ".\rClose without writing? Your painting is kept in the recovery folder.";
 }
 
@@ -102,9 +101,9 @@ bool size_check_and_write_back(Program& program) {
     return true;  // the host is gone and has said so: the session keeps a recovery copy
   }
   if (host_width != program.canvas.BufferWidth || host_height != program.canvas.BufferHeight) {
-    const bool yes = program.display.window &&
-                     program.display.window->ask_yes_no(size_changed_question(
-                         host.image_name(), host_width, host_height, program.size()));
+    const bool yes =
+        program.display.window && program.display.window->ask_yes_no(size_changed_question(
+                                      host.image_name(), host_width, host_height, program.size()));
     if (!yes) return false;
     return true;  // close without writing back; the session keeps a recovery copy
   }

@@ -1,3 +1,5 @@
 #include "app/qt_main.h"
 
-int main(int argc, char** argv) { return tarvo::run_tarvo(argc, argv); }
+int main(int argc, char** argv) {
+  return tarvo::run_tarvo(argc, argv);
+}

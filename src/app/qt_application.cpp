@@ -21,8 +21,8 @@ TarvoApplication::TarvoApplication(int& argc, char** argv) : QApplication(argc, 
 
 void TarvoApplication::set_interactive(bool interactive) {
   const QString platform = platformName();
-  presence_.someone_looking = interactive && platform != QLatin1String("offscreen") &&
-                              platform != QLatin1String("minimal");
+  presence_.someone_looking =
+      interactive && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 void TarvoApplication::report(const RuntimeError& error) {

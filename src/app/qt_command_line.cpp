@@ -73,8 +73,8 @@ CommandLine parse_command_line(const QStringList& arguments) {
       QStringLiteral("out"),
       QStringLiteral("Write the replayed or recovered image here instead of IMAGE."),
       QStringLiteral("FILE"));
-  const QCommandLineOption no_tablet(QStringLiteral("no-tablet"),
-                                     QStringLiteral("Do not open the tablet; paint with the mouse."));
+  const QCommandLineOption no_tablet(
+      QStringLiteral("no-tablet"), QStringLiteral("Do not open the tablet; paint with the mouse."));
   const QCommandLineOption undo_memory(
       QStringLiteral("undo-memory"),
       QStringLiteral("Most memory the undo records may take, in MB (default: a quarter of the "

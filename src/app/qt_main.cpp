@@ -9,10 +9,10 @@
 
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
+#include "app/qt_session.h"
 #include "file/qt_file_host.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
-#include "app/qt_session.h"
 #include "script/event_script.h"
 #include "script/qt_script_recorder.h"
 
@@ -109,8 +109,7 @@ int run_tarvo(int argc, char** argv) {
   session.replaying = replaying;
   session.live = line.live;
   session.script = std::move(script);
-  session.script_name =
-      line.recover ? recovered.source.toStdString() : line.replay.toStdString();
+  session.script_name = line.recover ? recovered.source.toStdString() : line.replay.toStdString();
   session.recorder = std::move(recorder);
   session.no_tablet = line.no_tablet;
   session.undo_memory_bytes = line.undo_memory_bytes;

@@ -8,16 +8,16 @@
 #include <optional>
 #include <span>
 
+#include "app/qt_signals.h"
 #include "app/startup.h"
+#include "canvas/qt_form1.h"
+#include "canvas/undo_stack.h"
 #include "core/program.h"
+#include "panel/qt_form2.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_session.h"
-#include "app/qt_signals.h"
-#include "canvas/qt_form1.h"
-#include "panel/qt_form2.h"
 #include "script/qt_script_player.h"
 #include "script/write_back_watch.h"
-#include "canvas/undo_stack.h"
 
 namespace tarvo {
 

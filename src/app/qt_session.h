@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/host.h"
 #include "app/qt_application.h"
+#include "core/host.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery_plan.h"
 #include "script/event_script.h"

@@ -25,8 +25,8 @@ void read_paper(Host& host, PaperTexture& paper) {
   Plane texture = host.Wik_GetPaper();
   if (width <= 0 || height <= 0 || texture.columns() < width || texture.rows() < height) {
     throw RuntimeError(error_number::kHostCallFailed,
-                       "The host's paper texture does not match its size " +
-                           std::to_string(width) + " x " + std::to_string(height));
+                       "The host's paper texture does not match its size " + std::to_string(width) +
+                           " x " + std::to_string(height));
   }
   paper.PaperWidth = width;
   paper.PaperHeight = height;
@@ -65,9 +65,9 @@ void Main(Program& program, const HostRegistry& registry, const CanvasFactory& c
   const int32_t width = host.Wik_BufferWidth();
   const int32_t height = host.Wik_BufferHeight();
   if (width <= 0 || height <= 0) {
-    throw RuntimeError(error_number::kHostCallFailed,
-                       "The host's image has no pixels (" + std::to_string(width) + " x " +
-                           std::to_string(height) + ")");
+    throw RuntimeError(error_number::kHostCallFailed, "The host's image has no pixels (" +
+                                                          std::to_string(width) + " x " +
+                                                          std::to_string(height) + ")");
   }
   allocate_planes(program.canvas, width, height);
   take_host_planes(*program.HostApp, program.canvas);

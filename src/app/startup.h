@@ -14,8 +14,8 @@ using CanvasFactory = std::function<CanvasWindow&(Program&)>;
 // the planes, the display surface, then hands the canvas window to the host. Any error ends it.
 void Main(Program& program, const HostRegistry& registry, const CanvasFactory& create_canvas);
 
-// Takes the host's three colour planes as the committed image. Raises an error, leaving the program's
-// planes as they were, when a plane does not have the expected shape.
+// Takes the host's three colour planes as the committed image. Raises an error, leaving the
+// program's planes as they were, when a plane does not have the expected shape.
 void take_host_planes(Host& host, CanvasBuffers& canvas);
 
 }  // namespace tarvo

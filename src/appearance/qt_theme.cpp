@@ -28,7 +28,7 @@ ThemeSettings read_theme_settings() {
     if (!store.contains(name)) continue;
     const QVariant stored = store.value(name);
     const QString text = stored.typeId() == QMetaType::QStringList ? stored.toStringList().join(',')
-                                                                  : stored.toString();
+                                                                   : stored.toString();
     int32_t value = 0;
     if (parse_whole_number(text.toStdString(), value)) {
       *settings.field(key.name) = value;
@@ -77,8 +77,9 @@ class WidgetControl : public ThemedControl {
     if (index >= 0) {
       const QMetaProperty meta = widget_.metaObject()->property(index);
       QVariant v = meta.typeId() == QMetaType::Double ? QVariant(value)
-                   : meta.typeId() == QMetaType::Bool ? QVariant(value != 0)
-                                                      : QVariant(static_cast<uint>(static_cast<int64_t>(value)));
+                   : meta.typeId() == QMetaType::Bool
+                       ? QVariant(value != 0)
+                       : QVariant(static_cast<uint>(static_cast<int64_t>(value)));
       return meta.write(&widget_, v);
     }
     QPalette palette = widget_.palette();

@@ -6,10 +6,10 @@
 namespace tarvo {
 
 int32_t* ThemeSettings::field(std::string_view key) {
-  int32_t* fields[] = {&Shine_Color,          &Shadow_Color,        &Button_Fill_Color,
+  int32_t* fields[] = {&Shine_Color,           &Shadow_Color,         &Button_Fill_Color,
                        &Special_Setting_Color, &Special_Action_Color, &Special_Tool_Color,
-                       &Borderless_Buttons,    &Scroll_Fill_Color,   &Scroll_Bar_Color,
-                       &Borderless_Scrollers,  &Textbox_Fill_Color,  &Textbox_Text_Color};
+                       &Borderless_Buttons,    &Scroll_Fill_Color,    &Scroll_Bar_Color,
+                       &Borderless_Scrollers,  &Textbox_Fill_Color,   &Textbox_Text_Color};
   for (std::size_t i = 0; i < kThemeKeys.size(); ++i) {
     if (key == kThemeKeys[i].name) return fields[i];
   }

@@ -26,11 +26,11 @@ inline constexpr std::array<ThemeKey, 12> kThemeKeys{{
     {"Special_Action_Color", 11911101},   // (189, 191, 181)
     {"Special_Tool_Color", 12697289},     // (201, 190, 193)
     {"Borderless_Buttons", 0},
-    {"Scroll_Fill_Color", 10392975},      // (143, 149, 158)
-    {"Scroll_Bar_Color", 16777215},       // (255, 255, 255)
+    {"Scroll_Fill_Color", 10392975},  // (143, 149, 158)
+    {"Scroll_Bar_Color", 16777215},   // (255, 255, 255)
     {"Borderless_Scrollers", 0},
-    {"Textbox_Fill_Color", 6706517},      // (85, 85, 102)
-    {"Textbox_Text_Color", 8974079},      // (255, 238, 136)
+    {"Textbox_Fill_Color", 6706517},  // (85, 85, 102)
+    {"Textbox_Text_Color", 8974079},  // (255, 238, 136)
 }};
 
 struct ThemeSettings {
@@ -55,7 +55,18 @@ struct ThemeSettings {
 // surrounding spaces allowed. False for anything else.
 bool parse_whole_number(std::string_view text, int32_t& value);
 
-enum class ControlKind { CheckBox, Frame, TextBox, ComboBox, Button, Slider, FileListBox, ListBox, Label, Other };
+enum class ControlKind {
+  CheckBox,
+  Frame,
+  TextBox,
+  ComboBox,
+  Button,
+  Slider,
+  FileListBox,
+  ListBox,
+  Label,
+  Other
+};
 
 // A control as the theme sees it: its kind and tag, and properties set by name. A property the
 // control lacks makes set() return false, and the theme goes on with the next one.

@@ -21,7 +21,9 @@ int64_t floor_to_int(float v) {
   return static_cast<int64_t>(std::clamp(f, -4.0e18, 4.0e18));
 }
 
-int32_t clamp_to(int64_t v, int32_t high) { return static_cast<int32_t>(std::clamp<int64_t>(v, 0, high)); }
+int32_t clamp_to(int64_t v, int32_t high) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, 0, high));
+}
 
 }  // namespace
 

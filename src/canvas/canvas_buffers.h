@@ -25,8 +25,8 @@ void SortPair(float& a, float& b);
 PixelRect normalise_rect(float left, float top, float right, float bottom, int32_t BufferWidth,
                          int32_t BufferHeight);
 
-// Allocates all seven planes zero-filled: the committed and preview planes with the spare column and
-// row, the coverage at image size.
+// Allocates all seven planes zero-filled: the committed and preview planes with the spare column
+// and row, the coverage at image size.
 void allocate_planes(CanvasBuffers& canvas, int32_t BufferWidth, int32_t BufferHeight);
 
 // One rectangle copy between two planes: `width` bytes a row, starting at (from_x, from_y) in

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <new>
 
-#include "core/runtime_error.h"
 #include "canvas/row_split.h"
 #include "canvas/surface_rows.h"
+#include "core/runtime_error.h"
 #include "render/render_math.h"
 
 namespace tarvo {
@@ -282,21 +282,21 @@ void BlitPlanes(CanvasDisplay& display, ImageSize size, const Plane& red, const 
   if (u1 <= u0 || v1 <= v0) return;
 
   SmoothBlitArgs args{red.data(),
-                            green.data(),
-                            blue.data(),
-                            surface.DibBits.get(),
-                            static_cast<int32_t>(xs.begin),
-                            static_cast<int32_t>(ys.begin),
-                            static_cast<int32_t>(std::min<int64_t>(xs.end, size.BufferWidth) - 1),
-                            static_cast<int32_t>(std::min<int64_t>(ys.end, size.BufferHeight) - 1),
-                            red.columns(),
-                            red.rows(),
-                            std::min(surface.scaled_width, surface.origin_x + surface.width()),
-                            std::min(surface.scaled_height, surface.origin_y + surface.height()),
-                            surface.width(),
-                            zoom,
-                            surface.origin_x,
-                            surface.origin_y};
+                      green.data(),
+                      blue.data(),
+                      surface.DibBits.get(),
+                      static_cast<int32_t>(xs.begin),
+                      static_cast<int32_t>(ys.begin),
+                      static_cast<int32_t>(std::min<int64_t>(xs.end, size.BufferWidth) - 1),
+                      static_cast<int32_t>(std::min<int64_t>(ys.end, size.BufferHeight) - 1),
+                      red.columns(),
+                      red.rows(),
+                      std::min(surface.scaled_width, surface.origin_x + surface.width()),
+                      std::min(surface.scaled_height, surface.origin_y + surface.height()),
+                      surface.width(),
+                      zoom,
+                      surface.origin_x,
+                      surface.origin_y};
   // Copy exactly the scaled pixels just rendered, so nothing left from an earlier pan shows.
   const int32_t src_x = u0 - surface.origin_x, src_y = v0 - surface.origin_y;
   const int32_t dst_x = saturated(int64_t{u0} + view.PanX);
@@ -328,7 +328,7 @@ SurfaceCopy clip_surface_copy(const DisplaySurface& surface, int32_t client_widt
   clip(sy, dy, h, surface.height(), client_height);
   if (w <= 0 || h <= 0 || !surface.DibDC) return {};
   return {static_cast<int32_t>(sx), static_cast<int32_t>(sy), static_cast<int32_t>(dx),
-          static_cast<int32_t>(dy), static_cast<int32_t>(w), static_cast<int32_t>(h)};
+          static_cast<int32_t>(dy), static_cast<int32_t>(w),  static_cast<int32_t>(h)};
 }
 
 void CanvasWindow::copy_from_surface(const DisplaySurface& surface, int32_t src_x, int32_t src_y,

@@ -1,7 +1,8 @@
 #include "canvas/image_history.h"
-#include "canvas/undo_stack.h"
-#include "canvas/display_surface.h"
+
 #include "canvas/canvas_buffers.h"
+#include "canvas/display_surface.h"
+#include "canvas/undo_stack.h"
 
 namespace tarvo {
 

@@ -46,8 +46,8 @@ void CanvasArea::mouseMoveEvent(QMouseEvent* e) {
 
 void CanvasArea::mouseReleaseEvent(QMouseEvent* e) {
   const QPointF p = device_position(*e);
-  form_.mouse_up(button_mask(e->button()), modifier_mask(e->modifiers()),
-                 static_cast<float>(p.x()), static_cast<float>(p.y()));
+  form_.mouse_up(button_mask(e->button()), modifier_mask(e->modifiers()), static_cast<float>(p.x()),
+                 static_cast<float>(p.y()));
 }
 
 void CanvasArea::tabletEvent(QTabletEvent* e) {
@@ -65,7 +65,9 @@ void CanvasArea::tabletEvent(QTabletEvent* e) {
     case QEvent::TabletRelease:
       form_.pen_event(PenAction::Up, packet, button_mask(e->button()), shift, x, y);
       break;
-    default: form_.tablet_packet(packet, QtTabletDevice::kMaximumPressure); break;
+    default:
+      form_.tablet_packet(packet, QtTabletDevice::kMaximumPressure);
+      break;
   }
   e->accept();
 }

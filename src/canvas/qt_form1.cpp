@@ -1,15 +1,15 @@
 #include "canvas/qt_form1.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QTabletEvent>
-#include <QWheelEvent>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTabletEvent>
+#include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -18,17 +18,16 @@
 
 #include "app/exchange.h"
 #include "app/qt_app_icon.h"
+#include "canvas/display_surface.h"
 #include "canvas/qt_canvas_area.h"
 #include "canvas/qt_input_codes.h"
 #include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "stroke/stroke_capture.h"
-#include "canvas/display_surface.h"
 
 namespace tarvo {
 
-Form1::Form1(Program& program, const Presence& presence)
-    : program_(program), presence_(presence) {
+Form1::Form1(Program& program, const Presence& presence) : program_(program), presence_(presence) {
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowIcon(tarvo_icon());
   QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
@@ -58,11 +57,19 @@ Form1::~Form1() {
   if (program_.tablet_device == &tablet_device_) program_.tablet_device = nullptr;
 }
 
-QWidget* Form1::canvas_area() const { return area_; }
+QWidget* Form1::canvas_area() const {
+  return area_;
+}
 
-int32_t Form1::client_width() const { return retained_.width(); }
-int32_t Form1::client_height() const { return retained_.height(); }
-bool Form1::is_visible() const { return isVisible(); }
+int32_t Form1::client_width() const {
+  return retained_.width();
+}
+int32_t Form1::client_height() const {
+  return retained_.height();
+}
+bool Form1::is_visible() const {
+  return isVisible();
+}
 
 WindowState Form1::window_state() const {
   if (isMinimized()) return WindowState::Minimized;
@@ -98,7 +105,9 @@ void Form1::client_pixels_changed(int32_t x, int32_t y, int32_t width, int32_t h
   update_client(x, y, width, height);
 }
 
-qreal Form1::device_ratio() const { return area_->devicePixelRatioF(); }
+qreal Form1::device_ratio() const {
+  return area_->devicePixelRatioF();
+}
 
 void Form1::update_client(int32_t x, int32_t y, int32_t width, int32_t height) {
   // Client pixels are device pixels; Qt repaints in its own, which may be larger.
@@ -111,10 +120,18 @@ void Form1::update_client(int32_t x, int32_t y, int32_t width, int32_t height) {
 
 void Form1::set_pointer(PointerShape shape) {
   switch (shape) {
-    case PointerShape::Default: area_->unsetCursor(); break;
-    case PointerShape::Arrow: area_->setCursor(Qt::ArrowCursor); break;
-    case PointerShape::Crosshair: area_->setCursor(Qt::CrossCursor); break;
-    case PointerShape::SizeAll: area_->setCursor(Qt::SizeAllCursor); break;
+    case PointerShape::Default:
+      area_->unsetCursor();
+      break;
+    case PointerShape::Arrow:
+      area_->setCursor(Qt::ArrowCursor);
+      break;
+    case PointerShape::Crosshair:
+      area_->setCursor(Qt::CrossCursor);
+      break;
+    case PointerShape::SizeAll:
+      area_->setCursor(Qt::SizeAllCursor);
+      break;
   }
 }
 
@@ -178,8 +195,9 @@ void Form1::client_resized(QSize logical) {
   fresh.setDevicePixelRatio(r);
   fresh.fill(background_);
   retained_ = std::move(fresh);
-  if (loaded_) displaybuffers(program_.display, program_.size(), program_.canvas.RBuffer,
-                              program_.canvas.GBuffer, program_.canvas.BBuffer);
+  if (loaded_)
+    displaybuffers(program_.display, program_.size(), program_.canvas.RBuffer,
+                   program_.canvas.GBuffer, program_.canvas.BBuffer);
   area_->update();
 }
 
@@ -235,7 +253,9 @@ void Form1::Form_Paint() {
              program_.canvas.BufferHeight - 1);
 }
 
-void Form1::GetPaperMenu_Click() { menu_get_paper(); }
+void Form1::GetPaperMenu_Click() {
+  menu_get_paper();
+}
 
 void Form1::mouse_down(int16_t button, int16_t shift, float x, float y) {
   if (sink_) sink_->record(Verb::Form_MouseDown, {double(button), double(shift), x, y});
@@ -288,13 +308,13 @@ void Form1::tablet_packet(const TabletPacket& packet, int32_t maximum_pressure) 
         recorded_screen_->client_origin_x != s.client_origin_x ||
         recorded_screen_->client_origin_y != s.client_origin_y) {
       sink_->record(Verb::Tablet_Screen, {double(s.screen_width), double(s.screen_height),
-                                      double(s.client_origin_x), double(s.client_origin_y)});
+                                          double(s.client_origin_x), double(s.client_origin_y)});
       recorded_screen_ = s;
     }
-    sink_->record(Verb::Tablet_PacketArrival,
-                  {double(packet.X), double(packet.Y), double(packet.Pressure),
-                   double(maximum_pressure), double(packet.Azimuth), double(packet.Altitude),
-                   double(packet.Twist)});
+    sink_->record(
+        Verb::Tablet_PacketArrival,
+        {double(packet.X), double(packet.Y), double(packet.Pressure), double(maximum_pressure),
+         double(packet.Azimuth), double(packet.Altitude), double(packet.Twist)});
   }
   if (!program_.tablet.TabletOn) return;
   Tablet_PacketArrival(program_.tablet, packet, screen, maximum_pressure);
@@ -309,9 +329,15 @@ void Form1::pen_event(PenAction action, const TabletPacket& packet, int16_t butt
   const bool hinted = program_.tablet.TabletOn && !program_.tablet.PenInProximity;
   if (hinted) tablet_proximity(-1);
   switch (action) {
-    case PenAction::Down: mouse_down(button, shift, x, y); break;
-    case PenAction::Move: mouse_move(button, shift, x, y); break;
-    case PenAction::Up: mouse_up(button, shift, x, y); break;
+    case PenAction::Down:
+      mouse_down(button, shift, x, y);
+      break;
+    case PenAction::Move:
+      mouse_move(button, shift, x, y);
+      break;
+    case PenAction::Up:
+      mouse_up(button, shift, x, y);
+      break;
   }
   if (hinted) tablet_proximity(0);
 }
@@ -321,7 +347,9 @@ void Form1::tablet_proximity(int16_t is_in_context) {
   Tablet_ProximityChange(program_.tablet, is_in_context);
 }
 
-void Form1::tablet_screen(const ScreenGeometry& screen) { script_screen_ = screen; }
+void Form1::tablet_screen(const ScreenGeometry& screen) {
+  script_screen_ = screen;
+}
 
 void Form1::restore_view(float zoom, int32_t pan_x, int32_t pan_y) {
   if (sink_) sink_->record(Verb::Form_View, {zoom, double(pan_x), double(pan_y)});

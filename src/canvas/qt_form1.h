@@ -14,9 +14,9 @@
 #include <functional>
 #include <optional>
 
+#include "core/canvas_window.h"
 #include "core/presence.h"
 #include "core/program.h"
-#include "core/canvas_window.h"
 #include "script/event_sink.h"
 #include "tablet/qt_tablet_adapter.h"
 

@@ -24,10 +24,14 @@ int16_t canvas_key_code(const QKeyEvent* e) {
 int16_t shifted_key_code(const QKeyEvent* e) {
   if (!(e->modifiers() & Qt::ShiftModifier)) return 0;
   switch (physical_key(e)) {
-    case 59: return key_code::kComma;
-    case 21: return key_code::kPlus;
-    case 20: return key_code::kMinus;
-    default: return 0;
+    case 59:
+      return key_code::kComma;
+    case 21:
+      return key_code::kPlus;
+    case 20:
+      return key_code::kMinus;
+    default:
+      return 0;
   }
 }
 
@@ -63,13 +67,18 @@ int16_t virtual_key_code(int qt_key, bool keypad) {
   if (keypad && qt_key == Qt::Key_Plus) return key_code::kKeypadPlus;
   if (keypad && qt_key == Qt::Key_Minus) return key_code::kKeypadMinus;
   switch (qt_key) {
-    case Qt::Key_Comma: return key_code::kComma;
+    case Qt::Key_Comma:
+      return key_code::kComma;
     case Qt::Key_Equal:
-    case Qt::Key_Plus: return key_code::kPlus;
-    case Qt::Key_Minus: return key_code::kMinus;
-    default: break;
+    case Qt::Key_Plus:
+      return key_code::kPlus;
+    case Qt::Key_Minus:
+      return key_code::kMinus;
+    default:
+      break;
   }
-  if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) || (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
+  if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) ||
+      (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
     return static_cast<int16_t>(qt_key);
   }
   return 0;

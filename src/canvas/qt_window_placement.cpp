@@ -1,15 +1,14 @@
 #include "canvas/qt_window_placement.h"
 
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
-#include <QtGui/qguiapplication_platform.h>
-#include <xcb/xcb.h>
-
 #include <algorithm>
 #include <cstdlib>
-
 
 namespace tarvo {
 

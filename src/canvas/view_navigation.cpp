@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "canvas/image_history.h"
 #include "canvas/display_surface.h"
+#include "canvas/image_history.h"
 
 namespace tarvo {
 
@@ -104,11 +104,20 @@ void Form_KeyUp(Program& program, int16_t KeyCode, int16_t Shift) {
   }
   if (Shift != modifier::kCtrl) return;
   switch (KeyCode) {
-    case key_code::kPlus: step_zoom(program, true); break;
-    case key_code::kMinus: step_zoom(program, false); break;
-    case key_code::kDigit0: fit_to_window(program); break;
-    case key_code::kDigit1: actual_size(program); break;
-    default: break;
+    case key_code::kPlus:
+      step_zoom(program, true);
+      break;
+    case key_code::kMinus:
+      step_zoom(program, false);
+      break;
+    case key_code::kDigit0:
+      fit_to_window(program);
+      break;
+    case key_code::kDigit1:
+      actual_size(program);
+      break;
+    default:
+      break;
   }
 }
 

@@ -22,7 +22,9 @@ struct BrushTables {
     return blend[(static_cast<std::size_t>(k) << 16) | (static_cast<std::size_t>(p) << 8) |
                  static_cast<std::size_t>(i)];
   }
-  const uint8_t* blend_plane(int32_t k) const { return blend.data() + (static_cast<std::size_t>(k) << 16); }
+  const uint8_t* blend_plane(int32_t k) const {
+    return blend.data() + (static_cast<std::size_t>(k) << 16);
+  }
 };
 
 }  // namespace tarvo

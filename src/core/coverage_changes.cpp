@@ -33,7 +33,8 @@ void CoverageChanges::clear() {
 
 void CoverageChanges::cleared(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   if (held_top_ > held_bottom_) return;
-  if (held_top_ < top || held_bottom_ >= bottom || held_left_ < left || held_right_ >= right) return;
+  if (held_top_ < top || held_bottom_ >= bottom || held_left_ < left || held_right_ >= right)
+    return;
   for (int32_t y = held_top_; y <= held_bottom_; ++y) {
     held_first_[y] = kNoFirst;
     held_last_[y] = kNoLast;

@@ -1,10 +1,10 @@
 #pragma once
 // The host application's automation object, as the program calls it.
 //
-// Every method may throw RuntimeError; the error reaches the calling operation, which only the close
-// sequence traps. Planes the host hands out are moved to the program: they have one spare column
-// and row (BufferWidth + 1 by BufferHeight + 1). Planes handed back are the program's own, passed by
-// reference; the host adopts their content as its image data.
+// Every method may throw RuntimeError; the error reaches the calling operation, which only the
+// close sequence traps. Planes the host hands out are moved to the program: they have one spare
+// column and row (BufferWidth + 1 by BufferHeight + 1). Planes handed back are the program's own,
+// passed by reference; the host adopts their content as its image data.
 
 #include <cstdint>
 #include <functional>

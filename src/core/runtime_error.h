@@ -31,8 +31,8 @@ constexpr int kSurfaceOutOfMemory = 31001;
 // A write-back that did not reach the host's image: the file or layer could not be written, or was
 // changed elsewhere and the user chose not to overwrite it, or the host itself is gone (GIMP quit,
 // the image was closed), which any host call may then raise. The painting stays on the canvas, and
-// the user has been told where a copy of it is kept. Unlike other errors it does not end the program:
-// the user keeps painting, or the close ends without writing.
+// the user has been told where a copy of it is kept. Unlike other errors it does not end the
+// program: the user keeps painting, or the close ends without writing.
 class ImageNotWritten : public RuntimeError {
  public:
   // keep_painting: someone was asked and chose to keep the canvas open; otherwise there was no one

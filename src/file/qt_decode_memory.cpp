@@ -5,8 +5,8 @@
 #include <system_error>
 #include <vector>
 
-#include "file/page_mapping.h"
 #include "core/runtime_error.h"
+#include "file/page_mapping.h"
 
 namespace tarvo {
 

@@ -27,8 +27,8 @@ QByteArray format_for_suffix(const QString& path, const QByteArray& fallback) {
   if (is_writable_format(suffix)) return suffix;
   if (is_readable_format(suffix)) {
     raise_file_error(error_number::kBadFileFormat,
-         QStringLiteral("cannot create %1: %2 files can be read but not written")
-             .arg(display_name(path), QString::fromLatin1(suffix)));
+                     QStringLiteral("cannot create %1: %2 files can be read but not written")
+                         .arg(display_name(path), QString::fromLatin1(suffix)));
   }
   return fallback;
 }

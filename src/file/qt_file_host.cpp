@@ -18,14 +18,14 @@
 #include <system_error>
 #include <utility>
 
-#include "render/paper_grain.h"
 #include "appearance/qt_data_files.h"
+#include "canvas/row_split.h"
+#include "core/canvas_window.h"
+#include "core/runtime_error.h"
 #include "file/qt_file_formats.h"
 #include "file/qt_progress.h"
 #include "recovery/qt_recovery.h"
-#include "canvas/row_split.h"
-#include "core/runtime_error.h"
-#include "core/canvas_window.h"
+#include "render/paper_grain.h"
 
 namespace tarvo {
 
@@ -62,7 +62,8 @@ std::future<Plane> built_in_grain_ahead(const FileHostOptions& options) {
 FileHost::FileHost(FileHostOptions options)
     : options_(std::move(options)), limits_(machine_image_limits()) {
   const QString& path = options_.image_path;
-  if (path.isEmpty()) raise_file_error(error_number::kFileNotFound, QStringLiteral("no image file given"));
+  if (path.isEmpty())
+    raise_file_error(error_number::kFileNotFound, QStringLiteral("no image file given"));
   if (!options_.output_path.isEmpty() && same_file(options_.output_path, path)) {
     options_.output_path.clear();
   }
@@ -90,8 +91,8 @@ void FileHost::check_write_target() const {
   const QFileInfo target(write_path());
   if (!target.absoluteDir().exists()) {
     raise_file_error(error_number::kFileNotFound,
-         QStringLiteral("cannot create %1: there is no folder %2")
-             .arg(display_name(write_path()), display_name(target.absolutePath())));
+                     QStringLiteral("cannot create %1: there is no folder %2")
+                         .arg(display_name(write_path()), display_name(target.absolutePath())));
   }
   if (!is_writable_format(traits_.format)) {
     std::cerr << "tarvo: " << display_name(write_path()).toStdString() << ": "
@@ -105,8 +106,8 @@ void FileHost::start_new_image() {
   const std::string refusal = image_size_refusal(size.width(), size.height(), limits_);
   if (!refusal.empty()) {
     raise_file_error(error_number::kOutOfMemory,
-         QStringLiteral("cannot create %1: %2")
-             .arg(display_name(options_.image_path), QString::fromStdString(refusal)));
+                     QStringLiteral("cannot create %1: %2")
+                         .arg(display_name(options_.image_path), QString::fromStdString(refusal)));
   }
   traits_.format = format_for_suffix(write_path(), QByteArrayLiteral("png"));
   image_ = white_image(size.width(), size.height());
@@ -172,7 +173,8 @@ void FileHost::follow_file_on_disk() {
   on_disk_size_ = info.size();
   try {
     ImageFile file;
-    run_with_progress(*options_.presence, QStringLiteral("Reading %1 ...").arg(display_name(options_.image_path)),
+    run_with_progress(*options_.presence,
+                      QStringLiteral("Reading %1 ...").arg(display_name(options_.image_path)),
                       [&] { file = read_image_file(options_.image_path, limits_); });
     on_disk_ = std::move(file);
   } catch (const RuntimeError& error) {
@@ -227,12 +229,13 @@ Plane FileHost::shown(const Plane& own) const {
 
 void FileHost::adopt(Plane& incoming, const Plane& plane, const char* method) {
   if (plane.columns() < 2 || plane.rows() < 2) {
-    raise_file_error(error_number::kHostCallFailed,
-         QStringLiteral("%1: a plane of %2 x %3 bytes holds no image (one spare column and row "
-                        "are expected)")
-             .arg(QLatin1String(method))
-             .arg(plane.columns())
-             .arg(plane.rows()));
+    raise_file_error(
+        error_number::kHostCallFailed,
+        QStringLiteral("%1: a plane of %2 x %3 bytes holds no image (one spare column and row "
+                       "are expected)")
+            .arg(QLatin1String(method))
+            .arg(plane.columns())
+            .arg(plane.rows()));
   }
   incoming.assign(plane);
 }

@@ -35,11 +35,10 @@
 // or to keep painting. Otherwise, or when the user keeps painting, ImageNotWritten is raised.
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QImage>
 #include <QSize>
-#include <QFileInfo>
 #include <QString>
-
 #include <optional>
 
 #include "core/host.h"

@@ -1,8 +1,6 @@
 // The file host's questions: a write that failed, a file changed by another program, and the
 // name to save the painting under instead.
 
-#include "file/qt_file_host.h"
-
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -21,14 +19,15 @@
 #include <system_error>
 #include <utility>
 
-#include "render/paper_grain.h"
 #include "appearance/qt_data_files.h"
+#include "canvas/row_split.h"
+#include "core/canvas_window.h"
+#include "core/runtime_error.h"
 #include "file/qt_file_formats.h"
+#include "file/qt_file_host.h"
 #include "file/qt_progress.h"
 #include "recovery/qt_recovery.h"
-#include "canvas/row_split.h"
-#include "core/runtime_error.h"
-#include "core/canvas_window.h"
+#include "render/paper_grain.h"
 
 namespace tarvo {
 
@@ -90,7 +89,8 @@ bool FileHost::save_under_another_name() {
   const QString chosen = dialog.selectedFiles().first();
   try {
     const QByteArray format = format_for_suffix(chosen, traits_.format);
-    run_with_progress(*options_.presence, QStringLiteral("Writing %1 ...").arg(display_name(chosen)),
+    run_with_progress(*options_.presence,
+                      QStringLiteral("Writing %1 ...").arg(display_name(chosen)),
                       [&] { stamp_ = write_image_to(chosen, format); });
     traits_.format = format;
   } catch (const RuntimeError& error) {
@@ -105,6 +105,5 @@ bool FileHost::save_under_another_name() {
   keep_backup_ = backup_is_original_ = false;
   return true;
 }
-
 
 }  // namespace tarvo

@@ -1,8 +1,6 @@
 // The file host's write-back: what reaches the file, the backup beside it, and a write that
 // fails or finds the file changed by another program.
 
-#include "file/qt_file_host.h"
-
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -21,14 +19,15 @@
 #include <system_error>
 #include <utility>
 
-#include "render/paper_grain.h"
 #include "appearance/qt_data_files.h"
+#include "canvas/row_split.h"
+#include "core/canvas_window.h"
+#include "core/runtime_error.h"
 #include "file/qt_file_formats.h"
+#include "file/qt_file_host.h"
 #include "file/qt_progress.h"
 #include "recovery/qt_recovery.h"
-#include "canvas/row_split.h"
-#include "core/runtime_error.h"
-#include "core/canvas_window.h"
+#include "render/paper_grain.h"
 
 namespace tarvo {
 
@@ -59,8 +58,9 @@ void FileHost::copy_file_to_backup() {
   const QString& path = write_path();
   const QString backup = backup_path(path);
   const auto fail_backup = [&](const QString& reason) {
-    raise_file_error(error_number::kHostCallFailed, QStringLiteral("cannot keep a backup of %1 as %2: %3")
-                                            .arg(display_name(path), display_name(backup), reason));
+    raise_file_error(error_number::kHostCallFailed,
+                     QStringLiteral("cannot keep a backup of %1 as %2: %3")
+                         .arg(display_name(path), display_name(backup), reason));
   };
   QFile source(path);
   if (!source.open(QIODevice::ReadOnly)) fail_backup(source.errorString());
@@ -112,13 +112,15 @@ bool FileHost::commit_image(QSaveFile& file) {
 FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArray& format) {
   const auto fail_write = [&](const QString& reason) {
     raise_file_error(error_number::kHostCallFailed,
-         QStringLiteral("cannot write %1: %2").arg(display_name(path), reason));
+                     QStringLiteral("cannot write %1: %2").arg(display_name(path), reason));
   };
   if (!is_writable_format(format)) {
-    fail_write(QStringLiteral("%1 files can be read but not written").arg(QString::fromLatin1(format)));
+    fail_write(
+        QStringLiteral("%1 files can be read but not written").arg(QString::fromLatin1(format)));
   }
-  const QImage picture = deep_.isNull() ? compose_picture(image_, traits_)
-                                        : compose_deep_picture(deep_, !image_.alpha.empty(), traits_);
+  const QImage picture = deep_.isNull()
+                             ? compose_picture(image_, traits_)
+                             : compose_deep_picture(deep_, !image_.alpha.empty(), traits_);
   QByteArray bytes;
   {
     QBuffer buffer(&bytes);
@@ -154,8 +156,8 @@ int64_t FileHost::take_painted_pixels() {
     const uint8_t* in[3] = {incoming_.red.row(y), incoming_.green.row(y), incoming_.blue.row(y)};
     uint8_t* own[3] = {image_.red.row(y), image_.green.row(y), image_.blue.row(y)};
     uint8_t* alpha = with_alpha ? image_.alpha.row(y) : nullptr;
-    if (!alpha && std::memcmp(in[0], own[0], width) == 0 && std::memcmp(in[1], own[1], width) == 0 &&
-        std::memcmp(in[2], own[2], width) == 0) {
+    if (!alpha && std::memcmp(in[0], own[0], width) == 0 &&
+        std::memcmp(in[1], own[1], width) == 0 && std::memcmp(in[2], own[2], width) == 0) {
       continue;
     }
     QRgba64* exact = deep_.isNull() ? nullptr : reinterpret_cast<QRgba64*>(deep_.scanLine(y));
@@ -214,10 +216,11 @@ void FileHost::write_or_recover(bool backup) {
   } catch (const RuntimeError& error) {
     QString failure = QString::fromUtf8(error.what());
     try {
-      const QString copy = RecoveryStore(options_.image_path)
-                               .write_planes(image_.red, image_.green, image_.blue);
-      failure += QStringLiteral("\nYour painting is safe: a copy is kept in the recovery folder as %1.")
-                     .arg(display_name(copy));
+      const QString copy =
+          RecoveryStore(options_.image_path).write_planes(image_.red, image_.green, image_.blue);
+      failure +=
+          QStringLiteral("\nYour painting is safe: a copy is kept in the recovery folder as %1.")
+              .arg(display_name(copy));
     } catch (const RuntimeError& also) {
       failure += QLatin1Char('\n') + QString::fromUtf8(also.what());
     }
@@ -228,7 +231,8 @@ void FileHost::write_or_recover(bool backup) {
 
 void FileHost::wik_Refresh() {
   // A plane not set for this write-back is the one the canvas was handed.
-  const bool any_set = !incoming_.red.empty() || !incoming_.green.empty() || !incoming_.blue.empty();
+  const bool any_set =
+      !incoming_.red.empty() || !incoming_.green.empty() || !incoming_.blue.empty();
   if (any_set) {
     if (incoming_.red.empty()) incoming_.red = shown(image_.red);
     if (incoming_.green.empty()) incoming_.green = shown(image_.green);
@@ -238,9 +242,10 @@ void FileHost::wik_Refresh() {
   for (const Plane* plane : {&incoming_.green, &incoming_.blue}) {
     if (plane->columns() != red.columns() || plane->rows() != red.rows()) {
       incoming_ = HostImage{};
-      raise_file_error(error_number::kHostCallFailed,
-           QStringLiteral("cannot write %1: the red, green and blue planes differ in size")
-               .arg(display_name(write_path())));
+      raise_file_error(
+          error_number::kHostCallFailed,
+          QStringLiteral("cannot write %1: the red, green and blue planes differ in size")
+              .arg(display_name(write_path())));
     }
   }
   ready_copies_ = HostImage{};  // copies of the image as it was
@@ -248,7 +253,8 @@ void FileHost::wik_Refresh() {
     // Nothing was handed back: the image stays as it is.
   } else if (red.columns() != image_.red.columns() || red.rows() != image_.red.rows()) {
     // A canvas of another size than the image: every pixel is the canvas's, opaque.
-    image_ = HostImage{incoming_.red.copy(), incoming_.green.copy(), incoming_.blue.copy(), Plane()};
+    image_ =
+        HostImage{incoming_.red.copy(), incoming_.green.copy(), incoming_.blue.copy(), Plane()};
     deep_ = QImage();
     unwritten_ = true;
   } else if (take_painted_pixels() > 0) {
@@ -260,6 +266,5 @@ void FileHost::wik_Refresh() {
   if (!unwritten_ && QFileInfo::exists(write_path())) return;
   write_or_recover(backup);
 }
-
 
 }  // namespace tarvo

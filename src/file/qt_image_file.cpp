@@ -15,12 +15,12 @@
 #include <optional>
 #include <span>
 
-#include "file/image_completeness.h"
 #include "canvas/pixel_split.h"
-#include "file/png_colour_key.h"
-#include "file/qt_decode_memory.h"
 #include "canvas/row_split.h"
 #include "core/runtime_error.h"
+#include "file/image_completeness.h"
+#include "file/png_colour_key.h"
+#include "file/qt_decode_memory.h"
 
 namespace tarvo {
 
@@ -287,7 +287,8 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
     result.deep = picture.format() == QImage::Format_RGBA64
                       ? picture.copy()
                       : picture.convertToFormat(QImage::Format_RGBA64);
-    if (result.deep.isNull()) refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
+    if (result.deep.isNull())
+      refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
   }
   split_picture(std::move(picture), memory, path, result, copy);
   return result;

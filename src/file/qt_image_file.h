@@ -16,8 +16,8 @@
 #include <QPair>
 #include <QString>
 
-#include "file/image_limits.h"
 #include "core/plane.h"
+#include "file/image_limits.h"
 
 class QIODevice;
 

@@ -6,7 +6,6 @@
 #include <future>
 #include <memory>
 
-
 namespace tarvo {
 
 namespace {

@@ -2,9 +2,9 @@
 // object up by id (libgimp owns what the lookup returns).
 #include <libgimp/gimp.h>
 
-#include "gimp/gimp_api.h"
-
 #include <cstring>
+
+#include "gimp/gimp_api.h"
 
 namespace tarvo::gimp_api {
 
@@ -77,8 +77,7 @@ GeglBuffer* shadow_buffer(int32_t drawable) {
 bool mask_intersect(int32_t drawable, int32_t& x, int32_t& y, int32_t& width, int32_t& height) {
   gint left = 0, top = 0, columns = 0, rows = 0;
   GimpDrawable* object = drawable_of(drawable);
-  const bool any =
-      object && gimp_drawable_mask_intersect(object, &left, &top, &columns, &rows);
+  const bool any = object && gimp_drawable_mask_intersect(object, &left, &top, &columns, &rows);
   x = left;
   y = top;
   width = columns;

@@ -30,8 +30,8 @@ GType tarvo_plug_in_get_type();
 G_DEFINE_TYPE(TarvoPlugIn, tarvo_plug_in, GIMP_TYPE_PLUG_IN)
 
 GimpValueArray* fail(GimpProcedure* procedure, GimpPDBStatusType status, const std::string& why) {
-  return gimp_procedure_new_return_values(
-      procedure, status, g_error_new_literal(GIMP_PLUG_IN_ERROR, 0, why.c_str()));
+  return gimp_procedure_new_return_values(procedure, status,
+                                          g_error_new_literal(GIMP_PLUG_IN_ERROR, 0, why.c_str()));
 }
 
 GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image,
@@ -40,10 +40,10 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image
   while (drawables && drawables[selected]) ++selected;
   if (selected != 1) {
     return fail(procedure, GIMP_PDB_CALLING_ERROR,
-                selected == 0 ? std::string("Tarvo paints on one layer: select a layer first")
-                              : "Tarvo paints on one layer at a time, and " +
-                                    std::to_string(selected) +
-                                    " are selected: select only the layer to paint on");
+                selected == 0
+                    ? std::string("Tarvo paints on one layer: select a layer first")
+                    : "Tarvo paints on one layer at a time, and " + std::to_string(selected) +
+                          " are selected: select only the layer to paint on");
   }
   gchar* script_text = nullptr;
   g_object_get(config, "script", &script_text, nullptr);
@@ -76,8 +76,8 @@ GList* query_procedures(GimpPlugIn* /*plug_in*/) {
 
 GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
   if (std::strcmp(name, kProcedure) != 0) return nullptr;
-  GimpProcedure* procedure = gimp_image_procedure_new(plug_in, name, GIMP_PDB_PROC_TYPE_PLUGIN,
-                                                      run, nullptr, nullptr);
+  GimpProcedure* procedure =
+      gimp_image_procedure_new(plug_in, name, GIMP_PDB_PROC_TYPE_PLUGIN, run, nullptr, nullptr);
   gimp_procedure_set_image_types(procedure, "RGB*");
   gimp_procedure_set_sensitivity_mask(procedure, GIMP_PROCEDURE_SENSITIVE_DRAWABLE);
   gimp_procedure_set_menu_label(procedure, "_Tarvo Paint...");

@@ -1,8 +1,8 @@
 #pragma once
-// What the GIMP host asks of libgimp, in one vocabulary for every GIMP version. Images and drawables
-// go by their id, which GIMP 2.10 and GIMP 3 both give; each version's adapter (gimp2_api.cpp,
-// gimp3_api.cpp) maps these calls onto its libgimp, and a plug-in links exactly one of them, with
-// gimp_api_common.cpp for the calls both libgimps spell alike.
+// What the GIMP host asks of libgimp, in one vocabulary for every GIMP version. Images and
+// drawables go by their id, which GIMP 2.10 and GIMP 3 both give; each version's adapter
+// (gimp2_api.cpp, gimp3_api.cpp) maps these calls onto its libgimp, and a plug-in links exactly one
+// of them, with gimp_api_common.cpp for the calls both libgimps spell alike.
 //
 // GEGL and babl are the same libraries under both versions: pixels move through GeglBuffers here.
 

@@ -1,9 +1,6 @@
 // GEGL comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_host.h"
 
-#include "gimp/gimp_api.h"
-#include "gimp/gimp_pixels.h"
-
 #include <QString>
 #include <algorithm>
 #include <cstring>
@@ -13,12 +10,14 @@
 #include <system_error>
 #include <thread>
 
-#include "render/paper_grain.h"
-#include "canvas/pixel_split.h"
 #include "appearance/qt_data_files.h"
-#include "file/qt_image_file.h"
-#include "core/runtime_error.h"
+#include "canvas/pixel_split.h"
 #include "core/canvas_window.h"
+#include "core/runtime_error.h"
+#include "file/qt_image_file.h"
+#include "gimp/gimp_api.h"
+#include "gimp/gimp_pixels.h"
+#include "render/paper_grain.h"
 
 namespace tarvo {
 
@@ -151,15 +150,15 @@ void GimpHost::load_paper() {
     const int bpp = pattern.bytes_per_pixel;
     paper_ = Plane(pattern.width, pattern.height);
     for (int32_t y = 0; y < pattern.height; ++y) {
-      const uint8_t* row = pattern.pixels.data() + static_cast<std::size_t>(y) * pattern.width * bpp;
+      const uint8_t* row =
+          pattern.pixels.data() + static_cast<std::size_t>(y) * pattern.width * bpp;
       for (int32_t x = 0; x < pattern.width; ++x) paper_(x, y) = grey_of(row + x * bpp, bpp);
     }
     return;
   }
-  const std::string message =
-      std::string("Tarvo cannot read GIMP's pattern") +
-      (pattern.name.empty() ? std::string() : " \"" + pattern.name + "\"") +
-      " as paper, so it uses its built-in paper grain.";
+  const std::string message = std::string("Tarvo cannot read GIMP's pattern") +
+                              (pattern.name.empty() ? std::string() : " \"" + pattern.name + "\"") +
+                              " as paper, so it uses its built-in paper grain.";
   std::cerr << "tarvo: " << message << std::endl;
   gimp_api::message(message);
   paper_ = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);

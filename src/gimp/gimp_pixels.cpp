@@ -21,7 +21,8 @@ PixelPatcher::PixelPatcher(const Babl* native, int32_t width, bool opaque) : nat
   repacked_.resize(static_cast<std::size_t>(width) * bytes_per_pixel_);
 }
 
-void PixelPatcher::patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns, const uint8_t* rgb) {
+void PixelPatcher::patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns,
+                         const uint8_t* rgb) {
   if (columns.empty()) return;
   if (direct_) {
     for (int32_t x : columns) {
@@ -91,6 +92,5 @@ void read_rgb(GeglBuffer* buffer, const GeglRectangle& area, const Babl* native,
     composite_over_white(rgba.data() + rgba_stride * row, area.width, rgb + stride * row);
   }
 }
-
 
 }  // namespace tarvo

@@ -1,8 +1,6 @@
 // GEGL comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_session.h"
 
-#include "gimp/gimp_api.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -23,13 +21,14 @@
 #include <iostream>
 #include <memory>
 
-#include "core/program.h"
 #include "app/qt_application.h"
-#include "recovery/qt_recovery.h"
-#include "recovery/qt_recovery_plan.h"
 #include "app/qt_session.h"
 #include "canvas/qt_form1.h"
+#include "core/program.h"
+#include "gimp/gimp_api.h"
 #include "gimp/gimp_host.h"
+#include "recovery/qt_recovery.h"
+#include "recovery/qt_recovery_plan.h"
 #include "script/event_script.h"
 
 namespace tarvo {
@@ -289,8 +288,8 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     if (run.quit_hook) {
       run.quit_hook->leaving = [&planes, &recovery, &kept, link] {
         link->gone = true;
-        keep_painting(planes, recovery, kept,
-                      "GIMP has quit, so the painting cannot go back to it", nullptr);
+        keep_painting(planes, recovery, kept, "GIMP has quit, so the painting cannot go back to it",
+                      nullptr);
       };
     }
     QWidget* parent = run.interactive ? &canvas : nullptr;

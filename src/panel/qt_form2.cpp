@@ -12,9 +12,9 @@
 
 #include "app/qt_app_icon.h"
 #include "app/qt_application.h"
-#include "canvas/qt_window_placement.h"
 #include "appearance/qt_draw_pattern.h"
 #include "appearance/qt_theme.h"
+#include "canvas/qt_window_placement.h"
 #include "panel/presets.h"
 #include "panel/qt_form2_layout.h"
 #include "panel/qt_hprop.h"

@@ -24,12 +24,18 @@ constexpr bool is_navigation_button(int n) {
 // The keys that do what a button does, named in its tool tip after the design's text.
 constexpr std::string_view keys_of_button(int n) {
   switch (n) {
-    case 1: return "U or Ctrl+Z; redo: Ctrl+Shift+Z or Ctrl+Y";
-    case 11: return "Ctrl+1";
-    case 12: return "Ctrl+0";
-    case 13: return "Shift+Ctrl+drag on the canvas, or the wheel";
-    case 14: return "Shift+Ctrl+right drag on the canvas, Ctrl+wheel, Ctrl+plus or minus";
-    default: return {};
+    case 1:
+      return "U or Ctrl+Z; redo: Ctrl+Shift+Z or Ctrl+Y";
+    case 11:
+      return "Ctrl+1";
+    case 12:
+      return "Ctrl+0";
+    case 13:
+      return "Shift+Ctrl+drag on the canvas, or the wheel";
+    case 14:
+      return "Shift+Ctrl+right drag on the canvas, Ctrl+wheel, Ctrl+plus or minus";
+    default:
+      return {};
   }
 }
 

@@ -17,9 +17,9 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 
 #include "panel/qt_themed_widget.h"
-#include <cstdint>
 
 namespace tarvo {
 

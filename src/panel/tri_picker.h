@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "panel/triangle_fill.h"
 #include "core/brush_settings.h"
+#include "panel/triangle_fill.h"
 
 namespace tarvo {
 

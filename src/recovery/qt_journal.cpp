@@ -191,8 +191,7 @@ bool SessionJournal::write_chunk(Chunk& chunk) {
   if (!writing_ || fd_ < 0 || chunk.inputs.empty()) return false;
   std::string text;
   for (const Input& input : chunk.inputs) {
-    text += format_line(input.verb,
-                        std::span<const double>(input.args.data(), input.arg_count));
+    text += format_line(input.verb, std::span<const double>(input.args.data(), input.arg_count));
     text += '\n';
   }
   writing_ = append(text);

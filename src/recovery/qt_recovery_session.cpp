@@ -109,13 +109,13 @@ void RecoverySession::record(Verb verb, std::initializer_list<double> args) {
   if (next) next->record(verb, args);
 }
 
-bool RecoverySession::reaches_back(Verb verb,
-                                   std::initializer_list<double> args) const {
+bool RecoverySession::reaches_back(Verb verb, std::initializer_list<double> args) const {
   // Get image takes the host's image, which need not be the journal's base.
   if (verb == Verb::kv_button3_Click) return true;
   const double* a = args.begin();
   const bool key_down = verb == Verb::Form_KeyDown;
-  const bool undo = (verb == Verb::Form_KeyPress && a[0] == 'u') || verb == Verb::kv_button1_Click ||
+  const bool undo = (verb == Verb::Form_KeyPress && a[0] == 'u') ||
+                    verb == Verb::kv_button1_Click ||
                     (key_down && a[0] == key_code::kZ && a[1] == modifier::kCtrl);
   const bool redo = key_down && ((a[0] == key_code::kZ && a[1] == modifier::kNavigate) ||
                                  (a[0] == key_code::kY && a[1] == modifier::kCtrl));
@@ -179,8 +179,8 @@ void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host) {
 // the colour and the paper grain) and the view.
 std::vector<std::string> RecoverySession::prelude() const {
   std::vector<std::string> lines;
-  lines.push_back(
-      line_of(Verb::Form_Resize, {double(canvas_.client_width()), double(canvas_.client_height())}));
+  lines.push_back(line_of(Verb::Form_Resize,
+                          {double(canvas_.client_width()), double(canvas_.client_height())}));
   if (tablet_screen_) {
     const auto& s = *tablet_screen_;
     lines.push_back(line_of(Verb::Tablet_Screen, {s[0], s[1], s[2], s[3]}));
@@ -189,8 +189,7 @@ std::vector<std::string> RecoverySession::prelude() const {
   if (panel_) {
     for (const BrushPreset& preset : kBrushPresets) {
       if (!panel_->preset_pressed(preset.button)) continue;
-      lines.push_back(
-          line_of(panel_verb(PanelKind::ButtonDown, preset.button), {1, 0, 0, 0}));
+      lines.push_back(line_of(panel_verb(PanelKind::ButtonDown, preset.button), {1, 0, 0, 0}));
     }
     for (std::size_t i = 0; i < kModeMenuItems.size(); ++i) {
       if (kModeMenuItems[i].code == program_.brush.BlendMode) {

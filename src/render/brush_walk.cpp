@@ -6,10 +6,10 @@
 #include <optional>
 #include <span>
 
+#include "canvas/display_surface.h"
 #include "render/dab_line.h"
 #include "render/segment_renderer.h"
 #include "stroke/catmull_rom.h"
-#include "canvas/display_surface.h"
 
 namespace tarvo {
 
@@ -92,7 +92,10 @@ void draw_batch(Program& program, const SampleBatch& batch) {
     grow_redraw(redraw, preview_redraw_rect(stroke.LastX, stroke.LastY, s.x, s.y, size, zoom));
     advance_last(stroke, s);
   };
-  composite_boxes_once(program.canvas, {program.paper, program.brush, program.tables, program.tablet.PenAltitude, kPreviewFlag}, std::span<const PixelBox>(batch.boxes.data(), batch.count), stamp, &program.dabs.changes);
+  composite_boxes_once(
+      program.canvas,
+      {program.paper, program.brush, program.tables, program.tablet.PenAltitude, kPreviewFlag},
+      std::span<const PixelBox>(batch.boxes.data(), batch.count), stamp, &program.dabs.changes);
   if (!redraw) return;
   const CanvasBuffers& c = program.canvas;
   BlitPlanes(program.display, program.size(), c.RPreview, c.GPreview, c.BPreview, redraw->left,

@@ -7,14 +7,12 @@
 #include <functional>
 #include <span>
 
+#include "canvas/display_surface.h"
 #include "render/blend_modes.h"
 #include "render/composite_kernel.h"
 #include "render/render_math.h"
-#include "canvas/display_surface.h"
 
 namespace tarvo::composite {
-
-
 
 constexpr int32_t kBlendModes = 10;  // codes 1..10 have table planes
 
@@ -57,8 +55,6 @@ bool paper_usable(const PaperTexture& paper) {
 uint8_t paint_byte(float colour) {
   return static_cast<uint8_t>(std::clamp(round_half_even(colour), 0, 255));
 }
-
-
 
 void fill_strength(CallSetup& s, const BrushSettings& brush, const BrushTables& tables) {
   const bool curve = brush.BrushCurve == 1 || brush.BrushCurve == 2;
@@ -129,8 +125,6 @@ void prepare(CallSetup& s, const PaperTexture& paper, const BrushSettings& brush
   s.tables.grain = s.paper ? s.grain.data() : nullptr;
   s.tables.paper_width = paper.PaperWidth;
 }
-
-
 
 Outputs outputs_for(CanvasBuffers& c, int32_t flags) {
   Plane* preview[3] = {&c.RPreview, &c.GPreview, &c.BPreview};

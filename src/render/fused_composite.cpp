@@ -1,7 +1,5 @@
 // The fused preview pass: boxes composited each pixel once, or only the pixels the dabs raised.
 
-#include "render/segment_renderer.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -9,11 +7,12 @@
 #include <functional>
 #include <span>
 
+#include "canvas/display_surface.h"
 #include "render/blend_modes.h"
 #include "render/composite_kernel.h"
-#include "render/render_math.h"
-#include "canvas/display_surface.h"
 #include "render/composite_rows.h"
+#include "render/render_math.h"
+#include "render/segment_renderer.h"
 
 namespace tarvo {
 

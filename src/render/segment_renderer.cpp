@@ -7,11 +7,11 @@
 #include <functional>
 #include <span>
 
+#include "canvas/display_surface.h"
 #include "render/blend_modes.h"
 #include "render/composite_kernel.h"
-#include "render/render_math.h"
-#include "canvas/display_surface.h"
 #include "render/composite_rows.h"
+#include "render/render_math.h"
 
 namespace tarvo {
 
@@ -83,8 +83,8 @@ PixelBox segment_pixel_box(const CanvasBuffers& canvas, float BrushSize, float x
 
 void RenderSegment(Program& program, int32_t flags, float x1, float y1, float x2, float y2) {
   composite_box(program.canvas,
-                {program.paper, program.brush, program.tables, program.tablet.PenAltitude, flags}, x1,
-                y1, x2, y2);
+                {program.paper, program.brush, program.tables, program.tablet.PenAltitude, flags},
+                x1, y1, x2, y2);
   if ((flags & kPreviewFlag) == 0) return;
   const std::optional<RedrawRect> rect =
       preview_redraw_rect(x1, y1, x2, y2, program.brush.BrushSize, program.display.view.Zoom);

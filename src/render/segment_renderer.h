@@ -27,11 +27,11 @@
 #include <optional>
 #include <span>
 
-#include "core/program.h"
 #include "canvas/canvas_buffers.h"
 #include "core/brush_settings.h"
-#include "render/brush_tables.h"
 #include "core/coverage_changes.h"
+#include "core/program.h"
+#include "render/brush_tables.h"
 
 namespace tarvo {
 

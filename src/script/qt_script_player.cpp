@@ -1,7 +1,6 @@
 #include "script/qt_script_player.h"
 
 #include <QCoreApplication>
-
 #include <stdexcept>
 #include <string>
 
@@ -100,24 +99,33 @@ void ScriptPlayer::dispatch_panel(const ScriptEvent& e) {
   switch (input->kind) {
     using Kind = PanelInput::Kind;
     case Kind::ButtonDown:
-      panel_->button_mouse_down(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
+      panel_->button_mouse_down(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2),
+                                e.single_arg(3));
       break;
     case Kind::ButtonMove:
-      panel_->button_mouse_move(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
+      panel_->button_mouse_move(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2),
+                                e.single_arg(3));
       break;
     case Kind::ButtonUp:
       panel_->button_mouse_up(n, e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
       break;
-    case Kind::ButtonClick: panel_->button_click(n); break;
-    case Kind::Slider: panel_->slider_input(n, e.int16_arg(0)); break;
-    case Kind::ModeItem: panel_->mode_menu_click(static_cast<std::size_t>(n)); break;
+    case Kind::ButtonClick:
+      panel_->button_click(n);
+      break;
+    case Kind::Slider:
+      panel_->slider_input(n, e.int16_arg(0));
+      break;
+    case Kind::ModeItem:
+      panel_->mode_menu_click(static_cast<std::size_t>(n));
+      break;
     case Kind::PickerMove:
       panel_->picker_mouse_move(e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
       break;
     case Kind::HueMove:
       panel_->hue_mouse_move(e.int16_arg(0), e.int16_arg(1), e.single_arg(2), e.single_arg(3));
       break;
-    case Kind::None: break;  // a canvas verb: panel_input gives none
+    case Kind::None:
+      break;  // a canvas verb: panel_input gives none
   }
 }
 

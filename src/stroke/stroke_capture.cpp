@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "canvas/undo_stack.h"
 #include "canvas/view_navigation.h"
 #include "render/brush_walk.h"
 #include "render/segment_renderer.h"
-#include "canvas/undo_stack.h"
 
 namespace tarvo {
 
@@ -82,7 +82,10 @@ void commit_stroke(Program& program) {
   s.DirtyBottom += 0.5f;
   PushUndo(program.undo, program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   // The commit visits only the spans that may hold coverage (coverage_changes.h).
-  composite_box(program.canvas, {program.paper, program.brush, program.tables, program.tablet.PenAltitude, kCommitFlag}, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom, &program.dabs.changes);
+  composite_box(
+      program.canvas,
+      {program.paper, program.brush, program.tables, program.tablet.PenAltitude, kCommitFlag},
+      s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom, &program.dabs.changes);
   ClearFXbuffer(program.canvas, s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom);
   const PixelRect cleared = normalise_rect(s.DirtyLeft, s.DirtyTop, s.DirtyRight, s.DirtyBottom,
                                            program.canvas.BufferWidth, program.canvas.BufferHeight);

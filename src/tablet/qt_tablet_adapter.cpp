@@ -41,7 +41,8 @@ namespace {
 int32_t to_counts(double pixels, int32_t screen_pixels) {
   if (screen_pixels <= 0 || !std::isfinite(pixels)) return 0;
   const double counts = pixels / screen_pixels * QtTabletDevice::kExtent;
-  return static_cast<int32_t>(std::clamp(std::nearbyint(counts), 0.0, double(QtTabletDevice::kExtent)));
+  return static_cast<int32_t>(
+      std::clamp(std::nearbyint(counts), 0.0, double(QtTabletDevice::kExtent)));
 }
 
 int32_t tenths(double degrees) {
@@ -66,7 +67,8 @@ TabletPacket packet_from_event(const QTabletEvent& event, const ScreenGeometry& 
   const double x_tilt = event.xTilt(), y_tilt = event.yTilt();
   const double lean = std::min(90.0, std::hypot(x_tilt, y_tilt));
   double altitude = 90.0 - lean;
-  if (event.pointerType() == QPointingDevice::PointerType::Eraser) altitude = -std::max(altitude, 1.0);
+  if (event.pointerType() == QPointingDevice::PointerType::Eraser)
+    altitude = -std::max(altitude, 1.0);
   p.Altitude = tenths(altitude);
   double azimuth = std::atan2(x_tilt, -y_tilt) * 180.0 / M_PI;
   if (azimuth < 0) azimuth += 360.0;

@@ -71,7 +71,8 @@ void Tablet_PacketArrival(TabletState& tablet, const TabletPacket& packet,
   tablet.TabletX = static_cast<float>(sx - screen.client_origin_x - 0.5);
   tablet.TabletY = static_cast<float>(sy - screen.client_origin_y - 0.5);
   if (maximum_pressure > 0) {
-    tablet.CurrentPressure = static_cast<float>(static_cast<double>(packet.Pressure) / maximum_pressure);
+    tablet.CurrentPressure =
+        static_cast<float>(static_cast<double>(packet.Pressure) / maximum_pressure);
   } else {
     tablet.CurrentPressure = 1.0f;
   }

@@ -1,12 +1,13 @@
+#include "app/startup.h"
+
 #include <gtest/gtest.h>
 
-#include "app/startup.h"
 #include "app/exchange.h"
+#include "canvas/undo_stack.h"
 #include "core/program.h"
 #include "core/runtime_error.h"
 #include "support/fake_canvas_window.h"
 #include "support/fake_host.h"
-#include "canvas/undo_stack.h"
 
 namespace tarvo {
 namespace {
@@ -35,9 +36,10 @@ struct Started {
 TEST(Startup, CallsTheHostInOrderAndTakesItsPlanes) {
   Started s(10, 10);
   s.start();
-  const std::vector<std::string> expected{"Wik_GetPaperWidth", "wik_GetPaperHeight", "Wik_GetPaper",
-                                          "Wik_BufferWidth",   "Wik_BufferHeight",   "Wik_GetRBuffer",
-                                          "Wik_GetGBuffer",    "Wik_GetBBuffer",     "Wik_SendFormObject"};
+  const std::vector<std::string> expected{
+      "Wik_GetPaperWidth", "wik_GetPaperHeight", "Wik_GetPaper",
+      "Wik_BufferWidth",   "Wik_BufferHeight",   "Wik_GetRBuffer",
+      "Wik_GetGBuffer",    "Wik_GetBBuffer",     "Wik_SendFormObject"};
   EXPECT_EQ(s.host->calls, expected);
   EXPECT_EQ(s.program.canvas.BufferWidth, 10);
   EXPECT_EQ(s.program.canvas.RBuffer(9, 3), 9);
@@ -181,9 +183,10 @@ namespace {
 // Every host call fails in turn: start-up reports and shows nothing, the exchanges raise and leave
 // the canvas as it was, and the close always ends.
 TEST(HostFaults, EveryCallFailingInTurnLosesNothing) {
-  const std::vector<std::string> startup{"Wik_GetPaperWidth", "wik_GetPaperHeight", "Wik_GetPaper",
-                                         "Wik_BufferWidth",   "Wik_BufferHeight",   "Wik_GetRBuffer",
-                                         "Wik_GetGBuffer",    "Wik_GetBBuffer",     "Wik_SendFormObject"};
+  const std::vector<std::string> startup{
+      "Wik_GetPaperWidth", "wik_GetPaperHeight", "Wik_GetPaper",
+      "Wik_BufferWidth",   "Wik_BufferHeight",   "Wik_GetRBuffer",
+      "Wik_GetGBuffer",    "Wik_GetBBuffer",     "Wik_SendFormObject"};
   int injected = 0;
   for (const std::string& call : startup) {
     Started s;
@@ -197,10 +200,9 @@ TEST(HostFaults, EveryCallFailingInTurnLosesNothing) {
     EXPECT_EQ(s.window.shown, 0) << call;
     ++injected;
   }
-  const std::vector<std::string> exchange{"Wik_GetRBuffer", "Wik_GetGBuffer", "Wik_GetBBuffer",
-                                          "Wik_SaveUndo", "Wik_SetRbuffer", "Wik_SetGbuffer",
-                                          "Wik_SetBbuffer", "wik_Refresh", "Wik_BufferWidth",
-                                          "Wik_BufferHeight"};
+  const std::vector<std::string> exchange{
+      "Wik_GetRBuffer", "Wik_GetGBuffer", "Wik_GetBBuffer", "Wik_SaveUndo",    "Wik_SetRbuffer",
+      "Wik_SetGbuffer", "Wik_SetBbuffer", "wik_Refresh",    "Wik_BufferWidth", "Wik_BufferHeight"};
   for (const std::string& call : exchange) {
     Started s;
     s.start();

@@ -1,9 +1,9 @@
 // The wallpaper tiling: edge to edge from the top-left corner, the last row and column clipped.
 
+#include "appearance/qt_draw_pattern.h"
+
 #include <QPainter>
 #include <QtTest>
-
-#include "appearance/qt_draw_pattern.h"
 
 using namespace tarvo;
 

@@ -1,12 +1,13 @@
 // The theme read from a preferences file the test writes as a user would, and applied to real
 // panel widgets.
 
+#include "appearance/qt_theme.h"
+
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "appearance/qt_theme.h"
 #include "panel/qt_hprop.h"
 #include "panel/qt_kv_button.h"
 
@@ -59,8 +60,9 @@ class ThemeTest : public QObject {
   }
 
   void widgetsTakeTheThemeByTheirProperties() {
-    write_preferences("Button_Fill_Color=255\nSpecial_Setting_Color=65280\nBorderless_Buttons=2\n"
-                      "Borderless_Scrollers=2\nScroll_Fill_Color=123\n");
+    write_preferences(
+        "Button_Fill_Color=255\nSpecial_Setting_Color=65280\nBorderless_Buttons=2\n"
+        "Borderless_Scrollers=2\nScroll_Fill_Color=123\n");
     QWidget form;
     auto* plain = new kv_button(&form);
     auto* setting = new kv_button(&form);

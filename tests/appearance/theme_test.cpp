@@ -31,7 +31,8 @@ struct Control : ThemedControl {
   void refresh() override { ++refreshed; }
 };
 
-const std::vector<std::string> kButtonProps{"BackColor", "ForeColor", "Highlight", "Shadow", "Gradient", "Borderless"};
+const std::vector<std::string> kButtonProps{"BackColor", "ForeColor", "Highlight",
+                                            "Shadow",    "Gradient",  "Borderless"};
 
 struct Form : ThemedForm {
   uint32_t back = 0;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/runtime_error.h"
 #include "canvas/canvas_buffers.h"
 #include "canvas/surface_rows.h"
+#include "core/runtime_error.h"
 #include "support/fake_canvas_window.h"
 
 namespace tarvo {
@@ -209,8 +209,8 @@ TEST(Blit, ImageScrolledOffTheLeftBlitsNothingAndMarginsFillTheClient) {
 TEST(Blit, ARectangleIsClippedToTheImageAndTheVisibleArea) {
   Scene s(100, 100, 30, 20);
   s.create();
-  BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, -5, -5,
-             500, 500);
+  BlitPlanes(s.display, s.size(), s.canvas.RBuffer, s.canvas.GBuffer, s.canvas.BBuffer, -5, -5, 500,
+             500);
   ASSERT_EQ(s.window.copies.size(), 1u);
   // Clamped to (client + 1 - pan) / zoom, rounded up: 31 columns and 21 rows of the image.
   EXPECT_EQ(s.window.copies[0].width, 31);

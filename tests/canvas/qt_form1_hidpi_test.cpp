@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "app/startup.h"
-#include "core/program.h"
 #include "canvas/qt_form1.h"
+#include "core/program.h"
 #include "support/fake_host.h"
 
 using namespace tarvo;

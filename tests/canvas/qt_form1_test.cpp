@@ -1,15 +1,15 @@
 // The canvas window, offscreen: caption, client size, margins and what a whole-image blit shows.
 
-#include "app/startup.h"
 #include "canvas/qt_form1.h"
 
 #include <QMenuBar>
 #include <QtTest>
 #include <memory>
 
-#include "core/program.h"
+#include "app/startup.h"
 #include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
+#include "core/program.h"
 #include "script/event_script.h"
 #include "script/qt_script_player.h"
 #include "support/fake_host.h"
@@ -47,7 +47,8 @@ class Form1Test : public QObject {
   void loadsWithTheTitleAndTheMenu() {
     Canvas c(40, 30);
     QVERIFY(c.form->isVisible());
-    QCOMPARE(c.form->windowTitle(), QStringLiteral("Tarvo 1.1 for Marlet - Spline based paint engine"));
+    QCOMPARE(c.form->windowTitle(),
+             QStringLiteral("Tarvo 1.1 for Marlet - Spline based paint engine"));
     QMenu* options = c.form->menuBar()->findChild<QMenu*>(QStringLiteral("OptionsMenu"));
     QVERIFY(options);
     QCOMPARE(options->title(), QStringLiteral("Options"));
@@ -150,8 +151,9 @@ class Form1Test : public QObject {
     const auto play = [&](const char* text) {
       ScriptPlayer(*c.form).play(parse_script_text(text, "test.tvs"));
     };
-    play("Form_MouseDown 1 0 10 20\nForm_MouseMove 1 0 30 20\nForm_MouseMove 1 0 40 20\n"
-         "Form_MouseMove 1 0 50 20\nForm_MouseUp 1 0 50 20\n");
+    play(
+        "Form_MouseDown 1 0 10 20\nForm_MouseMove 1 0 30 20\nForm_MouseMove 1 0 40 20\n"
+        "Form_MouseMove 1 0 50 20\nForm_MouseUp 1 0 50 20\n");
     QCOMPARE(c.program.canvas.RBuffer(30, 20), 0);
     play("Form_KeyDown 90 2\n");  // Ctrl+Z
     QCOMPARE(c.program.canvas.RBuffer(30, 20), 30);

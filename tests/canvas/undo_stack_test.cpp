@@ -28,7 +28,8 @@ bool same_image(const CanvasBuffers& a, const CanvasBuffers& b) {
 }
 
 void push_whole(UndoStack& s, const CanvasBuffers& c) {
-  PushUndo(s, c, 0, 0, static_cast<float>(c.BufferWidth - 1), static_cast<float>(c.BufferHeight - 1));
+  PushUndo(s, c, 0, 0, static_cast<float>(c.BufferWidth - 1),
+           static_cast<float>(c.BufferHeight - 1));
 }
 
 TEST(RectNormalisation, FloorsThenSwapsSoReversedIsNotMirrored) {

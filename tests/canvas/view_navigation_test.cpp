@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "canvas/canvas_buffers.h"
 #include "stroke/stroke_capture.h"
 #include "support/fake_canvas_window.h"
-#include "canvas/canvas_buffers.h"
 
 namespace tarvo {
 namespace {

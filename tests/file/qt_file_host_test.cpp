@@ -16,9 +16,9 @@
 #include <iostream>
 #include <sstream>
 
-#include "render/paper_grain.h"
 #include "appearance/qt_data_files.h"
 #include "core/runtime_error.h"
+#include "render/paper_grain.h"
 #include "support/fake_canvas_window.h"
 #include "support/png_reference_decoder.h"
 
@@ -88,7 +88,8 @@ bool planes_match_reference(FileHost& host, const testing::ReferencePicture& ref
     for (int x = 0; x <= w; ++x) {
       const uint8_t* p = x == w || y == h ? kSpare : reference.pixel(x, y);
       uint8_t c[3];
-      for (int i = 0; i < 3; ++i) c[i] = static_cast<uint8_t>((p[i] * p[3] + 255 * (255 - p[3]) + 127) / 255);
+      for (int i = 0; i < 3; ++i)
+        c[i] = static_cast<uint8_t>((p[i] * p[3] + 255 * (255 - p[3]) + 127) / 255);
       if (red(x, y) != c[0] || green(x, y) != c[1] || blue(x, y) != c[2]) {
         *mismatch = QStringLiteral("pixel %1, %2 is %3 %4 %5, not %6 %7 %8")
                         .arg(x)
@@ -447,8 +448,8 @@ void FileHostTest::round_trip_keeps_pixels_alpha_and_a_backup() {
   for (int y = 0; y < 30; ++y) {
     for (int x = 0; x < 40; ++x) {
       const bool painted = red(x, y) != handed_red(x, y) || blue(x, y) != handed_blue(x, y);
-      const QRgb expected = painted ? qRgba(red(x, y), green(x, y), blue(x, y), 255)
-                                    : original.pixel(x, y);
+      const QRgb expected =
+          painted ? qRgba(red(x, y), green(x, y), blue(x, y), 255) : original.pixel(x, y);
       QCOMPARE(written.pixel(x, y), expected);
     }
   }
@@ -680,7 +681,8 @@ void FileHostTest::a_change_by_another_program_is_not_overwritten_unasked() {
   try {
     host.wik_Refresh();
   } catch (const ImageNotWritten& error) {
-    refused = QString::fromStdString(error.description()).contains(QStringLiteral("another program"));
+    refused =
+        QString::fromStdString(error.description()).contains(QStringLiteral("another program"));
   }
   QVERIFY(refused);
   QCOMPARE(file_bytes(path), their_bytes);
@@ -699,7 +701,8 @@ void FileHostTest::a_failed_write_leaves_a_recovery_copy_of_every_pixel() {
   const QDir recovery(scratch_file(QStringLiteral("state/tarvo/recovery")));
   const QStringList copies = recovery.entryList({QStringLiteral("unlucky-*.png")}, QDir::Files);
   QCOMPARE(copies.size(), 1);
-  const QImage copy = QImage(recovery.filePath(copies.first())).convertToFormat(QImage::Format_RGB888);
+  const QImage copy =
+      QImage(recovery.filePath(copies.first())).convertToFormat(QImage::Format_RGB888);
   QCOMPARE(copy.size(), QSize(16, 9));
   for (int y = 0; y < 9; ++y)
     for (int x = 0; x < 16; ++x) {
@@ -725,7 +728,8 @@ void FileHostTest::every_cut_and_damage_is_refused_or_loads_whole() {
     for (int cut = 0; cut < whole.size(); cut += 64) inputs.push_back(whole.left(cut));
     for (int at = whole.size() / 3; at < whole.size(); at += whole.size() / 7) {
       QByteArray damaged = whole;
-      for (int i = at; i < std::min<int>(at + 16, damaged.size()); ++i) damaged[i] = char(damaged[i] ^ 0x5A);
+      for (int i = at; i < std::min<int>(at + 16, damaged.size()); ++i)
+        damaged[i] = char(damaged[i] ^ 0x5A);
       inputs.push_back(damaged);
     }
     for (const QByteArray& input : inputs) {
@@ -735,8 +739,9 @@ void FileHostTest::every_cut_and_damage_is_refused_or_loads_whole() {
         QCOMPARE(host.Wik_BufferWidth(), 40);
         QCOMPARE(host.Wik_BufferHeight(), 30);
       } catch (const RuntimeError& error) {
-        QVERIFY2(QString::fromStdString(error.description()).startsWith(QStringLiteral("cannot read")),
-                 error.what());
+        QVERIFY2(
+            QString::fromStdString(error.description()).startsWith(QStringLiteral("cannot read")),
+            error.what());
       }
       QCOMPARE(file_bytes(path), input);
       ++tried;
@@ -772,7 +777,8 @@ void FileHostTest::decoded_rows_split_into_planes_as_qt_converts_them() {
       const QString path = scratch_file(QStringLiteral("split.") + QLatin1String(c.file_format));
       QVERIFY(picture.save(path, c.file_format));
       const QImage expected = qt_pixels(path);
-      const ImageFile file = read_image_file(path, machine_image_limits(), PlaneCopy::kColourPlanes);
+      const ImageFile file =
+          read_image_file(path, machine_image_limits(), PlaneCopy::kColourPlanes);
       const QString what = QStringLiteral("%1 %2 x %3 from format %4: ")
                                .arg(QLatin1String(c.file_format))
                                .arg(size.width())
@@ -785,9 +791,9 @@ void FileHostTest::decoded_rows_split_into_planes_as_qt_converts_them() {
                            image.alpha.empty() ? nullptr : &image.alpha, &mismatch),
                qPrintable(what + mismatch));
       const QImage colour = expected.convertToFormat(QImage::Format_RGB888);
-      QVERIFY2(planes_hold(colour, file.copy.red, file.copy.green, file.copy.blue, nullptr,
-                           &mismatch),
-               qPrintable(what + QStringLiteral("copy: ") + mismatch));
+      QVERIFY2(
+          planes_hold(colour, file.copy.red, file.copy.green, file.copy.blue, nullptr, &mismatch),
+          qPrintable(what + QStringLiteral("copy: ") + mismatch));
       QVERIFY(file.copy.alpha.empty());
       QVERIFY(read_image_file(path, machine_image_limits()).copy.red.empty());  // not asked for
     }

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/program.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
+#include "core/program.h"
 #include "render/brush_tables.h"
 #include "stroke/stroke_capture.h"
 #include "support/fake_canvas_window.h"
@@ -27,14 +27,25 @@ struct Reader {
   bool more() const { return at < size; }
   uint8_t byte() { return at < size ? data[at++] : 0; }
   int16_t small() { return static_cast<int16_t>(byte() | (byte() << 8)); }
-  int32_t word() { return static_cast<int32_t>(byte() | (byte() << 8) | (byte() << 16) | (uint32_t(byte()) << 24)); }
+  int32_t word() {
+    return static_cast<int32_t>(byte() | (byte() << 8) | (byte() << 16) | (uint32_t(byte()) << 24));
+  }
   float number() {
     switch (byte() % 8) {
-      case 0: return std::nanf("");
-      case 1: return INFINITY;
-      case 2: return -INFINITY;
-      case 3: { float f; uint32_t w = static_cast<uint32_t>(word()); std::memcpy(&f, &w, 4); return f; }
-      default: return static_cast<float>(small()) / 64.0f;  // mostly around the image
+      case 0:
+        return std::nanf("");
+      case 1:
+        return INFINITY;
+      case 2:
+        return -INFINITY;
+      case 3: {
+        float f;
+        uint32_t w = static_cast<uint32_t>(word());
+        std::memcpy(&f, &w, 4);
+        return f;
+      }
+      default:
+        return static_cast<float>(small()) / 64.0f;  // mostly around the image
     }
   }
 };
@@ -72,23 +83,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (in.more()) {
     float x, y;
     switch (in.byte() % 12) {
-      case 0: p.brush.BrushSize = in.number(); break;
-      case 1: p.brush.BlendMode = in.word(); p.brush.BrushCurve = in.word(); break;
-      case 2: p.brush.Opacity = in.number(); p.brush.PenPress = in.number(); break;
-      case 3: p.brush.StepPercent = in.number(); p.brush.PaperGrain = in.word(); p.brush.Emboss = in.byte() % 2; break;
-      case 4: p.brush.ColorR = in.number(); p.brush.ColorG = in.number(); p.brush.ColorB = in.number(); break;
-      case 5: p.display.view.Zoom = in.number(); p.display.view.PanX = in.small(); p.display.view.PanY = in.small();
-              CreateDisplaySurface(p.display, p.size()); break;
-      case 6: x = in.number(); y = in.number(); Form_MouseDown(p, in.byte() % 8, in.byte() % 8, x, y); break;
-      case 7: x = in.number(); y = in.number(); Form_MouseMove(p, in.byte() % 8, in.byte() % 8, x, y); break;
+      case 0:
+        p.brush.BrushSize = in.number();
+        break;
+      case 1:
+        p.brush.BlendMode = in.word();
+        p.brush.BrushCurve = in.word();
+        break;
+      case 2:
+        p.brush.Opacity = in.number();
+        p.brush.PenPress = in.number();
+        break;
+      case 3:
+        p.brush.StepPercent = in.number();
+        p.brush.PaperGrain = in.word();
+        p.brush.Emboss = in.byte() % 2;
+        break;
+      case 4:
+        p.brush.ColorR = in.number();
+        p.brush.ColorG = in.number();
+        p.brush.ColorB = in.number();
+        break;
+      case 5:
+        p.display.view.Zoom = in.number();
+        p.display.view.PanX = in.small();
+        p.display.view.PanY = in.small();
+        CreateDisplaySurface(p.display, p.size());
+        break;
+      case 6:
+        x = in.number();
+        y = in.number();
+        Form_MouseDown(p, in.byte() % 8, in.byte() % 8, x, y);
+        break;
+      case 7:
+        x = in.number();
+        y = in.number();
+        Form_MouseMove(p, in.byte() % 8, in.byte() % 8, x, y);
+        break;
       case 8:
-        x = in.number(); y = in.number();
+        x = in.number();
+        y = in.number();
         Form_MouseUp(p, in.byte() % 8, in.byte() % 8, x, y);
         if (!p.stroke.MouseIsDown) check_coverage_clear(p);
         break;
       case 9: {
-        const int16_t code = static_cast<int16_t>(in.byte() % 4 == 0 ? key_code::kComma : 187 + in.byte() % 3);
-        if (in.byte() % 2) Form_KeyDown(p, code, in.byte() % 8); else Form_KeyUp(p, code, in.byte() % 8);
+        const int16_t code =
+            static_cast<int16_t>(in.byte() % 4 == 0 ? key_code::kComma : 187 + in.byte() % 3);
+        if (in.byte() % 2)
+          Form_KeyDown(p, code, in.byte() % 8);
+        else
+          Form_KeyUp(p, code, in.byte() % 8);
         break;
       }
       case 10: {
@@ -98,15 +142,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         p.tablet.TabletMaxY = in.word();
         TabletPacket packet{in.word(), in.word(), in.word()};
         packet.Altitude = in.small();
-        Tablet_PacketArrival(p.tablet, packet, ScreenGeometry{1024, 768, in.small(), in.small()}, in.word());
+        Tablet_PacketArrival(p.tablet, packet, ScreenGeometry{1024, 768, in.small(), in.small()},
+                             in.word());
         break;
       }
       case 11:
         switch (in.byte() % 4) {
-          case 0: Undo(p); break;
-          case 1: Clear(p); break;
-          case 2: fit_to_window(p); break;
-          default: actual_size(p); break;
+          case 0:
+            Undo(p);
+            break;
+          case 1:
+            Clear(p);
+            break;
+          case 2:
+            fit_to_window(p);
+            break;
+          default:
+            actual_size(p);
+            break;
         }
         break;
     }

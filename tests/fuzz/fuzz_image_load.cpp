@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "file/qt_image_file.h"
 #include "core/runtime_error.h"
+#include "file/qt_image_file.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const tarvo::ImageFile file = tarvo::read_image_file(path, limits);
     const tarvo::HostImage& image = file.image;
     if (image.width() <= 0 || image.height() <= 0) std::abort();
-    if (image.green.columns() != image.red.columns() || image.blue.rows() != image.red.rows()) std::abort();
+    if (image.green.columns() != image.red.columns() || image.blue.rows() != image.red.rows())
+      std::abort();
   } catch (const tarvo::RuntimeError&) {
   }
   return 0;

@@ -1,7 +1,7 @@
-// The GIMP plug-in in a real GIMP: one batch session of the GIMP it was built for (gimp-console-2.10
-// or gimp-console-3.0), with a temporary profile holding the freshly built plug-in, paints every
-// case and saves the results; the checks then compare them with what the stand-alone program
-// paints from the same files and scripts.
+// The GIMP plug-in in a real GIMP: one batch session of the GIMP it was built for
+// (gimp-console-2.10 or gimp-console-3.0), with a temporary profile holding the freshly built
+// plug-in, paints every case and saves the results; the checks then compare them with what the
+// stand-alone program paints from the same files and scripts.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -205,9 +205,8 @@ class GimpPlugInTest : public QObject {
     holder_pid_ = QStringLiteral("4242");
     write_lock(QStringLiteral("locked.png"), holder_pid_);
     const QString lock = lock_path(QStringLiteral("locked.png"));
-    holder_.start(QStringLiteral("flock"),
-                  {QStringLiteral("--exclusive"), lock, QStringLiteral("sleep"),
-                   QStringLiteral("600")});
+    holder_.start(QStringLiteral("flock"), {QStringLiteral("--exclusive"), lock,
+                                            QStringLiteral("sleep"), QStringLiteral("600")});
     QVERIFY(holder_.waitForStarted());
     // Until flock holds the lock, the plug-in would take it.
     for (int i = 0; i < 100 && !lock_is_held(lock); ++i) QTest::qWait(20);
@@ -310,15 +309,14 @@ class GimpPlugInTest : public QObject {
                   " (paint image \"%2\") (save image \"%3\"))\n")
                   .arg(path("rgb.png"), path("s.tvs"), path("gimp-selection.png"));
     // The active pattern as paper, and the same pattern's pixels saved for --paper.
-    scheme +=
-        QStringLiteral(
-            "(let* ((name (car (gimp-context-get-pattern)))"
-            "       (info (gimp-pattern-get-info name))"
-            "       (image (car (gimp-image-new (car info) (cadr info) RGB)))"
-            "       (layer (new-layer image (car info) (cadr info))))"
-            " (gimp-image-insert-layer image layer 0 0)"
-            " (gimp-drawable-fill layer FILL-PATTERN) (save image \"%1\"))\n")
-            .arg(path("pattern.png"));
+    scheme += QStringLiteral(
+                  "(let* ((name (car (gimp-context-get-pattern)))"
+                  "       (info (gimp-pattern-get-info name))"
+                  "       (image (car (gimp-image-new (car info) (cadr info) RGB)))"
+                  "       (layer (new-layer image (car info) (cadr info))))"
+                  " (gimp-image-insert-layer image layer 0 0)"
+                  " (gimp-drawable-fill layer FILL-PATTERN) (save image \"%1\"))\n")
+                  .arg(path("pattern.png"));
     add_case("rgb.png", "paper.tvs", "gimp-paper.png");
 
     QProcess run;
@@ -337,7 +335,7 @@ class GimpPlugInTest : public QObject {
     gimp_output_ = QString::fromLocal8Bit(run.readAll());
     if (!gimp_output_.contains(QLatin1String("batch command executed successfully")))
       QVERIFY2(gimp_output_.contains(QLatin1String("batch command executed successfully")),
-             qPrintable(gimp_output_));
+               qPrintable(gimp_output_));
   }
 
   void an_rgb_layer_gets_what_the_program_paints_on_the_file() {
@@ -361,8 +359,9 @@ class GimpPlugInTest : public QObject {
         const auto over_white = [&](int channel) {
           return 255 - ((255 - channel) * qAlpha(pixel) + 127) / 255;
         };
-        flat.setPixel(x, y, qRgb(over_white(qRed(pixel)), over_white(qGreen(pixel)),
-                                 over_white(qBlue(pixel))));
+        flat.setPixel(
+            x, y,
+            qRgb(over_white(qRed(pixel)), over_white(qGreen(pixel)), over_white(qBlue(pixel))));
       }
     }
     QVERIFY(flat.save(path(QStringLiteral("flat.png"))));

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "core/program.h"
 #include "canvas/qt_form1.h"
+#include "core/program.h"
 #include "panel/qt_form2.h"
 #include "panel/qt_hprop.h"
 #include "panel/qt_kv_button.h"

@@ -115,7 +115,8 @@ TEST(CompositeReference, EveryModeCurvePaperAndReliefMatchesThePixelRules) {
         const int32_t flags = 1 + (variant + mode) % 3;
         RandomScene fast(seed, paper_width, paper_height), slow(seed, paper_width, paper_height);
         ++seed;
-        composite_box(fast.canvas, {fast.paper, b, built_tables(), 0.0f, flags}, 3.0f, 2.0f, 296.0f, 6.0f);
+        composite_box(fast.canvas, {fast.paper, b, built_tables(), 0.0f, flags}, 3.0f, 2.0f, 296.0f,
+                      6.0f);
         for (int32_t y = 0; y <= 7; ++y)
           for (int32_t x = 1; x <= 297; ++x)
             reference_pixel(slow.canvas, slow.paper, b, flags, x, y);

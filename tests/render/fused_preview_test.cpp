@@ -239,7 +239,8 @@ TEST(CompositeBoxExcept, WritesExactlyTheBoxLessTheOthers) {
   ref.canvas.RPreview.fill(kUntouched);  // where the strength is 0 both keep it
   cut.canvas.RPreview.fill(kUntouched);
   composite_box(ref.canvas, {ref.paper, ref.brush, ref.tables, 0, kPreviewFlag}, 10, 8, 40, 30);
-  composite_box_except(cut.canvas, {cut.paper, cut.brush, cut.tables, 0, kPreviewFlag}, box, others);
+  composite_box_except(cut.canvas, {cut.paper, cut.brush, cut.tables, 0, kPreviewFlag}, box,
+                       others);
   for (int y = 0; y < 50; ++y)
     for (int x = 0; x < 60; ++x) {
       bool in_other = false;
@@ -261,7 +262,8 @@ TEST(CompositeBoxExcept, RejectsWhatItCannotDo) {
   const PixelBox outside{15, 25, 0, 3};
   composite_box_except(p.canvas, {p.paper, p.brush, p.tables, 0, kPreviewFlag}, outside, {});
   const std::vector<PixelBox> too_many(kMaxPixelBoxes, PixelBox{0, 0, 0, 0});
-  composite_box_except(p.canvas, {p.paper, p.brush, p.tables, 0, kPreviewFlag}, {2, 5, 2, 5}, too_many);
+  composite_box_except(p.canvas, {p.paper, p.brush, p.tables, 0, kPreviewFlag}, {2, 5, 2, 5},
+                       too_many);
   composite_box_except(p.canvas, {p.paper, p.brush, p.tables, 0, 0}, {2, 5, 2, 5}, {});
   for (std::size_t i = 0; i < p.canvas.RPreview.size(); ++i)
     ASSERT_EQ(p.canvas.RPreview.data()[i], kUntouched);

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "core/program.h"
 #include "canvas/canvas_buffers.h"
+#include "core/program.h"
 #include "render/brush_tables.h"
 
 namespace tarvo::testing {

@@ -248,7 +248,8 @@ struct WindowedProgram {
 // clear that did not take in all of it.
 TEST(SegmentRendererHeld, CommitOfHeldSpansMatchesTheWholeBox) {
   for (const bool relief : {false, true}) {
-    CanvasBuffers canvas[2] = {make_canvas(64, 48, 200, 120, 40), make_canvas(64, 48, 200, 120, 40)};
+    CanvasBuffers canvas[2] = {make_canvas(64, 48, 200, 120, 40),
+                               make_canvas(64, 48, 200, 120, 40)};
     PaperTexture paper;
     paper.PaperWidth = 5;
     paper.PaperHeight = 3;
@@ -272,7 +273,8 @@ TEST(SegmentRendererHeld, CommitOfHeldSpansMatchesTheWholeBox) {
     };
     paint(canvas[0], held);
     paint(canvas[1], unused);
-    composite_box(canvas[0], {paper, brush, built_tables(), 0.0f, kCommitFlag}, 0, 0, 63, 47, &held);
+    composite_box(canvas[0], {paper, brush, built_tables(), 0.0f, kCommitFlag}, 0, 0, 63, 47,
+                  &held);
     composite_box(canvas[1], {paper, brush, built_tables(), 0.0f, kCommitFlag}, 0, 0, 63, 47);
     EXPECT_EQ(testing::committed_hash(canvas[0]), testing::committed_hash(canvas[1]))
         << "relief " << relief;

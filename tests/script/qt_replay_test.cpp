@@ -16,11 +16,11 @@
 #include <fstream>
 #include <memory>
 
-#include "app/startup.h"
-#include "core/program.h"
 #include "app/qt_application.h"
-#include "file/qt_file_host.h"
+#include "app/startup.h"
 #include "canvas/qt_form1.h"
+#include "core/program.h"
+#include "file/qt_file_host.h"
 #include "script/event_script.h"
 #include "script/qt_script_recorder.h"
 #include "script/session_converter.h"
@@ -202,14 +202,15 @@ class ReplayTest : public QObject {
   // names the exit statuses and the recovery folder.
   void usageErrorsAreOneLineWithStatus2() {
     for (const QStringList& arguments :
-         {QStringList{QStringLiteral("--bogus")}, QStringList{QStringLiteral("a.png"),
-                                                              QStringLiteral("b.png")},
+         {QStringList{QStringLiteral("--bogus")},
+          QStringList{QStringLiteral("a.png"), QStringLiteral("b.png")},
           QStringList{QStringLiteral("--size"), QStringLiteral("big")}}) {
       const Run run = run_tarvo_process(arguments, true);
       QCOMPARE(run.status, 2);
       // Qt may add a word of its own about the environment; the program says one line.
       QStringList said = run.errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-      said.removeIf([](const QString& line) { return line.startsWith(QStringLiteral("QStandardPaths")); });
+      said.removeIf(
+          [](const QString& line) { return line.startsWith(QStringLiteral("QStandardPaths")); });
       QCOMPARE(said.size(), 1);
       QVERIFY2(said[0].startsWith(QStringLiteral("tarvo: ")) &&
                    said[0].endsWith(QStringLiteral("; see tarvo --help")),
@@ -220,8 +221,9 @@ class ReplayTest : public QObject {
     QVERIFY(help.waitForFinished(60000));
     QCOMPARE(help.exitCode(), 0);
     const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
-    QVERIFY2(text.contains(QStringLiteral("Exit status")) && text.contains(QStringLiteral("recovery")),
-             qPrintable(text));
+    QVERIFY2(
+        text.contains(QStringLiteral("Exit status")) && text.contains(QStringLiteral("recovery")),
+        qPrintable(text));
   }
 
   void aRecordingThatCannotBeCreatedEndsBeforeTheWindow() {

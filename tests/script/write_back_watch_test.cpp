@@ -1,11 +1,11 @@
 // The replay's view of the write-back: a write the close sequence swallowed is still seen.
 
-#include "app/startup.h"
 #include "script/write_back_watch.h"
 
 #include <gtest/gtest.h>
 
 #include "app/exchange.h"
+#include "app/startup.h"
 #include "support/fake_canvas_window.h"
 #include "support/fake_host.h"
 

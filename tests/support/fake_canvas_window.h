@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/canvas_window.h"
 #include "canvas/display_surface.h"
+#include "core/canvas_window.h"
 
 namespace tarvo::testing {
 
@@ -22,7 +22,9 @@ class FakeCanvasWindow : public CanvasWindow {
   static constexpr uint32_t kUnpainted = 0x123456;
 
   FakeCanvasWindow(int32_t width, int32_t height)
-      : width_(width), height_(height), pixels_(static_cast<std::size_t>(width) * height, kUnpainted) {}
+      : width_(width),
+        height_(height),
+        pixels_(static_cast<std::size_t>(width) * height, kUnpainted) {}
 
   int32_t client_width() const override { return width_; }
   int32_t client_height() const override { return height_; }
@@ -30,8 +32,10 @@ class FakeCanvasWindow : public CanvasWindow {
   WindowState window_state() const override { return state; }
   void set_caption(const std::string& text) override { caption = text; }
   void fill_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2) override {
-    for (int64_t y = std::max(0, std::min(y1, y2)); y <= std::min(height_ - 1, std::max(y1, y2)); ++y)
-      for (int64_t x = std::max(0, std::min(x1, x2)); x <= std::min(width_ - 1, std::max(x1, x2)); ++x)
+    for (int64_t y = std::max(0, std::min(y1, y2)); y <= std::min(height_ - 1, std::max(y1, y2));
+         ++y)
+      for (int64_t x = std::max(0, std::min(x1, x2)); x <= std::min(width_ - 1, std::max(x1, x2));
+           ++x)
         at(static_cast<int32_t>(x), static_cast<int32_t>(y)) = kBackground;
   }
   void copy_from_surface(const DisplaySurface& surface, int32_t sx, int32_t sy, int32_t dx,
@@ -61,7 +65,10 @@ class FakeCanvasWindow : public CanvasWindow {
     height_ = h;
     pixels_.assign(static_cast<std::size_t>(w) * h, kUnpainted);
   }
-  void show_window() override { visible = true; ++shown; }
+  void show_window() override {
+    visible = true;
+    ++shown;
+  }
   bool ask_yes_no(const std::string& text) override {
     questions.push_back(text);
     return answer_yes;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/canvas_window.h"
 #include "core/host.h"
 #include "core/runtime_error.h"
-#include "core/canvas_window.h"
 
 namespace tarvo::testing {
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "app/startup.h"
-#include "core/program.h"
 #include "canvas/qt_form1.h"
+#include "core/program.h"
 #include "support/fake_host.h"
 
 using namespace tarvo;
@@ -35,16 +35,17 @@ struct Canvas {
 
   void pen(QEvent::Type type, QPointF at, qreal pressure, Qt::MouseButtons buttons,
            QPointingDevice::PointerType pointer = QPointingDevice::PointerType::Pen) {
-    const QPointingDevice stylus(QStringLiteral("stylus"), 1, QInputDevice::DeviceType::Stylus,
-                                        QPointingDevice::PointerType::Pen,
-                                        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure,
-                                        1, 3);
-    const QPointingDevice eraser(QStringLiteral("eraser"), 2, QInputDevice::DeviceType::Stylus,
-                                        QPointingDevice::PointerType::Eraser,
-                                        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure,
-                                        1, 3);
+    const QPointingDevice stylus(
+        QStringLiteral("stylus"), 1, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    const QPointingDevice eraser(
+        QStringLiteral("eraser"), 2, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Eraser,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
     QWidget* area = form->canvas_area();
-    const QPointingDevice* device = pointer == QPointingDevice::PointerType::Eraser ? &eraser : &stylus;
+    const QPointingDevice* device =
+        pointer == QPointingDevice::PointerType::Eraser ? &eraser : &stylus;
     const Qt::MouseButton button = type == QEvent::TabletMove ? Qt::NoButton : Qt::LeftButton;
     QTabletEvent event(type, device, at, area->mapToGlobal(at), pressure, 0, 0, 0, 0, 0,
                        Qt::NoModifier, button, buttons);
@@ -66,7 +67,8 @@ class TabletTest : public QObject {
     QCOMPARE(first.pressure, 0.5f);
     QVERIFY(std::abs(first.x - 10.25f) < 0.01f);
     QVERIFY(std::abs(first.y - 20.5f) < 0.01f);
-    for (int i = 1; i <= 6; ++i) c.pen(QEvent::TabletMove, QPointF(10.25 + 6 * i, 20.5), 0.25 * (i % 4), Qt::LeftButton);
+    for (int i = 1; i <= 6; ++i)
+      c.pen(QEvent::TabletMove, QPointF(10.25 + 6 * i, 20.5), 0.25 * (i % 4), Qt::LeftButton);
     QCOMPARE(c.program.stroke.PointIndex, 6);
     QCOMPARE(c.program.stroke.StrokePoints[3].pressure, 0.75f);
     QCOMPARE(c.program.stroke.StrokePoints[4].pressure, 0.0f);
@@ -98,7 +100,8 @@ class TabletTest : public QObject {
     Canvas c;
     const auto eraser = QPointingDevice::PointerType::Eraser;
     c.pen(QEvent::TabletPress, QPointF(10, 30), 1.0, Qt::LeftButton, eraser);
-    for (int i = 1; i <= 6; ++i) c.pen(QEvent::TabletMove, QPointF(10 + 6 * i, 30), 1.0, Qt::LeftButton, eraser);
+    for (int i = 1; i <= 6; ++i)
+      c.pen(QEvent::TabletMove, QPointF(10 + 6 * i, 30), 1.0, Qt::LeftButton, eraser);
     c.pen(QEvent::TabletRelease, QPointF(46, 30), 1.0, Qt::NoButton, eraser);
     QVERIFY(c.program.tablet.PenAltitude < 0);
     QCOMPARE(c.program.canvas.RBuffer(28, 30), uint8_t{255});

@@ -69,8 +69,8 @@ TEST(PacketMapping, MapsTheWholeTabletOntoTheScreenThenOntoTheCanvas) {
   t.TabletMaxY = 10000;
   const ScreenGeometry screen{1024, 768, 100, 50};
   Tablet_PacketArrival(t, TabletPacket{5000, 10000, 0}, screen, 1023);
-  EXPECT_FLOAT_EQ(t.TabletX, 411.5f);           // 512 - 100 - 0.5
-  EXPECT_FLOAT_EQ(t.TabletY, 0 - 50 - 0.5f);    // y at the maximum is the top of the screen
+  EXPECT_FLOAT_EQ(t.TabletX, 411.5f);         // 512 - 100 - 0.5
+  EXPECT_FLOAT_EQ(t.TabletY, 0 - 50 - 0.5f);  // y at the maximum is the top of the screen
   Tablet_PacketArrival(t, TabletPacket{0, 0, 0}, screen, 1023);
   EXPECT_FLOAT_EQ(t.TabletX, -100.5f);          // the left edge
   EXPECT_FLOAT_EQ(t.TabletY, 768 - 50 - 0.5f);  // y 0 is the bottom of the screen
