@@ -3,9 +3,9 @@
 # is not root, with Qt on its own Wayland platform. At output scales 1 and 2, a stroke replayed as a
 # person's input (--replay --live) shows on the canvas while it stays open, pixel for pixel the
 # image the same script paints headless (zoom 1: an image pixel on each device pixel); the canvas
-# has the keyboard at start; the tools panel is a floating window whose parent is the canvas. Then,
-# with keys typed by wtype, as a person starts it: a painting kept because its folder could not be
-# written is offered and taken (Return), the panel's parent is the canvas, and closing the canvas
+# has the keyboard at start; the tools panel is a floating window. Then, with keys typed by wtype,
+# as a person starts it: a painting kept because its folder could not be written is offered and
+# taken (Return), the canvas has the keyboard and is the panel's parent, and closing the canvas
 # opens a floating dialog, a child of the canvas, over the canvas, which stays; Escape keeps
 # painting.
 # Usage: wayland_window_test.sh TARVO. Exits 77 (skipped) without sway, swaymsg, grim, jq or PIL.
@@ -148,6 +148,8 @@ else
     wait_for_node "$panel_title" >/dev/null && sleep 0.5
     parent_is "$log" "Tarvo Tools" "Tarvo 1\.1" ||
       failed "started by a person, the tools panel's parent is not the canvas"
+    [ "$(window_node "$canvas_title" | jq -r .focused)" = true ] ||
+      failed "started by a person, the canvas does not have the focus; $(sway_tree | jq -r '.. | objects | select(.focused == true) | .name') has"
     sway_msg "[pid=$tarvo_pid title=\"$canvas_title\"] kill" >/dev/null
     if dialog="$(wait_for_dialog)"; then
       sleep 0.5
