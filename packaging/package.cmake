@@ -1,22 +1,36 @@
 # The Debian packages, made in the build folder after a build with
 #   cpack -G DEB
-# tarvo holds the program, its data, the desktop file and the icons; gimp-plugin-tarvo holds the
-# GIMP plug-in where one is built, and depends on tarvo (for the data) and on the GIMP it was built
-# for, so that the stand-alone program does not pull in GIMP's libraries. Where plug-ins for both
-# GIMP 2.10 and GIMP 3 are built, the 2.10 one is gimp2.0-plugin-tarvo. Everything goes under /usr;
-# the shared libraries each package's programs link are worked out by dpkg-shlibdeps.
+# tarvo holds the program, its data, the desktop file, the icons, the manual page and the AppStream
+# metadata; gimp-plugin-tarvo holds the GIMP plug-in where one is built, and depends on tarvo (for
+# the data) and on the GIMP it was built for, so that the stand-alone program does not pull in
+# GIMP's libraries. Where plug-ins for both GIMP 2.10 and GIMP 3 are built, the 2.10 one is
+# gimp2.0-plugin-tarvo. Everything goes under /usr; the shared libraries each package's programs
+# link are worked out by dpkg-shlibdeps. Each package has its copyright file and changelog in
+# /usr/share/doc/<package>.
 # Included at the end of the root CMakeLists.txt, after every install rule.
 
 set(CPACK_PACKAGE_NAME "tarvo")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "Tarvo")
 set(CPACK_PACKAGE_CONTACT "Tarvo maintainers <maintainers@tarvo.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Spline based paint engine")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Tarvo borrows an RGB image from a host (an image file, or a GIMP drawable through its\n\
-plug-in), lets you paint on it with a smoothed, pressure-sensitive pen, and hands the image\n\
-back. Stroke points become a Catmull-Rom curve; anti-aliased dabs are composited with paper\n\
-grain, response curves, opacity, eleven blend modes and relief shading.")
+# Each package's description is its summary line and then its longer text. The common summary,
+# CPACK_PACKAGE_DESCRIPTION_SUMMARY, stays unset: the Debian generator would put it before every
+# package's own summary.
+set(CPACK_DEBIAN_TARVO_DESCRIPTION "Spline based paint engine
+Tarvo opens an image file, lets you paint on it with a smoothed,
+pressure-sensitive pen, and writes the image back when the canvas closes.
+Paint with the mouse or a pressure tablet; a tools panel beside the canvas
+sets the preset (pen, water brush, ink, gel brush), the brush size, pressure,
+opacity and spacing, the paper grain, eleven blend modes and the colour.
+
+Only the pixels you paint change, also in 16-bit files. Undo and redo keep
+the last 129 changes. Nothing is lost: when the file cannot be written, or
+the program ends unexpectedly, the painting is kept in a recovery folder and
+offered again at the next start. Painting sessions can be recorded as event
+scripts and replayed without a display.")
+# The descriptions hold quotes, which reach the packages only when CPack writes its variables
+# escaped.
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 
@@ -25,8 +39,19 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # <package>_<version>_<architecture>.de
 set(CPACK_DEBIAN_PACKAGE_SECTION "graphics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Both packages are made from the one source tree, whose changelog names it tarvo.
+set(CPACK_DEBIAN_PACKAGE_SOURCE "tarvo")
 set(CPACK_DEBIAN_TARVO_PACKAGE_NAME "tarvo")
 set(CPACK_COMPONENTS_ALL tarvo)
+
+# Every package carries the copyright file and the changelog in its own documentation folder.
+tarvo_gzip(${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+function(tarvo_package_documents component package)
+  install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/packaging/copyright
+                ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endfunction()
+tarvo_package_documents(tarvo tarvo)
 
 # The plug-in package of one GIMP: component, package name, the GIMP versions it runs in.
 macro(tarvo_gimp_package component package gimp_depends)
@@ -35,9 +60,14 @@ macro(tarvo_gimp_package component package gimp_depends)
   set(CPACK_DEBIAN_${upper}_PACKAGE_NAME "${package}")
   set(CPACK_DEBIAN_${upper}_PACKAGE_SECTION "graphics")
   set(CPACK_DEBIAN_${upper}_PACKAGE_DEPENDS "tarvo (= ${PROJECT_VERSION}), ${gimp_depends}")
-  set(CPACK_COMPONENT_${upper}_DESCRIPTION
-      "Tarvo Paint for GIMP\nA GIMP plug-in, \"Filters > Artistic > Tarvo Paint...\", that lends \
-Tarvo's\ncanvas the selected layer and writes the painting back as one undo step.")
+  set(CPACK_DEBIAN_${upper}_DESCRIPTION "Tarvo Paint for GIMP
+A GIMP plug-in, \"Filters > Artistic > Tarvo Paint...\", that lends Tarvo's
+canvas the selected layer of an RGB image, and writes the painting back into
+the layer as one step of GIMP's undo. Only the pixels you paint change, also
+in 16-bit and floating-point images, and a selection keeps paint outside it
+off the layer. Run non-interactively, the plug-in replays an event script
+onto the layer, so that scripts can paint in GIMP's batch mode.")
+  tarvo_package_documents(${component} ${package})
 endmacro()
 if(TARGET tarvo-gimp3)
   tarvo_gimp_package(gimp3 gimp-plugin-tarvo "gimp (>= 3.0)")
