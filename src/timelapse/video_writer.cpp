@@ -26,12 +26,14 @@ const char* muxer_for(VideoFormat format) {
   return nullptr;
 }
 
-void check_fps(const std::string& out, int fps) {
+// fps, when a video can be made at that rate.
+int checked_fps(const std::string& out, int fps) {
   if (fps < 1 || fps > kMaxTimelapseFps) {
     throw VideoError("cannot write " + out + ": frame rate " + std::to_string(fps) +
                      ": must be from 1 to " + std::to_string(kMaxTimelapseFps) +
                      " frames a second");
   }
+  return fps;
 }
 
 StagedOutput::Kind staged_kind(VideoFormat format) {
@@ -59,7 +61,7 @@ struct VideoWriter::Impl {
       : out(out_path.native()),
         format(video_format_for(out_path)),
         image(image_size),
-        fps((check_fps(out, options.fps), options.fps)),
+        fps(checked_fps(out, options.fps)),
         size(choose_frame_size(out_path, image, options.fit_inside, format)),
         staged(out_path, staged_kind(format)) {
     video::keep_library_log_quiet();
