@@ -30,8 +30,13 @@ void TarvoApplication::report(const RuntimeError& error) {
   last_report_ = error.description();
   std::cerr << text << std::endl;
   if (interactive()) {
+    // The box belongs to the window the user was in, or else to the canvas.
+    QWidget* parent = activeWindow();
+    for (QWidget* window : topLevelWidgets()) {
+      if (!parent && window->isVisible() && window->inherits("QMainWindow")) parent = window;
+    }
     QMessageBox box(QMessageBox::Critical, applicationDisplayName(), QString::fromStdString(text),
-                    QMessageBox::Ok);
+                    QMessageBox::Ok, parent);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);
     error_box_ = &box;

@@ -66,6 +66,8 @@ std::vector<std::string> journal_header(const CommandLine& line) {
 int run_tarvo(int argc, char** argv) {
   const bool no_display = choose_platform();
   // A fast drag must deliver every motion sample: each one is a stroke point.
+  // The windows' children stay ordinary widgets: a native child is a subsurface on Wayland.
+  QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   TarvoApplication app(argc, argv);

@@ -161,6 +161,23 @@ void Form1::resize_client(int32_t width, int32_t height) {
   client_resized(client);
 }
 
+// Where the work area has room for the canvas and the panel side by side, the canvas is placed so
+// that the pair is centred and the panel, placed to its right, covers none of the image. A window
+// system that places windows itself (Wayland) ignores the position.
+void Form1::leave_room_for_panel() {
+  const QWidget* panel = dynamic_cast<const QWidget*>(program_.panel);
+  if (!panel) return;
+  const QRect area = placement_area();
+  QMargins frame = frame_margins(*this);
+  const QSize outer = size().grownBy(frame);
+  const int panel_width = panel->size().grownBy(frame_margins(*panel)).width();
+  const int together = outer.width() + kPanelGap + panel_width;
+  if (together > area.width()) return;
+  const int x = area.x() + (area.width() - together) / 2;
+  const int y = area.y() + std::max(0, (area.height() - outer.height()) / 2);
+  move(x, y);
+}
+
 QRect Form1::placement_area() const {
   return host_area_ ? *host_area_ : available_area(*this);
 }
@@ -211,6 +228,7 @@ void Form1::paint_client(QPainter& painter, const QRect& rect) const {
 void Form1::show_window() {
   attach_to_host();
   if (!loaded_) Form_Load();
+  if (presence_.someone_looking && !host_area_ && !isVisible()) leave_room_for_panel();
   show();
   // Qt clears the transient hint of an ordinary window as it maps it: it is set once mapped.
   if (host_area_) set_transient_for_foreign(*this, host_window_id_);

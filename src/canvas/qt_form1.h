@@ -115,6 +115,7 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void attach_to_host();
   // Where the canvas may lie: the screen's available area, or the part of it over the host.
   QRect placement_area() const;
+  void leave_room_for_panel();
   void show_panel_again();
 
   Program& program_;

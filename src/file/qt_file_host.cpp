@@ -71,7 +71,8 @@ FileHost::FileHost(FileHostOptions options)
     std::future<Plane> grain = built_in_grain_ahead(options_);  // made while the file decodes
     // Start-up takes the three planes right after this: their copies are made in the same pass.
     ImageFile file;
-    run_with_progress(*options_.presence, QStringLiteral("Reading %1 ...").arg(display_name(path)),
+    run_with_progress(*options_.presence, window_,
+                      QStringLiteral("Reading %1 ...").arg(display_name(path)),
                       [&] { file = read_image_file(path, limits_, PlaneCopy::kColourPlanes); });
     take_file(std::move(file), path);
     file_is_original_ = options_.output_path.isEmpty();
@@ -173,7 +174,7 @@ void FileHost::follow_file_on_disk() {
   on_disk_size_ = info.size();
   try {
     ImageFile file;
-    run_with_progress(*options_.presence,
+    run_with_progress(*options_.presence, window_,
                       QStringLiteral("Reading %1 ...").arg(display_name(options_.image_path)),
                       [&] { file = read_image_file(options_.image_path, limits_); });
     on_disk_ = std::move(file);
@@ -259,6 +260,8 @@ std::string FileHost::Wik_WallpaperFilename() {
 }
 
 void FileHost::Wik_SendFormObject(CanvasWindow& form, int16_t /*flags*/) {
+  // The host's questions and progress belong to the canvas: they open over it.
+  window_ = dynamic_cast<QWidget*>(&form);
   form.show_window();
 }
 

@@ -37,8 +37,10 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QImage>
+#include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QWidget>
 #include <optional>
 
 #include "core/host.h"
@@ -129,6 +131,8 @@ class FileHost : public Host {
   void follow_file_on_disk();
 
   FileHostOptions options_;
+  // The canvas window, once handed to the host: the parent of its dialogs.
+  QPointer<QWidget> window_;
   ImageLimits limits_;
   // The image as the canvas last took it or gave it back: colour, alpha and, for a deep file, its
   // exact pixels (null otherwise).

@@ -36,7 +36,8 @@ void FileHost::save_elsewhere_or_keep_painting(const QString& failure) {
   for (;;) {
     QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
                     failure + QStringLiteral("\n\nSave the painting under another name, or keep "
-                                             "painting?"));
+                                             "painting?"),
+                    QMessageBox::NoButton, window_);
     QPushButton* save = box.addButton(QStringLiteral("Save As..."), QMessageBox::AcceptRole);
     QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
     box.setDefaultButton(save);
@@ -61,7 +62,8 @@ FileHost::Answer FileHost::ask_about_change_elsewhere() {
                   QStringLiteral("%1 was changed by another program since Tarvo read or wrote it."
                                  "\n\nOverwrite it with your painting, save the painting under "
                                  "another name, or keep painting?")
-                      .arg(name));
+                      .arg(name),
+                  QMessageBox::NoButton, window_);
   QPushButton* overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
   QPushButton* save = box.addButton(QStringLiteral("Save As..."), QMessageBox::AcceptRole);
   QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
@@ -78,7 +80,7 @@ FileHost::Answer FileHost::ask_about_change_elsewhere() {
 // Asks for a file name and writes the painting there; from then on the host writes to that file.
 // Returns false when the user cancels; a failed write is said and asked about again.
 bool FileHost::save_under_another_name() {
-  QFileDialog dialog(nullptr, QStringLiteral("Save the painting as"));
+  QFileDialog dialog(window_, QStringLiteral("Save the painting as"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   const QFileInfo current(write_path());
@@ -89,12 +91,12 @@ bool FileHost::save_under_another_name() {
   const QString chosen = dialog.selectedFiles().first();
   try {
     const QByteArray format = format_for_suffix(chosen, traits_.format);
-    run_with_progress(*options_.presence,
+    run_with_progress(*options_.presence, window_,
                       QStringLiteral("Writing %1 ...").arg(display_name(chosen)),
                       [&] { stamp_ = write_image_to(chosen, format); });
     traits_.format = format;
   } catch (const RuntimeError& error) {
-    QMessageBox::warning(nullptr, QApplication::applicationDisplayName(),
+    QMessageBox::warning(window_, QApplication::applicationDisplayName(),
                          QString::fromUtf8(error.what()));
     return true;  // asked again: unwritten_ still holds
   }

@@ -197,7 +197,8 @@ void FileHost::write_back(bool backup) {
     copy_file_to_backup();
     backup_is_original_ = file_is_original_;
   }
-  run_with_progress(*options_.presence, QStringLiteral("Writing %1 ...").arg(display_name(path)),
+  run_with_progress(*options_.presence, window_,
+                    QStringLiteral("Writing %1 ...").arg(display_name(path)),
                     [&] { stamp_ = write_image_to(path, traits_.format); });
   unwritten_ = false;
   file_is_original_ = false;

@@ -39,8 +39,8 @@ class HoldInput : public QObject {
   }
 };
 
-std::unique_ptr<QProgressDialog> progress_dialog(const QString& label) {
-  auto dialog = std::make_unique<QProgressDialog>(label, QString(), 0, 0);
+std::unique_ptr<QProgressDialog> progress_dialog(const QString& label, QWidget* parent) {
+  auto dialog = std::make_unique<QProgressDialog>(label, QString(), 0, 0, parent);
   dialog->setWindowTitle(QApplication::applicationDisplayName());
   dialog->setWindowModality(Qt::ApplicationModal);
   dialog->setCancelButton(nullptr);
@@ -51,7 +51,7 @@ std::unique_ptr<QProgressDialog> progress_dialog(const QString& label) {
 
 }  // namespace
 
-void run_with_progress(const Presence& presence, const QString& label,
+void run_with_progress(const Presence& presence, QWidget* parent, const QString& label,
                        const std::function<void()>& work) {
   if (!presence.someone_looking) {
     work();
@@ -64,7 +64,7 @@ void run_with_progress(const Presence& presence, const QString& label,
   std::unique_ptr<QProgressDialog> dialog;
   while (done.wait_for(kPoll) != std::future_status::ready) {
     if (!dialog && std::chrono::steady_clock::now() - start >= kQuietTime) {
-      dialog = progress_dialog(label);
+      dialog = progress_dialog(label, parent);
     }
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }

@@ -3,6 +3,7 @@
 // large image file.
 
 #include <QString>
+#include <QWidget>
 #include <functional>
 
 #include "core/presence.h"
@@ -15,7 +16,7 @@ namespace tarvo {
 // program is doing; input and close requests wait until it is done, so nothing acts on the image
 // meanwhile. Otherwise (no display, a replay, before the application exists) the work simply runs
 // here, on the calling thread.
-void run_with_progress(const Presence& presence, const QString& label,
+void run_with_progress(const Presence& presence, QWidget* parent, const QString& label,
                        const std::function<void()>& work);
 
 }  // namespace tarvo

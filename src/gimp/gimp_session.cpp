@@ -239,6 +239,8 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   // Qt's own event dispatcher leaves that context alone, so the canvas can outlive GIMP and keep
   // the painting; the pipe is watched by watch_gimp instead.
   setenv("QT_NO_GLIB", "1", 1);
+  // The windows' children stay ordinary widgets: a native child is a subsurface on Wayland.
+  QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
   QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   static char program_name[] = "tarvo-gimp";

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "app/qt_app_icon.h"
 #include "app/qt_application.h"
@@ -29,8 +30,8 @@ namespace layout = panel_layout;
 
 namespace {
 
-// The title bar's room beside the title, for the window manager's icon and buttons.
-constexpr int kTitleBarRoom = 96;
+// How long after the panel first gets the keyboard it hands it back to the canvas.
+constexpr int kFocusReturnMilliseconds = 50;
 // The labels' text: light, to read over the grey background and the wallpaper alike.
 const QColor kLabelColour(240, 240, 240);
 
@@ -58,15 +59,6 @@ QFont font_fitting_words(QFont font, const QString& text, int width) {
   return font;
 }
 
-// The panel's width: its design width, or wider where a window manager's title bar would cut its
-// title short. Title bars commonly use the bold system font; the controls keep their places and
-// the wallpaper fills the rest.
-int width_holding_title(const QString& title) {
-  QFont font;
-  font.setBold(true);
-  return std::max(Form2::kClientWidth, QFontMetrics(font).horizontalAdvance(title) + kTitleBarRoom);
-}
-
 // The tool tip of a button: the design's, with the host named as the user knows it and the keys
 // that do the same from the canvas.
 QString button_tip(const layout::ButtonSpec& spec, const std::string& host) {
@@ -90,7 +82,7 @@ Form2::Form2(Program& program, QWidget* owner, const Presence& presence)
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tarvo Tools"));
   setWindowIcon(tarvo_icon());
-  setFixedSize(width_holding_title(windowTitle()), kClientHeight);
+  setFixedSize(kClientWidth, kClientHeight);
   setFont(panel_font());
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, to_qcolor(layout::kPanelBackColor));
@@ -282,11 +274,19 @@ void Form2::show_panel() {
   placed_ = !parentWidget() || parentWidget()->isVisible();
   // Transient for the canvas, so that every window manager keeps the panel above it. The canvas's
   // window may not exist yet when the panel is first made: Qt then sets no transient parent.
+  // Only the windows themselves are created: asking a window with a parent widget for its native
+  // handle (winId) would make every child of the canvas a native window too, which Wayland turns
+  // into subsurfaces that the canvas's drawing never reaches.
   if (QWidget* owner = parentWidget()) {
-    owner->winId();
-    winId();
-    windowHandle()->setTransientParent(owner->windowHandle());
+    owner->window()->createWinId();
+    create();
+    windowHandle()->setTransientParent(owner->window()->windowHandle());
   }
+  // The canvas keeps the keyboard: the panel is a tool beside it, not where typing goes. Where
+  // the window system gives a new window the focus all the same (a Wayland compositor does), the
+  // panel hands it back the first time it gets it.
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  return_focus_ = first;
   show();
   if (first) keep_frame_in_area(*this, available_area(*this), presence_);
 }
@@ -345,6 +345,16 @@ void Form2::showEvent(QShowEvent* event) {
 // menu shows it again. The canvas's close sequence unloads it.
 void Form2::closeEvent(QCloseEvent* event) {
   event->accept();
+}
+
+bool Form2::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate && std::exchange(return_focus_, false)) {
+    // After the activation requests that showing the panel makes, which would otherwise win.
+    QTimer::singleShot(kFocusReturnMilliseconds, this, [this] {
+      if (QWidget* owner = parentWidget(); owner && owner->isVisible()) owner->activateWindow();
+    });
+  }
+  return QWidget::event(event);
 }
 
 // The canvas is placed by the time it is first shown: the panel then moves beside it.

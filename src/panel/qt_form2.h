@@ -106,6 +106,7 @@ class Form2 : public QWidget, public ToolsPanel {
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -138,6 +139,7 @@ class Form2 : public QWidget, public ToolsPanel {
   bool loaded_ = false;
   bool placed_ = false;
   bool show_when_owner_shows_ = false;
+  bool return_focus_ = false;  // the canvas gets the keyboard back once the panel first has it
   EventSink* sink_ = nullptr;
 };
 

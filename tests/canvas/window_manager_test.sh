@@ -17,6 +17,25 @@ fail() { echo "FAIL: $*"; cat "$work"/tarvo*.log 2>/dev/null; exit 1; }
 echo "Form_Unload" > "$work/close.tvs"
 QT_QPA_PLATFORM=offscreen "$tarvo" "$work/big.png" --size 4032x3024 --replay "$work/close.tvs" 2>/dev/null
 QT_QPA_PLATFORM=offscreen "$tarvo" "$work/small.png" --size 300x200 --replay "$work/close.tvs" 2>/dev/null
+QT_QPA_PLATFORM=offscreen "$tarvo" "$work/medium.png" --size 1024x768 --replay "$work/close.tvs" 2>/dev/null
+
+# Where the work area has room beside the canvas, the panel lies beside it, covering none of the
+# image, and its client area is the panel's own 141 x 490.
+"$tarvo" "$work/medium.png" > "$work/tarvo-medium.log" 2>&1 &
+medium=$!
+pids+=($medium)
+canvas="$(wait_for_window 'Spline based paint engine')"
+panel="$(wait_for_window '^Tarvo Tools$')"
+apart() {
+  read -r ax ay aw ah < <(frame_of "$canvas")
+  read -r bx by bw bh < <(frame_of "$panel")
+  [ $((bx + bw)) -le "$ax" ] || [ "$bx" -ge $((ax + aw)) ] || [ $((by + bh)) -le "$ay" ] ||
+    [ "$by" -ge $((ay + ah)) ]
+}
+eventually apart || fail "the panel $(frame_of "$panel") covers the canvas $(frame_of "$canvas")"
+read -r _ _ pw ph < <(client_of "$panel")
+[ "$pw" -eq 141 ] && [ "$ph" -eq 490 ] || fail "the panel's client area is $pw x $ph, not 141 x 490"
+end_processes "$medium"
 
 "$tarvo" "$work/big.png" > "$work/tarvo-big.log" 2>&1 &
 big=$!

@@ -25,10 +25,13 @@ runtime="$work/runtime"
 mkdir -m 700 "$runtime"
 [ ${#as_user[@]} -eq 0 ] || chown "$sway_user" "$runtime"
 
+# A window that asks for the keyboard with a valid activation token gets it, as GNOME's and KDE's
+# compositors give it (sway by default only marks such a window urgent).
 cat > "$work/sway.conf" <<CONF
 output HEADLESS-1 resolution ${output_size:-1280x800} position 0 0 scale 1
 xwayland disable
 focus_follows_mouse no
+focus_on_window_activation focus
 CONF
 
 # Runs "$@" as the session's user, in the session, with nothing of the caller's display.
