@@ -10,14 +10,16 @@ namespace tarvo {
 
 namespace {
 
-void redraw(Program& program) {
-  displaybuffers(program.display, program.size(), program.canvas.RBuffer, program.canvas.GBuffer,
-                 program.canvas.BBuffer);
+// Draws the committed image at the current view.
+void redraw(CanvasDisplay& display, const CanvasBuffers& canvas) {
+  displaybuffers(display, ImageSize{canvas.BufferWidth, canvas.BufferHeight}, canvas.RBuffer,
+                 canvas.GBuffer, canvas.BBuffer);
 }
 
-void rezoom(Program& program) {
-  CreateDisplaySurface(program.display, program.size());
-  redraw(program);
+// Makes the display surface for the current zoom, then draws the image.
+void rezoom(CanvasDisplay& display, const CanvasBuffers& canvas) {
+  CreateDisplaySurface(display, ImageSize{canvas.BufferWidth, canvas.BufferHeight});
+  redraw(display, canvas);
 }
 
 // More zoom steps than one turn of the wheel can give are not meant.
@@ -36,8 +38,8 @@ bool change_zoom_by_a_step(ViewState& view, bool in) {
   return true;
 }
 
-void step_zoom(Program& program, bool in) {
-  if (change_zoom_by_a_step(program.display.view, in)) rezoom(program);
+void step_zoom(CanvasDisplay& display, const CanvasBuffers& canvas, bool in) {
+  if (change_zoom_by_a_step(display.view, in)) rezoom(display, canvas);
 }
 
 // The pan along one axis after scrolling by `by` pixels: the image of `extent` client pixels may
@@ -49,20 +51,20 @@ int32_t scrolled_pan(int32_t pan, double by, double extent, double client) {
   return round_half_even(std::clamp(pan + by, low, high));
 }
 
-void scroll_view(Program& program, double dx, double dy) {
-  if (!program.display.window) return;
-  ViewState& view = program.display.view;
+void scroll_view(CanvasDisplay& display, const CanvasBuffers& canvas, double dx, double dy) {
+  if (!display.window) return;
+  ViewState& view = display.view;
   const double zoom = view.Zoom;
-  view.PanX = scrolled_pan(view.PanX, dx, program.canvas.BufferWidth * zoom,
-                           program.display.window->client_width());
-  view.PanY = scrolled_pan(view.PanY, dy, program.canvas.BufferHeight * zoom,
-                           program.display.window->client_height());
-  redraw(program);
+  view.PanX =
+      scrolled_pan(view.PanX, dx, canvas.BufferWidth * zoom, display.window->client_width());
+  view.PanY =
+      scrolled_pan(view.PanY, dy, canvas.BufferHeight * zoom, display.window->client_height());
+  redraw(display, canvas);
 }
 
 // Zooms by `steps` key steps about client point (X, Y).
-void zoom_about(Program& program, int steps, float X, float Y) {
-  ViewState& view = program.display.view;
+void zoom_about(CanvasDisplay& display, const CanvasBuffers& canvas, int steps, float X, float Y) {
+  ViewState& view = display.view;
   const double image_x = (static_cast<double>(X) - view.PanX) / view.Zoom;
   const double image_y = (static_cast<double>(Y) - view.PanY) / view.Zoom;
   const float before = view.Zoom;
@@ -70,7 +72,7 @@ void zoom_about(Program& program, int steps, float X, float Y) {
   if (view.Zoom == before) return;
   view.PanX = round_half_even(X - image_x * view.Zoom);
   view.PanY = round_half_even(Y - image_y * view.Zoom);
-  rezoom(program);
+  rezoom(display, canvas);
 }
 
 }  // namespace
@@ -99,16 +101,16 @@ void Form_KeyUp(Program& program, int16_t KeyCode, int16_t Shift) {
   }
   const bool keypad = KeyCode == key_code::kKeypadPlus || KeyCode == key_code::kKeypadMinus;
   if (keypad && (Shift == 0 || Shift == modifier::kCtrl)) {
-    step_zoom(program, KeyCode == key_code::kKeypadPlus);
+    step_zoom(program.display, program.canvas, KeyCode == key_code::kKeypadPlus);
     return;
   }
   if (Shift != modifier::kCtrl) return;
   switch (KeyCode) {
     case key_code::kPlus:
-      step_zoom(program, true);
+      step_zoom(program.display, program.canvas, true);
       break;
     case key_code::kMinus:
-      step_zoom(program, false);
+      step_zoom(program.display, program.canvas, false);
       break;
     case key_code::kDigit0:
       fit_to_window(program);
@@ -126,12 +128,12 @@ void Form_MouseWheel(Program& program, int16_t Shift, float X, float Y, float De
   if (Shift == modifier::kCtrl) {
     // Whole notches only: the rest of a touchpad's small turns waits for more.
     const float notches = std::clamp(DeltaY / kWheelNotch, -kMaxWheelSteps, kMaxWheelSteps);
-    zoom_about(program, static_cast<int>(notches), X, Y);
+    zoom_about(program.display, program.canvas, static_cast<int>(notches), X, Y);
     return;
   }
   if ((Shift & modifier::kShift) && DeltaX == 0.0f) std::swap(DeltaX, DeltaY);
   const double per_unit = kWheelNotchPixels / kWheelNotch;
-  scroll_view(program, DeltaX * per_unit, DeltaY * per_unit);
+  scroll_view(program.display, program.canvas, DeltaX * per_unit, DeltaY * per_unit);
 }
 
 void Form_KeyPress(Program& program, int16_t KeyAscii) {
@@ -143,7 +145,7 @@ void set_view(Program& program, float zoom, int32_t pan_x, int32_t pan_y) {
   view.Zoom = zoom;
   view.PanX = pan_x;
   view.PanY = pan_y;
-  rezoom(program);
+  rezoom(program.display, program.canvas);
 }
 
 void actual_size(Program& program) {
@@ -155,7 +157,7 @@ void actual_size(Program& program) {
   if (window && window->window_state() == WindowState::Normal) {
     window->resize_client(program.canvas.BufferWidth, program.canvas.BufferHeight);
   }
-  rezoom(program);
+  rezoom(program.display, program.canvas);
 }
 
 void fit_to_window(Program& program) {
@@ -171,7 +173,7 @@ void fit_to_window(Program& program) {
   if (view.Zoom > kMaxFitZoom) view.Zoom = kMaxFitZoom;
   view.PanX = round_half_even(cw / 2 - bw * view.Zoom / 2);
   view.PanY = round_half_even(ch / 2 - bh * view.Zoom / 2);
-  rezoom(program);
+  rezoom(program.display, program.canvas);
 }
 
 void navigation_drag(Program& program, int16_t Button, float X, float Y) {
@@ -190,7 +192,7 @@ void navigation_drag(Program& program, int16_t Button, float X, float Y) {
     view.PanY = round_half_even(s.DragStartPanY - grown * program.canvas.BufferHeight / 2);
     CreateDisplaySurface(program.display, program.size());
   }
-  redraw(program);
+  redraw(program.display, program.canvas);
 }
 
 }  // namespace tarvo

@@ -64,16 +64,17 @@ start_canvas() {
 }
 
 # The Wayland id of the xdg_toplevel whose title matches $2 in the program's protocol log $1.
+# (libwayland names an object xdg_toplevel@N up to version 1.22 and xdg_toplevel#N after.)
 toplevel_titled() {
-  grep -E -- "-> xdg_toplevel@[0-9]+\.set_title\(\"$2" "$1" | tail -n1 |
-    sed -E 's/.*xdg_toplevel@([0-9]+)\.set_title.*/\1/'
+  grep -E -- "-> xdg_toplevel[@#][0-9]+\.set_title\(\"$2" "$1" | tail -n1 |
+    sed -E 's/.*xdg_toplevel[@#]([0-9]+)\.set_title.*/\1/'
 }
 # Succeeds when, in log $1, the toplevel titled $2 was given the one titled $3 as its parent.
 parent_is() {
   local child parent
   child="$(toplevel_titled "$1" "$2")" parent="$(toplevel_titled "$1" "$3")"
   [ -n "$child" ] && [ -n "$parent" ] &&
-    grep -qE -- "-> xdg_toplevel@$child\.set_parent\(xdg_toplevel@$parent\)" "$1"
+    grep -qE -- "-> xdg_toplevel[@#]$child\.set_parent\(xdg_toplevel[@#]$parent\)" "$1"
 }
 
 keep_shot() { [ -z "$shots" ] || { mkdir -p "$shots" && cp "$1" "$shots/$2"; }; }

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "canvas/canvas_buffers.h"
+#include "canvas/display_surface.h"
 #include "canvas/image_history.h"
 #include "canvas/view_navigation.h"
 #include "core/program.h"
