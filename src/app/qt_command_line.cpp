@@ -67,8 +67,8 @@ CommandLine parse_command_line(const QStringList& arguments) {
                      "against crashes) and keep the canvas open afterwards."));
   const QCommandLineOption recover(
       QStringLiteral("recover"),
-      QStringLiteral("Write the painting that was not saved (from the recovery folder) to --out, "
-                     "or to IMAGE, and end."));
+      QStringLiteral("Write the painting that was not saved (from the recovery folder), as it "
+                     "was, to --out, or to IMAGE unless IMAGE changed since it began, and end."));
   const QCommandLineOption onto_file(
       QStringLiteral("onto-file"),
       QStringLiteral("With --recover: paint the strokes of the painting that was not saved onto "
@@ -84,9 +84,8 @@ CommandLine parse_command_line(const QStringList& arguments) {
       QStringLiteral("Most memory the undo records may take, in MB (default: a quarter of the "
                      "machine's memory)."),
       QStringLiteral("MB"));
-  parser.addOptions(
-      {paper, wallpaper, size, replay, record, live, recover, onto_file, out, no_tablet,
-       undo_memory});
+  parser.addOptions({paper, wallpaper, size, replay, record, live, recover, onto_file, out,
+                     no_tablet, undo_memory});
   if (!parser.parse(arguments)) usage_error(parser.errorText());
   if (parser.isSet(help)) parser.showHelp(0);
   if (parser.isSet(version)) parser.showVersion();

@@ -41,8 +41,7 @@ QString sha1_hex_of_file(const QString& path) {
 
 // Whether path holds exactly what the journal paints over.
 bool holds_base(const QString& path, const JournalContents& contents) {
-  return !path.isEmpty() && QFileInfo::exists(path) &&
-         sha1_hex_of_file(path) == contents.base_sha1;
+  return !path.isEmpty() && QFileInfo::exists(path) && sha1_hex_of_file(path) == contents.base_sha1;
 }
 
 // Empty when the base is as the journal started from it, else why not.
@@ -233,8 +232,9 @@ RecoveryPlan plan_of_session(const QStringList& files) {
   }
   // Taken away, the file loses nothing to the painting: only a file that holds something else
   // now has changed.
-  plan.image_changed = plan.image_then.known() && QFileInfo::exists(plan.image_path) &&
-                       sha1_hex_of_file(plan.image_path) != QString::fromStdString(plan.image_then.sha1);
+  plan.image_changed =
+      plan.image_then.known() && QFileInfo::exists(plan.image_path) &&
+      sha1_hex_of_file(plan.image_path) != QString::fromStdString(plan.image_then.sha1);
   plan.notice = notice;
   plan.files = files;
   return plan;
@@ -310,13 +310,13 @@ RecoveryAnswer ask_about_changed_image(const RecoveryPlan& plan,
   if (plan.image_changed) details = image_change(plan) + QStringLiteral(".\n\n");
   details += QStringLiteral("The painting was painted on %1.").arg(when(plan.painted_at));
   if (!plan.open_path.isEmpty()) {
-    details += QStringLiteral(
-                   " Open As It Was opens it as it was then; writing it over %1 asks first.")
-                   .arg(name);
+    details +=
+        QStringLiteral(" Open As It Was opens it as it was then; writing it over %1 asks first.")
+            .arg(name);
   }
   if (plan.paints_onto_image()) {
-    details += QStringLiteral(" Paint onto the File paints its strokes onto %1 as it is now.")
-                   .arg(name);
+    details +=
+        QStringLiteral(" Paint onto the File paints its strokes onto %1 as it is now.").arg(name);
   }
   details += QStringLiteral(" Keep for Later keeps it in the recovery folder; Discard deletes it.");
   details += kept_times_text(plan, kept_times);
