@@ -275,11 +275,14 @@ class CrashRecoveryTest : public QObject {
     s.start_live(child, s.path("art.png"), s.path("strokes.tvs"));
     const QByteArray said = wait_for_output(child, "the canvas stays open");
     QVERIFY2(said.contains("the canvas stays open"), said.constData());
-    // The journal's first base is checked on its own thread: it is on disk, with the strokes after
-    // it, a moment later. A journal without inputs would hold nothing to recover.
+    // The journal's first base is checked on its own thread: it is on disk, with both strokes
+    // after it, a moment later.
     const auto journalled = [&s] {
       const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
-      return !journals.isEmpty() && !read_journal(journals.first()).inputs.empty();
+      if (journals.isEmpty()) return false;
+      const JournalContents journal = read_journal(journals.first());
+      return std::count_if(journal.inputs.begin(), journal.inputs.end(),
+                           [](const ScriptEvent& e) { return e.verb == Verb::Form_MouseUp; }) == 2;
     };
     QTRY_VERIFY_WITH_TIMEOUT(journalled(), 60000);
     ::kill(static_cast<pid_t>(child.processId()), SIGABRT);
