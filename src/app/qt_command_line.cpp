@@ -67,8 +67,12 @@ CommandLine parse_command_line(const QStringList& arguments) {
                      "against crashes) and keep the canvas open afterwards."));
   const QCommandLineOption recover(
       QStringLiteral("recover"),
-      QStringLiteral("Write the painting that was not saved (from the recovery folder) to --out, "
-                     "or to IMAGE, and end."));
+      QStringLiteral("Write the painting that was not saved (from the recovery folder), as it "
+                     "was, to --out, or to IMAGE unless IMAGE changed since it began, and end."));
+  const QCommandLineOption onto_file(
+      QStringLiteral("onto-file"),
+      QStringLiteral("With --recover: paint the strokes of the painting that was not saved onto "
+                     "IMAGE as it is now, instead of writing the painting as it was."));
   const QCommandLineOption out(
       QStringLiteral("out"),
       QStringLiteral("Write the replayed or recovered image here instead of IMAGE."),
@@ -80,8 +84,8 @@ CommandLine parse_command_line(const QStringList& arguments) {
       QStringLiteral("Most memory the undo records may take, in MB (default: a quarter of the "
                      "machine's memory)."),
       QStringLiteral("MB"));
-  parser.addOptions(
-      {paper, wallpaper, size, replay, record, live, recover, out, no_tablet, undo_memory});
+  parser.addOptions({paper, wallpaper, size, replay, record, live, recover, onto_file, out,
+                     no_tablet, undo_memory});
   if (!parser.parse(arguments)) usage_error(parser.errorText());
   if (parser.isSet(help)) parser.showHelp(0);
   if (parser.isSet(version)) parser.showVersion();
@@ -102,6 +106,7 @@ CommandLine parse_command_line(const QStringList& arguments) {
   line.out = parser.value(out);
   line.live = parser.isSet(live);
   line.recover = parser.isSet(recover);
+  line.onto_file = parser.isSet(onto_file);
   line.no_tablet = parser.isSet(no_tablet);
   if (parser.isSet(undo_memory)) {
     bool ok = false;
@@ -116,6 +121,9 @@ CommandLine parse_command_line(const QStringList& arguments) {
   }
   if (line.live && line.replay.isEmpty()) {
     usage_error(QStringLiteral("--live only goes with --replay"));
+  }
+  if (line.onto_file && !line.recover) {
+    usage_error(QStringLiteral("--onto-file only goes with --recover"));
   }
   if (line.recover && !line.replay.isEmpty()) {
     usage_error(QStringLiteral("--recover does not go with --replay"));

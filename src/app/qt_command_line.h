@@ -1,6 +1,7 @@
 #pragma once
 // tarvo [IMAGE] [--paper FILE] [--wallpaper FILE] [--size WxH] [--replay SCRIPT] [--record SCRIPT]
-//       [--live] [--recover] [--out FILE] [--no-tablet] [--undo-memory MB] [--help] [--version]
+//       [--live] [--recover [--onto-file]] [--out FILE] [--no-tablet] [--undo-memory MB] [--help]
+//       [--version]
 
 #include <QSize>
 #include <QString>
@@ -23,6 +24,8 @@ struct CommandLine {
   bool live = false;
   // Writes the painting that can be recovered to --out (or IMAGE) and ends, without a window.
   bool recover = false;
+  // With recover: the painting's strokes go onto IMAGE as it is now, not the painting as it was.
+  bool onto_file = false;
   bool no_tablet = false;
   // The undo stack's byte budget; 0 means a quarter of the machine's memory.
   std::size_t undo_memory_bytes = 0;

@@ -44,8 +44,14 @@ bool display_for(const CommandLine& line, bool no_display) {
   return false;
 }
 
-FileHostOptions host_options(const CommandLine& line, const Presence& presence) {
+FileHostOptions host_options(const CommandLine& line, const Presence& presence,
+                             const StartRequest& request) {
   FileHostOptions options;
+  if (request.out_held) {
+    options.output_size = request.out_held->size;
+    options.output_checksum =
+        QByteArray::fromHex(QByteArray::fromStdString(request.out_held->sha1));
+  }
   options.presence = &presence;
   options.image_path = line.image;
   options.paper_path = line.paper;
@@ -89,7 +95,8 @@ int run_tarvo(int argc, char** argv) {
   }
 
   RecoveryStore recovery(line.out.isEmpty() || line.recover ? line.image : line.out);
-  StartRequest request{line.recover, !line.replay.isEmpty(), line.image, line.out, line.paper};
+  StartRequest request{line.recover, !line.replay.isEmpty(), line.image, line.out,
+                       line.paper,   line.onto_file,         {}};
   const RecoveryPlan recovered = recovery_at_start(app.presence(), recovery, request);
   line.image = request.image;
   line.out = request.out;
@@ -104,7 +111,8 @@ int run_tarvo(int argc, char** argv) {
   }
 
   Session session;
-  session.make_host = [options = host_options(line, app.presence())]() -> std::unique_ptr<Host> {
+  session.make_host = [options =
+                           host_options(line, app.presence(), request)]() -> std::unique_ptr<Host> {
     return std::make_unique<FileHost>(options);
   };
   session.recovery = &recovery;

@@ -127,7 +127,7 @@ void FileHost::take_file(ImageFile file, const QString& path) {
   const QFileInfo info(path);
   stamp_ = same_file(path, write_path())
                ? FileStamp{info.lastModified(), info.size(), std::move(file.checksum)}
-               : FileStamp{};
+               : FileStamp{QDateTime(), options_.output_size, options_.output_checksum};
   on_disk_.reset();
   // A replay's output holds nothing of the image until it is written.
   unwritten_ = !same_file(path, write_path());

@@ -60,6 +60,11 @@ struct FileHostOptions {
   // Whether someone is there to answer a question or watch progress; the session's, which
   // outlives the host.
   const Presence* presence = &Presence::nobody();
+  // A recovered painting written to output_path: that file as it was when the painting began (its
+  // size and SHA-1). The host takes it for the file it last read, so that writing over anything
+  // else asks first. Empty checksum: the host knows nothing of the file it writes.
+  qint64 output_size = -1;
+  QByteArray output_checksum;
 };
 
 class FileHost : public Host {

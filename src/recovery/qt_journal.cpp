@@ -204,7 +204,7 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   if (base.empty()) return false;
   const QString date = QDateTime::currentDateTime().toString(Qt::ISODate);
   std::string text = "# Tarvo " TARVO_VERSION " session journal, started " + date.toStdString() +
-                     "\n" + base + "\n";
+                     "\n" + base + "\n" + describe_image(start);
   if (start.held_by_host) text += "#@ held\n";
   for (const std::string& line : start.header) text += "#@ " + line + "\n";
   for (const std::string& line : start.prelude) text += line + "\n";
@@ -252,6 +252,9 @@ bool SessionJournal::begin_file(const JournalStart& start) {
 }
 
 std::string SessionJournal::describe_base(const JournalStart& start, QString& snapshot) {
+  QString stem = path_;
+  stem.chop(4);  // ".tvs"
+  if (start.image_as_held) image_seen_ = *start.image_as_held;
   if (start.base.kind == JournalBase::Kind::ImageFile) {
     const QString image = QFileInfo(start.base.image_path).absoluteFilePath();
     try {
@@ -259,9 +262,17 @@ std::string SessionJournal::describe_base(const JournalStart& start, QString& sn
       if (file.open(QIODevice::ReadOnly)) {
         const QByteArray bytes = file.readAll();
         file.close();
+        const std::string sha1 = sha1_of(bytes);
+        if (!start.image_as_held) image_seen_ = ImageIdentity{bytes.size(), sha1};
         const ImageFile read = read_image_file(image, machine_image_limits());
         if (same_pixels(read.image, start.planes)) {
-          return "#@ base image " + image.toStdString() + " " + sha1_of(bytes);
+          // Another program may write over the file: the journal keeps the bytes it paints over.
+          const QString suffix = QFileInfo(image).suffix();
+          snapshot = stem + QStringLiteral("-base-%1").arg(++snapshot_number_) +
+                     (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+          if (!write_file_bytes(snapshot, bytes)) return {};
+          return "#@ base image " + image.toStdString() + " " + sha1 + "\n#@ base copy " +
+                 snapshot.toStdString();
         }
       }
     } catch (const std::exception&) {
@@ -275,11 +286,24 @@ std::string SessionJournal::describe_base(const JournalStart& start, QString& sn
     fail(QStringLiteral("cannot encode its base"), 0);
     return {};
   }
-  QString stem = path_;
-  stem.chop(4);  // ".tvs"
   snapshot = stem + QStringLiteral("-base-%1.png").arg(++snapshot_number_);
   if (!write_file_bytes(snapshot, png)) return {};
   return "#@ base snapshot " + snapshot.toStdString() + " " + sha1_of(png);
+}
+
+std::string SessionJournal::describe_image(const JournalStart& start) {
+  if (start.base.image_path.isEmpty()) return {};
+  const QString image = QFileInfo(start.base.image_path).absoluteFilePath();
+  if (!image_seen_.known()) {
+    // A session that began over a snapshot (a file that does not hold the planes) takes the file
+    // as it is at its first start.
+    QFile file(image);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray bytes = file.readAll();
+    image_seen_ = ImageIdentity{bytes.size(), sha1_of(bytes)};
+  }
+  return "#@ file " + std::to_string(image_seen_.size) + " " + image_seen_.sha1 + " " +
+         image.toStdString() + "\n";
 }
 
 bool SessionJournal::write_file_bytes(const QString& path, const QByteArray& bytes) {

@@ -4,6 +4,8 @@
 //
 //   # Tarvo 1.1.0 session journal, started 2026-12-08T14:25:01
 //   #@ base image /home/ann/photo.png 3f2a...      (or: #@ base snapshot PATH SHA1)
+//   #@ base copy PATH                               (the journal's own copy of the image file)
+//   #@ file 81234 3f2a... /home/ann/photo.png       (the image file as the host holds it)
 //   #@ held                                         (the host held the base as it started)
 //   #@ paper /home/ann/paper.png                    (header lines the session adds)
 //   Form_Resize 1024 768                            (the prelude: the state inputs start from)
@@ -15,7 +17,11 @@
 // The base is either the image file, named by path and verified by the SHA-1 of its bytes when the
 // journal is replayed, or a snapshot of the planes that the journal writes itself as a PNG beside
 // it. An image file is taken only when it reads back as exactly the planes the journal starts from
-// (a JPEG written back, say, does not); otherwise a snapshot is written. "held" says that the host
+// (a JPEG written back, say, does not); otherwise a snapshot is written. Since another program may
+// change the image file at any time, the journal then keeps a copy of its bytes beside it too, so
+// that it replays whatever becomes of the file. The "file" line names the image file, when the
+// host has one, as the host last read or wrote it (its size and SHA-1): what the painting began
+// from, which recovery compares with the file as it is then. "held" says that the host
 // held exactly the base when the journal started (at the session's start, or just after a
 // write-back): such a journal without inputs adds nothing to what the host has.
 //
@@ -41,6 +47,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -58,12 +65,23 @@ struct JournalBase {
   QString image_path;  // ImageFile: the file, taken when it reads back as the planes
 };
 
+// An image file as it was at some moment: its size and the SHA-1 of its bytes, in hex.
+struct ImageIdentity {
+  qint64 size = -1;
+  std::string sha1;  // empty: unknown
+  bool known() const { return !sha1.empty() && size >= 0; }
+};
+
 // What a journal starts from: the committed planes (copied on the pointer's thread), the base to
 // describe them by, the header lines the caller adds ("paper PATH") and the prelude's script lines.
 struct JournalStart {
   HostImage planes;
   JournalBase base;
   bool held_by_host = false;
+  // The image file as the host holds it, when that is not what is on disk now (a painting
+  // recovered as it was, over a file changed since). Without it, a start over the image file
+  // takes the file as it is, and a start over a snapshot the file as the journal last saw it.
+  std::optional<ImageIdentity> image_as_held;
   std::vector<std::string> header;
   std::vector<std::string> prelude;
 };
@@ -119,6 +137,8 @@ class SessionJournal {
   bool write_chunk(Chunk& chunk);
   bool begin_file(const JournalStart& start);
   std::string describe_base(const JournalStart& start, QString& snapshot);
+  // The "file" line, or nothing when the host has no image file or it cannot be read.
+  std::string describe_image(const JournalStart& start);
   bool write_file_bytes(const QString& path, const QByteArray& bytes);
   bool append(const std::string& text);
   void fail(const QString& what, int error_number);
@@ -142,8 +162,9 @@ class SessionJournal {
   int fd_ = -1;
   bool writing_ = false;  // the current journal is whole on disk and takes appends
   bool reported_ = false;
-  QString snapshot_;
+  QString snapshot_;  // the snapshot or the copy of the image file
   int snapshot_number_ = 0;
+  ImageIdentity image_seen_;  // the image file as the host last held it
 };
 
 // A copy of the committed colour planes, with the spare column and row.

@@ -35,18 +35,35 @@ bool held_by_running_program(const QString& path) {
   return held;
 }
 
+QString sha1_hex_of_file(const QString& path) {
+  return QString::fromLatin1(checksum_of_file(path).toHex());
+}
+
+// Whether path holds exactly what the journal paints over.
+bool holds_base(const QString& path, const JournalContents& contents) {
+  return !path.isEmpty() && QFileInfo::exists(path) && sha1_hex_of_file(path) == contents.base_sha1;
+}
+
 // Empty when the base is as the journal started from it, else why not.
 QString base_problem(const QString& journal, const JournalContents& contents) {
   if (!QFileInfo::exists(contents.base_path)) {
     return QStringLiteral("the session journal %1 paints over %2, which no longer exists")
         .arg(journal, contents.base_path);
   }
-  if (QString::fromLatin1(checksum_of_file(contents.base_path).toHex()) != contents.base_sha1) {
+  if (sha1_hex_of_file(contents.base_path) != contents.base_sha1) {
     return QStringLiteral(
                "the session journal %1 paints over %2, which has changed since, so the journal "
-               "cannot be replayed")
+               "cannot be replayed as it was")
         .arg(journal, contents.base_path);
   }
+  return {};
+}
+
+// What the journal paints over, as it was: the image file while it is unchanged, else the
+// journal's copy of it, or its snapshot. Empty when none of them is left.
+QString base_as_it_was(const JournalContents& contents) {
+  if (holds_base(contents.base_path, contents)) return contents.base_path;
+  if (holds_base(contents.base_copy, contents)) return contents.base_copy;
   return {};
 }
 
@@ -64,16 +81,30 @@ bool is_write_back(const ScriptEvent& event) {
   return event.verb == Verb::Form_Unload || event.verb == Verb::kv_button4_Click;
 }
 
+// The journal's plan: its inputs over its base as it was, when that is left, and the image file
+// it was painted over.
 RecoveryPlan plan_from_journal(const QString& journal, const JournalContents& contents) {
   RecoveryPlan plan;
-  plan.open_path = contents.base_path;
   plan.paper_path = contents.paper_path;
   plan.painted_at = QFileInfo(journal).lastModified();
   plan.source = journal;
+  plan.journal = journal;
+  plan.image_path = contents.image_path;
+  plan.image_then = contents.image;
+  std::vector<ScriptEvent> events;
   for (const auto* part : {&contents.prelude, &contents.inputs}) {
     for (const ScriptEvent& event : *part) {
-      if (!is_write_back(event)) plan.events.push_back(event);
+      if (!is_write_back(event)) events.push_back(event);
     }
+  }
+  // A prelude alone paints nothing onto the file.
+  if (!contents.inputs.empty()) plan.journal_events = events;
+  plan.open_path = base_as_it_was(contents);
+  if (!plan.open_path.isEmpty()) plan.events = std::move(events);
+  // An older journal names the file by its base line alone, without its size.
+  if (plan.image_then.size < 0 && !plan.open_path.isEmpty() &&
+      contents.base_kind == QLatin1String("image")) {
+    plan.image_then.size = QFileInfo(plan.open_path).size();
   }
   return plan;
 }
@@ -109,9 +140,9 @@ void remove_journal(const QString& journal) {
   }
 }
 
-// Gives a journal over the image file a copy of that file beside it, as its snapshot, so that it
-// still replays once the file is written again. The journal keeps its time: it says when the
-// painting was painted.
+// Gives a journal over the image file that has no copy of it (one written before journals kept
+// their own) a copy beside it, so that it still replays once the file is written again. The
+// journal keeps its time: it says when the painting was painted.
 void give_journal_its_base(const QString& journal, const JournalContents& contents) {
   QFile image(contents.base_path);
   QFile file(journal);
@@ -129,8 +160,7 @@ void give_journal_its_base(const QString& journal, const JournalContents& conten
   const QDateTime painted = QFileInfo(journal).lastModified();
   QString error = write_private_file(copy, base);
   if (error.isEmpty()) {
-    text.replace(line + 1, line_end - line - 1,
-                 "#@ base snapshot " + QFile::encodeName(copy) + " " + sha1);
+    text.insert(line_end, "\n#@ base copy " + QFile::encodeName(copy));
     error = write_private_file(journal, text);
   }
   if (!error.isEmpty()) {
@@ -159,7 +189,8 @@ void tidy_journals(const RecoveryStore& store) {
     if (contents.inputs.empty() &&
         (contents.held || (contents.base_kind == QLatin1String("image") && base_intact))) {
       remove_journal(journal);
-    } else if (contents.base_kind == QLatin1String("image") && base_intact) {
+    } else if (contents.base_kind == QLatin1String("image") && contents.base_copy.isEmpty() &&
+               base_intact) {
       give_journal_its_base(journal, contents);
     }
   }
@@ -185,18 +216,25 @@ RecoveryPlan plan_of_session(const QStringList& files) {
     } catch (const ScriptError&) {
       continue;
     }
-    notice = base_problem(journal, contents);
-    if (!notice.isEmpty()) break;
     plan = plan_from_journal(journal, contents);
+    if (plan.open_path.isEmpty()) notice = base_problem(journal, contents);
     break;
   }
-  if (plan.empty()) {
+  if (plan.open_path.isEmpty()) {
     for (const QString& copy : files) {
       if (!is_copy(copy)) continue;
-      plan = plan_from_copy(copy);
+      const RecoveryPlan from_copy = plan_from_copy(copy);
+      plan.open_path = from_copy.open_path;
+      plan.painted_at = from_copy.painted_at;
+      plan.source = from_copy.source;
       break;
     }
   }
+  // Taken away, the file loses nothing to the painting: only a file that holds something else
+  // now has changed.
+  plan.image_changed =
+      plan.image_then.known() && QFileInfo::exists(plan.image_path) &&
+      sha1_hex_of_file(plan.image_path) != QString::fromStdString(plan.image_then.sha1);
   plan.notice = notice;
   plan.files = files;
   return plan;
@@ -238,13 +276,8 @@ QString kept_in(const RecoveryPlan& plan) {
       .arg(when(plan.painted_at), plan.source);
 }
 
-}  // namespace
-
-RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTime>& kept_times) {
-  QString details = QStringLiteral(
-                        "It was painted on %1. No keeps it in the recovery folder for "
-                        "later; Discard deletes it.")
-                        .arg(when(plan.painted_at));
+QString kept_times_text(const RecoveryPlan& plan, const QList<QDateTime>& kept_times) {
+  QString details;
   if (kept_times.size() > 1) {
     details += QStringLiteral(
                    "\n\n%1 paintings of this image were not saved; newest first, they "
@@ -256,6 +289,69 @@ RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTim
     }
   }
   if (!plan.notice.isEmpty()) details += QStringLiteral("\n\n") + plan.notice + QLatin1Char('.');
+  return details;
+}
+
+// "f3.png was changed ...": what became of the image file since the painting began.
+QString image_change(const RecoveryPlan& plan) {
+  const QFileInfo image(plan.image_path);
+  return QStringLiteral(
+             "%1 was changed after this painting was made: it was written on %2, by another "
+             "program or another run of Tarvo")
+      .arg(image.fileName(), when(image.lastModified()));
+}
+
+// The question over an image file changed since the painting began, or over one that only its
+// inputs are left of.
+RecoveryAnswer ask_about_changed_image(const RecoveryPlan& plan,
+                                       const QList<QDateTime>& kept_times) {
+  const QString name = QFileInfo(plan.image_path).fileName();
+  QString details;
+  if (plan.image_changed) details = image_change(plan) + QStringLiteral(".\n\n");
+  details += QStringLiteral("The painting was painted on %1.").arg(when(plan.painted_at));
+  if (!plan.open_path.isEmpty()) {
+    details +=
+        QStringLiteral(" Open As It Was opens it as it was then; writing it over %1 asks first.")
+            .arg(name);
+  }
+  if (plan.paints_onto_image()) {
+    details +=
+        QStringLiteral(" Paint onto the File paints its strokes onto %1 as it is now.").arg(name);
+  }
+  details += QStringLiteral(" Keep for Later keeps it in the recovery folder; Discard deletes it.");
+  details += kept_times_text(plan, kept_times);
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QStringLiteral("Recover the painting that was not saved?"));
+  QPushButton* as_it_was =
+      plan.open_path.isEmpty()
+          ? nullptr
+          : box.addButton(QStringLiteral("&Open As It Was"), QMessageBox::AcceptRole);
+  QPushButton* onto =
+      plan.paints_onto_image()
+          ? box.addButton(QStringLiteral("&Paint onto the File"), QMessageBox::AcceptRole)
+          : nullptr;
+  QPushButton* keep = box.addButton(QStringLiteral("&Keep for Later"), QMessageBox::RejectRole);
+  QPushButton* discard = box.addButton(QStringLiteral("&Discard"), QMessageBox::DestructiveRole);
+  box.setDefaultButton(as_it_was ? as_it_was : onto);
+  box.setEscapeButton(keep);
+  box.setInformativeText(details);
+  box.exec();
+  if (as_it_was && box.clickedButton() == as_it_was) return RecoveryAnswer::Recover;
+  if (onto && box.clickedButton() == onto) return RecoveryAnswer::PaintOntoImage;
+  return box.clickedButton() == discard ? RecoveryAnswer::Discard : RecoveryAnswer::Keep;
+}
+
+}  // namespace
+
+RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTime>& kept_times) {
+  if (plan.image_changed || plan.open_path.isEmpty()) {
+    return ask_about_changed_image(plan, kept_times);
+  }
+  const QString details = QStringLiteral(
+                              "It was painted on %1. No keeps it in the recovery folder for "
+                              "later; Discard deletes it.")
+                              .arg(when(plan.painted_at)) +
+                          kept_times_text(plan, kept_times);
   QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
                   QStringLiteral("Recover the painting that was not saved?"),
                   QMessageBox::Yes | QMessageBox::No);
@@ -276,6 +372,8 @@ RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept) {
     switch (ask_about_recovery(plan, times)) {
       case RecoveryAnswer::Recover:
         return plan;
+      case RecoveryAnswer::PaintOntoImage:
+        return plan.onto_image();
       case RecoveryAnswer::Discard:
         discard_recovery(plan);
         times.removeOne(plan.painted_at);
@@ -313,7 +411,15 @@ JournalContents read_journal(const QString& path) {
     }
     if (line.rfind("#@ ", 0) == 0) {
       const QString field = QString::fromStdString(line.substr(3));
-      if (field.startsWith(QLatin1String("base "))) {
+      if (field.startsWith(QLatin1String("base copy "))) {
+        contents.base_copy = field.mid(10);
+      } else if (field.startsWith(QLatin1String("file "))) {
+        const QStringList words = field.split(QLatin1Char(' '));
+        if (words.size() < 4) throw ScriptError(name, number, "expected: file SIZE SHA1 PATH");
+        contents.image.size = words[1].toLongLong();
+        contents.image.sha1 = words[2].toStdString();
+        contents.image_path = words.mid(3).join(QLatin1Char(' '));
+      } else if (field.startsWith(QLatin1String("base "))) {
         const QStringList words = field.split(QLatin1Char(' '));
         if (words.size() < 4) throw ScriptError(name, number, "expected: base KIND PATH SHA1");
         contents.base_kind = words[1];
@@ -338,7 +444,32 @@ JournalContents read_journal(const QString& path) {
     }
   }
   if (contents.base_path.isEmpty()) throw ScriptError(name, 0, "the session journal names no base");
+  if (contents.image_path.isEmpty() && contents.base_kind == QLatin1String("image")) {
+    contents.image_path = contents.base_path;  // an older journal, without its file line
+    contents.image.sha1 = contents.base_sha1.toStdString();
+  }
   return contents;
+}
+
+bool RecoveryPlan::paints_onto_image() const {
+  return !journal_events.empty() && !image_path.isEmpty() && QFileInfo::exists(image_path) &&
+         (open_path.isEmpty() || QFileInfo(open_path) != QFileInfo(image_path));
+}
+
+RecoveryPlan RecoveryPlan::onto_image() const {
+  RecoveryPlan plan = *this;
+  plan.open_path = image_path;
+  plan.events = journal_events;
+  plan.source = journal;
+  plan.painted_at = QFileInfo(journal).lastModified();
+  plan.image_changed = false;
+  plan.notice.clear();
+  return plan;
+}
+
+std::optional<ImageIdentity> RecoveryPlan::image_held() const {
+  if (!image_then.known() || QFileInfo(open_path) == QFileInfo(image_path)) return std::nullopt;
+  return image_then;
 }
 
 std::string RecoveryPlan::description() const {
@@ -383,6 +514,16 @@ RecoveryPlan recovery_at_start(const Presence& presence, const RecoveryStore& st
   RecoveryPlan plan;
   if (line.recover) {
     plan = kept.front();
+    if (line.onto_file || plan.open_path.isEmpty()) {
+      if (!plan.paints_onto_image()) {
+        std::cerr << "tarvo: " << plan.description()
+                  << " has no strokes to paint onto the file; `--recover` without --onto-file "
+                     "writes it as it was"
+                  << std::endl;
+        return {};
+      }
+      plan = plan.onto_image();
+    }
   } else if (asked) {
     plan = choose_recovery(kept);
   } else {
@@ -402,6 +543,14 @@ RecoveryPlan recovery_at_start(const Presence& presence, const RecoveryStore& st
   if (!plan.events.empty()) write_private_file(replay_mark(plan.source), {});
   if (line.out.isEmpty()) line.out = line.image;
   line.image = plan.open_path;
+  if (QFileInfo(line.out) == QFileInfo(plan.image_path)) line.out_held = plan.image_held();
+  if (line.out_held && plan.image_changed && !asked) {
+    std::cerr << "tarvo: " << image_change(plan).toStdString()
+              << "; the painting as it was is not written over it without asking (`--out FILE` "
+                 "writes it elsewhere, `--onto-file` paints its strokes onto the file as it is "
+                 "now)"
+              << std::endl;
+  }
   if (line.paper.isEmpty()) line.paper = plan.paper_path;
   return plan;
 }

@@ -1,9 +1,14 @@
 #pragma once
 // Recovery at the next start: what can bring back the paintings of sessions that did not end
 // normally, one a session, newest first. Within a session, a journal whose base is still what it
-// was (the image file with the same checksum, or its own snapshot) replays every input up to its
-// last sync; when its base has changed (the file was saved elsewhere since), the session's newest
-// crash copy or autosave is offered instead, and the plan's notice says why.
+// was (the image file with the same checksum, its own copy of that file, or its snapshot) replays
+// every input up to its last sync; when no base is left, the session's newest crash copy or
+// autosave is offered instead, and the plan's notice says why. That is the painting as it was.
+//
+// When the image file has been written or changed since the painting began (the journal names the
+// file as the host held it), the question says so and offers, besides keeping it for later, the
+// painting as it was (whose host takes the file as it was then, so that writing over the file as
+// it is now asks first) and the journal's inputs painted onto the file as it is now.
 //
 // A painting stays in the store until it is recovered (and then written or journalled afresh) or
 // discarded: declining it ("No") keeps it, however old it grows and whatever is written over the
@@ -14,10 +19,12 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/presence.h"
+#include "recovery/qt_journal.h"
 #include "script/event_script.h"
 
 namespace tarvo {
@@ -31,7 +38,11 @@ struct JournalContents {
   QString base_kind;  // "image" or "snapshot"
   QString base_path;
   QString base_sha1;
-  bool held = false;                 // the host held the base: without inputs, nothing to recover
+  QString base_copy;  // "image": the journal's own copy of the file; empty in older journals
+  bool held = false;  // the host held the base: without inputs, nothing to recover
+  // The image file as the host held it when the journal began; empty path: none or unknown.
+  QString image_path;
+  ImageIdentity image;
   QString paper_path;                // empty: the built-in paper grain
   std::vector<ScriptEvent> prelude;  // the state the inputs start from
   std::vector<ScriptEvent> inputs;
@@ -49,7 +60,26 @@ struct RecoveryPlan {
   // Every file its session kept: removed once the recovered painting is safe again, or when the
   // user discards it.
   QStringList files;
-  bool empty() const { return open_path.isEmpty(); }
+  // The image file the painting was made over, as it was when the painting began, and whether
+  // it holds something else now.
+  QString image_path;
+  ImageIdentity image_then;
+  bool image_changed = false;
+  // The journal's inputs (prelude and inputs, without write-backs) when it has any: they can also
+  // be painted onto the image file as it is now.
+  QString journal;
+  std::vector<ScriptEvent> journal_events;
+
+  // Nothing to recover: neither the painting as it was nor inputs to paint onto the file.
+  bool empty() const { return open_path.isEmpty() && !paints_onto_image(); }
+  // Whether the journal's inputs can be painted onto the image file as it is now, as a choice of
+  // their own (they are not already what opening the painting plays over the file).
+  bool paints_onto_image() const;
+  // The plan that plays the journal's inputs over the image file as it is now.
+  RecoveryPlan onto_image() const;
+  // The image file as the host of this plan holds it: the file as it was when the painting began,
+  // when the painting opens as it was; nothing when the host reads the file itself.
+  std::optional<ImageIdentity> image_held() const;
   // "the session journal PATH (N inputs over BASE)" or "the crash copy PATH".
   std::string description() const;
 };
@@ -64,13 +94,16 @@ std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store);
 // The newest of them; empty when there is none, with the notice of a journal that was refused.
 RecoveryPlan find_recovery(const RecoveryStore& store);
 
-enum class RecoveryAnswer { Recover, Keep, Discard };
-// Asks "Recover the painting that was not saved?" with Yes, No and Discard, saying when it was
-// painted, when each painting still kept was painted (kept_times, newest first, this one among
-// them), and the plan's notice when there is one.
+enum class RecoveryAnswer { Recover, PaintOntoImage, Keep, Discard };
+// Asks "Recover the painting that was not saved?", saying when it was painted, when each painting
+// still kept was painted (kept_times, newest first, this one among them), and the plan's notice
+// when there is one. Over an image file as it was, the answers are Yes, No and Discard; over a
+// file changed since, the question says so and offers "Open As It Was", "Paint onto the File",
+// "Keep for Later" and "Discard" (each of the first two where the plan has it).
 RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTime>& kept_times);
-// Offers each kept painting in turn, newest first, until the user takes one (Yes): No keeps it for
-// later, Discard removes it. Returns the plan taken, or an empty one, having said on standard error
+// Offers each kept painting in turn, newest first, until the user takes one (Yes, or either way of
+// recovering it): No keeps it for later, Discard removes it. Returns the plan taken (onto_image()
+// when its inputs go onto the file as it is now), or an empty one, having said on standard error
 // what became of the others.
 RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept);
 // Removes every file the plan's session kept.
@@ -81,12 +114,17 @@ struct StartRequest {
   bool recover = false;    // --recover: take the newest kept painting without asking
   bool replaying = false;  // a script drives the program: nobody is asked
   QString image, out, paper;
+  bool onto_file = false;  // --onto-file: its inputs go onto the image file as it is now
+  // Set by recovery: the file at out as the recovered painting's host holds it (the file as it was
+  // when the painting began), so that writing over anything else asks first.
+  std::optional<ImageIdentity> out_held;
 };
 
-// At start, before the host is registered: with --recover the newest kept painting, or where
-// someone looks the one the user takes (choose_recovery); returns the plan and points the request
-// at it (the canvas opens the recovered picture and writes to the image). Otherwise says on
-// standard error what is kept and returns an empty plan.
+// At start, before the host is registered: with --recover the newest kept painting (as it was,
+// or with --onto-file its inputs painted onto the file as it is now; the latter too when nothing
+// else is left of it), or where someone looks the one the user takes (choose_recovery); returns
+// the plan and points the request at it (the canvas opens the recovered picture and writes to the
+// image). Otherwise says on standard error what is kept and returns an empty plan.
 RecoveryPlan recovery_at_start(const Presence& presence, const RecoveryStore& store,
                                StartRequest& request);
 

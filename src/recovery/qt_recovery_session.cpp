@@ -67,7 +67,8 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
   if (recovered.empty()) {
     restart(base_.kind, true);
   } else {
-    restart(JournalBase::Kind::Snapshot, false);
+    // Opened as it was, it holds the file as it was then, not as it is now.
+    restart(JournalBase::Kind::Snapshot, false, recovered.image_held());
   }
 }
 
@@ -160,12 +161,14 @@ bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
-void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host) {
+void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host,
+                              std::optional<ImageIdentity> image_as_held) {
   JournalStart start;
   const CanvasBuffers& c = program_.canvas;
   start.planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
-  start.base = kind == base_.kind ? base_ : JournalBase{kind, {}};
+  start.base = JournalBase{kind, base_.image_path};
   start.held_by_host = held_by_host;
+  start.image_as_held = std::move(image_as_held);
   start.header = header_;
   start.prelude = prelude();
   journal_.restart(std::move(start));

@@ -62,7 +62,8 @@ class RecoverySession : public QObject, public EventSink {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void restart(JournalBase::Kind kind, bool held_by_host);
+  void restart(JournalBase::Kind kind, bool held_by_host,
+               std::optional<ImageIdentity> image_as_held = {});
   // The image holds the painting: what the session kept until now goes.
   void retire_kept();
   std::vector<std::string> prelude() const;

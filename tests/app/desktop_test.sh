@@ -11,6 +11,9 @@
 #      the painting and ends with status 1.
 #   5. Headless, a replay onto the read-only folder ends with status 1, and --recover brings the
 #      painting back.
+#   6. A painting killed and declined (No) while the next run paints and writes the file: the next
+#      start says the file changed; opened as it was, closing asks before overwriting (Escape keeps
+#      painting, the file stays), and so again once that run is killed in turn.
 # Usage: desktop_test.sh TARVO. Exits 77 (skipped) without Xvfb, openbox, xdotool or x11-utils.
 set -euo pipefail
 tarvo="$1"
@@ -60,11 +63,21 @@ window() {
 }
 gone() { for _ in $(seq 100); do xdotool search --onlyvisible --name "$1" >/dev/null || return 0; sleep 0.1; done; return 1; }
 # Starts the program on $1 (more arguments follow); its pid in tarvo_pid.
-start() {
+launch() {
   run "$work/tarvo" "$@" --no-tablet > "$work/out.log" 2>&1 &
   tarvo_pid=$!
   pids+=($tarvo_pid)
+}
+start() {
+  launch "$@"
   canvas="$(window '^Tarvo 1.1')" || fail "no canvas window"
+}
+# Answers the question at start with key $2 (case $1), then waits for the canvas.
+answer_at_start() {
+  local question
+  question="$(window '^[Tt]arvo$')" || fail "$1: no question at start"
+  xdotool windowactivate --sync "$question" key "$2"
+  canvas="$(window '^Tarvo 1.1')" || fail "$1: no canvas after the question"
 }
 paint() {
   xdotool mousemove --window "$canvas" 40 60 mousedown 1
@@ -169,4 +182,37 @@ run env QT_QPA_PLATFORM=offscreen "$work/tarvo" "$work/ro/pic.png" --recover --o
 [ "$status" -eq 0 ] || fail "5: --recover did not recover"
 [ "$(sha1sum < "$work/ro/pic.png")" = "$original" ] || fail "5: the read-only file changed"
 echo "ok 5: headless, not written, then recovered"
-echo "5 passed, 0 failed"
+
+# 6. The file written since a kept painting began.
+state="$work/state6"
+run env QT_QPA_PLATFORM=offscreen "$work/tarvo" "$work/rec.png" --size 200x150 \
+  --replay "$work/close.tvs" 2>/dev/null
+start "$work/rec.png"
+paint
+sleep 1.5  # the journal has the stroke within a second
+pkill -KILL -f "^$work/tarvo"
+ends 6
+launch "$work/rec.png"
+answer_at_start 6 Escape  # No: kept for later
+xdotool mousemove --window "$canvas" 60 120 mousedown 1
+for y in 110 100 90 80; do xdotool mousemove --window "$canvas" 150 "$y"; sleep 0.05; done
+xdotool mouseup 1
+close_canvas
+ends 6
+[ "$status" -eq 0 ] || fail "6: status $status for the second painting"
+saved="$(sha1sum < "$work/rec.png")"
+for round in 1 2; do
+  launch "$work/rec.png"
+  answer_at_start 6 alt+o  # Open As It Was
+  close_canvas
+  overwrite="$(window '^[Tt]arvo$')" || fail "6.$round: closing over the changed file did not ask"
+  xdotool windowactivate --sync "$overwrite" key Escape  # Keep Painting
+  gone '^[Tt]arvo$' || fail "6.$round: Escape did not dismiss the question"
+  kill -0 "$tarvo_pid" 2>/dev/null || fail "6.$round: the canvas did not stay open"
+  sleep 1  # the recovered run's journal is on disk
+  pkill -KILL -f "^$work/tarvo"
+  ends 6
+  [ "$(sha1sum < "$work/rec.png")" = "$saved" ] || fail "6.$round: the second painting was lost"
+done
+echo "ok 6: a file written since the painting began is not overwritten without asking"
+echo "6 passed, 0 failed"

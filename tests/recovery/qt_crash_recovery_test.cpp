@@ -256,12 +256,16 @@ class CrashRecoveryTest : public QObject {
     }
   }
 
-  void aJournalOverAChangedImageGivesWayToTheCrashCopy() {
+  void aJournalOverAChangedImageReplaysOverItsOwnCopyOrOntoTheFile() {
     Scratch s;
     write_script_file(s.path("strokes.tvs"), two_strokes());
     QImage grey(160, 120, QImage::Format_RGB888);
     grey.fill(QColor(128, 128, 128));
     QVERIFY(grey.save(s.path("art.png")));
+    const auto painted =
+        s.run({s.path("art.png"), QStringLiteral("--replay"), s.path("strokes.tvs"),
+               QStringLiteral("--out"), s.path("painted.png")});
+    QVERIFY2(painted.status == 0, qPrintable(painted.errors));
     const auto nothing = s.run({s.path("art.png"), QStringLiteral("--recover"),
                                 QStringLiteral("--out"), s.path("none.png")});
     QCOMPARE(nothing.status, 3);
@@ -271,11 +275,14 @@ class CrashRecoveryTest : public QObject {
     s.start_live(child, s.path("art.png"), s.path("strokes.tvs"));
     const QByteArray said = wait_for_output(child, "the canvas stays open");
     QVERIFY2(said.contains("the canvas stays open"), said.constData());
-    // The journal's first base is checked on its own thread: it is on disk, with the strokes after
-    // it, a moment later. A journal without inputs would hold nothing to recover.
+    // The journal's first base is checked on its own thread: it is on disk, with both strokes
+    // after it, a moment later.
     const auto journalled = [&s] {
       const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
-      return !journals.isEmpty() && !read_journal(journals.first()).inputs.empty();
+      if (journals.isEmpty()) return false;
+      const JournalContents journal = read_journal(journals.first());
+      return std::count_if(journal.inputs.begin(), journal.inputs.end(),
+                           [](const ScriptEvent& e) { return e.verb == Verb::Form_MouseUp; }) == 2;
     };
     QTRY_VERIFY_WITH_TIMEOUT(journalled(), 60000);
     ::kill(static_cast<pid_t>(child.processId()), SIGABRT);
@@ -284,32 +291,54 @@ class CrashRecoveryTest : public QObject {
     QCOMPARE(journals.size(), 1);
     QCOMPARE(read_journal(journals.first()).base_kind, QStringLiteral("image"));
 
-    // Another program saves over the image: the journal no longer replays onto it.
+    // Another program saves over the image: the journal replays over its own copy of the file as
+    // it was, which is never written over the file as it is now without asking.
     QImage other(160, 120, QImage::Format_RGB888);
     other.fill(QColor(10, 200, 30));
     QVERIFY(other.save(s.path("art.png")));
+    const QByteArray others = rgb_bytes(s.path("art.png"));
+    const auto refused = s.run({s.path("art.png"), QStringLiteral("--recover")});
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.errors.contains(QStringLiteral("art.png was changed after this painting")),
+             qPrintable(refused.errors));
+    QVERIFY(rgb_bytes(s.path("art.png")) == others);
     const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"),
                                   QStringLiteral("--out"), s.path("recovered.png")});
     QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
-    QVERIFY2(recovered.errors.contains(QStringLiteral("has changed since")),
-             qPrintable(recovered.errors));
-    QVERIFY(recovered.errors.contains(QStringLiteral("the crash copy")));
-    const QStringList copies = s.recovery_files(QStringLiteral("*-crash.ppm"));
-    QCOMPARE(copies.size(), 1);
-    QVERIFY(rgb_bytes(s.path("recovered.png")) == rgb_bytes(copies.first()));
+    QVERIFY(recovered.errors.contains(QStringLiteral("journal-base-1.png")));
+    QVERIFY(rgb_bytes(s.path("recovered.png")) == rgb_bytes(s.path("painted.png")));
+
+    // Or its strokes go onto the file as it is now, as a replay there paints them.
+    QVERIFY(QFile::copy(s.path("art.png"), s.path("others.png")));
+    const auto expected =
+        s.run({s.path("others.png"), QStringLiteral("--replay"), s.path("strokes.tvs"),
+               QStringLiteral("--out"), s.path("expected.png")});
+    QVERIFY2(expected.status == 0, qPrintable(expected.errors));
+    const auto onto =
+        s.run({s.path("art.png"), QStringLiteral("--recover"), QStringLiteral("--onto-file")});
+    QVERIFY2(onto.status == 0, qPrintable(onto.errors));
+    QVERIFY(rgb_bytes(s.path("art.png")) == rgb_bytes(s.path("expected.png")));
+    QCOMPARE(s.recovery_files(QStringLiteral("*")), QStringList());
   }
 
   // A painting that the next start does not take stays through that run's writes, which keep
   // nothing of their own once the image is written (SIGTERM writes it and ends with status 0), and
-  // --recover finds it; recovering it into the image retires all its run kept, the crash copy too.
+  // --recover finds it. What that run wrote is not overwritten: the painting as it was is refused
+  // over it, and its strokes go onto it; that retires all the first run kept, the crash copy too.
   void aDeclinedPaintingOutlivesTheNextWriteUntilItIsRecovered() {
     Scratch s;
     write_script_file(s.path("strokes.tvs"), two_strokes());
-    write_script_file(s.path("dab.tvs"), {make_event(Verb::Form_MouseDown, {1, 0, 60, 60}),
-                                          make_event(Verb::Form_MouseUp, {1, 0, 61, 61})});
+    std::vector<ScriptEvent> dab;
+    for (const ScriptEvent& event : two_strokes()) {
+      if (event.verb == Verb::HProp1) break;
+      ScriptEvent moved = event;
+      if (moved.verb != Verb::Form_Resize) moved.args[3] += 5;
+      dab.push_back(moved);
+    }
+    write_script_file(s.path("dab.tvs"), dab);
     QImage grey(160, 120, QImage::Format_RGB888);
     grey.fill(QColor(128, 128, 128));
-    QVERIFY(grey.save(s.path("art.png")));
+    QVERIFY(grey.save(s.path("art.png")) && grey.save(s.path("grey.png")));
     const auto expected =
         s.run({s.path("art.png"), QStringLiteral("--replay"), s.path("strokes.tvs"),
                QStringLiteral("--out"), s.path("painted.png")});
@@ -338,15 +367,21 @@ class CrashRecoveryTest : public QObject {
     ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
     QVERIFY(second.waitForFinished(60000));
     QCOMPARE(second.exitCode(), 0);
-    QVERIFY(rgb_bytes(s.path("art.png")) != rgb_bytes(s.path("painted.png")));
+    const QByteArray dabbed = rgb_bytes(s.path("art.png"));
+    QVERIFY(dabbed != rgb_bytes(s.path("painted.png")) && dabbed != rgb_bytes(s.path("grey.png")));
     for (const QString& file : s.recovery_files(QStringLiteral("*"))) {
       QVERIFY2(file.startsWith(first_run), qPrintable(file));
     }
 
-    const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover")});
+    const auto refused = s.run({s.path("art.png"), QStringLiteral("--recover")});
+    QCOMPARE(refused.status, 1);
+    QVERIFY(rgb_bytes(s.path("art.png")) == dabbed);
+    const auto recovered =
+        s.run({s.path("art.png"), QStringLiteral("--recover"), QStringLiteral("--onto-file")});
     QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
     QVERIFY(recovered.errors.contains(QStringLiteral("the session journal")));
-    QVERIFY(rgb_bytes(s.path("art.png")) == rgb_bytes(s.path("painted.png")));
+    const QByteArray onto = rgb_bytes(s.path("art.png"));
+    QVERIFY(onto != dabbed && onto != rgb_bytes(s.path("painted.png")));
     QCOMPARE(s.recovery_files(QStringLiteral("*")), QStringList());
   }
 
@@ -370,11 +405,12 @@ class CrashRecoveryTest : public QObject {
     s.start_live(child, s.path("art.png"), s.path("undo.tvs"));
     const QByteArray said = wait_for_output(child, "the canvas stays open");
     QVERIFY2(said.contains("the canvas stays open"), said.constData());
-    // The second undo's restart is on disk once the journal paints over a second snapshot.
+    // The second undo's restart is on disk once the journal paints over a second snapshot (the
+    // send's restart in between keeps a copy of the written file, -base-2.png).
     const auto restarted = [&s] {
       const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
       return !journals.isEmpty() &&
-             read_journal(journals.first()).base_path.endsWith(QLatin1String("-base-2.png"));
+             read_journal(journals.first()).base_path.endsWith(QLatin1String("-base-3.png"));
     };
     QTRY_VERIFY_WITH_TIMEOUT(restarted(), 60000);
     ::kill(static_cast<pid_t>(child.processId()), SIGKILL);

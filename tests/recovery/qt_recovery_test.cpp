@@ -14,6 +14,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "file/qt_image_file.h"
 #include "recovery/qt_crash_copy.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery_plan.h"
@@ -285,6 +286,59 @@ class RecoveryTest : public QObject {
     QVERIFY(!QFileInfo::exists(newer));
     QVERIFY(QFileInfo::exists(older) && QFileInfo::exists(older_crash));
     QCOMPARE(find_recovery(store).source, older_crash);
+  }
+
+  // A journal over an image file keeps its own copy of it: once another program writes the file,
+  // the question says so and offers the painting as it was (over the copy, its host holding the
+  // file as it was) or its inputs painted onto the file as it is now.
+  void aPaintingOverAChangedFileIsOfferedAsItWasOrOntoTheFile() {
+    const QString image = scratch_.filePath(QStringLiteral("changed.png"));
+    const CanvasBuffers c = painted(6, 4);
+    QVERIFY(picture_of(c.RBuffer, c.GBuffer, c.BBuffer).save(image, "png"));
+    const ImageIdentity then{QFileInfo(image).size(),
+                             checksum_of_file(image).toHex().toStdString()};
+    RecoveryStore store(image);
+    {
+      SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
+      JournalStart start = snapshot_start(c);
+      start.base = JournalBase{JournalBase::Kind::ImageFile, image};
+      start.held_by_host = true;
+      journal.restart(std::move(start));
+      journal.record(Verb::Form_MouseDown, {1, 0, 2, 2});
+      journal.record(Verb::Form_MouseUp, {1, 0, 3, 2});
+      journal.flush();
+    }
+    QVERIFY(QImage(2, 2, QImage::Format_RGB888).save(image, "png"));
+
+    const std::vector<RecoveryPlan> kept = find_recoveries(store);
+    QCOMPARE(kept.size(), std::size_t{1});
+    const RecoveryPlan& plan = kept.front();
+    QVERIFY(plan.image_changed);
+    QVERIFY2(plan.open_path.endsWith(QLatin1String("-journal-base-1.png")),
+             qPrintable(plan.open_path));
+    QCOMPARE(plan.events.size(), std::size_t{3});
+    QVERIFY(plan.image_held() && plan.image_held()->sha1 == then.sha1 &&
+            plan.image_held()->size == then.size);
+
+    QString asked;
+    QTimer keys;
+    connect(&keys, &QTimer::timeout, this, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !asked.isEmpty()) return;
+      box->activateWindow();
+      if (QApplication::activeWindow() != box) return;
+      asked = box->informativeText();
+      QTest::keyClick(box, Qt::Key_P, Qt::AltModifier);
+    });
+    keys.start(20);
+    const RecoveryPlan onto = choose_recovery(kept);
+    QVERIFY2(asked.startsWith(QStringLiteral("changed.png was changed after this painting")),
+             qPrintable(asked));
+    QVERIFY(asked.contains(QStringLiteral("Paint onto the File")));
+    QCOMPARE(QFileInfo(onto.open_path), QFileInfo(image));
+    QCOMPARE(onto.events.size(), std::size_t{3});
+    QVERIFY(!onto.image_held());
+    discard_recovery(plan);
   }
 };
 
