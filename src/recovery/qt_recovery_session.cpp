@@ -179,8 +179,11 @@ void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host) {
 // the colour and the paper grain) and the view.
 std::vector<std::string> RecoverySession::prelude() const {
   std::vector<std::string> lines;
-  lines.push_back(line_of(Verb::Form_Resize,
-                          {double(canvas_.client_width()), double(canvas_.client_height())}));
+  // A window not laid out yet has no size a script can give it; the first resize follows.
+  if (canvas_.client_width() > 0 && canvas_.client_height() > 0) {
+    lines.push_back(line_of(Verb::Form_Resize,
+                            {double(canvas_.client_width()), double(canvas_.client_height())}));
+  }
   if (tablet_screen_) {
     const auto& s = *tablet_screen_;
     lines.push_back(line_of(Verb::Tablet_Screen, {s[0], s[1], s[2], s[3]}));

@@ -228,6 +228,10 @@ double read_argument(const VerbSpec& spec, std::size_t index, std::string_view w
                       std::numeric_limits<int32_t>::max(), value);
       wanted = "a whole number from -2147483648 to 2147483647";
       break;
+    case ArgKind::Size:
+      ok = read_whole(word, 1, kMaxWindowSize, value);
+      wanted = "a whole number from 1 to 32767 (no window is larger)";
+      break;
     case ArgKind::Single:
       ok = read_single(word, value);
       wanted = "a finite number in single-float range";
@@ -274,6 +278,8 @@ ArgKind VerbSpec::kind(std::size_t i) const {
       return ArgKind::Int16;
     case 'i':
       return ArgKind::Int32;
+    case 's':
+      return ArgKind::Size;
     default:
       return ArgKind::Single;
   }
@@ -352,6 +358,7 @@ std::string format_number(ArgKind kind, double value) {
   switch (kind) {
     case ArgKind::Int16:
     case ArgKind::Int32:
+    case ArgKind::Size:
       return shortest(static_cast<long long>(value));
     case ArgKind::Single:
       return shortest(static_cast<float>(value));
