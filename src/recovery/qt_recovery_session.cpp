@@ -33,7 +33,7 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
       store_(store),
       base_(std::move(base)),
       header_(std::move(header)),
-      crash_copy_(program.canvas, store.new_path(QStringLiteral("-crash.ppm"))),
+      crash_copy_(program.canvas, store.new_path(QStringLiteral("-crash.ppm")), &program.stroke),
       journal_(store.new_path(QStringLiteral("-journal.tvs"))),
       recovered_files_(recovered.files) {
   replay_recovery(canvas, recovered);

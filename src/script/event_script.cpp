@@ -32,7 +32,7 @@ constexpr bool table_rows_are_well_formed() {
   for (const VerbSpec& spec : kVerbs) {
     if (spec.kinds.size() > kMaxArgs) return false;
     for (const char kind : spec.kinds) {
-      if (kind != 'h' && kind != 'i' && kind != 'f') return false;
+      if (kind != 'h' && kind != 'i' && kind != 's' && kind != 'f') return false;
     }
     std::size_t names = spec.arg_names.empty() ? 0 : 1;
     for (const char c : spec.arg_names) names += c == ' ' ? 1 : 0;
@@ -43,7 +43,7 @@ constexpr bool table_rows_are_well_formed() {
 
 static_assert(table_follows_enum_order(), "kVerbs must list the verbs in the order of enum Verb");
 static_assert(table_rows_are_well_formed(),
-              "each kVerbs row needs kinds from \"hif\" and one name per argument");
+              "each kVerbs row needs kinds from \"hisf\" and one name per argument");
 
 // ---- Reading bounded lines ---------------------------------------------------------------------
 
