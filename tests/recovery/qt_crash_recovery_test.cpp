@@ -413,6 +413,31 @@ class CrashRecoveryTest : public QObject {
     }
   }
 
+  // One canvas per file: a second run on it is refused, naming the first canvas's process, which
+  // the refusal does not end; once that canvas is gone, killed even, the file opens again.
+  void aSecondCanvasOnTheSameFileIsRefused() {
+    Scratch s;
+    write_script_file(s.path("held.tvs"), held_stroke());
+    QProcess first;
+    s.start_live(first, s.path("two.png"), s.path("held.tvs"));
+    const QByteArray said = wait_for_output(first, "the canvas stays open");
+    QVERIFY2(said.contains("the canvas stays open"), said.constData());
+    const auto second = s.run({s.path("two.png"), QStringLiteral("--size"),
+                               QStringLiteral("160x120"), QStringLiteral("--no-tablet")});
+    QCOMPARE(second.status, 4);
+    QVERIFY2(second.errors.contains(QStringLiteral("is already open in Tarvo: the canvas of "
+                                                   "process %1")
+                                        .arg(first.processId())),
+             qPrintable(second.errors));
+    QThread::msleep(200);  // the first canvas was asked to come to the front: it is still there
+    QCOMPARE(first.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    QVERIFY(first.waitForFinished(60000));
+    write_script_file(s.path("close.tvs"), {make_event(Verb::Form_Unload, {})});
+    const auto after = s.run({s.path("two.png"), QStringLiteral("--replay"), s.path("close.tvs")});
+    QVERIFY2(after.status == 0, qPrintable(after.errors));
+  }
+
   // A send restarts the journal over the written file; undoing past that point restarts it over a
   // snapshot, since the journal holds nothing to undo. Either way recovery paints what was painted.
   void undoingPastTheJournalsStartRecoversAsPainted() {
