@@ -1,6 +1,11 @@
 #include "app/qt_main.h"
 
+#include <unistd.h>
+
+#include <QApplication>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -11,6 +16,7 @@
 #include "app/qt_command_line.h"
 #include "app/qt_session.h"
 #include "file/qt_file_host.h"
+#include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
 #include "script/event_script.h"
@@ -19,6 +25,9 @@
 namespace tarvo {
 
 namespace {
+
+// The exit status of a run refused because another canvas paints on its file.
+constexpr int kExitImageInUse = 4;
 
 bool has_display() {
   const char* display = std::getenv("DISPLAY");
@@ -67,6 +76,21 @@ std::vector<std::string> journal_header(const CommandLine& line) {
   return {"paper " + QFileInfo(line.paper).absoluteFilePath().toStdString()};
 }
 
+// Another canvas has the file this run would write: says so, where someone looks in a box too,
+// and asks that canvas to come to the front.
+void refuse_second_canvas(const Presence& presence, const QString& file, const QString& holder,
+                          pid_t raising_holder) {
+  const QString text = QStringLiteral(
+                           "%1 is already open in Tarvo: %2 paints on it. One canvas paints on a "
+                           "file at a time; go on in that canvas, or close it first.")
+                           .arg(QFileInfo(file).absoluteFilePath(), holder);
+  std::cerr << "tarvo: " << text.toStdString() << std::endl;
+  if (raising_holder > 0) ::kill(raising_holder, SIGUSR1);
+  if (presence.someone_looking) {
+    QMessageBox::information(nullptr, QApplication::applicationDisplayName(), text);
+  }
+}
+
 }  // namespace
 
 int run_tarvo(int argc, char** argv) {
@@ -92,6 +116,17 @@ int run_tarvo(int argc, char** argv) {
   } catch (const ScriptError& error) {
     std::cerr << "tarvo: " << error.what() << std::endl;
     return 2;
+  }
+
+  // One canvas per file: the file this run writes is locked until it ends. Until the canvas takes
+  // SIGUSR1 (to come to the front), a second canvas's request must not end this one.
+  const QString written = line.out.isEmpty() ? line.image : line.out;
+  ImageLock lock(ImageLock::path_for_image(written),
+                 QStringLiteral("the canvas of process %1").arg(::getpid()), true);
+  ::signal(SIGUSR1, SIG_IGN);
+  if (const QString holder = written.isEmpty() ? QString() : lock.take(); !holder.isEmpty()) {
+    refuse_second_canvas(app.presence(), written, holder, lock.raising_holder());
+    return kExitImageInUse;
   }
 
   RecoveryStore recovery(line.out.isEmpty() || line.recover ? line.image : line.out);

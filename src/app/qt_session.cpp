@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -109,6 +110,13 @@ int play_live(TarvoApplication& app, Form1& canvas, const std::vector<ScriptEven
   return app.failed() ? 1 : status;
 }
 
+// As far as the window system lets a program raise its own window unasked.
+void bring_to_front(Form1& canvas) {
+  if (canvas.isMinimized()) canvas.showNormal();
+  canvas.raise();
+  canvas.activateWindow();
+}
+
 }  // namespace
 
 int run_session(TarvoApplication& app, Session& session) {
@@ -143,10 +151,11 @@ int run_session(TarvoApplication& app, Session& session) {
     return 1;
   }
   if (session.recorder) session.recorder->attach(*canvas);
-  // From here on an error that ends the program, or a signal, first keeps the user's work.
+  // From here on an error that ends the program, or a signal, first keeps the user's work, a
+  // stroke under way included.
   const auto keep_copy = [&] {
     std::cerr << "tarvo: the image is saved as "
-              << recovery.write_copy(program.canvas).toStdString() << std::endl;
+              << recovery.write_copy(program.canvas, program.stroke).toStdString() << std::endl;
   };
   const auto keep_copy_saying_where = [&] {
     try {
@@ -164,8 +173,13 @@ int run_session(TarvoApplication& app, Session& session) {
   }
   // A signal closes the canvas as the user would, write-back included, but asks nothing: with a
   // dialog open, after an error, or when the image cannot be written without a question, the
-  // program ends at once, keeping a copy of the painting (below).
-  SignalCloser on_signal([&](int) {
+  // program ends at once, keeping a copy of the painting (below). The close first ends a stroke
+  // under way as its release would.
+  SignalCloser on_signal([&](int number) {
+    if (number == SIGUSR1) {
+      bring_to_front(*canvas);
+      return;
+    }
     app.set_interactive(false);
     if (!app.failed() && QApplication::activeModalWidget() == nullptr) {
       canvas->close();

@@ -33,13 +33,16 @@ SignalCloser::SignalCloser(std::function<void(int)> handler) : on_signal_(std::m
   action.sa_handler = on_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int number : {SIGTERM, SIGHUP, SIGINT}) sigaction(number, &action, nullptr);
+  for (int number : {SIGTERM, SIGHUP, SIGINT, SIGUSR1}) sigaction(number, &action, nullptr);
 }
 
 SignalCloser::~SignalCloser() {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   for (int number : {SIGTERM, SIGHUP, SIGINT}) sigaction(number, &action, nullptr);
+  // The image lock may still say that this process takes SIGUSR1: it must never end it.
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGUSR1, &action, nullptr);
   for (int& fd : g_signal_pipe) {
     if (fd >= 0) ::close(fd);
     fd = -1;

@@ -1,6 +1,7 @@
 #pragma once
-// SIGTERM, SIGHUP and SIGINT close the canvas as the user closing it would, write-back included.
-// The signal handler only writes a byte to a pipe; the event loop reads it and runs the close.
+// SIGTERM, SIGHUP and SIGINT close the canvas as the user closing it would, write-back included;
+// SIGUSR1 brings it to the front (a second canvas asks so, refused the same image). The signal
+// handler only writes a byte to a pipe; the event loop reads it and runs the handler.
 
 #include <QObject>
 #include <functional>

@@ -277,11 +277,16 @@ void Form1::GetPaperMenu_Click() {
 
 void Form1::mouse_down(int16_t button, int16_t shift, float x, float y) {
   if (sink_) sink_->record(Verb::Form_MouseDown, {double(button), double(shift), x, y});
+  if (!program_.stroke.MouseIsDown) last_pointer_.button = button;
+  last_pointer_.x = x;
+  last_pointer_.y = y;
   Form_MouseDown(program_, button, shift, x, y);
 }
 
 void Form1::mouse_move(int16_t button, int16_t shift, float x, float y) {
   if (sink_) sink_->record(Verb::Form_MouseMove, {double(button), double(shift), x, y});
+  last_pointer_.x = x;
+  last_pointer_.y = y;
   Form_MouseMove(program_, button, shift, x, y);
 }
 
@@ -290,6 +295,11 @@ void Form1::mouse_up(int16_t button, int16_t shift, float x, float y) {
   const uint64_t commits = program_.stroke.commits;
   Form_MouseUp(program_, button, shift, x, y);
   if (after_commit_ && program_.stroke.commits != commits) after_commit_();
+}
+
+void Form1::end_drag() {
+  if (!program_.stroke.MouseIsDown) return;
+  mouse_up(last_pointer_.button, 0, last_pointer_.x, last_pointer_.y);
 }
 
 void Form1::key_down(int16_t key_code, int16_t shift) {
@@ -385,6 +395,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+  end_drag();
   if (sink_) sink_->record(Verb::Form_Unload, {});
   bool cancel = false;
   Form_Unload(program_, cancel);

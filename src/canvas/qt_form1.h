@@ -73,6 +73,11 @@ class Form1 : public QMainWindow, public CanvasWindow {
   // button, modifiers and client position.
   void pen_event(PenAction action, const TabletPacket& packet, int16_t button, int16_t shift,
                  float x, float y);
+  // Ends a drag still under way as its release at the last pointer position would (a stroke is
+  // committed), through mouse_up so that the journal and a recording hold the release. Whatever
+  // ends the program or closes the canvas does this first: a stroke on screen is part of the
+  // painting. Does nothing when no button is held.
+  void end_drag();
   // Puts the zoom and pan where they were (a session journal's prelude).
   void restore_view(float zoom, int32_t pan_x, int32_t pan_y);
   // Fixes the screen geometry that packets are mapped with, as when they were recorded.
@@ -128,6 +133,12 @@ class Form1 : public QMainWindow, public CanvasWindow {
   bool tablet_allowed_ = true;
   std::function<void()> after_commit_;
   QtTabletDevice tablet_device_;
+  // The button and client position of the last press or move, where end_drag releases.
+  struct LastPointer {
+    int16_t button = 1;
+    float x = 0.0f, y = 0.0f;
+  };
+  LastPointer last_pointer_;
   std::optional<ScreenGeometry> script_screen_;
   std::optional<ScreenGeometry> recorded_screen_;
   // The pointer's global position as the window system gave it to the window, before Qt's widgets

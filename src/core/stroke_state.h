@@ -33,6 +33,12 @@ struct StrokeState {
   uint64_t commits = 0;
 };
 
+// A paint stroke is under way: the previews show it, the committed planes do not hold it yet.
+// Reads two fields and nothing else, so a signal handler may ask.
+inline bool stroke_on_screen(const StrokeState& stroke) {
+  return stroke.MouseIsDown && stroke.press_mode == PressMode::Paint;
+}
+
 inline void allocate_stroke_points(StrokeState& stroke) {
   stroke.StrokePoints.assign(kLastStrokeRow + 1, StrokePoint{});
 }

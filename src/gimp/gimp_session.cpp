@@ -27,6 +27,7 @@
 #include "core/program.h"
 #include "gimp/gimp_api.h"
 #include "gimp/gimp_host.h"
+#include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
 #include "script/event_script.h"
@@ -75,62 +76,18 @@ QString recovery_key(int image) {
   return key + QStringLiteral("-gimp");
 }
 
-// Keeps a second canvas off an image that a canvas is open on: a lock file in the recovery folder,
-// named after the image, locked (flock) by the canvas that has it and naming what it paints on. The
-// system lets go of the lock when that process ends however it ends, so a canvas that was killed or
-// crashed holds nothing.
-class ImageLock {
- public:
-  ImageLock(const QString& key, int image) {
-    // Images never saved go by a name that several may share; their id tells them apart.
-    const bool saved = !gimp_api::image_file(image).empty();
-    path_ = RecoveryStore::directory() + QLatin1Char('/') + key +
-            (saved ? QString() : QStringLiteral("-%1").arg(image)) + QStringLiteral(".lock");
-    const std::string name = gimp_api::image_name(image);
-    what_ = QStringLiteral("the Tarvo canvas on \"%1\" (process %2)")
-                .arg(QString::fromStdString(name))
-                .arg(::getpid());
-  }
-  ~ImageLock() {
-    if (fd_ < 0) return;
-    QFile::remove(path_);
-    ::close(fd_);
-  }
-  ImageLock(const ImageLock&) = delete;
-  ImageLock& operator=(const ImageLock&) = delete;
-
-  // Takes the lock. Returns what holds it when a running canvas does, else an empty string (the
-  // lock is then held, or could not be made at all, which does not stop the painting).
-  QString take() {
-    QDir().mkpath(RecoveryStore::directory());
-    const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      std::cerr << "tarvo: cannot make " << path_.toStdString() << ": " << std::strerror(errno)
-                << std::endl;
-      return {};
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      QFile file(path_);
-      QString what;
-      if (file.open(QIODevice::ReadOnly)) {
-        file.readLine();  // the holder's process id
-        what = QString::fromUtf8(file.readLine()).trimmed();
-      }
-      ::close(fd);
-      return what.isEmpty() ? QStringLiteral("another Tarvo canvas") : what;
-    }
-    fd_ = fd;
-    const QByteArray text = QByteArray::number(::getpid()) + '\n' + what_.toUtf8() + '\n';
-    if (::ftruncate(fd, 0) != 0 || ::write(fd, text.constData(), text.size()) != text.size())
-      std::cerr << "tarvo: cannot write " << path_.toStdString() << std::endl;
-    return {};
-  }
-
- private:
-  QString path_;
-  QString what_;
-  int fd_ = -1;
-};
+// Keeps a second canvas off an image that a canvas is open on (qt_image_lock.h). Images never
+// saved go by a name that several may share; their id tells them apart.
+ImageLock image_lock(const QString& key, int image) {
+  const bool saved = !gimp_api::image_file(image).empty();
+  const QString path = RecoveryStore::directory() + QLatin1Char('/') + key +
+                       (saved ? QString() : QStringLiteral("-%1").arg(image)) +
+                       QStringLiteral(".lock");
+  const std::string name = gimp_api::image_name(image);
+  return ImageLock(path, QStringLiteral("the Tarvo canvas on \"%1\" (process %2)")
+                             .arg(QString::fromStdString(name))
+                             .arg(::getpid()));
+}
 
 QByteArray hash_of_planes(const CanvasBuffers& canvas) {
   QCryptographicHash hash(QCryptographicHash::Sha1);
@@ -249,7 +206,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   TarvoApplication app(argument_count, arguments);
 
   const QString key = recovery_key(run.image);
-  ImageLock lock(key, run.image);
+  ImageLock lock = image_lock(key, run.image);
   const QString holder = lock.take();
   if (!holder.isEmpty()) {
     result.message = "Tarvo is already painting on this image: " + holder.toStdString() +

@@ -26,6 +26,7 @@ constexpr std::size_t kMessageBytes = PATH_MAX + 64;
 
 // Everything the handler reads is prepared here while the copy is armed.
 std::atomic<const CanvasBuffers*> g_canvas{nullptr};
+std::atomic<const StrokeState*> g_stroke{nullptr};
 char g_path[PATH_MAX];
 char g_temporary[PATH_MAX];
 char g_message[kMessageBytes];
@@ -72,13 +73,24 @@ bool write_header(int fd, int32_t width, int32_t height) {
   return write_all(fd, header, n + 5);
 }
 
-bool write_pixels(int fd, const CanvasBuffers& canvas) {
-  const int32_t width = canvas.BufferWidth, height = canvas.BufferHeight;
+struct Planes {
+  const Plane &red, &green, &blue;
+};
+
+// What the user sees: the previews while a stroke is under way, else the committed planes.
+Planes planes_shown(const CanvasBuffers& canvas) {
+  const StrokeState* stroke = g_stroke.load();
+  if (stroke && stroke_on_screen(*stroke))
+    return {canvas.RPreview, canvas.GPreview, canvas.BPreview};
+  return {canvas.RBuffer, canvas.GBuffer, canvas.BBuffer};
+}
+
+bool write_pixels(int fd, int32_t width, int32_t height, const Planes& planes) {
   const int32_t piece = static_cast<int32_t>(sizeof g_row_buffer / 3);
   for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* r = canvas.RBuffer.row(y);
-    const uint8_t* g = canvas.GBuffer.row(y);
-    const uint8_t* b = canvas.BBuffer.row(y);
+    const uint8_t* r = planes.red.row(y);
+    const uint8_t* g = planes.green.row(y);
+    const uint8_t* b = planes.blue.row(y);
     for (int32_t x0 = 0; x0 < width; x0 += piece) {
       const int32_t count = width - x0 < piece ? width - x0 : piece;
       for (int32_t i = 0; i < count; ++i) {
@@ -95,14 +107,16 @@ bool write_pixels(int fd, const CanvasBuffers& canvas) {
 // Async-signal-safe from here down.
 bool write_copy(const CanvasBuffers& canvas) {
   const int32_t width = canvas.BufferWidth, height = canvas.BufferHeight;
-  if (width <= 0 || height <= 0 || canvas.RBuffer.rows() < height ||
-      canvas.GBuffer.rows() < height || canvas.BBuffer.rows() < height) {
-    return false;
+  const Planes planes = planes_shown(canvas);
+  for (const Plane* plane : {&planes.red, &planes.green, &planes.blue}) {
+    if (width <= 0 || height <= 0 || plane->rows() < height || plane->columns() < width) {
+      return false;
+    }
   }
   const int fd = ::open(g_temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   const bool written = ::fchmod(fd, 0600) == 0 && write_header(fd, width, height) &&
-                       write_pixels(fd, canvas) && ::fsync(fd) == 0;
+                       write_pixels(fd, width, height, planes) && ::fsync(fd) == 0;
   ::close(fd);
   if (!written || ::rename(g_temporary, g_path) != 0) {
     ::unlink(g_temporary);
@@ -142,8 +156,9 @@ void install_alternate_stack() {
 
 }  // namespace
 
-CrashCopy::CrashCopy(const CanvasBuffers& canvas, const QString& path)
+CrashCopy::CrashCopy(const CanvasBuffers& canvas, const QString& path, const StrokeState* stroke)
     : path_(QFileInfo(path).absoluteFilePath()) {
+  g_stroke.store(stroke);
   make_private_folder(QFileInfo(path_).absolutePath());
   const QByteArray encoded = QFile::encodeName(path_);
   copy_path(g_path, encoded);

@@ -9,18 +9,21 @@
 // copy is armed, the pixels are converted through a static buffer, and the file is written with
 // open(2), write(2), fsync(2) and rename(2), so that a half-written copy never carries its name.
 // The planes are read where they are at the moment of the crash, so a Get image that replaced
-// them is followed.
+// them is followed. During a stroke the copy is of the previews, which show the stroke as the
+// user saw it; otherwise it is of the committed planes.
 
 #include <QString>
 
 #include "canvas/canvas_buffers.h"
+#include "core/stroke_state.h"
 
 namespace tarvo {
 
 class CrashCopy {
  public:
-  // Arms the handlers for canvas, writing to path. One copy is armed at a time.
-  CrashCopy(const CanvasBuffers& canvas, const QString& path);
+  // Arms the handlers for canvas, writing to path; stroke, when given, tells whether a stroke is
+  // under way. One copy is armed at a time.
+  CrashCopy(const CanvasBuffers& canvas, const QString& path, const StrokeState* stroke = nullptr);
   // Disarms and puts the previous handlers back.
   ~CrashCopy();
   CrashCopy(const CrashCopy&) = delete;

@@ -168,6 +168,11 @@ QString RecoveryStore::write_copy(const CanvasBuffers& canvas) const {
   return write_planes(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer);
 }
 
+QString RecoveryStore::write_copy(const CanvasBuffers& canvas, const StrokeState& stroke) const {
+  if (!stroke_on_screen(stroke)) return write_copy(canvas);
+  return write_planes(canvas.RPreview, canvas.GPreview, canvas.BPreview);
+}
+
 bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
   const auto now = clock_();
   if (now - last_autosave_ < kAutosaveInterval) return false;

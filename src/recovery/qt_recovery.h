@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "canvas/canvas_buffers.h"
+#include "core/stroke_state.h"
 
 namespace tarvo {
 
@@ -74,6 +75,8 @@ class RecoveryStore {
   // Writes the committed planes as a PNG now and returns its path; raises RuntimeError when it
   // cannot.
   QString write_copy(const CanvasBuffers& canvas) const;
+  // The same as the user sees it: with a stroke under way, the previews, which show it.
+  QString write_copy(const CanvasBuffers& canvas, const StrokeState& stroke) const;
   // The same from planes with the spare column and row.
   QString write_planes(const Plane& red, const Plane& green, const Plane& blue) const;
 

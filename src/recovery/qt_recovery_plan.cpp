@@ -81,6 +81,31 @@ bool is_write_back(const ScriptEvent& event) {
   return event.verb == Verb::Form_Unload || event.verb == Verb::kv_button4_Click;
 }
 
+// A journal that ends with a button held ends with a drag on screen: a stroke the user saw. The
+// release the program never got is added at the last press or move, as the canvas ends a drag
+// when it closes, so that the stroke is committed as that release would commit it.
+void release_unfinished_drag(std::vector<ScriptEvent>& events) {
+  bool down = false;
+  ScriptEvent release = make_event(Verb::Form_MouseUp, {1, 0, 0, 0});
+  for (const ScriptEvent& event : events) {
+    if (event.verb == Verb::Form_MouseDown) {
+      if (!down && event.int16_arg(0) != 0) {
+        down = true;
+        release.args[0] = event.args[0];
+      }
+    } else if (event.verb == Verb::Form_MouseUp) {
+      down = false;
+      continue;
+    } else if (event.verb != Verb::Form_MouseMove) {
+      continue;
+    }
+    release.args[2] = event.args[2];
+    release.args[3] = event.args[3];
+    release.line = event.line;
+  }
+  if (down) events.push_back(release);
+}
+
 // The journal's plan: its inputs over its base as it was, when that is left, and the image file
 // it was painted over.
 RecoveryPlan plan_from_journal(const QString& journal, const JournalContents& contents) {
@@ -97,6 +122,7 @@ RecoveryPlan plan_from_journal(const QString& journal, const JournalContents& co
       if (!is_write_back(event)) events.push_back(event);
     }
   }
+  release_unfinished_drag(events);
   // A prelude alone paints nothing onto the file.
   if (!contents.inputs.empty()) plan.journal_events = events;
   plan.open_path = base_as_it_was(contents);

@@ -33,7 +33,7 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
       store_(store),
       base_(std::move(base)),
       header_(std::move(header)),
-      crash_copy_(program.canvas, store.new_path(QStringLiteral("-crash.ppm"))),
+      crash_copy_(program.canvas, store.new_path(QStringLiteral("-crash.ppm")), &program.stroke),
       journal_(store.new_path(QStringLiteral("-journal.tvs"))),
       recovered_files_(recovered.files) {
   replay_recovery(canvas, recovered);
@@ -182,8 +182,11 @@ void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host,
 // the colour and the paper grain) and the view.
 std::vector<std::string> RecoverySession::prelude() const {
   std::vector<std::string> lines;
-  lines.push_back(line_of(Verb::Form_Resize,
-                          {double(canvas_.client_width()), double(canvas_.client_height())}));
+  // A window not laid out yet has no size a script can give it; the first resize follows.
+  if (canvas_.client_width() > 0 && canvas_.client_height() > 0) {
+    lines.push_back(line_of(Verb::Form_Resize,
+                            {double(canvas_.client_width()), double(canvas_.client_height())}));
+  }
   if (tablet_screen_) {
     const auto& s = *tablet_screen_;
     lines.push_back(line_of(Verb::Tablet_Screen, {s[0], s[1], s[2], s[3]}));

@@ -32,7 +32,7 @@ constexpr bool table_rows_are_well_formed() {
   for (const VerbSpec& spec : kVerbs) {
     if (spec.kinds.size() > kMaxArgs) return false;
     for (const char kind : spec.kinds) {
-      if (kind != 'h' && kind != 'i' && kind != 'f') return false;
+      if (kind != 'h' && kind != 'i' && kind != 's' && kind != 'f') return false;
     }
     std::size_t names = spec.arg_names.empty() ? 0 : 1;
     for (const char c : spec.arg_names) names += c == ' ' ? 1 : 0;
@@ -43,7 +43,7 @@ constexpr bool table_rows_are_well_formed() {
 
 static_assert(table_follows_enum_order(), "kVerbs must list the verbs in the order of enum Verb");
 static_assert(table_rows_are_well_formed(),
-              "each kVerbs row needs kinds from \"hif\" and one name per argument");
+              "each kVerbs row needs kinds from \"hisf\" and one name per argument");
 
 // ---- Reading bounded lines ---------------------------------------------------------------------
 
@@ -228,6 +228,10 @@ double read_argument(const VerbSpec& spec, std::size_t index, std::string_view w
                       std::numeric_limits<int32_t>::max(), value);
       wanted = "a whole number from -2147483648 to 2147483647";
       break;
+    case ArgKind::Size:
+      ok = read_whole(word, 1, kMaxWindowSize, value);
+      wanted = "a whole number from 1 to 32767 (no window is larger)";
+      break;
     case ArgKind::Single:
       ok = read_single(word, value);
       wanted = "a finite number in single-float range";
@@ -274,6 +278,8 @@ ArgKind VerbSpec::kind(std::size_t i) const {
       return ArgKind::Int16;
     case 'i':
       return ArgKind::Int32;
+    case 's':
+      return ArgKind::Size;
     default:
       return ArgKind::Single;
   }
@@ -352,6 +358,7 @@ std::string format_number(ArgKind kind, double value) {
   switch (kind) {
     case ArgKind::Int16:
     case ArgKind::Int32:
+    case ArgKind::Size:
       return shortest(static_cast<long long>(value));
     case ArgKind::Single:
       return shortest(static_cast<float>(value));

@@ -93,10 +93,15 @@ enum class Verb : uint8_t {
   Form_MouseWheel,
 };
 
+// The largest width or height a window can have: the X11 protocol carries window positions as
+// 16-bit signed numbers, and no window system offers larger windows.
+inline constexpr int32_t kMaxWindowSize = 32767;
+
 // How an argument is read, written and range-checked.
 enum class ArgKind : uint8_t {
   Int16,   // whole number -32768 .. 32767
   Int32,   // whole number -2147483648 .. 2147483647
+  Size,    // a window's width or height: whole number 1 .. kMaxWindowSize
   Single,  // finite single-precision float
 };
 
@@ -117,7 +122,8 @@ enum class PanelKind : uint8_t {
 struct VerbSpec {
   Verb verb;
   std::string_view name;
-  // One letter an argument: 'h' 16-bit integer, 'i' 32-bit integer, 'f' single float.
+  // One letter an argument: 'h' 16-bit integer, 'i' 32-bit integer, 's' a window's width or
+  // height, 'f' single float.
   std::string_view kinds;
   // The arguments' names, separated by single spaces, for messages.
   std::string_view arg_names;
@@ -138,7 +144,7 @@ inline constexpr std::array kVerbs{
     VerbSpec{Verb::Form_KeyUp, "Form_KeyUp", "hh", "key_code shift"},
     VerbSpec{Verb::Form_KeyPress, "Form_KeyPress", "h", "character"},
     VerbSpec{Verb::GetPaperMenu_Click, "GetPaperMenu_Click", "", ""},
-    VerbSpec{Verb::Form_Resize, "Form_Resize", "ii", "width height"},
+    VerbSpec{Verb::Form_Resize, "Form_Resize", "ss", "width height"},
     VerbSpec{Verb::Form_Unload, "Form_Unload", "", ""},
     VerbSpec{Verb::Tablet_Screen, "Tablet_Screen", "iiii",
              "screen_width screen_height client_origin_x client_origin_y"},

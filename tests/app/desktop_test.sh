@@ -4,7 +4,8 @@
 # permissions), every dialog answered with keys.
 #   1. An image in a read-only folder: closing the canvas says the file cannot be written; Escape
 #      keeps painting; the next close's default answer saves the painting under another name.
-#   2. SIGTERM while that message is open ends the program at once, keeping a copy.
+#   2. SIGTERM while that message is open ends the program at once, keeping a copy that --recover
+#      finds, every time (ten runs).
 #   3. An error that ends the program ("Get paper" after the paper file was deleted): Return
 #      dismisses the error box and the program ends with status 1, a copy kept.
 #   4. The file's size changed elsewhere: closing asks; Yes closes without writing, keeps a copy of
@@ -123,18 +124,24 @@ ends 1
 [ "$(sha1sum < "$work/ro/pic.png")" = "$original" ] || fail "1: the read-only file changed"
 echo "ok 1: read-only folder, kept painting, then saved elsewhere"
 
-# 2. SIGTERM with the message open.
-state="$work/state2"
-start "$work/ro/pic.png"
-paint
-close_canvas
-window '^[Tt]arvo$' >/dev/null || fail "2: no message"
-before="$(copies)"
-pkill -TERM -f "^$work/tarvo"  # the program itself, not the runuser around it
-ends 2
-[ "$status" -ne 0 ] || fail "2: status 0 although nothing was written"
-[ "$(copies)" -gt "$before" ] || fail "2: no copy of the painting kept"
-echo "ok 2: SIGTERM with a dialog open"
+# 2. SIGTERM with the message open, ten times: every time the painting is there to recover.
+for run_number in $(seq 10); do
+  state="$work/state2-$run_number"
+  start "$work/ro/pic.png"
+  paint
+  close_canvas
+  window '^[Tt]arvo$' >/dev/null || fail "2: no message"
+  before="$(copies)"
+  pkill -TERM -f "^$work/tarvo"  # the program itself, not the runuser around it
+  ends 2
+  [ "$status" -ne 0 ] || fail "2: status 0 although nothing was written"
+  [ "$(copies)" -gt "$before" ] || fail "2: no copy of the painting kept"
+  status=0
+  run env QT_QPA_PLATFORM=offscreen "$work/tarvo" "$work/ro/pic.png" --recover \
+    --out "$work/rec.png" > "$work/out.log" 2>&1 || status=$?
+  [ "$status" -eq 0 ] || fail "2: run $run_number: status $status recovering after SIGTERM"
+done
+echo "ok 2: SIGTERM with a dialog open, ten runs, each recovered"
 
 # 3. An error that ends the program.
 state="$work/state3"

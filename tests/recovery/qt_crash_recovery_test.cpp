@@ -122,6 +122,15 @@ std::vector<ScriptEvent> two_strokes() {
   return events;
 }
 
+// A press and 100 moves, the button still held at the end: a stroke on screen, not yet released.
+std::vector<ScriptEvent> held_stroke() {
+  std::vector<ScriptEvent> events{make_event(Verb::Form_MouseDown, {1, 0, 10, 10})};
+  for (int i = 1; i <= 100; ++i) {
+    events.push_back(make_event(Verb::Form_MouseMove, {1, 0, 10 + 1.4f * i, 10 + 0.9f * i}));
+  }
+  return events;
+}
+
 }  // namespace
 
 class CrashRecoveryTest : public QObject {
@@ -383,6 +392,85 @@ class CrashRecoveryTest : public QObject {
     const QByteArray onto = rgb_bytes(s.path("art.png"));
     QVERIFY(onto != dabbed && onto != rgb_bytes(s.path("painted.png")));
     QCOMPARE(s.recovery_files(QStringLiteral("*")), QStringList());
+  }
+
+  // A stroke the program ends in, the button still held, is part of the painting: SIGKILL leaves a
+  // journal that recovers it committed as its release would commit it, SIGTERM releases it before
+  // writing, and a crash copy holds it as the canvas showed it.
+  void aStrokeStillHeldIsPartOfThePainting() {
+    Scratch expected;
+    std::vector<ScriptEvent> released = held_stroke();
+    released.push_back(make_event(Verb::Form_MouseUp, {1, 0, 150, 100}));
+    write_script_file(expected.path("released.tvs"), released);
+    const auto painted = expected.run({expected.path("art.png"), QStringLiteral("--size"),
+                                       QStringLiteral("160x120"), QStringLiteral("--no-tablet"),
+                                       QStringLiteral("--replay"), expected.path("released.tvs"),
+                                       QStringLiteral("--out"), expected.path("painted.png")});
+    QVERIFY2(painted.status == 0, qPrintable(painted.errors));
+    const QByteArray stroke = rgb_bytes(expected.path("painted.png"));
+    const QByteArray blank(stroke.size(), char(255));
+    QVERIFY(stroke != blank);
+
+    for (const int how : {SIGKILL, SIGTERM, SIGSEGV}) {
+      Scratch s;
+      write_script_file(s.path("held.tvs"), held_stroke());
+      QProcess child;
+      s.start_live(child, s.path("art.png"), s.path("held.tvs"));
+      const QByteArray said = wait_for_output(child, "the canvas stays open");
+      QVERIFY2(said.contains("the canvas stays open"), said.constData());
+      // The journal takes the moves within a second.
+      const auto journalled = [&s] {
+        const QStringList journals = s.recovery_files(QStringLiteral("*-journal.tvs"));
+        return !journals.isEmpty() && read_journal(journals.first()).inputs.size() >= 101;
+      };
+      QTRY_VERIFY_WITH_TIMEOUT(journalled(), 60000);
+      ::kill(static_cast<pid_t>(child.processId()), how);
+      QVERIFY(child.waitForFinished(60000));
+      if (how == SIGKILL) {
+        const auto recovered = s.run({s.path("art.png"), QStringLiteral("--recover"),
+                                      QStringLiteral("--out"), s.path("recovered.png")});
+        QVERIFY2(recovered.status == 0, qPrintable(recovered.errors));
+        QVERIFY(rgb_bytes(s.path("recovered.png")) == stroke);
+      } else if (how == SIGTERM) {
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(rgb_bytes(s.path("art.png")) == stroke);
+        QCOMPARE(s.recovery_files(QStringLiteral("*")), QStringList());
+      } else {
+        const QStringList copies = s.recovery_files(QStringLiteral("*-crash.ppm"));
+        QCOMPARE(copies.size(), 1);
+        const QByteArray shown = rgb_bytes(copies.first());
+        QVERIFY(shown != blank);
+        // The previews and the commit may part at the edges of the stroke's boxes, no more.
+        int apart = 0;
+        for (qsizetype i = 0; i < shown.size(); ++i) apart += shown[i] != stroke[i];
+        QVERIFY2(apart < shown.size() / 100, qPrintable(QString::number(apart)));
+      }
+    }
+  }
+
+  // One canvas per file: a second run on it is refused, naming the first canvas's process, which
+  // the refusal does not end; once that canvas is gone, killed even, the file opens again.
+  void aSecondCanvasOnTheSameFileIsRefused() {
+    Scratch s;
+    write_script_file(s.path("held.tvs"), held_stroke());
+    QProcess first;
+    s.start_live(first, s.path("two.png"), s.path("held.tvs"));
+    const QByteArray said = wait_for_output(first, "the canvas stays open");
+    QVERIFY2(said.contains("the canvas stays open"), said.constData());
+    const auto second = s.run({s.path("two.png"), QStringLiteral("--size"),
+                               QStringLiteral("160x120"), QStringLiteral("--no-tablet")});
+    QCOMPARE(second.status, 4);
+    QVERIFY2(second.errors.contains(QStringLiteral("is already open in Tarvo: the canvas of "
+                                                   "process %1")
+                                        .arg(first.processId())),
+             qPrintable(second.errors));
+    QThread::msleep(200);  // the first canvas was asked to come to the front: it is still there
+    QCOMPARE(first.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    QVERIFY(first.waitForFinished(60000));
+    write_script_file(s.path("close.tvs"), {make_event(Verb::Form_Unload, {})});
+    const auto after = s.run({s.path("two.png"), QStringLiteral("--replay"), s.path("close.tvs")});
+    QVERIFY2(after.status == 0, qPrintable(after.errors));
   }
 
   // A send restarts the journal over the written file; undoing past that point restarts it over a

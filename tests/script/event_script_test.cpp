@@ -59,13 +59,14 @@ TEST(EventScriptParse, ReadsVerbsArgumentsAndLineNumbers) {
 
 TEST(EventScriptParse, AcceptsTheExtremesOfEachType) {
   const auto events = parse_script_text(
-      "Form_KeyDown -32768 32767\nForm_Resize -2147483648 2147483647\n"
-      "Form_MouseMove 0 0 3.4028235e38 1e-45\n",
+      "Form_KeyDown -32768 32767\nTablet_Screen -2147483648 2147483647 0 0\n"
+      "Form_MouseMove 0 0 3.4028235e38 1e-45\nForm_Resize 1 32767\n",
       "x");
   EXPECT_EQ(events[0].int16_arg(0), -32768);
   EXPECT_EQ(events[1].int32_arg(0), std::numeric_limits<int32_t>::min());
   EXPECT_EQ(events[2].single_arg(2), std::numeric_limits<float>::max());
   EXPECT_EQ(events[2].single_arg(3), std::numeric_limits<float>::denorm_min());
+  EXPECT_EQ(events[3].int32_arg(1), 32767);
 }
 
 TEST(EventScriptParse, TabletVerbsCarryWholeNumbers) {
@@ -105,6 +106,13 @@ TEST(EventScriptParse, EveryMalformedLineIsNamedAndStopsTheScript) {
        "\"40000\""},
       {"Form_KeyUp -32769 0", "expected key_code of Form_KeyUp to be a whole number"},
       {"Form_Resize 2147483648 10", "expected width of Form_Resize to be a whole number"},
+      // No window has a size of nothing, a negative size or one past what a window system offers.
+      {"Form_Resize -800 600",
+       "expected width of Form_Resize to be a whole number from 1 to 32767 (no window is "
+       "larger), found \"-800\""},
+      {"Form_Resize 0 0", "expected width of Form_Resize to be a whole number from 1 to 32767"},
+      {"Form_Resize 640 32768", "expected height of Form_Resize to be a whole number from 1"},
+      {"Form_Resize -2147483648 -2147483648", "found \"-2147483648\""},
       {"Form_MouseDown 1.5 0 1 1", "button of Form_MouseDown to be a whole number"},
       {"Form_MouseDown 0x1 0 1 1", "button of Form_MouseDown to be a whole number"},
       {"Form_MouseDown 1 0 nan 1",

@@ -1,0 +1,45 @@
+#pragma once
+// One canvas per image: a lock file in the recovery folder, named after the image, locked (flock)
+// by the canvas that has it. The file names the holder: its process id, then what it paints on,
+// then whether it brings its canvas to the front when asked. The system lets go of the lock when
+// that process ends however it ends, so a canvas that was killed or crashed holds nothing.
+//
+// A holder that says "raise SIGUSR1" brings its canvas to the front on SIGUSR1; a second canvas
+// refused the image sends it, and only to a holder that says so.
+
+#include <sys/types.h>
+
+#include <QString>
+
+namespace tarvo {
+
+class ImageLock {
+ public:
+  // The lock at path, described to a second canvas as what ("the Tarvo canvas on photo.png").
+  // raises: this process brings its canvas to the front on SIGUSR1.
+  ImageLock(QString path, QString what, bool raises = false);
+  // Lets go of the lock and removes its file, when it was taken.
+  ~ImageLock();
+  ImageLock(const ImageLock&) = delete;
+  ImageLock& operator=(const ImageLock&) = delete;
+
+  // The lock file of the image file at image_path, beside its recovery copies.
+  static QString path_for_image(const QString& image_path);
+
+  // Takes the lock. Returns what holds it when a running canvas does, with its process id, else an
+  // empty string (the lock is then held, or could not be made at all, which does not stop the
+  // painting).
+  QString take();
+  // When take() was refused: the holder's process, 0 when it does not say that it raises its
+  // canvas on SIGUSR1.
+  pid_t raising_holder() const { return raising_holder_; }
+
+ private:
+  QString path_;
+  QString what_;
+  bool raises_ = false;
+  int fd_ = -1;
+  pid_t raising_holder_ = 0;
+};
+
+}  // namespace tarvo
