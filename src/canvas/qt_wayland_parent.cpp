@@ -144,7 +144,8 @@ class ImportedParent : public QObject {
 }  // namespace
 
 bool set_foreign_parent(QWindow& window, const QString& exported_handle) {
-  if (exported_handle.isEmpty() || !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+  if (exported_handle.isEmpty() ||
+      !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
     return false;
   }
   // Only a shown window has the toplevel role that a parent is set for; asking for any other
