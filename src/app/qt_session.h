@@ -13,6 +13,7 @@
 
 #include "app/qt_application.h"
 #include "core/host.h"
+#include "core/host_window.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery_plan.h"
 #include "script/event_script.h"
@@ -37,9 +38,8 @@ struct Session {
   std::string script_name;
   std::unique_ptr<ScriptRecorder> recorder;  // --record
   bool no_tablet = false;
-  // The host's window, an X11 window id, that the canvas and panel stay above and open over; 0:
-  // none.
-  quint64 host_window = 0;
+  // The host's window, that the canvas and panel stay above and open over; empty: none.
+  HostWindow host_window;
   std::size_t undo_memory_bytes = 0;  // 0: a quarter of the machine's memory
   // Whether every input goes to a session journal, over what, and what its header adds; and the
   // recovered painting the canvas starts from, when the user chose to recover one.

@@ -21,6 +21,7 @@
 #include "canvas/display_surface.h"
 #include "canvas/qt_canvas_area.h"
 #include "canvas/qt_input_codes.h"
+#include "canvas/qt_wayland_parent.h"
 #include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "stroke/stroke_capture.h"
@@ -232,6 +233,7 @@ void Form1::show_window() {
   show();
   // Qt clears the transient hint of an ordinary window as it maps it: it is set once mapped.
   if (host_area_) set_transient_for_foreign(*this, host_window_id_);
+  if (presence_.someone_looking) set_foreign_parent(*windowHandle(), host_wayland_handle_);
   keep_frame_in_area(*this, placement_area(), presence_);
   area_->setFocus();
 }

@@ -11,10 +11,12 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QString>
 #include <functional>
 #include <optional>
 
 #include "core/canvas_window.h"
+#include "core/host_window.h"
 #include "core/presence.h"
 #include "core/program.h"
 #include "script/event_sink.h"
@@ -86,10 +88,13 @@ class Form1 : public QMainWindow, public CanvasWindow {
   void forget_tablet_screen() { script_screen_.reset(); }
   // Without a tablet (--no-tablet) the set-up finds none and the mouse alone paints.
   void set_tablet_allowed(bool allowed) { tablet_allowed_ = allowed; }
-  // The host's own window (an X11 window id; 0: none). The canvas then stays above it and opens
-  // over it, below the host's menu bar, leaving room for the tools panel beside it. Set before the
-  // canvas is shown.
-  void set_host_window(quint64 id) { host_window_id_ = id; }
+  // The host's own window (empty: none). The canvas then stays above it: on X11 it also opens over
+  // it, below the host's menu bar, leaving room for the tools panel beside it; on Wayland it is
+  // the child of the host's toplevel, which the compositor places. Set before the canvas is shown.
+  void set_host_window(const HostWindow& host) {
+    host_window_id_ = host.x11_id;
+    host_wayland_handle_ = QString::fromStdString(host.wayland_handle);
+  }
   // Runs after each release that committed a stroke (the autosave's cue).
   void set_after_commit(std::function<void()> hook) { after_commit_ = std::move(hook); }
   void set_event_sink(EventSink* sink) { sink_ = sink; }
@@ -149,6 +154,7 @@ class Form1 : public QMainWindow, public CanvasWindow {
   };
   std::optional<WindowPointer> window_pointer_;
   quint64 host_window_id_ = 0;
+  QString host_wayland_handle_;
   std::optional<QRect> host_area_;
   bool placed_over_host_ = false;
 };

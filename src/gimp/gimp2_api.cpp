@@ -116,10 +116,11 @@ std::string image_name(int32_t image) {
   return text;
 }
 
-uint64_t image_window() {
+HostWindow image_window() {
+  // GIMP 2.10 runs on X11 alone and names the window by its XID.
   const gint32 display = gimp_default_display();
-  if (display < 0 || !gimp_display_is_valid(display)) return 0;
-  return static_cast<guint32>(gimp_display_get_window_handle(display));
+  if (display < 0 || !gimp_display_is_valid(display)) return {};
+  return HostWindow{static_cast<guint32>(gimp_display_get_window_handle(display)), {}};
 }
 
 }  // namespace tarvo::gimp_api

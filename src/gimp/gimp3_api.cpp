@@ -165,21 +165,35 @@ std::string image_name(int32_t image) {
   return text;
 }
 
-uint64_t image_window() {
-  // The window this plug-in's progress shows in: the image window it was started from. On X11
-  // GIMP hands over the window's XID, as the bytes of a Window (an unsigned long).
-  GBytes* handle = gimp_progress_get_window_handle();
-  if (!handle) return 0;
+namespace {
+
+// GIMP 3 names a window in the terms of the window system it runs on: on X11 by the bytes of its
+// XID (an unsigned long), on Wayland by the handle it exported through xdg-foreign, a string that
+// ends with its NUL. The eight bytes of an XID hold NULs before the last one; a handle never does.
+HostWindow host_window_of(GBytes* handle) {
   gsize size = 0;
-  const auto* bytes = static_cast<const uint8_t*>(g_bytes_get_data(handle, &size));
-  uint64_t window = 0;
-  if (bytes && size == sizeof(uint64_t)) {
-    std::memcpy(&window, bytes, sizeof window);
-  } else if (bytes && size == sizeof(uint32_t)) {
+  const auto* bytes = static_cast<const char*>(g_bytes_get_data(handle, &size));
+  HostWindow window;
+  if (!bytes || size == 0) return window;
+  if (size > 1 && bytes[size - 1] == '\0' && std::memchr(bytes, '\0', size - 1) == nullptr) {
+    window.wayland_handle.assign(bytes, size - 1);
+  } else if (size == sizeof(uint64_t)) {
+    std::memcpy(&window.x11_id, bytes, sizeof window.x11_id);
+  } else if (size == sizeof(uint32_t)) {
     uint32_t narrow = 0;
     std::memcpy(&narrow, bytes, sizeof narrow);
-    window = narrow;
+    window.x11_id = narrow;
   }
+  return window;
+}
+
+}  // namespace
+
+HostWindow image_window() {
+  // The window this plug-in's progress shows in: the image window it was started from.
+  GBytes* handle = gimp_progress_get_window_handle();
+  if (!handle) return {};
+  HostWindow window = host_window_of(handle);
   g_bytes_unref(handle);
   return window;
 }

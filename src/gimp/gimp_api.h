@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "core/host_window.h"
+
 namespace tarvo::gimp_api {
 
 enum class PixelKind { kRgb, kGrey, kIndexed, kOther };
@@ -59,8 +61,8 @@ bool active_pattern(Pattern& pattern);
 std::string image_file(int32_t image);
 std::string image_name(int32_t image);
 
-// The X11 window of the image window the plug-in was started from; 0 when there is none (no
-// display, or another window system).
-uint64_t image_window();
+// The image window the plug-in was started from, as the window system names it; empty when there
+// is none (no display, or a window system GIMP names its windows in otherwise).
+HostWindow image_window();
 
 }  // namespace tarvo::gimp_api

@@ -238,7 +238,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.journalled = run.interactive;
   session.journal_base = JournalBase{JournalBase::Kind::Snapshot, {}};
   session.recovered = recovered;
-  session.host_window = run.interactive ? gimp_api::image_window() : 0;
+  session.host_window = run.interactive ? gimp_api::image_window() : HostWindow{};
   session.script = std::move(script);
   session.script_name = run.script;
   KeptCopy kept;
