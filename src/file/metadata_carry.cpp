@@ -1,7 +1,9 @@
 #include "file/metadata_carry.h"
 
+#include <algorithm>
 #include <exiv2/exiv2.hpp>
 #include <mutex>
+#include <string_view>
 
 #include "file/png_chunk_carry.h"
 #include "file/png_chunks.h"
@@ -40,6 +42,7 @@ void prepare_exiv2() {
   });
 }
 
+// exiv2 reads the bytes where they lie, until metadata is written: they must outlive the image.
 auto open_image(std::span<const uint8_t> bytes) {
   auto image = Exiv2::ImageFactory::open(bytes.data(), static_cast<ExivSize>(bytes.size()));
   image->readMetadata();
@@ -61,6 +64,18 @@ std::vector<uint8_t> image_bytes(Exiv2::Image& image) {
     throw std::runtime_error("the written file cannot be read back");
   }
   return bytes;
+}
+
+// Whether exiv2 can give the written file a colour profile. A WebP file in the simple format (its
+// bitstream alone, without the extended header) is damaged by exiv2 0.27 when it adds one; Qt
+// writes the extended header whenever the picture has a colour space, as one read from a file with
+// a profile has.
+bool holds_colour_profile(std::span<const uint8_t> file) {
+  const auto is = [&](std::size_t at, std::string_view text) {
+    return file.size() >= at + text.size() &&
+           std::equal(text.begin(), text.end(), file.begin() + at);
+  };
+  return !(is(0, "RIFF") && is(8, "WEBP")) || is(12, "VP8X");
 }
 
 bool can_write(const Exiv2::Image& image, Exiv2::MetadataId kind) {
@@ -101,7 +116,8 @@ void adjust_for_written_picture(Exiv2::ExifData& exif, Exiv2::XmpData& xmp,
 // exiv2, and returns the written file's new bytes.
 std::vector<uint8_t> carry_through_exiv2(std::span<const uint8_t> original,
                                          std::span<const uint8_t> written,
-                                         const MetadataCarryOptions& options) {
+                                         const MetadataCarryOptions& options,
+                                         std::string& problem) {
   auto from = open_image(original);
   auto to = open_image(written);
   Exiv2::ExifData exif = from->exifData();
@@ -111,12 +127,12 @@ std::vector<uint8_t> carry_through_exiv2(std::span<const uint8_t> original,
   if (can_write(*to, Exiv2::mdXmp)) to->setXmpData(xmp);
   if (can_write(*to, Exiv2::mdIptc)) to->setIptcData(from->iptcData());
   if (can_write(*to, Exiv2::mdComment)) to->setComment(from->comment());
-  if (can_write(*to, Exiv2::mdIccProfile)) {
-    if (from->iccProfileDefined()) {
-      set_icc_profile(*to, icc_profile(*from));
-    } else {
-      to->clearIccProfile();
-    }
+  if (!from->iccProfileDefined()) {
+    to->clearIccProfile();
+  } else if (holds_colour_profile(written)) {
+    set_icc_profile(*to, icc_profile(*from));
+  } else {
+    problem = "its colour profile could not be kept";
   }
   to->writeMetadata();
   return image_bytes(*to);
@@ -141,13 +157,13 @@ std::vector<uint8_t> make_png_upright(std::vector<uint8_t> png) {
 }
 
 std::vector<uint8_t> carry(std::span<const uint8_t> original, std::span<const uint8_t> written,
-                           const MetadataCarryOptions& options) {
+                           const MetadataCarryOptions& options, std::string& problem) {
   if (is_png(original) && is_png(written)) {
     auto carried = carry_png_chunks(original, written, {.modified = options.modified});
     if (!carried) throw std::runtime_error("a PNG file is damaged");
     return options.orientation_applied ? make_png_upright(std::move(*carried)) : *carried;
   }
-  return carry_through_exiv2(original, written, options);
+  return carry_through_exiv2(original, written, options, problem);
 }
 
 }  // namespace
@@ -159,7 +175,9 @@ MetadataCarry carry_metadata(std::span<const uint8_t> original, std::span<const 
   prepare_exiv2();
   try {
     if (!exiv2_reads(original) || !exiv2_reads(written)) return {unchanged, {}};
-    return {carry(original, written, options), {}};
+    MetadataCarry result;
+    result.bytes = carry(original, written, options, result.problem);
+    return result;
   } catch (const std::exception& error) {
     // exiv2 0.27 raises Exiv2::AnyError, 0.28 Exiv2::Error; both are std::exceptions.
     return {unchanged, std::string("its metadata could not be kept: ") + error.what()};

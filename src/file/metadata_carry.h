@@ -31,8 +31,10 @@ struct MetadataCarryOptions {
 
 struct MetadataCarry {
   std::vector<uint8_t> bytes;  // the written file with the original's metadata
-  // Empty when the metadata was carried or the original had none that could be. Else why it was
-  // not, and bytes are the written file unchanged.
+  // Empty when all the metadata was carried, or the original had none that could be. Else what
+  // was not kept and why: either one kind ("its colour profile could not be kept"), and bytes hold
+  // the rest, or all of it ("its metadata could not be kept: REASON"), and bytes are the written
+  // file unchanged.
   std::string problem;
 };
 
