@@ -42,6 +42,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Both packages are made from the one source tree, whose changelog names it tarvo.
 set(CPACK_DEBIAN_PACKAGE_SOURCE "tarvo")
 set(CPACK_DEBIAN_TARVO_PACKAGE_NAME "tarvo")
+# Qt reads and writes TIFF and WebP files through plug-ins that no library the program links
+# pulls in; the libraries themselves are worked out by dpkg-shlibdeps and added to this.
+set(CPACK_DEBIAN_TARVO_PACKAGE_DEPENDS "qt6-image-formats-plugins")
 set(CPACK_COMPONENTS_ALL tarvo)
 
 # Every package carries the copyright file and the changelog in its own documentation folder.

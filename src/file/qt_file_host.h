@@ -4,12 +4,17 @@
 // The image is read when the host is created: any format Qt reads, within the size the machine can
 // hold; a file that is too big, cut short, empty or undecodable is refused with a RuntimeError and
 // is never touched. A file that does not exist is a new white image of new_image_size, written on
-// the first wik_Refresh. Sending the image back writes the file in its own format through an
-// atomic save: a failed write raises and leaves the old file whole. Wik_SaveUndo keeps the file's
-// previous content beside it as PATH~. Writing a file whose kind cannot carry everything it held
-// (16-bit channels written with 8, several images of which one is written, a JPEG compressed
-// again, colours in a grey-only or black-and-white format) keeps the original as PATH~ for the
-// rest of the session, and standard error says so once.
+// the first wik_Refresh. Sending the image back writes the file in its own format, keeping what
+// makes it the same file (write_back_file in file_identity.h: symbolic links followed, hard links
+// kept, owner, group and mode kept) and what it held besides its pixels (carry_metadata in
+// metadata_carry.h: EXIF, XMP, IPTC, the colour profile, PNG chunks; the orientation reset to
+// upright where the pixels were turned upright). A failed write raises with the system's reason,
+// leaves the old file whole and removes what it made. Wik_SaveUndo keeps the file's previous
+// content as PATH~, beside the file a symbolic link leads to, readable by no one who may not read
+// the file. Writing a file whose kind cannot carry everything it held (16-bit channels written
+// with 8, several images of which one is written, a JPEG or lossy WebP compressed again, colours
+// in a grey-only or black-and-white format) keeps the original as PATH~ for the rest of the
+// session, and standard error says so once.
 //
 // With an output_path, the image is read from image_path and written to output_path instead (in
 // the format output_path's suffix names, else the read file's format); image_path is then never
@@ -41,13 +46,15 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 
 #include "core/host.h"
 #include "core/presence.h"
+#include "file/file_identity.h"
 #include "file/qt_image_file.h"
-
-class QSaveFile;
 
 namespace tarvo {
 
@@ -92,10 +99,11 @@ class FileHost : public Host {
   std::string image_name() override { return host_name(); }
 
  protected:
-  // Commits the fully written image file over the old one. Returns false, with the reason in
-  // file.errorString(), when it cannot; the old file then stays as it was. Tests replace it to
-  // make the write fail.
-  virtual bool commit_image(QSaveFile& file);
+  // Writes the encoded image file over the old one, keeping its identity, as write_back_file does
+  // (file_identity.h): on failure the old file stays as it was and the backup made is removed.
+  // Tests replace it to make the write fail.
+  virtual FileWriteResult write_file(const std::string& path, std::span<const uint8_t> bytes,
+                                     Backup backup);
 
  private:
   // The file at a path as the host last read or wrote it.
@@ -119,10 +127,10 @@ class FileHost : public Host {
   // Takes the painted pixels of the incoming planes into the image; returns how many there were.
   int64_t take_painted_pixels();
   QString write_loss() const;
-  void keep_original_before_losing(const QString& loss);
-  void copy_file_to_backup();
-  // Encodes the image and commits it to path; returns the stamp of what was written.
-  FileStamp write_image_to(const QString& path, const QByteArray& format);
+  QByteArray with_carried_metadata(const QString& path, QByteArray bytes) const;
+  // Encodes the image, carries the metadata of the file it replaces and writes it to path, making
+  // the backup first when asked; returns the stamp of what was written.
+  FileStamp write_image_to(const QString& path, const QByteArray& format, bool backup);
   bool changed_elsewhere() const;
   // Writes the image to write_path(), asking first when the file changed elsewhere, and handling
   // a failure as the class comment says.

@@ -93,7 +93,7 @@ bool FileHost::save_under_another_name() {
     const QByteArray format = format_for_suffix(chosen, traits_.format);
     run_with_progress(*options_.presence, window_,
                       QStringLiteral("Writing %1 ...").arg(display_name(chosen)),
-                      [&] { stamp_ = write_image_to(chosen, format); });
+                      [&] { stamp_ = write_image_to(chosen, format, false); });
     traits_.format = format;
   } catch (const RuntimeError& error) {
     QMessageBox::warning(window_, QApplication::applicationDisplayName(),

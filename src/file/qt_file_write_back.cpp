@@ -11,9 +11,9 @@
 #include <QImageWriter>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <future>
 #include <iostream>
 #include <system_error>
@@ -23,6 +23,8 @@
 #include "canvas/row_split.h"
 #include "core/canvas_window.h"
 #include "core/runtime_error.h"
+#include "file/file_identity.h"
+#include "file/metadata_carry.h"
 #include "file/qt_file_formats.h"
 #include "file/qt_file_host.h"
 #include "file/qt_progress.h"
@@ -33,8 +35,14 @@ namespace tarvo {
 
 namespace {
 
-QString backup_path(const QString& path) {
-  return path + QLatin1Char('~');
+std::span<const uint8_t> byte_span(const QByteArray& bytes) {
+  return {reinterpret_cast<const uint8_t*>(bytes.constData()),
+          static_cast<std::size_t>(bytes.size())};
+}
+
+QByteArray whole_file(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool is_black_and_white(const HostImage& image) {
@@ -54,29 +62,6 @@ void FileHost::Wik_SaveUndo() {
   backup_wanted_ = true;
 }
 
-void FileHost::copy_file_to_backup() {
-  const QString& path = write_path();
-  const QString backup = backup_path(path);
-  const auto fail_backup = [&](const QString& reason) {
-    raise_file_error(error_number::kHostCallFailed,
-                     QStringLiteral("cannot keep a backup of %1 as %2: %3")
-                         .arg(display_name(path), display_name(backup), reason));
-  };
-  QFile source(path);
-  if (!source.open(QIODevice::ReadOnly)) fail_backup(source.errorString());
-  QSaveFile copy(backup);
-  if (!copy.open(QIODevice::WriteOnly)) fail_backup(copy.errorString());
-  while (!source.atEnd()) {
-    const QByteArray chunk = source.read(1 << 20);
-    if (chunk.isEmpty() && source.error() != QFileDevice::NoError) {
-      copy.cancelWriting();
-      fail_backup(source.errorString());
-    }
-    if (copy.write(chunk) != chunk.size()) fail_backup(copy.errorString());
-  }
-  if (!copy.commit()) fail_backup(copy.errorString());
-}
-
 QString FileHost::write_loss() const {
   const QByteArray& format = traits_.format;
   if (traits_.bits_per_channel > 8 && deep_.isNull()) {
@@ -89,6 +74,9 @@ QString FileHost::write_loss() const {
   if (format == "jpeg" || format == "jpg") {
     return QStringLiteral("JPEG compression loses detail each time the picture is written");
   }
+  if (format == "webp" && !traits_.lossless) {
+    return QStringLiteral("lossy WebP compression loses detail each time the picture is written");
+  }
   if ((format == "pbm" || format == "xbm") && !is_black_and_white(image_)) {
     return QStringLiteral("a %1 file holds only black and white").arg(QString::fromLatin1(format));
   }
@@ -98,18 +86,32 @@ QString FileHost::write_loss() const {
   return QString();
 }
 
-void FileHost::keep_original_before_losing(const QString& loss) {
-  if (loss.isEmpty() || !file_is_original_ || keep_backup_) return;
-  if (!backup_is_original_) copy_file_to_backup();
-  backup_is_original_ = true;
-  keep_backup_ = true;
+FileWriteResult FileHost::write_file(const std::string& path, std::span<const uint8_t> bytes,
+                                     Backup backup) {
+  return write_back_file(path, bytes, backup);
 }
 
-bool FileHost::commit_image(QSaveFile& file) {
-  return file.commit();
+// The encoded picture with the metadata of the file it replaces, where the host read or wrote that
+// file, else of the file that was read (a first write to an output, "Save As..."): what the file
+// held besides its pixels survives the write.
+QByteArray FileHost::with_carried_metadata(const QString& path, QByteArray bytes) const {
+  const bool known = same_file(path, write_path()) && !stamp_.checksum.isEmpty();
+  const QString from = known && QFileInfo::exists(path) ? path : options_.image_path;
+  const QByteArray original = whole_file(from);
+  if (original.isEmpty()) return bytes;
+  MetadataCarryOptions options;
+  options.orientation_applied = traits_.orientation_applied;
+  options.modified = std::time(nullptr);
+  MetadataCarry carried = carry_metadata(byte_span(original), byte_span(bytes), options);
+  if (!carried.problem.empty()) {
+    std::cerr << "tarvo: " << display_name(path).toStdString() << ": " << carried.problem << "\n";
+  }
+  return QByteArray(reinterpret_cast<const char*>(carried.bytes.data()),
+                    static_cast<qsizetype>(carried.bytes.size()));
 }
 
-FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArray& format) {
+FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArray& format,
+                                             bool backup) {
   const auto fail_write = [&](const QString& reason) {
     raise_file_error(error_number::kHostCallFailed,
                      QStringLiteral("cannot write %1: %2").arg(display_name(path), reason));
@@ -125,19 +127,17 @@ FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArr
   {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    const QString error = encode_picture(picture, format, buffer);
+    const QString error = encode_picture(picture, format, traits_.lossless, buffer);
     if (!error.isEmpty()) fail_write(error);
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) fail_write(file.errorString());
-  if (file.write(bytes) != bytes.size()) {
-    const QString reason = file.errorString();
-    file.cancelWriting();
-    fail_write(reason);
+  bytes = with_carried_metadata(path, std::move(bytes));
+  const FileWriteResult written =
+      write_file(path.toStdString(), byte_span(bytes), backup ? Backup::kMake : Backup::kNone);
+  if (!written.ok()) {
+    raise_file_error(error_number::kHostCallFailed, QString::fromStdString(written.error));
   }
-  if (!commit_image(file)) fail_write(file.errorString());
-  const QFileInfo written(path);
-  return FileStamp{written.lastModified(), written.size(), checksum_of(bytes)};
+  const QFileInfo info(path);
+  return FileStamp{info.lastModified(), info.size(), checksum_of(bytes)};
 }
 
 bool FileHost::changed_elsewhere() const {
@@ -191,21 +191,25 @@ void FileHost::write_back(bool backup) {
                               true);
     }
   }
-  const QString loss = file_is_original_ ? write_loss() : QString();
-  keep_original_before_losing(loss);
-  if (backup && !keep_backup_ && QFileInfo::exists(path)) {
-    copy_file_to_backup();
-    backup_is_original_ = file_is_original_;
-  }
+  const bool exists = QFileInfo::exists(path);
+  // A write that loses part of what the original file held keeps the original as the backup for
+  // the rest of the session. The backup is made by the write itself, which removes it again when
+  // it fails.
+  const QString loss = file_is_original_ && exists && !keep_backup_ ? write_loss() : QString();
+  const bool make_backup =
+      exists && !keep_backup_ && (loss.isEmpty() ? backup : !backup_is_original_);
   run_with_progress(*options_.presence, window_,
                     QStringLiteral("Writing %1 ...").arg(display_name(path)),
-                    [&] { stamp_ = write_image_to(path, traits_.format); });
+                    [&] { stamp_ = write_image_to(path, traits_.format, make_backup); });
+  if (make_backup) backup_is_original_ = file_is_original_;
+  if (!loss.isEmpty()) keep_backup_ = true;
   unwritten_ = false;
   file_is_original_ = false;
   if (!loss.isEmpty()) {
     const std::string name = display_name(path).toStdString();
     std::cerr << "tarvo: " << name << ": " << loss.toStdString() << "; the original is kept as "
-              << name << "~\n";
+              << display_name(QString::fromStdString(backup_path(path.toStdString()))).toStdString()
+              << "\n";
   }
 }
 

@@ -140,8 +140,9 @@ PngColourKey take_png_colour_key(QByteArray& bytes, const Header& header, Decode
   return key;
 }
 
-// Decodes bytes into picture (the prepared target, which the decoder may replace).
-void decode(QByteArray& bytes, const QString& path, const Header& header, QImage& picture) {
+// Decodes bytes into picture (the prepared target, which the decoder may replace). Returns whether
+// the file's orientation turned the pixels.
+bool decode(QByteArray& bytes, const QString& path, const Header& header, QImage& picture) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, header.format);
@@ -155,6 +156,23 @@ void decode(QByteArray& bytes, const QString& path, const Header& header, QImage
     refuse(error_number::kBadFileFormat, path,
            QStringLiteral("the decoded picture does not have the size its header gives"));
   }
+  return reader.transformation() != QImageIOHandler::TransformationNone;
+}
+
+// Whether bytes are a WebP file whose picture is compressed without loss: its bitstream is a
+// VP8L chunk, alone or after the extended header (a lossy picture is a VP8 chunk, with its alpha
+// in an ALPH chunk before it).
+bool is_lossless_webp(const QByteArray& bytes) {
+  if (bytes.size() < 16 || !bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WEBP") return false;
+  for (qsizetype at = 12; at + 8 <= bytes.size();) {
+    const QByteArray kind = bytes.mid(at, 4);
+    if (kind == "VP8L") return true;
+    if (kind == "VP8 ") return false;
+    const auto* size = reinterpret_cast<const uint8_t*>(bytes.constData() + at + 4);
+    const qsizetype length = size[0] | size[1] << 8 | size[2] << 16 | qsizetype{size[3]} << 24;
+    at += 8 + length + (length & 1);
+  }
+  return false;
 }
 
 bool has_grey_colour_table(const QImage& picture) {
@@ -271,9 +289,11 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
     checksum = std::async(std::launch::async, [&bytes] { return checksum_of(bytes); });
   }
   const PngColourKey key = take_png_colour_key(bytes, header, memory);
+  const bool lossless = header.format == "webp" && is_lossless_webp(bytes);
   QImage picture = memory.take_picture();
+  bool turned = false;
   try {
-    decode(bytes, path, header, picture);
+    turned = decode(bytes, path, header, picture);
   } catch (...) {
     if (checksum.valid()) checksum.wait();  // it reads bytes, which go with memory
     throw;
@@ -281,6 +301,8 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
   if (checksum.valid()) result.checksum = checksum.get();
   memory.release_file_bytes();
   result.traits = traits_of(picture, header);
+  result.traits.orientation_applied = turned;
+  result.traits.lossless = lossless;
   if (key.present()) picture = apply_colour_key(picture, key);
   if (result.traits.bits_per_channel > 8) {
     // A copy of its own: the decoded picture lives in memory that is reused once it is split.
@@ -405,9 +427,11 @@ QByteArray checksum_of_file(const QString& path) {
   return hash.result();
 }
 
-QString encode_picture(const QImage& picture, const QByteArray& format, QIODevice& device) {
+QString encode_picture(const QImage& picture, const QByteArray& format, bool lossless,
+                       QIODevice& device) {
   QImageWriter writer(&device, format);
   if (format == "jpeg" || format == "jpg") writer.setQuality(95);
+  if (format == "webp") writer.setQuality(lossless ? 100 : 95);  // Qt's WebP 100 is lossless
   if (writer.write(picture)) return QString();
   return writer.errorString();
 }

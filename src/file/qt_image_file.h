@@ -40,6 +40,11 @@ struct ImageFileTraits {
   QColorSpace colour_space;
   QList<QPair<QString, QString>> text;  // textual metadata, in the file's order
   int dots_per_metre_x = 0, dots_per_metre_y = 0;
+  // The file states an orientation other than upright, and its pixels were turned by it as they
+  // were read: they are written upright.
+  bool orientation_applied = false;
+  // A WebP file compressed without loss, written back so.
+  bool lossless = false;
 };
 
 struct ImageFile {
@@ -88,9 +93,10 @@ QImage compose_picture(const HostImage& image, const ImageFileTraits& traits);
 // else 16-bit RGB; with the file's colour space, text and resolution.
 QImage compose_deep_picture(const QImage& deep, bool with_alpha, const ImageFileTraits& traits);
 
-// Encodes picture as format onto device (JPEG at quality 95). Returns an empty string on success,
-// else Qt's reason.
-QString encode_picture(const QImage& picture, const QByteArray& format, QIODevice& device);
+// Encodes picture as format onto device (JPEG and lossy WebP at quality 95; WebP without loss when
+// lossless). Returns an empty string on success, else Qt's reason.
+QString encode_picture(const QImage& picture, const QByteArray& format, bool lossless,
+                       QIODevice& device);
 
 // The SHA-1 of bytes, as ImageFile::checksum holds it.
 QByteArray checksum_of(const QByteArray& bytes);
