@@ -26,6 +26,7 @@
 
 #include "core/runtime_error.h"
 #include "file/qt_file_host.h"
+#include "support/qt_error_of.h"
 
 using namespace tarvo;
 
@@ -61,15 +62,7 @@ QImage test_picture(int w, int h) {
   return picture;
 }
 
-// The error text of f, or an empty string when it raises nothing.
-QString error_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& error) {
-    return QString::fromStdString(error.description());
-  }
-  return QString();
-}
+using tarvo::testing::error_of;
 
 // Opens the file in a host, flips the red of pixel (x, y) and sends the image back, with a backup.
 void paint_pixel(FileHost& host, int x, int y) {

@@ -20,6 +20,7 @@
 #include "render/paper_grain.h"
 #include "support/fake_canvas_window.h"
 #include "support/png_reference_decoder.h"
+#include "support/qt_error_of.h"
 
 using namespace tarvo;
 
@@ -60,15 +61,7 @@ void write_bytes(const QString& path, const QByteArray& bytes) {
   QCOMPARE(file.write(bytes), bytes.size());
 }
 
-// The error text of f, or an empty string when it raises nothing.
-QString error_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& error) {
-    return QString::fromStdString(error.description());
-  }
-  return QString();
-}
+using tarvo::testing::error_of;
 
 // The host's planes against the reference decode: each pixel's colour as the canvas shows it, over
 // white by its alpha (which the host keeps aside); the spare column and row zero.
