@@ -16,6 +16,7 @@
 #include "canvas/undo_stack.h"
 #include "render/brush_tables.h"
 #include "retained_window.h"
+#include "row_helper.h"
 #include "summary.h"
 
 namespace tarvo {
@@ -26,6 +27,7 @@ using bench::RetainedWindow;
 CanvasBuffers& big_image() {
   static CanvasBuffers canvas = [] {
     CanvasBuffers c;
+    c.helper = &bench::row_helper();
     allocate_planes(c, 4096, 4096);
     for (int32_t y = 0; y < 4096; ++y)
       for (int32_t x = 0; x < 4096; ++x) {
@@ -112,6 +114,7 @@ void BM_BlitPlanesWholeImage(benchmark::State& state) {
   CanvasBuffers& c = big_image();
   RetainedWindow window(1920, 1080);
   CanvasDisplay display;
+  display.surface.scratch.helper = &bench::row_helper();
   display.window = &window;
   display.view.Zoom = static_cast<float>(state.range(0)) / 100.0f;
   const ImageSize size{c.BufferWidth, c.BufferHeight};

@@ -10,10 +10,12 @@
 #include "core/program.h"
 #include "render/brush_tables.h"
 #include "render/paper_grain.h"
+#include "row_helper.h"
 
 namespace tarvo::bench {
 
 inline void ready_program(Program& p, int32_t side) {
+  lend_row_helper(p, row_helper());
   p.display.view.Zoom = 1.0f;
   p.undo.MaxUndo = 128;
   p.undo.byte_budget = default_undo_budget();

@@ -35,6 +35,7 @@
 #include "core/program.h"
 #include "file/qt_file_host.h"
 #include "loading_window.h"
+#include "row_helper.h"
 #include "summary.h"
 
 namespace tarvo {
@@ -95,9 +96,11 @@ double start_up_seconds(const QString& path) {
   HostRegistry registry;
   FileHostOptions options;
   options.image_path = path;
+  options.helper = &bench::row_helper();
   register_file_host(registry, options);
   const auto start = std::chrono::steady_clock::now();
   auto program = std::make_unique<Program>();
+  lend_row_helper(*program, bench::row_helper());
   program->undo.byte_budget = default_undo_budget();
   std::unique_ptr<bench::LoadingWindow> window;
   Main(*program, registry, [&window](Program& p) -> CanvasWindow& {

@@ -29,6 +29,7 @@
 #include "recovery/qt_journal.h"
 #include "render/brush_tables.h"
 #include "retained_window.h"
+#include "row_helper.h"
 #include "script/event_script.h"
 #include "script/session_converter.h"
 #include "stroke/stroke_capture.h"
@@ -57,6 +58,7 @@ struct ReplayScene {
 
   explicit ReplayScene(float brush_size) {
     Program& p = program;
+    lend_row_helper(p, bench::row_helper());
     allocate_planes(p.canvas, kImageSize, kImageSize);
     clearbuffer(p.canvas);
     BuildCoverageCurves(p.tables);

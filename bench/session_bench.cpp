@@ -47,6 +47,7 @@
 #include "core/program.h"
 #include "mypaint_baseline.h"
 #include "render/brush_tables.h"
+#include "row_helper.h"
 #include "script/session_converter.h"
 #include "stroke/stroke_capture.h"
 #include "summary.h"
@@ -137,6 +138,7 @@ double p99_of(std::vector<double> v) {
 class TarvoReplay {
  public:
   TarvoReplay(int32_t image_size, float brush_size) {
+    lend_row_helper(program_, bench::row_helper());
     allocate_planes(program_.canvas, image_size, image_size);
     clearbuffer(program_.canvas);
     BuildCoverageCurves(program_.tables);

@@ -12,6 +12,7 @@
 #include "canvas/view_navigation.h"
 #include "core/program.h"
 #include "retained_window.h"
+#include "row_helper.h"
 #include "stroke/stroke_capture.h"
 
 namespace tarvo {
@@ -26,6 +27,7 @@ struct BigCanvas {
   Program p;
   ClientImage window;
   BigCanvas() {
+    lend_row_helper(p, bench::row_helper());
     allocate_planes(p.canvas, 4096, 4096);
     for (Plane* plane : {&p.canvas.RBuffer, &p.canvas.GBuffer, &p.canvas.BBuffer})
       for (std::size_t i = 0; i < plane->size(); ++i)

@@ -62,18 +62,17 @@ std::string GetImage(Program& program) {
   return {};
 }
 
-void send_or_raise(Program& program) {
-  Host& host = *program.HostApp;
+void send_or_raise(Host& host, const CanvasBuffers& canvas) {
   host.Wik_SaveUndo();
-  host.Wik_SetRbuffer(program.canvas.RBuffer);
-  host.Wik_SetGbuffer(program.canvas.GBuffer);
-  host.Wik_SetBbuffer(program.canvas.BBuffer);
+  host.Wik_SetRbuffer(canvas.RBuffer);
+  host.Wik_SetGbuffer(canvas.GBuffer);
+  host.Wik_SetBbuffer(canvas.BBuffer);
   host.wik_Refresh();
 }
 
 bool SendImage(Program& program) {
   try {
-    send_or_raise(program);
+    send_or_raise(*program.HostApp, program.canvas);
   } catch (const ImageNotWritten&) {
     return false;
   }
@@ -108,7 +107,7 @@ bool size_check_and_write_back(Program& program) {
     return true;  // close without writing back; the session keeps a recovery copy
   }
   try {
-    send_or_raise(program);
+    send_or_raise(*program.HostApp, program.canvas);
   } catch (const ImageNotWritten& error) {
     // The user chose to keep painting, and the canvas stays open; with no one to ask, the close
     // goes on and the painting stays in the recovery folder.

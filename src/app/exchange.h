@@ -27,8 +27,9 @@ std::string GetImage(Program& program);
 // false when the host could not take them (ImageNotWritten: the host has told the user and kept a
 // copy); the canvas then goes on as it was. Any other host error is raised.
 bool SendImage(Program& program);
-// The same, for a caller that needs to know why the planes were not taken.
-void send_or_raise(Program& program);
+// The same with the host and the planes it is given, for a caller that needs to know why the
+// planes were not taken.
+void send_or_raise(Host& host, const CanvasBuffers& canvas);
 
 // The close sequence. Sets cancel when the user chooses to keep the canvas open, which is also what
 // happens when the image could not be written while someone is looking. Any other host error during

@@ -8,6 +8,7 @@ class QWidget;
 #include <functional>
 #include <string>
 
+#include "canvas/row_split.h"
 #include "core/presence.h"
 #include "core/runtime_error.h"
 
@@ -27,6 +28,8 @@ class TarvoApplication : public QApplication {
   void set_interactive(bool interactive);
   bool interactive() const { return presence_.someone_looking; }
   const Presence& presence() const { return presence_; }
+  // The second thread that shares the program's whole-image passes, for as long as it runs.
+  RowHelper& row_helper() { return row_helper_; }
 
   // Reports the error on standard error and, where a display exists, in a message box that Return,
   // Escape or its button dismisses.
@@ -46,6 +49,7 @@ class TarvoApplication : public QApplication {
   std::function<void()> before_fatal_exit_;
   QWidget* error_box_ = nullptr;
   Presence presence_;
+  RowHelper row_helper_;
   bool failed_ = false;
   mutable std::string last_report_;
 };

@@ -53,15 +53,16 @@ bool display_for(const CommandLine& line, bool no_display) {
   return false;
 }
 
-FileHostOptions host_options(const CommandLine& line, const Presence& presence,
+FileHostOptions host_options(const CommandLine& line, TarvoApplication& app,
                              const StartRequest& request) {
   FileHostOptions options;
+  options.helper = &app.row_helper();
   if (request.out_held) {
     options.output_size = request.out_held->size;
     options.output_checksum =
         QByteArray::fromHex(QByteArray::fromStdString(request.out_held->sha1));
   }
-  options.presence = &presence;
+  options.presence = &app.presence();
   options.image_path = line.image;
   options.paper_path = line.paper;
   options.wallpaper_path = line.wallpaper;
@@ -146,8 +147,7 @@ int run_tarvo(int argc, char** argv) {
   }
 
   Session session;
-  session.make_host = [options =
-                           host_options(line, app.presence(), request)]() -> std::unique_ptr<Host> {
+  session.make_host = [options = host_options(line, app, request)]() -> std::unique_ptr<Host> {
     return std::make_unique<FileHost>(options);
   };
   session.recovery = &recovery;

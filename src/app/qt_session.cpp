@@ -128,6 +128,7 @@ int run_session(TarvoApplication& app, Session& session) {
   RecoveryStore& recovery = *session.recovery;
 
   Program program;
+  lend_row_helper(program, app.row_helper());
   program.undo.byte_budget =
       session.undo_memory_bytes ? session.undo_memory_bytes : default_undo_budget();
   std::unique_ptr<Form1> canvas;

@@ -68,12 +68,12 @@ void copy_chunk(const RowCopy& c, int32_t begin, int32_t end) {
 
 }  // namespace
 
-void copy_rows(const RowCopy* copies, int32_t count, int32_t height) {
+void copy_rows(RowHelper* helper, const RowCopy* copies, int32_t count, int32_t height) {
   int64_t row_bytes = 0;
   for (int32_t i = 0; i < count; ++i) row_bytes += std::max(0, copies[i].width);
   if (row_bytes == 0 || height <= 0) return;
   // A stroke's undo patch stays on the calling thread; a whole image is shared.
-  share_rows_with_helper(height, row_bytes, [copies, count](int32_t begin, int32_t end) {
+  share_rows_with_helper(helper, height, row_bytes, [copies, count](int32_t begin, int32_t end) {
     for (int32_t i = 0; i < count; ++i) copy_chunk(copies[i], begin, end);
   });
 }
@@ -93,10 +93,10 @@ void copy_to_previews(CanvasBuffers& canvas) {
   }
   if (committed[0]->rows() == committed[1]->rows() &&
       committed[0]->rows() == committed[2]->rows()) {
-    copy_rows(copies, 3, committed[0]->rows());
+    copy_rows(canvas.helper, copies, 3, committed[0]->rows());
     return;
   }
-  for (const RowCopy& c : copies) copy_rows(&c, 1, c.from->rows());
+  for (const RowCopy& c : copies) copy_rows(canvas.helper, &c, 1, c.from->rows());
 }
 
 void note_preview_box(CanvasBuffers& canvas, int32_t x_begin, int32_t x_end, int32_t y_begin,
@@ -131,7 +131,7 @@ void refresh_differing_previews(CanvasBuffers& canvas, const PixelRect& refreshe
   for (int i = 0; i < 3; ++i) {
     copies[i] = RowCopy{committed[i], previews[i], d.left, d.top, d.left, d.top, d.width()};
   }
-  copy_rows(copies, 3, d.height());
+  copy_rows(canvas.helper, copies, 3, d.height());
 }
 
 void clearbuffer(CanvasBuffers& canvas) {

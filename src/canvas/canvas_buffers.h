@@ -38,9 +38,9 @@ struct RowCopy {
 };
 
 // Performs each copy over `height` rows. A copy of whole rows between planes of the same width
-// moves each run of rows as one block. Large copies share their rows with a helper thread: one
-// core cannot keep the memory busy on its own. Returns once every byte is copied.
-void copy_rows(const RowCopy* copies, int32_t count, int32_t height);
+// moves each run of rows as one block. Large copies share their rows with helper, where there is
+// one: one core cannot keep the memory busy on its own. Returns once every byte is copied.
+void copy_rows(RowHelper* helper, const RowCopy* copies, int32_t count, int32_t height);
 
 // Copies the three committed planes, spare column and row included, into the previews.
 void copy_to_previews(CanvasBuffers& canvas);

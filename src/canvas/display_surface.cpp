@@ -223,7 +223,8 @@ void t_smoothblit(const SmoothBlitArgs& a, BlitScratch& scratch) {
     work(0, rows, 0);
     return;
   }
-  split_rows(rows, static_cast<int32_t>(std::max<int64_t>(8, kChunkPixels / span)), work);
+  split_rows(scratch.helper, rows, static_cast<int32_t>(std::max<int64_t>(8, kChunkPixels / span)),
+             work);
 }
 
 namespace {

@@ -8,37 +8,34 @@ namespace tarvo {
 
 namespace {
 
-void blit_committed(Program& program) {
-  CanvasBuffers& c = program.canvas;
-  BlitPlanes(program.display, program.size(), c.RBuffer, c.GBuffer, c.BBuffer, 0, 0,
-             c.BufferWidth - 1, c.BufferHeight - 1);
-}
-
-bool painting(const Program& program) {
-  return program.stroke.MouseIsDown && program.stroke.press_mode == PressMode::Paint;
+void blit_committed(CanvasDisplay& display, const CanvasBuffers& c) {
+  BlitPlanes(display, ImageSize{c.BufferWidth, c.BufferHeight}, c.RBuffer, c.GBuffer, c.BBuffer, 0,
+             0, c.BufferWidth - 1, c.BufferHeight - 1);
 }
 
 }  // namespace
 
-void Undo(Program& program) {
-  if (!restore_newest(program.undo, program.canvas, painting(program))) return;
-  program.dabs.changes.invalidate();  // a stroke under way composites its boxes in full again
-  blit_committed(program);
+void Undo(UndoStack& undo, CanvasBuffers& canvas, CoverageChanges& changes, CanvasDisplay& display,
+          bool stroke_painting) {
+  if (!restore_newest(undo, canvas, stroke_painting)) return;
+  changes.invalidate();
+  blit_committed(display, canvas);
 }
 
-void Redo(Program& program) {
-  if (!restore_undone(program.undo, program.canvas, painting(program))) return;
-  program.dabs.changes.invalidate();
-  blit_committed(program);
+void Redo(UndoStack& undo, CanvasBuffers& canvas, CoverageChanges& changes, CanvasDisplay& display,
+          bool stroke_painting) {
+  if (!restore_undone(undo, canvas, stroke_painting)) return;
+  changes.invalidate();
+  blit_committed(display, canvas);
 }
 
-void Clear(Program& program) {
-  CanvasBuffers& c = program.canvas;
-  PushUndo(program.undo, c, 0, 0, static_cast<float>(c.BufferWidth - 1),
-           static_cast<float>(c.BufferHeight - 1));
-  clearbuffer(c);
-  program.dabs.changes.invalidate();
-  blit_committed(program);
+void Clear(UndoStack& undo, CanvasBuffers& canvas, CoverageChanges& changes,
+           CanvasDisplay& display) {
+  PushUndo(undo, canvas, 0, 0, static_cast<float>(canvas.BufferWidth - 1),
+           static_cast<float>(canvas.BufferHeight - 1));
+  clearbuffer(canvas);
+  changes.invalidate();
+  blit_committed(display, canvas);
 }
 
 }  // namespace tarvo

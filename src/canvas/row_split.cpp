@@ -8,6 +8,8 @@
 #include <system_error>
 #include <thread>
 
+#include "core/program.h"
+
 namespace tarvo {
 
 namespace {
@@ -43,12 +45,14 @@ int64_t drain(Job& job, int32_t lane) {
   }
 }
 
+}  // namespace
+
 // The helper thread. It sleeps until a job is offered, drains it beside the caller and reports
 // back under the mutex, so that everything it wrote is visible to the caller once the caller
-// has seen the report. It lives until the program ends.
-class Helper {
+// has seen the report. It lives as long as its RowHelper.
+struct RowHelper::Thread {
  public:
-  Helper() {
+  Thread() {
     if (std::thread::hardware_concurrency() < 2) return;
     try {
       thread_ = std::thread([this] { loop(); });
@@ -56,7 +60,7 @@ class Helper {
       // No thread to be had: every split runs on the caller.
     }
   }
-  ~Helper() {
+  ~Thread() {
     if (!thread_.joinable()) return;
     {
       std::lock_guard lock(mutex_);
@@ -65,8 +69,8 @@ class Helper {
     wake_.notify_one();
     thread_.join();
   }
-  Helper(const Helper&) = delete;
-  Helper& operator=(const Helper&) = delete;
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
 
   bool available() const { return thread_.joinable(); }
 
@@ -138,22 +142,24 @@ class Helper {
   std::thread thread_;
 };
 
-Helper& helper() {
-  static Helper instance;
-  return instance;
+RowHelper::RowHelper() : thread_(std::make_unique<Thread>()) {}
+
+RowHelper::~RowHelper() = default;
+
+void lend_row_helper(Program& program, RowHelper& helper) {
+  program.canvas.helper = &helper;
+  program.display.surface.scratch.helper = &helper;
 }
 
-}  // namespace
-
-void split_rows(int32_t count, int32_t grain, RowWorkFn work, void* context) {
+void split_rows(RowHelper* helper, int32_t count, int32_t grain, RowWorkFn work, void* context) {
   if (count <= 0) return;
   grain = std::max(1, grain);
-  if (count <= grain || !helper().available()) {
+  if (count <= grain || helper == nullptr || !helper->thread_->available()) {
     work(context, 0, count, 0);
     return;
   }
   Job job{work, context, count, grain};
-  helper().run(job);
+  helper->thread_->run(job);
 }
 
 }  // namespace tarvo

@@ -12,6 +12,7 @@
 // of a second before the helper is tried again. Work must not throw.
 
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 
 namespace tarvo {
@@ -20,16 +21,40 @@ namespace tarvo {
 // that each worker may use its own scratch memory.
 using RowWorkFn = void (*)(void* context, int32_t begin, int32_t end, int32_t lane);
 
-// Runs work over rows [0, count) in chunks of grain rows. Below two chunks, or when no helper
-// thread can be had, everything runs on the calling thread as lane 0.
-void split_rows(int32_t count, int32_t grain, RowWorkFn work, void* context);
+// The helper thread. The program makes one for its life and hands it to the state whose passes
+// it shares (the canvas planes, the display surface, the file host); without one, a split runs
+// on the calling thread alone. On a machine with one core it starts no thread.
+class RowHelper {
+ public:
+  RowHelper();
+  ~RowHelper();
+  RowHelper(const RowHelper&) = delete;
+  RowHelper& operator=(const RowHelper&) = delete;
+
+  struct Thread;
+
+ private:
+  friend void split_rows(RowHelper*, int32_t, int32_t, RowWorkFn, void*);
+  std::unique_ptr<Thread> thread_;
+};
+
+struct Program;
+
+// Lets program's whole-image passes (plane and undo copies, the blit) share their rows with
+// helper, which must outlive it.
+void lend_row_helper(Program& program, RowHelper& helper);
+
+// Runs work over rows [0, count) in chunks of grain rows, shared with helper. Below two chunks,
+// without a helper, or when its thread could not be had, everything runs on the calling thread
+// as lane 0.
+void split_rows(RowHelper* helper, int32_t count, int32_t grain, RowWorkFn work, void* context);
 
 // The same for any callable taking (begin, end, lane).
 template <class Work>
-void split_rows(int32_t count, int32_t grain, Work&& work) {
+void split_rows(RowHelper* helper, int32_t count, int32_t grain, Work&& work) {
   using W = std::remove_reference_t<Work>;
   split_rows(
-      count, grain,
+      helper, count, grain,
       [](void* context, int32_t begin, int32_t end, int32_t lane) {
         (*static_cast<W*>(context))(begin, end, lane);
       },
@@ -40,12 +65,13 @@ void split_rows(int32_t count, int32_t grain, Work&& work) {
 // a megabyte, so that a pass of a megabyte or less stays on the calling thread. work takes
 // (begin, end).
 template <class Work>
-void share_rows_with_helper(int32_t rows, int64_t bytes_per_row, Work&& work) {
+void share_rows_with_helper(RowHelper* helper, int32_t rows, int64_t bytes_per_row, Work&& work) {
   constexpr int64_t kChunkBytes = int64_t{1} << 20;
   const int64_t grain = kChunkBytes / (bytes_per_row > 0 ? bytes_per_row : 1);
   const auto chunk = static_cast<int32_t>(grain < 1 ? 1 : (grain > rows ? rows : grain));
   if (rows <= 0) return;
-  split_rows(rows, chunk, [&work](int32_t begin, int32_t end, int32_t) { work(begin, end); });
+  split_rows(helper, rows, chunk,
+             [&work](int32_t begin, int32_t end, int32_t) { work(begin, end); });
 }
 
 }  // namespace tarvo

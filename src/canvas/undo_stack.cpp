@@ -55,7 +55,7 @@ UndoRecord cut_record(UndoStack& stack, const CanvasBuffers& canvas, const Pixel
       copies[i] = RowCopy{from[i], to[i], r.left, r.top, 0, 0, r.width()};
     }
   }
-  copy_rows(copies, 3, record.whole_planes ? from[0]->rows() : r.height());
+  copy_rows(canvas.helper, copies, 3, record.whole_planes ? from[0]->rows() : r.height());
   return record;
 }
 
@@ -101,7 +101,8 @@ void hand_back(UndoRecord& record, CanvasBuffers& canvas) {
                   static_cast<std::size_t>(now.columns()) * (end - begin));
     }
   };
-  share_rows_with_helper(canvas.RBuffer.rows(), int64_t{3} * canvas.RBuffer.columns(), refresh);
+  share_rows_with_helper(canvas.helper, canvas.RBuffer.rows(),
+                         int64_t{3} * canvas.RBuffer.columns(), refresh);
 }
 
 // Writes the patches into the committed planes and, when `previews` is set, into the previews'
@@ -115,7 +116,7 @@ void paste_record(const UndoRecord& record, CanvasBuffers& canvas, bool previews
   for (int32_t i = 0; i < count; ++i) {
     copies[i] = RowCopy{patch[i % 3], targets[i], 0, 0, record.left, record.top, record.width};
   }
-  copy_rows(copies, count, record.height);
+  copy_rows(canvas.helper, copies, count, record.height);
 }
 
 std::size_t record_bytes(const UndoRecord& r) {

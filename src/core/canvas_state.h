@@ -11,6 +11,8 @@
 
 namespace tarvo {
 
+class RowHelper;  // a thread that shares long passes over rows; the canvas subsystem's
+
 // A rectangle of image pixels after normalisation: whole, ordered, clamped to the image, with
 // exclusive right and bottom.
 struct PixelRect {
@@ -31,6 +33,8 @@ struct CanvasBuffers {
   // and need not give them what its previews showed (relief at the edge of a box, settings changed
   // during the stroke), so the difference outlives the stroke until a refresh.
   PixelRect previews_differ;
+  // The second thread that shares whole-plane copies; none: the caller does them all.
+  RowHelper* helper = nullptr;
 };
 
 // The host's paper texture, sampled tiled by the renderer.

@@ -16,6 +16,8 @@
 
 namespace tarvo {
 
+class RowHelper;  // a thread that shares long passes over rows; the canvas subsystem's
+
 // A zoomed-in row's column map, prepared once per blit: surface column i shows word `offset[i]`
 // of the interleaved stretch of its image row. Zoomed in, offsets rise by 0 or 1 from one column
 // to the next, so any 8 neighbouring surface columns show at most 8 neighbouring words; `lanes`
@@ -51,6 +53,8 @@ struct BlitScratch {
   // pixel, and that stretch, one buffer per worker.
   WideningMap widening;
   std::vector<uint32_t> stretch[2];
+  // The second thread that shares a large blit's rows; none: the caller does them all.
+  RowHelper* helper = nullptr;
 };
 
 struct DisplaySurface {

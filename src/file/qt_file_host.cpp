@@ -33,10 +33,10 @@ namespace {
 
 // A copy of plane; a large one is copied by two threads, since mapping the fresh copy's pages
 // is more than one core keeps up with.
-Plane copy_of(const Plane& plane) {
+Plane copy_of(const Plane& plane, RowHelper* helper) {
   Plane copy(plane.columns(), plane.rows());
   const int32_t columns = plane.columns();
-  share_rows_with_helper(plane.rows(), columns, [&](int32_t begin, int32_t end) {
+  share_rows_with_helper(helper, plane.rows(), columns, [&](int32_t begin, int32_t end) {
     std::memcpy(copy.row(begin), plane.row(begin),
                 static_cast<std::size_t>(end - begin) * static_cast<std::size_t>(columns));
   });
@@ -71,9 +71,9 @@ FileHost::FileHost(FileHostOptions options)
     std::future<Plane> grain = built_in_grain_ahead(options_);  // made while the file decodes
     // Start-up takes the three planes right after this: their copies are made in the same pass.
     ImageFile file;
-    run_with_progress(*options_.presence, window_,
-                      QStringLiteral("Reading %1 ...").arg(display_name(path)),
-                      [&] { file = read_image_file(path, limits_, PlaneCopy::kColourPlanes); });
+    run_with_progress(
+        *options_.presence, window_, QStringLiteral("Reading %1 ...").arg(display_name(path)),
+        [&] { file = read_image_file(path, limits_, PlaneCopy::kColourPlanes, options_.helper); });
     take_file(std::move(file), path);
     file_is_original_ = options_.output_path.isEmpty();
     if (grain.valid()) paper_ = grain.get();
@@ -175,8 +175,10 @@ void FileHost::follow_file_on_disk() {
   try {
     ImageFile file;
     run_with_progress(*options_.presence, window_,
-                      QStringLiteral("Reading %1 ...").arg(display_name(options_.image_path)),
-                      [&] { file = read_image_file(options_.image_path, limits_); });
+                      QStringLiteral("Reading %1 ...").arg(display_name(options_.image_path)), [&] {
+                        file = read_image_file(options_.image_path, limits_, PlaneCopy::kNone,
+                                               options_.helper);
+                      });
     on_disk_ = std::move(file);
   } catch (const RuntimeError& error) {
     // Half-written by the other program, perhaps: the host keeps the image it had.
@@ -218,8 +220,8 @@ Plane FileHost::hand_out(Plane& ready, const Plane& own) const {
 }
 
 Plane FileHost::shown(const Plane& own) const {
-  if (image_.alpha.empty()) return copy_of(own);
-  Plane shown = copy_of(own);
+  if (image_.alpha.empty()) return copy_of(own, options_.helper);
+  Plane shown = copy_of(own, options_.helper);
   for (int32_t y = 0; y < image_.height(); ++y) {
     uint8_t* row = shown.row(y);
     const uint8_t* alpha = image_.alpha.row(y);

@@ -67,6 +67,8 @@ struct FileHostOptions {
   // Whether someone is there to answer a question or watch progress; the session's, which
   // outlives the host.
   const Presence* presence = &Presence::nobody();
+  // The thread that shares reading the file and copying its planes; none: the host does it alone.
+  RowHelper* helper = nullptr;
   // A recovered painting written to output_path: that file as it was when the painting began (its
   // size and SHA-1). The host takes it for the file it last read, so that writing over anything
   // else asks first. Empty checksum: the host knows nothing of the file it writes.

@@ -20,7 +20,6 @@
 #include <utility>
 
 #include "appearance/qt_data_files.h"
-#include "canvas/row_split.h"
 #include "core/canvas_window.h"
 #include "core/runtime_error.h"
 #include "file/qt_file_formats.h"

@@ -224,13 +224,13 @@ std::optional<PixelLayout> direct_layout(QImage::Format format) {
 // the spare column and row; into the alpha plane too when image has one. Each row is also copied
 // into copy's colour planes when copy is given, while it is still in the cache. A large picture
 // shares its rows with a helper thread.
-void split_into_planes(const QImage& picture, PixelLayout layout, HostImage& image,
-                       HostImage* copy) {
+void split_into_planes(const QImage& picture, PixelLayout layout, HostImage& image, HostImage* copy,
+                       RowHelper* helper) {
   const int32_t width = picture.width();
   const bool with_alpha = !image.alpha.empty();
   const int64_t row_bytes =
       picture.bytesPerLine() + int64_t{width} * ((with_alpha ? 4 : 3) + (copy ? 3 : 0));
-  share_rows_with_helper(picture.height(), row_bytes, [&](int32_t begin, int32_t end) {
+  share_rows_with_helper(helper, picture.height(), row_bytes, [&](int32_t begin, int32_t end) {
     for (int32_t y = begin; y < end; ++y) {
       const PlaneRow out{image.red.row(y), image.green.row(y), image.blue.row(y),
                          with_alpha ? image.alpha.row(y) : nullptr};
@@ -247,7 +247,7 @@ void split_into_planes(const QImage& picture, PixelLayout layout, HostImage& ima
 // decoder's rows when its format allows, else through Qt's conversion to 8-bit RGB (or RGBA when
 // the picture has transparency).
 void split_picture(QImage picture, DecodeMemory& memory, const QString& path, ImageFile& result,
-                   PlaneCopy copy) {
+                   PlaneCopy copy, RowHelper* helper) {
   const bool with_alpha = picture.hasAlphaChannel();
   std::optional<PixelLayout> layout = direct_layout(picture.format());
   if (!layout) {
@@ -261,7 +261,7 @@ void split_picture(QImage picture, DecodeMemory& memory, const QString& path, Im
   if (with_alpha) result.image.alpha = Plane(width + 1, height + 1);
   if (copy == PlaneCopy::kColourPlanes) result.copy = memory.take_planes(width, height);
   split_into_planes(picture, *layout, result.image,
-                    copy == PlaneCopy::kColourPlanes ? &result.copy : nullptr);
+                    copy == PlaneCopy::kColourPlanes ? &result.copy : nullptr, helper);
 }
 
 }  // namespace
@@ -272,7 +272,8 @@ ImageLimits machine_image_limits() {
   return image_limits_for_memory(static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size));
 }
 
-ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneCopy copy) {
+ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneCopy copy,
+                          RowHelper* helper) {
   QFile file(path);
   const Header header = read_header(file, path, limits);
   const int plane_sets = copy == PlaneCopy::kColourPlanes ? 2 : 1;
@@ -312,7 +313,7 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
     if (result.deep.isNull())
       refuse(error_number::kOutOfMemory, path, QStringLiteral("out of memory"));
   }
-  split_picture(std::move(picture), memory, path, result, copy);
+  split_picture(std::move(picture), memory, path, result, copy, helper);
   return result;
 }
 

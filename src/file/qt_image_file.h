@@ -23,6 +23,8 @@ class QIODevice;
 
 namespace tarvo {
 
+class RowHelper;
+
 struct HostImage {
   Plane red, green, blue;
   Plane alpha;  // empty when the file has no transparency
@@ -68,9 +70,10 @@ ImageLimits machine_image_limits();
 // Reads the image file at path. The header's size is checked against limits before anything is
 // decoded, and a file cut short is refused even where Qt would decode it. Raises RuntimeError
 // "cannot read PATH: REASON" when the file is missing (53), too big for the limits (7), or empty,
-// truncated, damaged or of no format Qt reads (321). Never writes to the file.
+// truncated, damaged or of no format Qt reads (321). Never writes to the file. A large picture
+// shares its rows with helper, where there is one.
 ImageFile read_image_file(const QString& path, const ImageLimits& limits,
-                          PlaneCopy copy = PlaneCopy::kNone);
+                          PlaneCopy copy = PlaneCopy::kNone, RowHelper* helper = nullptr);
 
 // A white image of width x height pixels (colour planes with the spare column and row zero).
 HostImage white_image(int32_t width, int32_t height);

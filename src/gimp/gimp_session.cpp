@@ -30,6 +30,7 @@
 #include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
+#include "recovery/qt_recovery_question.h"
 #include "script/event_script.h"
 
 namespace tarvo {

@@ -94,18 +94,6 @@ std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store);
 // The newest of them; empty when there is none, with the notice of a journal that was refused.
 RecoveryPlan find_recovery(const RecoveryStore& store);
 
-enum class RecoveryAnswer { Recover, PaintOntoImage, Keep, Discard };
-// Asks "Recover the painting that was not saved?", saying when it was painted, when each painting
-// still kept was painted (kept_times, newest first, this one among them), and the plan's notice
-// when there is one. Over an image file as it was, the answers are Yes, No and Discard; over a
-// file changed since, the question says so and offers "Open As It Was", "Paint onto the File",
-// "Keep for Later" and "Discard" (each of the first two where the plan has it).
-RecoveryAnswer ask_about_recovery(const RecoveryPlan& plan, const QList<QDateTime>& kept_times);
-// Offers each kept painting in turn, newest first, until the user takes one (Yes, or either way of
-// recovering it): No keeps it for later, Discard removes it. Returns the plan taken (onto_image()
-// when its inputs go onto the file as it is now), or an empty one, having said on standard error
-// what became of the others.
-RecoveryPlan choose_recovery(const std::vector<RecoveryPlan>& kept);
 // Removes every file the plan's session kept.
 void discard_recovery(const RecoveryPlan& plan);
 

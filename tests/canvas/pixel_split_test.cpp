@@ -93,6 +93,7 @@ TEST(PixelSplit, GreyRepeatsTheLevelInEveryColour) {
 
 // Small and large passes, row counts that chunks do not divide: every row exactly once.
 TEST(RowSharing, EveryRowIsWorkedOnceWhateverTheSize) {
+  RowHelper helper;
   const struct {
     int32_t rows;
     int64_t bytes_per_row;
@@ -100,7 +101,7 @@ TEST(RowSharing, EveryRowIsWorkedOnceWhateverTheSize) {
                {4097, 4097}, {1001, 1 << 20},       {3, 1 << 22}};
   for (const auto& c : cases) {
     std::vector<std::atomic<int>> visits(static_cast<std::size_t>(c.rows));
-    share_rows_with_helper(c.rows, c.bytes_per_row, [&](int32_t begin, int32_t end) {
+    share_rows_with_helper(&helper, c.rows, c.bytes_per_row, [&](int32_t begin, int32_t end) {
       ASSERT_LE(0, begin);
       ASSERT_LT(begin, end);
       ASSERT_LE(end, c.rows);

@@ -18,6 +18,7 @@
 #include "recovery/qt_crash_copy.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery_plan.h"
+#include "recovery/qt_recovery_question.h"
 
 using namespace tarvo;
 
