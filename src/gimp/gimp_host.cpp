@@ -277,7 +277,8 @@ void GimpHost::take_start_picture(Plane& red, Plane& green, Plane& blue) {
     green = std::move(picture.green);
     blue = std::move(picture.blue);
     // The picture holds colour only: painted pixels become opaque, as it shows them.
-    base_own_ = base_alpha_ = Plane();
+    base_own_ = Plane();
+    base_alpha_ = Plane();
   } catch (const RuntimeError& error) {
     std::cerr << "tarvo: " << error.what() << "; the canvas opens on the layer" << std::endl;
   }
