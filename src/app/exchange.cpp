@@ -43,9 +43,10 @@ std::string GetImage(Program& program) {
            ". The canvas keeps its picture.";
   }
   const int32_t columns = canvas.BufferWidth + 1, rows = canvas.BufferHeight + 1;
+  const bool own = !layer.empty();  // an image without alpha has no layer planes
   for (const Plane* plane :
        {&red, &green, &blue, &layer.red, &layer.green, &layer.blue, &layer.alpha}) {
-    if (plane->empty() && layer.empty()) continue;  // an image without alpha has no layer planes
+    if (!own && plane != &red && plane != &green && plane != &blue) continue;
     if (plane->columns() != columns || plane->rows() != rows) {
       // The host's image has another size: the canvas, its undo stack and the host stay as they
       // are. The whole-image record is pushed only once the planes are known to fit.
