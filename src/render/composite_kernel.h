@@ -71,6 +71,7 @@ struct ChunkValues {
   uint8_t u[kChunk], l[kChunk];  // paper and relief: the neighbours less the grain
   uint8_t grown[kChunk];         // kAlpha only: the alpha after painting
   uint8_t own[kChunk];           // kAlpha only: the colour the mode combines with the paint
+  uint8_t unused[kChunk];        // kAlpha only: where a preview pass writes the colour laid over
 };
 
 // out[i] = table[in[i]], eight bytes a word: plain scalar lookups (a vectorised gather emulation
@@ -145,7 +146,7 @@ TARVO_CPU_INLINE void look_up_coverage(const RowPointers& row, const CallTables&
 struct LayerChannel {
   const uint8_t* colour;
   const uint8_t* alpha;
-  uint8_t* out;  // null in a preview pass
+  uint8_t* out;  // in a preview pass, a scratch row: the store stays unconditional
 };
 
 // kAlpha, pixels of alpha below 255: the own colour laid over, C' (the header's formula).
@@ -192,7 +193,7 @@ TARVO_CPU_INLINE void mix_channel(const ChunkValues& values, const uint8_t* tabl
       const bool opaque = was == 255;
       const auto own = static_cast<uint8_t>(opaque ? result : colour);
       result = opaque ? result : shown;
-      if (layer.out) layer.out[i] = static_cast<uint8_t>((layer.out[i] & keep) | (own & ~keep));
+      layer.out[i] = static_cast<uint8_t>((layer.out[i] & keep) | (own & ~keep));
     }
     const auto byte = static_cast<uint8_t>(result);
     out_a[i] = static_cast<uint8_t>((out_a[i] & keep) | (byte & ~keep));
@@ -238,7 +239,7 @@ TARVO_CPU_BUILDS void composite_span(const RowPointers& row, const CallTables& c
       LayerChannel layer{};
       if constexpr (kAlpha) {
         layer = {row.layer[ch] + x, row.alpha + x,
-                 row.out_layer[ch] ? row.out_layer[ch] + x : nullptr};
+                 row.out_layer[ch] ? row.out_layer[ch] + x : values.unused};
         if constexpr (Mode::kCode != 0) {
           own_colour(row.image[ch] + x, layer.colour, layer.alpha, values.own, n);
           mode_input = values.own;
