@@ -31,17 +31,22 @@ void get_paper(Program& program) {
 std::string GetImage(Program& program) {
   CanvasBuffers& canvas = program.canvas;
   Plane red, green, blue;
+  LayerPlanes layer;
   try {
     red = program.HostApp->Wik_GetRBuffer();
     green = program.HostApp->Wik_GetGBuffer();
     blue = program.HostApp->Wik_GetBBuffer();
+    layer = program.HostApp->layer_planes();
   } catch (const ImageNotWritten& error) {
     // The host is gone, and has said so: the canvas keeps its picture.
     return "The image was not fetched: " + std::string(error.what()) +
            ". The canvas keeps its picture.";
   }
   const int32_t columns = canvas.BufferWidth + 1, rows = canvas.BufferHeight + 1;
-  for (const Plane* plane : {&red, &green, &blue}) {
+  const bool own = !layer.empty();  // an image without alpha has no layer planes
+  for (const Plane* plane :
+       {&red, &green, &blue, &layer.red, &layer.green, &layer.blue, &layer.alpha}) {
+    if (!own && plane != &red && plane != &green && plane != &blue) continue;
     if (plane->columns() != columns || plane->rows() != rows) {
       // The host's image has another size: the canvas, its undo stack and the host stay as they
       // are. The whole-image record is pushed only once the planes are known to fit.
@@ -56,6 +61,7 @@ std::string GetImage(Program& program) {
   canvas.RBuffer = std::move(red);
   canvas.GBuffer = std::move(green);
   canvas.BBuffer = std::move(blue);
+  canvas.layer = std::move(layer);
   copy_to_previews(canvas);
   program.dabs.changes.invalidate();  // a stroke under way composites its boxes in full again
   displaybuffers(program.display, program.size(), canvas.RBuffer, canvas.GBuffer, canvas.BBuffer);
@@ -67,6 +73,7 @@ void send_or_raise(Host& host, const CanvasBuffers& canvas) {
   host.Wik_SetRbuffer(canvas.RBuffer);
   host.Wik_SetGbuffer(canvas.GBuffer);
   host.Wik_SetBbuffer(canvas.BBuffer);
+  if (!canvas.layer.empty()) host.set_layer_planes(canvas.layer);
   host.wik_Refresh();
 }
 

@@ -43,9 +43,17 @@ void take_host_planes(Host& host, CanvasBuffers& canvas) {
   expect_shape(green, columns, rows, "green");
   Plane blue = host.Wik_GetBBuffer();
   expect_shape(blue, columns, rows, "blue");
+  LayerPlanes layer = host.layer_planes();
+  if (!layer.empty()) {
+    expect_shape(layer.red, columns, rows, "layer's red");
+    expect_shape(layer.green, columns, rows, "layer's green");
+    expect_shape(layer.blue, columns, rows, "layer's blue");
+    expect_shape(layer.alpha, columns, rows, "alpha");
+  }
   canvas.RBuffer = std::move(red);
   canvas.GBuffer = std::move(green);
   canvas.BBuffer = std::move(blue);
+  canvas.layer = std::move(layer);
 }
 
 void Main(Program& program, const HostRegistry& registry, const CanvasFactory& create_canvas) {

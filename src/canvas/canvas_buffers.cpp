@@ -141,6 +141,9 @@ void clearbuffer(CanvasBuffers& canvas) {
     std::memset(canvas.GBuffer.row(y), 255, w);
     std::memset(canvas.BBuffer.row(y), 255, w);
   }
+  // An image with alpha is cleared to full transparency, which shows as white; its pixels' own
+  // colours, which nothing then shows, stay as they were.
+  canvas.layer.alpha.fill(0);
   canvas.FXbuffer.fill(0);
   copy_to_previews(canvas);
 }

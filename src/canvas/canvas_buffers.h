@@ -55,7 +55,8 @@ void note_preview_box(CanvasBuffers& canvas, int32_t x_begin, int32_t x_end, int
 // inside `refreshed`, a rectangle where the caller has just made them equal.
 void refresh_differing_previews(CanvasBuffers& canvas, const PixelRect& refreshed = PixelRect{});
 
-// Image white, coverage zero, previews refreshed. Nothing is redrawn.
+// Image white (an image with alpha: fully transparent, which shows white), coverage zero, previews
+// refreshed. Nothing is redrawn.
 void clearbuffer(CanvasBuffers& canvas);
 
 // Zeroes the coverage in a rectangle of image coordinates.

@@ -56,12 +56,29 @@ UndoRecord cut_record(UndoStack& stack, const CanvasBuffers& canvas, const Pixel
     }
   }
   copy_rows(canvas.helper, copies, 3, record.whole_planes ? from[0]->rows() : r.height());
+  if (!canvas.layer.empty()) {
+    if (record.whole_planes) {
+      record.layer = canvas.layer.copy();
+      return record;
+    }
+    const Plane* layer_from[4] = {&canvas.layer.red, &canvas.layer.green, &canvas.layer.blue,
+                                  &canvas.layer.alpha};
+    Plane* layer_to[4] = {&record.layer.red, &record.layer.green, &record.layer.blue,
+                          &record.layer.alpha};
+    RowCopy layer_copies[4];
+    for (int i = 0; i < 4; ++i) {
+      *layer_to[i] = Plane(r.width(), r.height());
+      layer_copies[i] = RowCopy{layer_from[i], layer_to[i], r.left, r.top, 0, 0, r.width()};
+    }
+    copy_rows(canvas.helper, layer_copies, 4, r.height());
+  }
   return record;
 }
 
 // A whole-image record whose planes still have the shape of the committed planes and previews.
 bool can_hand_back(const UndoRecord& record, const CanvasBuffers& canvas) {
   return record.whole_planes && same_shape(record.red, canvas.RBuffer) &&
+         (record.layer.empty() || same_shape(record.layer.alpha, canvas.RBuffer)) &&
          same_shape(record.green, canvas.GBuffer) && same_shape(record.blue, canvas.BBuffer) &&
          same_shape(canvas.RPreview, canvas.RBuffer) &&
          same_shape(canvas.GPreview, canvas.GBuffer) && same_shape(canvas.BPreview, canvas.BBuffer);
@@ -91,6 +108,8 @@ void hand_back(UndoRecord& record, CanvasBuffers& canvas) {
   Plane* committed[3] = {&canvas.BBuffer, &canvas.GBuffer, &canvas.RBuffer};
   Plane* preview[3] = {&canvas.BPreview, &canvas.GPreview, &canvas.RPreview};
   for (int i = 0; i < 3; ++i) std::swap(*patch[i], *committed[i]);
+  // The image as it was, with or without alpha (a fetch may have brought or dropped it).
+  std::swap(record.layer, canvas.layer);
   canvas.previews_differ = PixelRect{};
   const int32_t w = canvas.BufferWidth, h = canvas.BufferHeight;
   const auto refresh = [&](int32_t begin, int32_t end) {
@@ -117,10 +136,27 @@ void paste_record(const UndoRecord& record, CanvasBuffers& canvas, bool previews
     copies[i] = RowCopy{patch[i % 3], targets[i], 0, 0, record.left, record.top, record.width};
   }
   copy_rows(canvas.helper, copies, count, record.height);
+  if (!record.layer.empty() && !canvas.layer.empty()) {
+    const Plane* from[4] = {&record.layer.red, &record.layer.green, &record.layer.blue,
+                            &record.layer.alpha};
+    Plane* to[4] = {&canvas.layer.red, &canvas.layer.green, &canvas.layer.blue,
+                    &canvas.layer.alpha};
+    RowCopy layer_copies[4];
+    for (int i = 0; i < 4; ++i) {
+      layer_copies[i] = RowCopy{from[i], to[i], 0, 0, record.left, record.top, record.width};
+    }
+    copy_rows(canvas.helper, layer_copies, 4, record.height);
+  }
+}
+
+// Three bytes a pixel, seven for an image with alpha (its own colours and alpha besides).
+std::size_t bytes_per_pixel(bool layer) {
+  return layer ? 7 : 3;
 }
 
 std::size_t record_bytes(const UndoRecord& r) {
-  return std::size_t{3} * static_cast<std::size_t>(r.width) * static_cast<std::size_t>(r.height);
+  return bytes_per_pixel(!r.layer.empty()) * static_cast<std::size_t>(r.width) *
+         static_cast<std::size_t>(r.height);
 }
 
 // Writes the record into the committed planes and returns what it overwrote, as a record of the
@@ -150,18 +186,18 @@ struct RecordList {
   std::size_t& bytes;
 };
 
-// Restores the newest record of `from` and keeps what it overwrote as the newest of `to`; both
-// cover the same rectangle, so the bytes move from one list to the other.
+// Restores the newest record of `from` and keeps what it overwrote as the newest of `to`.
 bool restore_from(UndoStack& stack, RecordList from, RecordList to, CanvasBuffers& canvas,
                   bool stroke_in_progress) {
   if (from.records.empty()) return false;
   UndoRecord record = std::move(from.records.back());
   from.records.pop_back();
-  const std::size_t bytes = record_bytes(record);
-  from.bytes -= bytes;
+  from.bytes -= record_bytes(record);
   stack.spare_patches.clear();
   to.records.push_back(swap_into_canvas(std::move(record), canvas, stroke_in_progress));
-  to.bytes += bytes;
+  // The same rectangle, though not always as many bytes: a fetch may have brought or dropped
+  // the alpha in between.
+  to.bytes += record_bytes(to.records.back());
   return true;
 }
 
@@ -201,7 +237,8 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
   if (r.empty()) return;
   drop_undone(stack);  // a new change: what was undone can no longer be redone
   if (stack.item_count() / 5 > static_cast<std::size_t>(stack.MaxUndo)) drop_oldest(stack);
-  const std::size_t bytes = std::size_t{3} * r.width() * r.height();
+  const std::size_t bytes =
+      bytes_per_pixel(!canvas.layer.empty()) * static_cast<std::size_t>(r.width()) * r.height();
   // Make room before copying, so the old records and the new one are never all held at once.
   while (!stack.records.empty() && stack.bytes_held + bytes > stack.byte_budget) drop_oldest(stack);
   UndoRecord record = cut_record(stack, canvas, r);

@@ -11,6 +11,10 @@
 // canvas in place of its own instead of copying them back. Patch element (i, j) is plane pixel
 // (left + i, top + j) either way; a record's bytes count its width x height pixels only.
 //
+// An image with alpha keeps the same rectangle of its own colours and alpha (CanvasBuffers::layer)
+// in each record, beside the colour patches, and a record's bytes count seven a pixel instead of
+// three.
+//
 // The records' bytes are bounded too: 129 whole-image records of a large image would take more
 // memory than the machine has and end the program with the user's work. After a push the oldest
 // records go while the stack holds more than byte_budget bytes; the newest record always stays.

@@ -7,6 +7,7 @@
 // exactly BufferWidth x BufferHeight.
 #include <cstdint>
 
+#include "core/layer_planes.h"
 #include "core/plane.h"
 
 namespace tarvo {
@@ -28,6 +29,11 @@ struct CanvasBuffers {
   Plane RBuffer, GBuffer, BBuffer;
   Plane RPreview, GPreview, BPreview;
   Plane FXbuffer;
+  // For an image with transparency (the host's layer_planes), the committed image's own colours
+  // and alpha, shaped as the committed planes; empty otherwise. The committed planes then hold
+  // what these look like over white, which the canvas shows: RBuffer(x, y) is
+  // over_white(layer.red(x, y), layer.alpha(x, y)), and so on. A commit writes both.
+  LayerPlanes layer;
   // Where the previews may differ from the committed planes: every pixel the preview pass has
   // written since the previews were last refreshed. A stroke's commit composites its pixels anew
   // and need not give them what its previews showed (relief at the edge of a box, settings changed

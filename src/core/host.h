@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "core/layer_planes.h"
 #include "core/plane.h"
 
 namespace tarvo {
@@ -43,6 +44,17 @@ class Host {
   virtual void wik_Refresh() = 0;
   virtual std::string Wik_WallpaperFilename() = 0;
   virtual void Wik_SendFormObject(CanvasWindow& form, int16_t flags) = 0;
+
+  // The image the last Wik_GetRBuffer handed out, with its own colours and alpha, when it has
+  // transparency that painting may change; empty planes when it has none, or when painting keeps
+  // its alpha as it is (a GIMP layer whose alpha is locked). With them the canvas lays paint over
+  // the pixels as coverage (segment_renderer.h) and hands them back with set_layer_planes before
+  // wik_Refresh.
+  virtual LayerPlanes layer_planes() { return {}; }
+  // The painted image's own colours and alpha for the next wik_Refresh, which takes them for every
+  // painted pixel. Without this call (a canvas that painted without them) a painted pixel becomes
+  // opaque in the colour the set calls handed back.
+  virtual void set_layer_planes(const LayerPlanes& /*layer*/) {}
 
   // What the user knows the host as, for texts that name it ("Send image to GIMP").
   virtual std::string host_name() { return "Wickamber"; }

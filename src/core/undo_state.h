@@ -6,12 +6,14 @@
 #include <deque>
 #include <vector>
 
+#include "core/layer_planes.h"
 #include "core/plane.h"
 
 namespace tarvo {
 
 struct UndoRecord {
   Plane blue, green, red;
+  LayerPlanes layer;  // the same rectangle of the image's own colours and alpha, if it has them
   int32_t top = 0;
   int32_t left = 0;
   // The patch's extent in image pixels.

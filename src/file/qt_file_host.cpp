@@ -230,6 +230,20 @@ Plane FileHost::shown(const Plane& own) const {
   return shown;
 }
 
+LayerPlanes FileHost::layer_planes() {
+  if (image_.alpha.empty()) return {};
+  RowHelper* const h = options_.helper;
+  return {copy_of(image_.red, h), copy_of(image_.green, h), copy_of(image_.blue, h),
+          copy_of(image_.alpha, h)};
+}
+
+void FileHost::set_layer_planes(const LayerPlanes& layer) {
+  incoming_layer_.red.assign(layer.red);
+  incoming_layer_.green.assign(layer.green);
+  incoming_layer_.blue.assign(layer.blue);
+  incoming_layer_.alpha.assign(layer.alpha);
+}
+
 void FileHost::adopt(Plane& incoming, const Plane& plane, const char* method) {
   if (plane.columns() < 2 || plane.rows() < 2) {
     raise_file_error(

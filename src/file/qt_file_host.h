@@ -30,8 +30,10 @@
 // checksum) and otherwise asks whether to overwrite it, save the painting under another name, or
 // keep painting. A write-back that changes no pixel writes nothing, backup included. Only painted
 // pixels take the canvas's colour: every other pixel keeps its exact value, its alpha and, in a
-// file of 16-bit channels, its depth; a painted pixel becomes opaque, its 8-bit colour scaled to
-// the file's depth. Transparent pixels reach the canvas composited over white.
+// file of 16-bit channels, its depth; a painted pixel's 8-bit colour is scaled to the file's depth.
+// Transparent pixels reach the canvas composited over white, with the file's own colours and
+// alpha beside them (layer_planes); a painted pixel takes the colour and alpha the canvas hands
+// back in them, or becomes opaque in its colour when the canvas hands back none.
 //
 // When the file cannot be written (a read-only file or folder, a full disk, a deleted folder, a
 // backup that cannot be made), a copy of the painting is first saved in the recovery folder (see
@@ -95,6 +97,8 @@ class FileHost : public Host {
   void wik_Refresh() override;
   std::string Wik_WallpaperFilename() override;
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
+  LayerPlanes layer_planes() override;
+  void set_layer_planes(const LayerPlanes& layer) override;
   std::string host_name() override {
     return QFileInfo(options_.image_path).fileName().toStdString();
   }
@@ -128,6 +132,8 @@ class FileHost : public Host {
   Plane shown(const Plane& own) const;
   // Takes the painted pixels of the incoming planes into the image; returns how many there were.
   int64_t take_painted_pixels();
+  // The same for the incoming layer planes of an image with alpha.
+  int64_t take_painted_layer();
   QString write_loss() const;
   QByteArray with_carried_metadata(const QString& path, QByteArray bytes) const;
   // Encodes the image, carries the metadata of the file it replaces and writes it to path, making
@@ -163,8 +169,9 @@ class FileHost : public Host {
   std::optional<ImageFile> on_disk_;
   QDateTime on_disk_time_;
   qint64 on_disk_size_ = -1;
-  // The planes of the write-back under way (the three set calls).
+  // The planes of the write-back under way (the three set calls, and set_layer_planes).
   HostImage incoming_;
+  LayerPlanes incoming_layer_;
   Plane paper_;
   // Pixels taken from the canvas that have not reached the file yet.
   bool unwritten_ = false;

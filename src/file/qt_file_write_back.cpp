@@ -44,6 +44,15 @@ QByteArray whole_file(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Whether the canvas handed back the own colours and alpha of an image with alpha, in its shape.
+bool layer_fits(const LayerPlanes& layer, const HostImage& image) {
+  if (image.alpha.empty() || layer.empty()) return false;
+  for (const Plane* plane : {&layer.red, &layer.green, &layer.blue, &layer.alpha}) {
+    if (plane->columns() != image.red.columns() || plane->rows() != image.red.rows()) return false;
+  }
+  return true;
+}
+
 bool is_black_and_white(const HostImage& image) {
   if (!is_grey(image)) return false;
   for (int32_t y = 0; y < image.height(); ++y) {
@@ -176,6 +185,31 @@ int64_t FileHost::take_painted_pixels() {
   return painted;
 }
 
+int64_t FileHost::take_painted_layer() {
+  const int32_t width = image_.width(), height = image_.height();
+  const LayerPlanes& in = incoming_layer_;
+  int64_t painted = 0;
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* from[4] = {in.red.row(y), in.green.row(y), in.blue.row(y), in.alpha.row(y)};
+    uint8_t* own[4] = {image_.red.row(y), image_.green.row(y), image_.blue.row(y),
+                       image_.alpha.row(y)};
+    bool same = true;
+    for (int c = 0; c < 4 && same; ++c) same = std::memcmp(from[c], own[c], width) == 0;
+    if (same) continue;
+    QRgba64* exact = deep_.isNull() ? nullptr : reinterpret_cast<QRgba64*>(deep_.scanLine(y));
+    for (int32_t x = 0; x < width; ++x) {
+      if (from[0][x] == own[0][x] && from[1][x] == own[1][x] && from[2][x] == own[2][x] &&
+          from[3][x] == own[3][x]) {
+        continue;
+      }
+      ++painted;
+      for (int c = 0; c < 4; ++c) own[c][x] = from[c][x];
+      if (exact) exact[x] = QRgba64::fromRgba(from[0][x], from[1][x], from[2][x], from[3][x]);
+    }
+  }
+  return painted;
+}
+
 void FileHost::write_back(bool backup) {
   const QString& path = write_path();
   if (changed_elsewhere()) {
@@ -246,6 +280,7 @@ void FileHost::wik_Refresh() {
   for (const Plane* plane : {&incoming_.green, &incoming_.blue}) {
     if (plane->columns() != red.columns() || plane->rows() != red.rows()) {
       incoming_ = HostImage{};
+      incoming_layer_ = LayerPlanes{};
       raise_file_error(
           error_number::kHostCallFailed,
           QStringLiteral("cannot write %1: the red, green and blue planes differ in size")
@@ -261,10 +296,12 @@ void FileHost::wik_Refresh() {
         HostImage{incoming_.red.copy(), incoming_.green.copy(), incoming_.blue.copy(), Plane()};
     deep_ = QImage();
     unwritten_ = true;
-  } else if (take_painted_pixels() > 0) {
+  } else if (layer_fits(incoming_layer_, image_) ? take_painted_layer() > 0
+                                                 : take_painted_pixels() > 0) {
     unwritten_ = true;
   }
   incoming_ = HostImage{};
+  incoming_layer_ = LayerPlanes{};
   const bool backup = std::exchange(backup_wanted_, false);
   // Nothing painted since the file was read or written: the file already holds the image.
   if (!unwritten_ && QFileInfo::exists(write_path())) return;

@@ -9,6 +9,7 @@
 #include <numeric>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "appearance/qt_data_files.h"
 #include "canvas/pixel_split.h"
@@ -198,6 +199,10 @@ Plane GimpHost::Wik_GetRBuffer() {
   BufferRef source(gimp_api::buffer(options_.drawable));
   if (!source.buffer) fail("Wik_GetRBuffer: GIMP gave no pixels: " + pdb_error());
   const bool alpha = gimp_api::has_alpha(options_.drawable);
+  // The canvas paints the alpha too, unless the layer keeps it locked.
+  const bool own = alpha && !gimp_api::alpha_locked(options_.drawable);
+  base_own_ = own ? Plane(static_cast<int32_t>(width) * 3, height) : Plane();
+  base_alpha_ = own ? Plane(width, height) : Plane();
   const Babl* read_format = fetch_format(gimp_api::format(options_.drawable), alpha);
 
   const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
@@ -222,7 +227,8 @@ Plane GimpHost::Wik_GetRBuffer() {
       uint8_t* rgb = base_.row(0) + row_bytes * y;
       if (alpha) {
         composite_over_white(rgba[(top / kStripRows) % 2].data() + rgba_stride * (y - top), width,
-                             rgb);
+                             rgb, own ? base_own_.row(y) : nullptr,
+                             own ? base_alpha_.row(y) : nullptr);
       }
       split_pixel_row(PixelLayout::kBytesRgb, rgb, width,
                       PlaneRow{red.row(y), green.row(y), blue.row(y), nullptr});
@@ -270,6 +276,9 @@ void GimpHost::take_start_picture(Plane& red, Plane& green, Plane& blue) {
     red = std::move(picture.red);
     green = std::move(picture.green);
     blue = std::move(picture.blue);
+    // The picture holds colour only: painted pixels become opaque, as it shows them.
+    base_own_ = Plane();
+    base_alpha_ = Plane();
   } catch (const RuntimeError& error) {
     std::cerr << "tarvo: " << error.what() << "; the canvas opens on the layer" << std::endl;
   }
@@ -289,9 +298,23 @@ Plane GimpHost::Wik_GetBBuffer() {
   return handed;
 }
 
+LayerPlanes GimpHost::layer_planes() {
+  if (base_alpha_.empty()) return {};
+  const int32_t width = base_width_, height = base_height_;
+  LayerPlanes layer{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
+                    Plane(width + 1, height + 1), Plane(width + 1, height + 1)};
+  for (int32_t y = 0; y < height; ++y) {
+    split_pixel_row(PixelLayout::kBytesRgb, base_own_.row(y), width,
+                    PlaneRow{layer.red.row(y), layer.green.row(y), layer.blue.row(y), nullptr});
+    std::memcpy(layer.alpha.row(y), base_alpha_.row(y), static_cast<std::size_t>(width));
+  }
+  return layer;
+}
+
 void GimpHost::Wik_SaveUndo() {
   check_alive("Wik_SaveUndo");
   for (const Plane*& pending : pending_) pending = nullptr;
+  pending_layer_ = nullptr;
 }
 
 void GimpHost::Wik_SetRbuffer(const Plane& plane) {
@@ -310,28 +333,33 @@ void GimpHost::wik_Refresh() {
     fail("wik_Refresh: the red, green and blue planes were not all handed over");
   }
   const Plane &red = *pending_[0], &green = *pending_[1], &blue = *pending_[2];
+  const LayerPlanes* layer = std::exchange(pending_layer_, nullptr);
   for (const Plane*& pending : pending_) pending = nullptr;
-  write_back(red, green, blue);
+  write_back(red, green, blue, layer);
 }
 
 // One write-back's working state: the canvas planes, the rectangle the selection leaves of the
 // layer, and strip buffers for its pixels in the layer's format and as the canvas has them.
 struct GimpHost::StripWriter {
   const Plane &red, &green, &blue;
+  const LayerPlanes* layer;  // the canvas's own colours and alpha, when it painted the layer's
   int32_t x, columns;
   const Babl* native;
   PixelPatcher patcher;
   GeglBuffer *source, *shadow;
   std::size_t strip_stride, fresh_stride;
   std::vector<uint8_t> strip, fresh;  // the layer's pixels; the canvas's, three bytes a pixel
+  std::vector<uint8_t> own;           // with layer: the canvas's own colours, as fresh
   std::vector<int32_t> painted_in_row;
   std::vector<int32_t> columns_painted;
 
-  StripWriter(const Plane& r, const Plane& g, const Plane& b, int32_t left, int32_t width,
-              int32_t rows, const Babl* format, bool opaque, GeglBuffer* from, GeglBuffer* to)
+  StripWriter(const Plane& r, const Plane& g, const Plane& b, const LayerPlanes* l, int32_t left,
+              int32_t width, int32_t rows, const Babl* format, bool opaque, GeglBuffer* from,
+              GeglBuffer* to)
       : red(r),
         green(g),
         blue(b),
+        layer(l),
         x(left),
         columns(width),
         native(format),
@@ -342,10 +370,12 @@ struct GimpHost::StripWriter {
         fresh_stride(static_cast<std::size_t>(width) * 3),
         strip(strip_stride * rows),
         fresh(fresh_stride * rows),
+        own(l ? fresh_stride * rows : 0),
         painted_in_row(rows) {}
 };
 
-void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blue) {
+void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blue,
+                          const LayerPlanes* layer) {
   const int32_t drawable = options_.drawable;
   const int32_t width = gimp_api::width(drawable), height = gimp_api::height(drawable);
   for (const Plane* plane : {&red, &green, &blue}) {
@@ -360,15 +390,27 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
     return;  // the selection leaves nothing of this layer to paint on
   }
   const bool base_fits = base_width_ == width && base_height_ == height;
+  // The canvas's own colours and alpha are taken where it painted the layer's, and the layer's
+  // alpha is not locked meanwhile.
+  if (layer && (!base_fits || base_alpha_.empty() || !gimp_api::has_alpha(drawable) ||
+                gimp_api::alpha_locked(drawable))) {
+    layer = nullptr;
+  }
+  for (const Plane* plane : {&red, &green, &blue}) {
+    if (layer == nullptr) break;
+    for (const Plane* own : {&layer->red, &layer->green, &layer->blue, &layer->alpha}) {
+      if (own->columns() != plane->columns() || own->rows() != plane->rows()) layer = nullptr;
+    }
+  }
   // A write-back that would change no pixel leaves GIMP's undo history and the image's dirty state
   // alone.
-  if (base_fits && !painted_anywhere(red, green, blue, x, y, columns, rows)) return;
+  if (base_fits && !painted_anywhere(red, green, blue, layer, x, y, columns, rows)) return;
   BufferRef source(gimp_api::buffer(drawable));
   BufferRef shadow(gimp_api::shadow_buffer(drawable));
   if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
   // A painted pixel becomes opaque, so that what was painted shows in the layer as on the canvas,
   // unless the layer's alpha is locked.
-  StripWriter writer(red, green, blue, x, columns, std::min<int32_t>(kStripRows, rows),
+  StripWriter writer(red, green, blue, layer, x, columns, std::min<int32_t>(kStripRows, rows),
                      gimp_api::format(drawable), !gimp_api::alpha_locked(drawable), source.buffer,
                      shadow.buffer);
   const Progress progress(options_.show_progress, "Tarvo: writing the layer", columns, rows);
@@ -391,12 +433,22 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   if (selected && base_fits) read_back_base(x, y, columns, rows);
 }
 
-bool GimpHost::painted_anywhere(const Plane& red, const Plane& green, const Plane& blue, int32_t x,
-                                int32_t y, int32_t columns, int32_t rows) {
+bool GimpHost::painted_anywhere(const Plane& red, const Plane& green, const Plane& blue,
+                                const LayerPlanes* layer, int32_t x, int32_t y, int32_t columns,
+                                int32_t rows) {
   std::vector<uint8_t> now(static_cast<std::size_t>(columns) * 3);
   for (int32_t row = y; row < y + rows; ++row) {
     interleave_rgb(red.row(row) + x, green.row(row) + x, blue.row(row) + x, columns, now.data());
     if (std::memcmp(now.data(), base_row(row, x), now.size()) != 0) return true;
+    if (layer == nullptr) continue;
+    // Colours that look alike over white may still differ.
+    interleave_rgb(layer->red.row(row) + x, layer->green.row(row) + x, layer->blue.row(row) + x,
+                   columns, now.data());
+    if (std::memcmp(now.data(), base_own_row(row, x), now.size()) != 0 ||
+        std::memcmp(layer->alpha.row(row) + x, base_alpha_.row(row) + x,
+                    static_cast<std::size_t>(columns)) != 0) {
+      return true;
+    }
   }
   return false;
 }
@@ -408,9 +460,12 @@ void GimpHost::read_back_base(int32_t x, int32_t y, int32_t columns, int32_t row
     base_width_ = base_height_ = 0;  // unknown: the next send writes every pixel
     return;
   }
-  read_rgb(layer.buffer, rectangle(x, y, columns, rows), gimp_api::format(options_.drawable),
-           gimp_api::has_alpha(options_.drawable), base_row(y, x),
-           static_cast<std::size_t>(base_width_) * 3);
+  const bool alpha = gimp_api::has_alpha(options_.drawable);
+  const bool own = alpha && !base_alpha_.empty();
+  read_rgb(layer.buffer, rectangle(x, y, columns, rows), gimp_api::format(options_.drawable), alpha,
+           base_row(y, x), static_cast<std::size_t>(base_width_) * 3,
+           own ? base_own_row(y, x) : nullptr, own ? base_alpha_.row(y) + x : nullptr,
+           static_cast<std::size_t>(base_width_));
 }
 
 void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base_fits) {
@@ -420,6 +475,17 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
     interleave_rgb(w.red.row(row) + w.x, w.green.row(row) + w.x, w.blue.row(row) + w.x, w.columns,
                    now);
     const uint8_t* base = base_fits ? base_row(row, w.x) : nullptr;
+    if (w.layer) {
+      // Every pixel whose own colour or alpha changed; its look over white changes with them.
+      uint8_t* own = w.own.data() + w.fresh_stride * (row - top);
+      interleave_rgb(w.layer->red.row(row) + w.x, w.layer->green.row(row) + w.x,
+                     w.layer->blue.row(row) + w.x, w.columns, own);
+      w.painted_in_row[row - top] =
+          count_differing_pixels(own, base_own_row(row, w.x), w.columns,
+                                 w.layer->alpha.row(row) + w.x, base_alpha_.row(row) + w.x);
+      painted += w.painted_in_row[row - top];
+      continue;
+    }
     w.painted_in_row[row - top] = base ? count_differing_pixels(now, base, w.columns) : w.columns;
     painted += w.painted_in_row[row - top];
   }
@@ -435,17 +501,23 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
       if (w.painted_in_row[row - top] == 0) continue;
       const uint8_t* now = w.fresh.data() + w.fresh_stride * (row - top);
       const uint8_t* base = base_fits ? base_row(row, w.x) : nullptr;
+      const uint8_t* own = w.layer ? w.own.data() + w.fresh_stride * (row - top) : nullptr;
+      const uint8_t* alpha = w.layer ? w.layer->alpha.row(row) + w.x : nullptr;
       w.columns_painted.clear();
       if (w.painted_in_row[row - top] == w.columns) {
         w.columns_painted.resize(w.columns);
         std::iota(w.columns_painted.begin(), w.columns_painted.end(), 0);
       } else {
         for (int32_t column = 0; column < w.columns; ++column) {
-          if (!same_pixel(now + 3 * column, base + 3 * column)) w.columns_painted.push_back(column);
+          const bool painted_pixel =
+              own ? !same_pixel(own + 3 * column, base_own_row(row, w.x) + 3 * column) ||
+                        alpha[column] != base_alpha_(w.x + column, row)
+                  : !same_pixel(now + 3 * column, base + 3 * column);
+          if (painted_pixel) w.columns_painted.push_back(column);
         }
       }
       w.patcher.patch(w.strip.data() + w.strip_stride * (row - top), w.columns, w.columns_painted,
-                      now);
+                      own ? own : now, alpha);
     }
     gegl_buffer_set(w.shadow, &area, 0, w.native, w.strip.data(),
                     static_cast<gint>(w.strip_stride));
@@ -455,6 +527,12 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
   for (int32_t row = top; row < top + count && base_fits; ++row) {
     if (w.painted_in_row[row - top] == 0) continue;
     std::memcpy(base_row(row, w.x), w.fresh.data() + w.fresh_stride * (row - top), w.fresh_stride);
+    if (w.layer) {
+      std::memcpy(base_own_row(row, w.x), w.own.data() + w.fresh_stride * (row - top),
+                  w.fresh_stride);
+      std::memcpy(base_alpha_.row(row) + w.x, w.layer->alpha.row(row) + w.x,
+                  static_cast<std::size_t>(w.columns));
+    }
   }
 }
 

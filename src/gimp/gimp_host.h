@@ -12,9 +12,12 @@
 // and are merged, which honours the selection as GIMP's own filters do, then the drawable is
 // updated and the displays flushed. Only pixels whose colour differs from what the last fetch
 // handed out are written; every other pixel keeps its exact value and alpha at the drawable's own
-// precision (8-bit, 16-bit or float). A painted pixel becomes opaque, unless the layer's alpha is
-// locked, which keeps every alpha as it is. A write-back that would change no pixel makes no call
-// that writes: no undo step, and the image stays as clean as it was.
+// precision (8-bit, 16-bit or float). A layer with alpha hands the canvas its own colours and alpha
+// too (layer_planes), over which it paints as coverage, and a painted pixel takes the colour and
+// alpha the canvas hands back in them. A layer whose alpha is locked hands out none and keeps
+// every alpha as it is; a painted pixel becomes opaque when the canvas hands back none. A
+// write-back that would change no pixel makes no call that writes: no undo step, and the image
+// stays as clean as it was.
 //
 // libgimp is reached through gimp_api.h, whose adapter the plug-in of each GIMP version links.
 //
@@ -70,6 +73,8 @@ class GimpHost : public Host {
   void wik_Refresh() override;
   std::string Wik_WallpaperFilename() override;
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override;
+  LayerPlanes layer_planes() override;
+  void set_layer_planes(const LayerPlanes& layer) override { pending_layer_ = &layer; }
   std::string host_name() override { return "GIMP"; }
   std::string image_name() override { return "The layer"; }
 
@@ -86,10 +91,12 @@ class GimpHost : public Host {
   // Replaces the fetched planes by the start_from picture, once.
   void take_start_picture(Plane& red, Plane& green, Plane& blue);
   struct StripWriter;
-  void write_back(const Plane& red, const Plane& green, const Plane& blue);
+  void write_back(const Plane& red, const Plane& green, const Plane& blue,
+                  const LayerPlanes* layer);
   // Whether any pixel of the rectangle differs from what the last fetch handed out.
-  bool painted_anywhere(const Plane& red, const Plane& green, const Plane& blue, int32_t x,
-                        int32_t y, int32_t columns, int32_t rows);
+  bool painted_anywhere(const Plane& red, const Plane& green, const Plane& blue,
+                        const LayerPlanes* layer, int32_t x, int32_t y, int32_t columns,
+                        int32_t rows);
   // Writes rows [top, top + count) of the selection's rectangle into the shadow buffer: the
   // painted pixels from the canvas, every other one as the layer holds it.
   void write_strip(StripWriter& writer, int32_t top, int32_t count, bool base_fits);
@@ -99,15 +106,22 @@ class GimpHost : public Host {
   void merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows);
   // Where row y, column x of the last fetch's pixels lies in base_.
   uint8_t* base_row(int32_t y, int32_t x) { return base_.row(y) + static_cast<std::size_t>(x) * 3; }
+  uint8_t* base_own_row(int32_t y, int32_t x) {
+    return base_own_.row(y) + static_cast<std::size_t>(x) * 3;
+  }
 
   GimpHostOptions options_;
   std::function<void(const std::string&)> lost_;
   // The pixels handed out by the last fetch, three bytes (R, G, B) a pixel, row after row: what
   // the canvas started from, so that a write-back can tell which pixels were painted.
   Plane base_;
+  // For a layer whose alpha the canvas paints, the pixels' own colours (laid out as base_) and
+  // alpha (a byte a pixel) as the last fetch handed them out; empty otherwise.
+  Plane base_own_, base_alpha_;
   int32_t base_width_ = 0, base_height_ = 0;
   Plane ready_green_, ready_blue_;
   const Plane* pending_[3] = {nullptr, nullptr, nullptr};
+  const LayerPlanes* pending_layer_ = nullptr;
   Plane paper_;
 };
 

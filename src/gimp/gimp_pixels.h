@@ -12,8 +12,9 @@ namespace tarvo {
 
 // Writes the painted colour into pixels of the drawable's own format. Formats that are 8-bit
 // gamma-encoded RGB(A) in the image's space take the bytes as they are; every other format goes
-// through floats, where only the colour channels are replaced. A painted pixel becomes opaque when
-// opaque is set; otherwise its alpha keeps its exact value.
+// through floats, where only the colour channels are replaced. Given the painted alpha (a layer
+// with alpha painted as coverage), a painted pixel takes it with its colour; otherwise a painted
+// pixel becomes opaque when opaque is set, and else keeps its exact alpha.
 class PixelPatcher {
  public:
   PixelPatcher(const Babl* native, int32_t width, bool opaque);
@@ -23,14 +24,17 @@ class PixelPatcher {
   bool replaces_whole_pixels() const { return direct_ && bytes_per_pixel_ == 3; }
 
   // Replaces the colour of the listed pixels of one row (columns counted from the row's start).
-  // rgb holds the row's new colours, three bytes a pixel.
-  void patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns, const uint8_t* rgb);
+  // rgb holds the row's new colours, three bytes a pixel; alpha, when given, the row's new alpha,
+  // a byte a pixel.
+  void patch(uint8_t* row, int32_t width, const std::vector<int32_t>& columns, const uint8_t* rgb,
+             const uint8_t* alpha = nullptr);
 
  private:
   const Babl* native_;
   int bytes_per_pixel_ = 0;
   bool direct_ = true;
   bool opaque_ = false;
+  bool has_alpha_ = false;
   int channels_ = 3;
   const Babl* to_float_ = nullptr;
   const Babl* from_float_ = nullptr;
@@ -46,20 +50,26 @@ inline bool same_pixel(const uint8_t* a, const uint8_t* b) {
   return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
 }
 
-// How many of width pixels (three bytes each) differ between a and b.
-int32_t count_differing_pixels(const uint8_t* a, const uint8_t* b, int32_t width);
+// How many of width pixels (three bytes each) differ between a and b; given alpha rows (a byte a
+// pixel), a pixel whose alpha differs counts too.
+int32_t count_differing_pixels(const uint8_t* a, const uint8_t* b, int32_t width,
+                               const uint8_t* alpha_a = nullptr, const uint8_t* alpha_b = nullptr);
 
 // The canvas shows a pixel with alpha as it looks over white paper: rgba holds width pixels of
-// 8-bit gamma-encoded R, G, B and alpha, rgb receives three bytes a pixel.
-void composite_over_white(const uint8_t* rgba, int32_t width, uint8_t* rgb);
+// 8-bit gamma-encoded R, G, B and alpha, rgb receives three bytes a pixel. When own is given, it
+// receives the pixels' own colours (three bytes a pixel) and alpha their alpha (a byte a pixel).
+void composite_over_white(const uint8_t* rgba, int32_t width, uint8_t* rgb, uint8_t* own = nullptr,
+                          uint8_t* alpha = nullptr);
 
 // The format a fetch reads: 8-bit gamma-encoded RGB in the drawable's own colour space, with alpha
 // when the drawable has it.
 const Babl* fetch_format(const Babl* native, bool alpha);
 
 // Reads a rectangle of the buffer into rgb (three bytes a pixel, stride bytes a row), composited
-// over white when the layer has alpha.
+// over white when the layer has alpha; then, when own is given, the pixels' own colours into own
+// (with rgb's layout) and their alpha into alpha_out (a byte a pixel, alpha_stride bytes a row).
 void read_rgb(GeglBuffer* buffer, const GeglRectangle& area, const Babl* native, bool alpha,
-              uint8_t* rgb, std::size_t stride);
+              uint8_t* rgb, std::size_t stride, uint8_t* own = nullptr,
+              uint8_t* alpha_out = nullptr, std::size_t alpha_stride = 0);
 
 }  // namespace tarvo

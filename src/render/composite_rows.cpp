@@ -44,7 +44,9 @@ bool planes_cover_image(const CanvasBuffers& c) {
   const int32_t w = c.BufferWidth, h = c.BufferHeight;
   return w > 0 && h > 0 && covers(c.FXbuffer, w, h) && covers(c.RBuffer, w, h) &&
          covers(c.GBuffer, w, h) && covers(c.BBuffer, w, h) && covers(c.RPreview, w, h) &&
-         covers(c.GPreview, w, h) && covers(c.BPreview, w, h);
+         covers(c.GPreview, w, h) && covers(c.BPreview, w, h) &&
+         (c.layer.empty() || (covers(c.layer.red, w, h) && covers(c.layer.green, w, h) &&
+                              covers(c.layer.blue, w, h) && covers(c.layer.alpha, w, h)));
 }
 
 bool paper_usable(const PaperTexture& paper) {
@@ -131,7 +133,8 @@ Outputs outputs_for(CanvasBuffers& c, int32_t flags) {
   Plane* commit[3] = {&c.RBuffer, &c.GBuffer, &c.BBuffer};
   Plane** first = (flags & kPreviewFlag) ? preview : commit;
   Plane** second = (flags & kCommitFlag) ? commit : preview;
-  return Outputs{{first[0], first[1], first[2]}, {second[0], second[1], second[2]}};
+  LayerPlanes* layer = (flags & kCommitFlag) && !c.layer.empty() ? &c.layer : nullptr;
+  return Outputs{{first[0], first[1], first[2]}, {second[0], second[1], second[2]}, layer};
 }
 
 const uint8_t* paper_row(const PaperTexture& paper, bool use, int32_t y) {
@@ -154,12 +157,23 @@ RowPointers row_pointers(CanvasBuffers& c, const PaperTexture& paper, const Call
     r.out_a[ch] = out.a[ch]->row(y);
     r.out_b[ch] = out.b[ch]->row(y);
   }
+  if (!c.layer.empty()) {
+    Plane* own[3] = {&c.layer.red, &c.layer.green, &c.layer.blue};
+    for (int ch = 0; ch < 3; ++ch) {
+      r.layer[ch] = own[ch]->row(y);
+      r.out_layer[ch] = out.layer ? own[ch]->row(y) : nullptr;
+    }
+    r.alpha = c.layer.alpha.row(y);
+    r.out_alpha = out.layer ? c.layer.alpha.row(y) : nullptr;
+  }
   return r;
 }
 
-Kernels kernels_for(int32_t mode, bool paper) {
-  return blend::with_mode(mode,
-                          [paper]<class Mode>() { return composite::kernels_for<Mode>(paper); });
+Kernels kernels_for(int32_t mode, bool paper, bool alpha) {
+  return blend::with_mode(mode, [paper, alpha]<class Mode>() {
+    return alpha ? composite::kernels_for<Mode, true>(paper)
+                 : composite::kernels_for<Mode, false>(paper);
+  });
 }
 
 // Narrows begin..end to the pixels from the first to the last with coverage. Coverage 0 gives

@@ -27,10 +27,12 @@ struct CallSetup {
 void prepare(CallSetup& s, const PaperTexture& paper, const BrushSettings& brush,
              const BrushTables& tables, float PenAltitude);
 
-// Where the composited colour goes: the previews, the committed planes or both.
+// Where the composited colour goes: the previews, the committed planes or both; and, for a
+// commit on an image with alpha, its own colours and alpha (else null).
 struct Outputs {
   Plane* a[3];
   Plane* b[3];
+  LayerPlanes* layer;
 };
 
 Outputs outputs_for(CanvasBuffers& c, int32_t flags);
@@ -45,7 +47,8 @@ inline constexpr std::size_t kGroundTileFactor = 8;
 PaperTexture ground_paper(const PaperTexture& paper, const std::array<uint8_t, 256>& grain);
 RowPointers row_pointers(CanvasBuffers& c, const PaperTexture& paper, const CallSetup& s,
                          const Outputs& out, int32_t y);
-Kernels kernels_for(int32_t mode, bool paper);
+// The kernels of a mode; with alpha, those that paint over an image with alpha as coverage.
+Kernels kernels_for(int32_t mode, bool paper, bool alpha);
 // Composites columns x_begin .. x_end of row y; beyond x_end, up to zero_end, the coverage is zero.
 void composite_row(const RowPointers& row, const CallSetup& s, const Kernels& k, int32_t x_begin,
                    int32_t x_end, int32_t y, int32_t width, int32_t height, int32_t zero_end);

@@ -164,7 +164,7 @@ bool only_raised_pixels(CoverageChanges* changes, const CallSetup& s, const Pape
 bool prepare_run(PreparedComposite& p, CanvasBuffers& canvas, const CompositeInputs& in) {
   if ((in.flags & (kPreviewFlag | kCommitFlag)) == 0 || !planes_cover_image(canvas)) return false;
   prepare(p.setup, in.paper, in.brush, in.tables, in.PenAltitude);
-  p.kernels = kernels_for(p.setup.mode, p.setup.paper);
+  p.kernels = kernels_for(p.setup.mode, p.setup.paper, !canvas.layer.empty());
   p.out = outputs_for(canvas, in.flags);
   return true;
 }

@@ -45,7 +45,7 @@ void composite_box(CanvasBuffers& canvas, const CompositeInputs& in, float x1, f
 
   CallSetup setup;
   prepare(setup, paper, brush, in.tables, in.PenAltitude);
-  const Kernels kernels = kernels_for(setup.mode, setup.paper);
+  const Kernels kernels = kernels_for(setup.mode, setup.paper, !canvas.layer.empty());
   const Outputs out = outputs_for(canvas, flags);
   // A box many times the paper tile (a stroke's commit) looks the grain up once per tile byte
   // instead of once per pixel, and three times with relief.

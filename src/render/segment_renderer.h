@@ -8,6 +8,13 @@
 // the committed planes and the accumulated coverage, so compositing a box twice gives the same
 // pixels and overlapping sub-segment boxes never apply paint twice.
 //
+// On an image with alpha (canvas.layer not empty) the strength becomes coverage: a pixel of alpha
+// A painted with strength a gets alpha A + a (255 - A) / 255, rounded, and the colour of paint of
+// that strength laid over its own ("over" compositing); the committed and preview planes get what
+// that looks like over white, and a commit writes the layer planes too. Every mode computes its
+// colour from the pixel's own colour, or lays the paint colour itself over full transparency
+// (composite_kernel.h). Opaque pixels get exactly the bytes they would get without alpha.
+//
 // The box of a call with corners (x1, y1), (x2, y2) covers, on each axis, every integer from
 // floor(min - BrushSize) to floor(max + BrushSize), both ends included, limited to the image.
 //

@@ -42,6 +42,8 @@ class WriteBackWatch : public Host {
   void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override {
     inner_->Wik_SendFormObject(form, flags);
   }
+  LayerPlanes layer_planes() override { return inner_->layer_planes(); }
+  void set_layer_planes(const LayerPlanes& layer) override { inner_->set_layer_planes(layer); }
   std::string host_name() override { return inner_->host_name(); }
   std::string image_name() override { return inner_->image_name(); }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace tarvo {
 namespace {
 
@@ -93,6 +95,28 @@ TEST(UndoStack, ThreeWholeImageRecordsRestoreTheStartImageWithLastColumnAndRow) 
   EXPECT_EQ(c.RBuffer(6, 4), start.RBuffer(6, 4));
   EXPECT_EQ(c.RPreview(6, 4), start.RBuffer(6, 4));
   EXPECT_FALSE(restore_newest(s, c));
+}
+
+TEST(UndoStack, AnImageWithAlphaGetsItsOwnColoursAndAlphaBack) {
+  CanvasBuffers c = image(6, 5, 10);
+  c.layer = LayerPlanes{c.RBuffer.copy(), c.GBuffer.copy(), c.BBuffer.copy(), Plane(7, 6)};
+  c.layer.alpha.fill(90);
+  const LayerPlanes before = c.layer.copy();
+  UndoStack s;
+  PushUndo(s, c, 1, 1, 3, 2);
+  push_whole(s, c);
+  EXPECT_EQ(s.bytes_held, std::size_t{7} * (3 * 2 + 6 * 5));  // colour, own colour and alpha
+  c.layer.alpha.fill(200);
+  c.layer.red.fill(0);
+  ASSERT_TRUE(restore_newest(s, c));
+  ASSERT_TRUE(restore_newest(s, c));
+  for (const auto& [now, was] :
+       {std::pair{&c.layer.red, &before.red}, std::pair{&c.layer.alpha, &before.alpha}}) {
+    for (int32_t y = 0; y < 5; ++y)
+      for (int32_t x = 0; x < 6; ++x) EXPECT_EQ((*now)(x, y), (*was)(x, y)) << x << "," << y;
+  }
+  ASSERT_TRUE(restore_undone(s, c));  // the whole-image record's own colours and alpha come back
+  EXPECT_EQ(c.layer.alpha(4, 4), 90);
 }
 
 TEST(UndoStack, The130thPushDropsTheOldestRecord) {

@@ -15,9 +15,13 @@
 #include <iostream>
 #include <sstream>
 
+#include "app/startup.h"
 #include "appearance/qt_data_files.h"
+#include "canvas/canvas_buffers.h"
 #include "core/runtime_error.h"
+#include "render/brush_tables.h"
 #include "render/paper_grain.h"
+#include "render/segment_renderer.h"
 #include "support/fake_canvas_window.h"
 #include "support/png_reference_decoder.h"
 #include "support/qt_error_of.h"
@@ -218,6 +222,7 @@ class FileHostTest : public QObject {
   void oversized_headers_are_refused_before_decoding();
   void missing_file_is_a_white_image_written_on_refresh();
   void round_trip_keeps_pixels_alpha_and_a_backup();
+  void paint_over_transparency_is_written_as_the_canvas_shows_it();
   void grey_file_stays_grey_until_painted_in_colour();
   void deep_file_keeps_its_depth_and_unpainted_pixels();
   void failed_write_leaves_the_old_file_whole();
@@ -454,6 +459,64 @@ void FileHostTest::round_trip_keeps_pixels_alpha_and_a_backup() {
   host.wik_Refresh();
   QCOMPARE(file_bytes(path), first_write);
   QCOMPARE(file_bytes(path + QLatin1Char('~')), original_bytes);
+}
+
+// A stroke painted by the renderer on an RGBA file, half of it over full transparency and half over
+// a half-transparent photo: composited over white, the written file is what the canvas showed,
+// the edge over transparency has the paint's own colour, and every unpainted pixel is as it was.
+void FileHostTest::paint_over_transparency_is_written_as_the_canvas_shows_it() {
+  const QString path = scratch_file(QStringLiteral("layer.png"));
+  QImage original(40, 20, QImage::Format_ARGB32);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 40; ++x)
+      original.setPixel(x, y, x < 20 ? qRgba(0, 0, 0, 0) : qRgba(30 + x, 90, 200 - y, 128));
+  QVERIFY(original.save(path));
+  FileHost host(options_for(path));
+  CanvasBuffers canvas;
+  allocate_planes(canvas, 40, 20);
+  take_host_planes(host, canvas);
+  copy_to_previews(canvas);
+  QVERIFY(!canvas.layer.empty());
+  for (int x = 0; x < 40; ++x)  // a soft horizontal band: rows 5..14, coverage rising to its middle
+    for (int y = 5; y < 15; ++y)
+      canvas.FXbuffer(x, y) = static_cast<uint8_t>(255 - 50 * std::abs(y - 10));
+  const BrushTables tables = make_brush_tables();
+  PaperTexture paper;
+  // Default across the picture, then Multiply over the photo, with which it combines.
+  for (int32_t mode : {0, 3}) {
+    BrushSettings brush;
+    brush.BrushSize = 0.0f;
+    brush.ColorR = 220.0f;
+    brush.ColorG = 30.0f;
+    brush.ColorB = 60.0f;
+    brush.BlendMode = mode;
+    composite_box(canvas, {paper, brush, tables, 0.0f, kCommitFlag}, mode == 0 ? 0 : 20, 0, 39, 19);
+  }
+  host.Wik_SaveUndo();
+  host.Wik_SetRbuffer(canvas.RBuffer);
+  host.Wik_SetGbuffer(canvas.GBuffer);
+  host.Wik_SetBbuffer(canvas.BBuffer);
+  host.set_layer_planes(canvas.layer);
+  host.wik_Refresh();
+
+  const QImage written = QImage(path).convertToFormat(QImage::Format_ARGB32);
+  const Plane* shown[3] = {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer};
+  for (int y = 0; y < 20; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      const QRgb pixel = written.pixel(x, y);
+      const int channels[3] = {qRed(pixel), qGreen(pixel), qBlue(pixel)};
+      for (int c = 0; c < 3; ++c) {
+        const int over = over_white(static_cast<uint8_t>(channels[c]), qAlpha(pixel));
+        QVERIFY2(std::abs(over - (*shown[c])(x, y)) <= 1,
+                 qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+      }
+      if (y < 5 || y >= 15) QCOMPARE(pixel, original.pixel(x, y));
+    }
+  }
+  // The band's edge over transparency: the paint's own colour at the coverage's alpha.
+  QCOMPARE(written.pixel(3, 6), qRgba(220, 30, 60, 55));
+  QCOMPARE(written.pixel(3, 10), qRgba(220, 30, 60, 255));
+  QVERIFY(written.pixel(30, 6) != original.pixel(30, 6));
 }
 
 void FileHostTest::grey_file_stays_grey_until_painted_in_colour() {

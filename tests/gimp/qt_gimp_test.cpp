@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cstdlib>
 
 namespace {
 
@@ -27,6 +28,11 @@ const char kScript[] =
     "Form_MouseDown 1 0 100 10\nForm_MouseMove 1 0 80 30\nForm_MouseMove 1 0 60 60\n"
     "Form_MouseMove 1 0 30 80\nForm_MouseUp 1 0 20 85\n"
     "Form_Unload\n";
+// One stroke in a colour of its own, in the Default mode.
+const char kColourScript[] =
+    "Form_Resize 120 90\nHProp1 12\nHProp2 200\nHProp3 40\nHProp4 90\n"
+    "Form_MouseDown 1 0 10 20\nForm_MouseMove 1 0 40 35\nForm_MouseMove 1 0 70 50\n"
+    "Form_MouseMove 1 0 95 60\nForm_MouseUp 1 0 110 70\n";
 // A wide stroke through the paper texture.
 const char kPaperScript[] =
     "Form_Resize 120 90\nHProp1 30\nHProp7 220\n"
@@ -139,6 +145,21 @@ QByteArray with_gamma_chunks(const QByteArray& png) {
          png.mid(after_header);
 }
 
+// Where two pictures of one size first differ, as "x,y: #aarrggbb #aarrggbb"; empty when alike.
+QString first_difference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return QStringLiteral("the sizes differ");
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) {
+        return QStringLiteral("%1,%2: #%3 #%4")
+            .arg(x)
+            .arg(y)
+            .arg(a.pixel(x, y), 8, 16, QLatin1Char('0'))
+            .arg(b.pixel(x, y), 8, 16, QLatin1Char('0'));
+      }
+  return {};
+}
+
 class GimpPlugInTest : public QObject {
   Q_OBJECT
 
@@ -246,6 +267,13 @@ class GimpPlugInTest : public QObject {
                 .convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither)
                 .save(path(QStringLiteral("indexed.png"))));
     write(QStringLiteral("s.tvs"), kScript);
+    write(QStringLiteral("colour.tvs"), kColourScript);
+    QImage clear(120, 90, QImage::Format_ARGB32);
+    clear.fill(Qt::transparent);
+    QVERIFY(clear.save(path(QStringLiteral("transparent.png"))));
+    QImage white(120, 90, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    QVERIFY(white.save(path(QStringLiteral("white.png"))));
     write(QStringLiteral("paper.tvs"), kPaperScript);
     write(QStringLiteral("clear.tvs"), "kv_button2_Click\n");  // every pixel changes
     write(QStringLiteral("bad.tvs"), "Form_Resize 120 90\nForm_MouseDown 1 0 10\n");
@@ -269,6 +297,7 @@ class GimpPlugInTest : public QObject {
     add_case("rgb.png", "s.tvs", "gimp-rgb.png");
     add_case("rgb.png", "clear.tvs", "gimp-clear.png");
     add_case("rgba.png", "s.tvs", "gimp-rgba.png");
+    add_case("transparent.png", "colour.tvs", "gimp-transparent.png");
     add_case("deep.png", "s.tvs", "gimp-deep.png");
     add_case("gamma.png", "s.tvs", "gimp-gamma.png");
     add_case("locked.png", "s.tvs", "gimp-locked.png");
@@ -347,10 +376,12 @@ class GimpPlugInTest : public QObject {
     QCOMPARE(rgb("gimp-clear.png"), rgb("ref-clear.png"));
   }
 
-  // The canvas shows a layer with alpha over white: the program's replay on that picture is what
-  // a painted pixel gets, made opaque (its colour only, with the layer's alpha locked); every
-  // unpainted pixel keeps its colour and alpha.
-  void an_rgba_layer_is_painted_as_seen_over_white() {
+  // A layer with alpha is painted as the stand-alone program paints the same file: paint laid over
+  // its pixels as coverage, so that painted pixels keep an alpha below opaque where the paint was
+  // partial. Every unpainted pixel keeps its colour and alpha. With the layer's alpha locked, the
+  // canvas paints the layer as seen over white (the program's replay on that picture), and a
+  // painted pixel takes that colour with its own alpha.
+  void an_rgba_layer_is_painted_as_the_program_paints_the_file() {
     const QImage in = load("rgba.png").convertToFormat(QImage::Format_ARGB32);
     QImage flat(in.size(), QImage::Format_RGB888);
     for (int y = 0; y < in.height(); ++y) {
@@ -366,25 +397,66 @@ class GimpPlugInTest : public QObject {
     }
     QVERIFY(flat.save(path(QStringLiteral("flat.png"))));
     replay("flat.png", "s.tvs", "ref-flat.png");
-    const QImage ref = load("ref-flat.png").convertToFormat(QImage::Format_RGB888);
+    replay("rgba.png", "s.tvs", "ref-rgba.png");
+    const QImage ref_flat = load("ref-flat.png").convertToFormat(QImage::Format_RGB888);
+    const QImage ref = load("ref-rgba.png").convertToFormat(QImage::Format_ARGB32);
     const QImage gimp = load("gimp-rgba.png").convertToFormat(QImage::Format_ARGB32);
     const QImage locked = load("gimp-lock-alpha.png").convertToFormat(QImage::Format_ARGB32);
-    int painted = 0;
+    const QString difference = first_difference(gimp, ref);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    int painted = 0, partial = 0;
     for (int y = 0; y < in.height(); ++y) {
       for (int x = 0; x < in.width(); ++x) {
         const QRgb before = in.pixel(x, y);
         QCOMPARE(qAlpha(locked.pixel(x, y)), qAlpha(before));
-        if (ref.pixel(x, y) == flat.pixel(x, y)) {
-          QCOMPARE(gimp.pixel(x, y), before);
+        if (ref_flat.pixel(x, y) == flat.pixel(x, y)) {
           QCOMPARE(locked.pixel(x, y), before);
-          continue;
+        } else {
+          QCOMPARE(locked.pixel(x, y) & 0xffffff, ref_flat.pixel(x, y) & 0xffffff);
         }
+        if (gimp.pixel(x, y) == before) continue;
         ++painted;
-        QCOMPARE(gimp.pixel(x, y), ref.pixel(x, y) | 0xff000000u);
-        QCOMPARE(locked.pixel(x, y) & 0xffffff, ref.pixel(x, y) & 0xffffff);
+        partial += qAlpha(gimp.pixel(x, y)) < 255;
       }
     }
     QVERIFY(painted > 100);
+    QVERIFY(partial > 10);
+  }
+
+  // A fully transparent layer: composited over white, the painted layer is what the canvas showed
+  // (the program's replay on white paper), within a level; every pixel the stroke reached has
+  // exactly the paint's colour, the edges with partial alpha; the rest stays transparent.
+  void a_transparent_layer_takes_the_paint_as_coverage() {
+    replay("white.png", "colour.tvs", "ref-white.png");
+    replay("transparent.png", "colour.tvs", "ref-transparent.png");
+    const QImage shown = load("ref-white.png").convertToFormat(QImage::Format_RGB888);
+    const QImage gimp = load("gimp-transparent.png").convertToFormat(QImage::Format_ARGB32);
+    const QString difference =
+        first_difference(gimp, load("ref-transparent.png").convertToFormat(QImage::Format_ARGB32));
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    int edges = 0, untouched = 0;
+    for (int y = 0; y < gimp.height(); ++y) {
+      for (int x = 0; x < gimp.width(); ++x) {
+        const QRgb pixel = gimp.pixel(x, y);
+        const int alpha = qAlpha(pixel);
+        const QRgb seen = shown.pixel(x, y);
+        const int own[3] = {qRed(pixel), qGreen(pixel), qBlue(pixel)};
+        const int canvas[3] = {qRed(seen), qGreen(seen), qBlue(seen)};
+        for (int c = 0; c < 3; ++c) {
+          const int over = (own[c] * alpha + 255 * (255 - alpha) + 127) / 255;
+          QVERIFY2(std::abs(over - canvas[c]) <= 1,
+                   qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+        }
+        if (alpha == 0) {
+          ++untouched;
+          continue;
+        }
+        QCOMPARE(pixel & 0xffffff, qRgb(200, 40, 90) & 0xffffff);
+        edges += alpha < 255;
+      }
+    }
+    QVERIFY(edges > 20);
+    QVERIFY(untouched > 1000);
   }
 
   // A layer read from a PNG with gAMA and cHRM chunks passes in its own space, unconverted.

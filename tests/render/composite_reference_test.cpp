@@ -55,10 +55,30 @@ void reference_pixel(CanvasBuffers& c, const PaperTexture& paper, const BrushSet
                       reduced(c, paper, b.PaperGrain, x - 1, y - 1);
     for (int32_t& o : out) o = std::min(255, std::max(0, o + d));
   }
+  int32_t own[3] = {out[0], out[1], out[2]};
+  const int32_t was = c.layer.empty() ? 255 : c.layer.alpha(x, y);
+  const int32_t grown = was + (a * (255 - was) + 127) / 255;
+  Plane* layer[3] = {&c.layer.red, &c.layer.green, &c.layer.blue};
+  // Over a pixel with alpha below 255: its own colour, laid over, and what that shows over white.
+  for (int ch = 0; ch < 3 && was != 255; ++ch) {
+    const int32_t colour = (*layer[ch])(x, y);
+    const int32_t v = was == 0 ? paint[ch] : reference_blend(b.BlendMode, paint[ch], colour);
+    const float laid = static_cast<float>(255 * a * v + (255 - a) * was * colour) /
+                       static_cast<float>(255 * grown);
+    own[ch] = std::min(255, static_cast<int32_t>(laid + 0.5f));
+    if (b.Emboss >= 1 && x >= 2 && x < c.BufferWidth - 2 && y >= 2 && y < c.BufferHeight - 2) {
+      own[ch] = std::min(255, std::max(0, own[ch] + reduced(c, paper, b.PaperGrain, x + 1, y + 1) -
+                                              reduced(c, paper, b.PaperGrain, x - 1, y - 1)));
+    }
+    out[ch] = (own[ch] * grown + 255 * (255 - grown) + 127) / 255;
+  }
   for (int ch = 0; ch < 3; ++ch) {
     if (flags & kPreviewFlag) (*preview[ch])(x, y) = static_cast<uint8_t>(out[ch]);
     if (flags & kCommitFlag) (*image[ch])(x, y) = static_cast<uint8_t>(out[ch]);
+    if ((flags & kCommitFlag) && !c.layer.empty())
+      (*layer[ch])(x, y) = static_cast<uint8_t>(own[ch]);
   }
+  if ((flags & kCommitFlag) && !c.layer.empty()) c.layer.alpha(x, y) = static_cast<uint8_t>(grown);
 }
 
 struct RandomScene {
@@ -123,6 +143,59 @@ TEST(CompositeReference, EveryModeCurvePaperAndReliefMatchesThePixelRules) {
         expect_same_planes(fast.canvas, slow.canvas,
                            "mode " + std::to_string(mode) + " variant " + std::to_string(variant) +
                                " paper " + std::to_string(paper_width));
+      }
+    }
+  }
+}
+
+// A layer with alpha, its alpha often 0 or 255 and random otherwise, its own colours random (the
+// kernels never assume that the colour planes show them over white).
+TEST(CompositeReference, OverALayerWithAlphaEveryModeMatchesThePixelRules) {
+  uint32_t seed = 500;
+  for (int32_t mode = 0; mode <= 10; ++mode) {
+    for (int32_t variant = 0; variant < 4; ++variant) {
+      BrushSettings b;
+      b.BlendMode = mode;
+      b.BrushCurve = variant % 3;
+      b.PaperGrain = variant >= 2 ? 150 : 0;
+      b.Emboss = (variant + mode) % 2;
+      b.Opacity = 230.0f;
+      b.ColorR = 12.0f;
+      b.ColorG = 128.0f;
+      b.ColorB = 251.0f;
+      b.BrushSize = 1.5f;
+      const int32_t flags = 1 + (variant + mode) % 3;
+      RandomScene fast(seed, 37, 5), slow(seed, 37, 5);
+      std::mt19937 random(seed++);
+      for (RandomScene* scene : {&fast, &slow}) {
+        LayerPlanes& layer = scene->canvas.layer;
+        layer = LayerPlanes{Plane(kWidth + 1, kHeight + 1), Plane(kWidth + 1, kHeight + 1),
+                            Plane(kWidth + 1, kHeight + 1), Plane(kWidth + 1, kHeight + 1)};
+      }
+      for (std::size_t i = 0; i < fast.canvas.layer.alpha.size(); ++i) {
+        const uint32_t r = random();
+        const uint8_t alpha = r % 3 == 0 ? 0 : r % 3 == 1 ? 255 : static_cast<uint8_t>(r >> 8);
+        for (RandomScene* scene : {&fast, &slow}) {
+          LayerPlanes& layer = scene->canvas.layer;
+          layer.alpha.data()[i] = alpha;
+          layer.red.data()[i] = static_cast<uint8_t>(r >> 4);
+          layer.green.data()[i] = static_cast<uint8_t>(r >> 12);
+          layer.blue.data()[i] = static_cast<uint8_t>(r >> 20);
+        }
+      }
+      composite_box(fast.canvas, {fast.paper, b, built_tables(), 0.0f, flags}, 3.0f, 2.0f, 296.0f,
+                    6.0f);
+      for (int32_t y = 0; y <= 7; ++y)
+        for (int32_t x = 1; x <= 297; ++x) reference_pixel(slow.canvas, slow.paper, b, flags, x, y);
+      const std::string what =
+          "mode " + std::to_string(mode) + " variant " + std::to_string(variant);
+      expect_same_planes(fast.canvas, slow.canvas, what);
+      const LayerPlanes &f = fast.canvas.layer, &s = slow.canvas.layer;
+      for (const auto& [ours, rules] : {std::pair{&f.red, &s.red}, std::pair{&f.blue, &s.blue},
+                                        std::pair{&f.alpha, &s.alpha}}) {
+        EXPECT_EQ(testing::fnv1a(ours->data(), ours->size()),
+                  testing::fnv1a(rules->data(), rules->size()))
+            << what;
       }
     }
   }

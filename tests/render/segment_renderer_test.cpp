@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/host.h"
 #include "render/dab.h"
 #include "render_fixture.h"
 #include "support/fake_canvas_window.h"
@@ -13,7 +14,9 @@ namespace tarvo {
 namespace {
 
 using testing::built_tables;
+using testing::committed_hash;
 using testing::fill_image;
+using testing::fnv1a;
 using testing::make_canvas;
 
 // One colour image of 12 x 12 pixels with uniform coverage, and a brush of the given colour and
@@ -125,6 +128,87 @@ TEST(SegmentRendererRelief, UniformCoverageAddsNothing) {
   s.brush.Emboss = 3;
   s.commit_all();
   EXPECT_EQ(s.red(5, 5), 100);
+}
+
+// A layer with alpha: own colour c and alpha a everywhere, shown over white in the colour planes.
+void give_layer(Scene& s, uint8_t c, uint8_t a) {
+  CanvasBuffers& canvas = s.canvas;
+  const int32_t columns = canvas.RBuffer.columns(), rows = canvas.RBuffer.rows();
+  canvas.layer = LayerPlanes{Plane(columns, rows), Plane(columns, rows), Plane(columns, rows),
+                             Plane(columns, rows)};
+  for (Plane* p : {&canvas.layer.red, &canvas.layer.green, &canvas.layer.blue}) p->fill(c);
+  canvas.layer.alpha.fill(a);
+  fill_image(canvas, over_white(c, a), over_white(c, a), over_white(c, a));
+}
+
+TEST(SegmentRendererAlpha, OverFullTransparencyEveryModeLaysThePaintColourWithTheCoverage) {
+  for (int32_t mode = 0; mode <= 10; ++mode) {
+    Scene s(0, 100, 0.0f, mode);
+    give_layer(s, 7, 0);
+    s.brush.ColorR = 200.0f;
+    s.brush.ColorG = 40.0f;
+    s.brush.ColorB = 10.0f;
+    s.composite(kPreviewFlag, 0, 0, 11, 11);
+    EXPECT_EQ(s.canvas.layer.alpha(5, 5), 0) << "the preview writes what shows alone";
+    s.commit_all();
+    const LayerPlanes& layer = s.canvas.layer;
+    EXPECT_EQ(layer.alpha(5, 5), 100) << "mode " << mode;
+    EXPECT_EQ(layer.red(5, 5), 200) << "mode " << mode;
+    EXPECT_EQ(layer.green(5, 5), 40) << "mode " << mode;
+    EXPECT_EQ(layer.blue(5, 5), 10) << "mode " << mode;
+    // The canvas shows that layer over white, exactly: no white is mixed into the paint.
+    EXPECT_EQ(s.canvas.RBuffer(5, 5), over_white(200, 100)) << "mode " << mode;
+    EXPECT_EQ(s.canvas.RPreview(5, 5), over_white(200, 100)) << "mode " << mode;
+    EXPECT_EQ(s.canvas.BBuffer(5, 5), over_white(10, 100)) << "mode " << mode;
+  }
+}
+
+TEST(SegmentRendererAlpha, PaintIsLaidOverAHalfTransparentPixel) {
+  // Default: white of strength 128 over black of alpha 100.
+  Scene s(0, 128, 255.0f, 0);
+  give_layer(s, 0, 100);
+  s.commit_all();
+  const int alpha = 100 + (128 * 155 + 127) / 255;  // a0 + s (1 - a0)
+  EXPECT_EQ(s.canvas.layer.alpha(5, 5), alpha);
+  EXPECT_EQ(s.canvas.layer.red(5, 5), std::lround(128.0 * 255.0 / alpha));  // over: the black
+  EXPECT_EQ(s.red(5, 5), over_white(s.canvas.layer.red(5, 5), static_cast<uint8_t>(alpha)));
+
+  // Multiply at full strength combines the paint with the pixel's own colour, not with its look
+  // over white (which would give 200 x 177 / 255 = 138).
+  Scene multiply(0, 255, 200.0f, 3);
+  give_layer(multiply, 100, 128);
+  multiply.commit_all();
+  EXPECT_EQ(multiply.canvas.layer.alpha(5, 5), 255);
+  EXPECT_EQ(multiply.canvas.layer.red(5, 5), 200 * 100 / 255);
+  EXPECT_EQ(multiply.red(5, 5), 200 * 100 / 255);
+}
+
+TEST(SegmentRendererAlpha, OpaquePixelsGetTheBytesOfAnImageWithoutAlpha) {
+  for (int32_t mode = 0; mode <= 10; ++mode) {
+    Scene plain(0, 0, 180.0f, mode), layered(0, 0, 180.0f, mode);
+    for (Scene* s : {&plain, &layered}) {
+      for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 12; ++x) {
+          s->canvas.RBuffer(x, y) = static_cast<uint8_t>(21 * x + 3 * y);
+          s->canvas.GBuffer(x, y) = static_cast<uint8_t>(255 - 17 * y);
+          s->canvas.BBuffer(x, y) = static_cast<uint8_t>(x * y);
+          s->canvas.FXbuffer(x, y) = static_cast<uint8_t>(23 * x + 5 * y);
+        }
+      copy_to_previews(s->canvas);
+      s->brush.Emboss = 1;
+      s->brush.Opacity = 200.0f;
+    }
+    layered.canvas.layer = LayerPlanes{layered.canvas.RBuffer.copy(), layered.canvas.GBuffer.copy(),
+                                       layered.canvas.BBuffer.copy(), Plane(13, 13)};
+    layered.canvas.layer.alpha.fill(255);
+    plain.commit_all();
+    layered.commit_all();
+    EXPECT_EQ(committed_hash(plain.canvas), committed_hash(layered.canvas)) << "mode " << mode;
+    const LayerPlanes& own = layered.canvas.layer;
+    EXPECT_EQ(fnv1a(own.red.data(), own.red.size()),
+              fnv1a(plain.canvas.RBuffer.data(), plain.canvas.RBuffer.size()));
+    EXPECT_EQ(own.alpha(6, 6), 255);
+  }
 }
 
 TEST(SegmentRendererBox, SinglePointCompositesTheBrushSquare) {
