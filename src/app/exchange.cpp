@@ -64,11 +64,22 @@ std::string GetImage(Program& program) {
 
 void send_or_raise(Program& program) {
   Host& host = *program.HostApp;
-  host.Wik_SaveUndo();
-  host.Wik_SetRbuffer(program.canvas.RBuffer);
-  host.Wik_SetGbuffer(program.canvas.GBuffer);
-  host.Wik_SetBbuffer(program.canvas.BBuffer);
-  host.wik_Refresh();
+  for (;;) {
+    try {
+      host.Wik_SaveUndo();
+      host.Wik_SetRbuffer(program.canvas.RBuffer);
+      host.Wik_SetGbuffer(program.canvas.GBuffer);
+      host.Wik_SetBbuffer(program.canvas.BBuffer);
+      host.wik_Refresh();
+      return;
+    } catch (const RepaintOntoHostImage& wanted) {
+      // The strokes go onto the host's image as it is now, and that is sent: the host asks again
+      // should its image change once more meanwhile.
+      if (!program.repaint_onto_host || !program.repaint_onto_host()) {
+        throw ImageNotWritten(wanted.description(), true);
+      }
+    }
+  }
 }
 
 bool SendImage(Program& program) {

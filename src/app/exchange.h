@@ -25,7 +25,9 @@ std::string GetImage(Program& program);
 
 // Hands the committed planes to the host: Wik_SaveUndo, the three set calls, wik_Refresh. Returns
 // false when the host could not take them (ImageNotWritten: the host has told the user and kept a
-// copy); the canvas then goes on as it was. Any other host error is raised.
+// copy); the canvas then goes on as it was. Any other host error is raised. A host that found its
+// image changed elsewhere and was asked to take the session's strokes onto it as it is now
+// (RepaintOntoHostImage) gets them through Program::repaint_onto_host, and the planes again.
 bool SendImage(Program& program);
 // The same, for a caller that needs to know why the planes were not taken.
 void send_or_raise(Program& program);

@@ -102,6 +102,33 @@ bool active_pattern(Pattern& pattern) {
   return read;
 }
 
+std::string item_name(int32_t item) {
+  gchar* name = gimp_item_get_name(item);
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
+bool is_group(int32_t item) {
+  return gimp_item_is_group(item);
+}
+
+bool is_layer_mask(int32_t item) {
+  return gimp_item_is_layer_mask(item);
+}
+
+bool is_text_layer(int32_t item) {
+  return gimp_item_is_text_layer(item);
+}
+
+bool pixels_locked(int32_t item) {
+  return gimp_item_get_lock_content(item);
+}
+
+std::vector<std::string> effect_names(int32_t /*drawable*/) {
+  return {};  // GIMP 2.10 applies its filters destructively
+}
+
 std::string image_file(int32_t image) {
   gchar* file = gimp_image_get_filename(image);
   std::string path = file ? file : "";

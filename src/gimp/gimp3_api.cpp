@@ -142,6 +142,48 @@ bool active_pattern(Pattern& pattern) {
   return read;
 }
 
+std::string item_name(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  gchar* name = object ? gimp_item_get_name(object) : nullptr;
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
+bool is_group(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_is_group(object);
+}
+
+bool is_layer_mask(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_is_layer_mask(object);
+}
+
+bool is_text_layer(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_is_text_layer(object);
+}
+
+bool pixels_locked(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_get_lock_content(object);
+}
+
+std::vector<std::string> effect_names(int32_t drawable) {
+  std::vector<std::string> names;
+  GimpDrawable* object = drawable_of(drawable);
+  if (!object) return names;
+  GimpDrawableFilter** filters = gimp_drawable_get_filters(object);
+  for (GimpDrawableFilter** filter = filters; filter && *filter; ++filter) {
+    if (!gimp_drawable_filter_get_visible(*filter)) continue;
+    const gchar* name = gimp_drawable_filter_get_name(*filter);
+    names.emplace_back(name && *name ? name : "an effect");
+  }
+  g_free(filters);
+  return names;
+}
+
 std::string image_file(int32_t image) {
   GimpImage* object = image_of(image);
   if (!object) return {};

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
@@ -151,6 +152,49 @@ void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLi
   layer_check->start(kLayerCheckMilliseconds);
 }
 
+// The question over a layer that GIMP changed since the canvas read or wrote it. Return paints the
+// strokes onto the layer as it is now, where the session can; Escape keeps painting.
+LayerChangeAnswer ask_about_layer_change(QWidget* parent, const std::string& layer,
+                                         bool can_repaint) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QStringLiteral("The layer \"%1\" was changed in GIMP since Tarvo last read it "
+                                 "or sent your painting to it (by GIMP's own tools, an undo or a "
+                                 "filter).\n\nSending the painting as it is would paint over what "
+                                 "GIMP changed.")
+                      .arg(QString::fromStdString(layer)),
+                  QMessageBox::NoButton, parent);
+  QPushButton* repaint =
+      can_repaint ? box.addButton(QStringLiteral("Paint my strokes onto GIMP's layer as it is now"),
+                                  QMessageBox::AcceptRole)
+                  : nullptr;
+  QPushButton* overwrite =
+      box.addButton(QStringLiteral("Overwrite GIMP's changes"), QMessageBox::DestructiveRole);
+  QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
+  box.setDefaultButton(repaint ? repaint : keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  if (repaint && box.clickedButton() == repaint) return LayerChangeAnswer::kRepaint;
+  if (box.clickedButton() == overwrite) return LayerChangeAnswer::kOverwrite;
+  return LayerChangeAnswer::kKeepPainting;
+}
+
+// A text layer keeps its text only while nothing but the text tool changes it: as GIMP's own tools
+// do, the user is asked before painting discards that. Return paints; Escape keeps the text.
+bool agree_to_discard_text(int drawable) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QStringLiteral("\"%1\" is a text layer. Painting on it keeps its pixels but "
+                                 "discards its text information: GIMP's text tool can no longer "
+                                 "edit its words.\n\nPaint on it anyway?")
+                      .arg(QString::fromStdString(gimp_api::item_name(drawable))),
+                  QMessageBox::NoButton, nullptr);
+  QPushButton* paint = box.addButton(QStringLiteral("Paint on It"), QMessageBox::AcceptRole);
+  QPushButton* keep = box.addButton(QStringLiteral("Keep the Text"), QMessageBox::RejectRole);
+  box.setDefaultButton(paint);
+  box.setEscapeButton(keep);
+  box.exec();
+  return box.clickedButton() == paint;
+}
+
 // Offers each painting kept from earlier sessions on this image that did not end normally, newest
 // first. Returns the plan the user takes; the others stay kept (or are discarded, if so chosen).
 RecoveryPlan offer_recovery(const RecoveryStore& recovery) {
@@ -205,6 +249,25 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   int argument_count = 1;
   TarvoApplication app(argument_count, arguments);
 
+  // A layer Tarvo cannot paint on is refused before anything opens, saying what to do instead.
+  const std::string refused = gimp_api::drawable_valid(run.drawable)
+                                  ? unpaintable_reason(run.drawable)
+                                  : std::string("the layer is no longer in GIMP");
+  if (!refused.empty()) {
+    result.message = refused;
+    return result;
+  }
+  if (gimp_api::is_text_layer(run.drawable)) {
+    if (run.interactive && !agree_to_discard_text(run.drawable)) {
+      result.cancelled = true;
+      return result;
+    }
+    if (!run.interactive) {
+      std::cerr << "tarvo: \"" << gimp_api::item_name(run.drawable)
+                << "\" is a text layer: painting on it discards its text information" << std::endl;
+    }
+  }
+
   const QString key = recovery_key(run.image);
   ImageLock lock = image_lock(key, run.image);
   const QString holder = lock.take();
@@ -220,14 +283,26 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
 
   auto link = std::make_shared<GimpLink>();
   GimpHost* host = nullptr;
+  QWidget* question_parent = nullptr;  // the canvas, once it exists
   Session session;
-  session.make_host = [&run, &host, link,
+  session.make_host = [&run, &host, &question_parent, &app, link,
                        start_from = recovered.open_path]() -> std::unique_ptr<Host> {
     GimpHostOptions options;
     options.image = run.image;
     options.drawable = run.drawable;
     options.link = link;
     options.start_from = start_from.toStdString();
+    options.presence = &app.presence();
+    options.tell = [&question_parent](const std::string& why) {
+      QMessageBox::warning(question_parent, QApplication::applicationDisplayName(),
+                           QString::fromStdString(why));
+    };
+    if (run.interactive) {
+      options.ask_about_change = [&question_parent,
+                                  layer = gimp_api::item_name(run.drawable)](bool can_repaint) {
+        return ask_about_layer_change(question_parent, layer, can_repaint);
+      };
+    }
     auto made = std::make_unique<GimpHost>(options);
     host = made.get();
     return made;
@@ -252,8 +327,11 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
       };
     }
     QWidget* parent = run.interactive ? &canvas : nullptr;
-    host->set_lost_hook([&planes, &recovery, &kept, parent](const std::string& what) {
-      keep_painting(planes, recovery, kept, "Tarvo cannot reach GIMP: " + what, parent);
+    question_parent = parent;
+    host->set_lost_hook([&planes, &recovery, &kept, &app, parent](const std::string& what) {
+      // A close on a signal asks nothing and shows nothing on the way out.
+      keep_painting(planes, recovery, kept, "Tarvo cannot reach GIMP: " + what,
+                    app.interactive() ? parent : nullptr);
     });
     if (run.interactive) watch_gimp(run, *host, link, planes, canvas, recovery, kept);
   };
