@@ -177,8 +177,9 @@ std::vector<std::string> effect_names(int32_t drawable) {
   GimpDrawableFilter** filters = gimp_drawable_get_filters(object);
   for (GimpDrawableFilter** filter = filters; filter && *filter; ++filter) {
     if (!gimp_drawable_filter_get_visible(*filter)) continue;
-    const gchar* name = gimp_drawable_filter_get_name(*filter);
+    gchar* name = gimp_drawable_filter_get_name(*filter);
     names.emplace_back(name && *name ? name : "an effect");
+    g_free(name);
   }
   g_free(filters);
   return names;

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -17,6 +18,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -126,19 +128,21 @@ void keep_painting(const CanvasBuffers& canvas, RecoveryStore& recovery, KeptCop
 // the layer's image being closed, and keeps the painting when either happens. The canvas stays
 // open: the user can go on painting, and closing it keeps the latest painting too.
 void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLink>& link,
-                const CanvasBuffers& planes, Form1& canvas, RecoveryStore& recovery,
-                KeptCopy& kept) {
+                const CanvasBuffers& planes, Form1& canvas, RecoveryStore& recovery, KeptCopy& kept,
+                ImageLock& lock) {
   auto* layer_check = new QTimer(&canvas);
   if (run.gimp_read_fd >= 0) {
     auto* notifier = new QSocketNotifier(run.gimp_read_fd, QSocketNotifier::Read, &canvas);
-    QObject::connect(
-        notifier, &QSocketNotifier::activated, &canvas, [=, &planes, &recovery, &canvas, &kept] {
-          notifier->setEnabled(false);
-          layer_check->stop();
-          link->gone = true;
-          keep_painting(planes, recovery, kept,
-                        "GIMP has quit, so the painting cannot go back to it", &canvas);
-        });
+    QObject::connect(notifier, &QSocketNotifier::activated, &canvas,
+                     [=, &planes, &recovery, &canvas, &kept, &lock] {
+                       notifier->setEnabled(false);
+                       layer_check->stop();
+                       link->gone = true;
+                       lock.mark_host_gone();
+                       keep_painting(planes, recovery, kept,
+                                     "GIMP has quit, so the painting cannot go back to it",
+                                     &canvas);
+                     });
   }
   QObject::connect(
       layer_check, &QTimer::timeout, &canvas, [=, &host, &planes, &recovery, &canvas, &kept] {
@@ -193,6 +197,35 @@ bool agree_to_discard_text(int drawable) {
   box.setEscapeButton(keep);
   box.exec();
   return box.clickedButton() == paint;
+}
+
+// A canvas still open on the image whose GIMP has ended cannot send its painting: the user may
+// take it over. That canvas is asked to close (SIGTERM), which keeps its painting for recovery, and
+// the lock is taken once it has gone. Returns what still holds the lock (empty once taken).
+QString take_over(ImageLock& lock, const QString& holder, bool interactive) {
+  if (!interactive || lock.holder() <= 0) return holder;
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QStringLiteral("%1 is still open on this image, but the GIMP it was started from "
+                                 "has ended, so it cannot send its painting back.\n\nTake its "
+                                 "painting over here? That canvas closes, keeping its painting, "
+                                 "which Tarvo then offers to recover.")
+                      .arg(holder.left(1).toUpper() + holder.mid(1)),
+                  QMessageBox::NoButton, nullptr);
+  QPushButton* take = box.addButton(QStringLiteral("Take Over"), QMessageBox::AcceptRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(take);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() != take) return holder;
+  ::kill(lock.holder(), SIGTERM);
+  // A canvas keeps its painting and ends within moments; a large one takes a few seconds.
+  constexpr int kWaitMilliseconds = 30000, kStepMilliseconds = 100;
+  for (int waited = 0; waited < kWaitMilliseconds; waited += kStepMilliseconds) {
+    ::usleep(kStepMilliseconds * 1000);
+    const QString still = lock.take();
+    if (still.isEmpty()) return still;
+  }
+  return lock.take();
 }
 
 // Offers each painting kept from earlier sessions on this image that did not end normally, newest
@@ -270,7 +303,17 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
 
   const QString key = recovery_key(run.image);
   ImageLock lock = image_lock(key, run.image);
-  const QString holder = lock.take();
+  QString holder = lock.take();
+  if (!holder.isEmpty() && lock.holder_host_gone())
+    holder = take_over(lock, holder, run.interactive);
+  if (!holder.isEmpty() && lock.holder_host_gone()) {
+    result.message = "Tarvo is already painting on this image: " + holder.toStdString() +
+                     " is open, but the GIMP it was started from has ended, so it cannot send its "
+                     "painting. Close that canvas (its painting is kept for recovery) before "
+                     "running Tarvo Paint on the image again.";
+    std::cerr << "tarvo: " << result.message << std::endl;
+    return result;
+  }
   if (!holder.isEmpty()) {
     result.message = "Tarvo is already painting on this image: " + holder.toStdString() +
                      " is open. Send the image and close that canvas before running Tarvo Paint "
@@ -320,10 +363,26 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.on_canvas_ready = [&](Program& program, Form1& canvas, RecoveryStore& recovery) {
     const CanvasBuffers& planes = program.canvas;
     if (run.quit_hook) {
-      run.quit_hook->leaving = [&planes, &recovery, &kept, link] {
+      run.quit_hook->leaving = [&planes, &recovery, &kept, &lock, &canvas, link,
+                                interactive = run.interactive] {
+        const bool noticed = link->gone;
         link->gone = true;
+        lock.mark_host_gone();
+        if (!noticed) {
+          keep_painting(planes, recovery, kept,
+                        "GIMP has quit, so the painting cannot go back to it", nullptr);
+        }
+        // libgimp ends the process when this returns: a call that found GIMP gone comes here from
+        // deep inside the canvas. The canvas lives on until it is closed (or asked to close), and
+        // the process then ends with the latest painting kept.
+        if (!interactive || !canvas.isVisible()) return;
+        QEventLoop until_closed;
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, &until_closed, &QEventLoop::quit);
+        QObject::connect(&canvas, &QObject::destroyed, &until_closed, &QEventLoop::quit);
+        until_closed.exec();
         keep_painting(planes, recovery, kept, "GIMP has quit, so the painting cannot go back to it",
                       nullptr);
+        std::_Exit(1);
       };
     }
     QWidget* parent = run.interactive ? &canvas : nullptr;
@@ -333,7 +392,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
       keep_painting(planes, recovery, kept, "Tarvo cannot reach GIMP: " + what,
                     app.interactive() ? parent : nullptr);
     });
-    if (run.interactive) watch_gimp(run, *host, link, planes, canvas, recovery, kept);
+    if (run.interactive) watch_gimp(run, *host, link, planes, canvas, recovery, kept, lock);
   };
   try {
     result.success = run_session(app, session) == 0;
