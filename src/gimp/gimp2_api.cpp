@@ -129,6 +129,14 @@ std::vector<std::string> effect_names(int32_t /*drawable*/) {
   return {};  // GIMP 2.10 applies its filters destructively
 }
 
+int32_t add_layer(int32_t image, const std::string& name, int32_t width, int32_t height) {
+  const gint32 layer = gimp_layer_new(image, name.c_str(), width, height, GIMP_RGBA_IMAGE, 100.0,
+                                      GIMP_LAYER_MODE_NORMAL);
+  if (layer < 0) return -1;
+  if (!gimp_image_insert_layer(image, layer, 0, -1)) return -1;
+  return layer;
+}
+
 std::string image_file(int32_t image) {
   gchar* file = gimp_image_get_filename(image);
   std::string path = file ? file : "";

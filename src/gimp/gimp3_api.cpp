@@ -185,6 +185,16 @@ std::vector<std::string> effect_names(int32_t drawable) {
   return names;
 }
 
+int32_t add_layer(int32_t image, const std::string& name, int32_t width, int32_t height) {
+  GimpImage* object = image_of(image);
+  if (!object) return -1;
+  GimpLayer* layer = gimp_layer_new(object, name.c_str(), width, height, GIMP_RGBA_IMAGE, 100.0,
+                                    GIMP_LAYER_MODE_NORMAL);
+  if (!layer) return -1;
+  if (!gimp_image_insert_layer(object, layer, nullptr, -1)) return -1;
+  return gimp_item_get_id(GIMP_ITEM(layer));
+}
+
 std::string image_file(int32_t image) {
   GimpImage* object = image_of(image);
   if (!object) return {};

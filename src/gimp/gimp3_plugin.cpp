@@ -113,6 +113,13 @@ GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
   return procedure;
 }
 
+// The plug-in's texts are its own, in English: GIMP is told there is no catalogue to look for (it
+// would otherwise say on every run that the catalogue's folder is missing).
+gboolean set_i18n(GimpPlugIn* /*plug_in*/, const gchar* /*procedure*/, gchar** /*domain*/,
+                  gchar** /*catalog*/) {
+  return FALSE;
+}
+
 void quit(GimpPlugIn* /*plug_in*/) {
   if (g_quit_hook.leaving) g_quit_hook.leaving();
 }
@@ -122,6 +129,7 @@ void tarvo_plug_in_class_init(TarvoPlugInClass* klass) {
   plug_in_class->query_procedures = query_procedures;
   plug_in_class->create_procedure = create_procedure;
   plug_in_class->quit = quit;
+  plug_in_class->set_i18n = set_i18n;
 }
 
 void tarvo_plug_in_init(TarvoPlugIn* /*plug_in*/) {}

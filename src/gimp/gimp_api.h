@@ -69,6 +69,10 @@ bool pixels_locked(int32_t item);
 // filters), in the order the Layers dock shows them; none in GIMP 2.10.
 std::vector<std::string> effect_names(int32_t drawable);
 
+// Adds a new RGB layer with alpha, width x height and fully transparent, named name, to the image
+// above the active layer; its id, or -1 when GIMP refused.
+int32_t add_layer(int32_t image, const std::string& name, int32_t width, int32_t height);
+
 // The image's file path, empty for an image never saved; and the name GIMP shows for it.
 std::string image_file(int32_t image);
 std::string image_name(int32_t image);

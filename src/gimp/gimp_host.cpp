@@ -160,6 +160,7 @@ GimpHost::GimpHost(GimpHostOptions options) : options_(std::move(options)) {
   check_alive("plug-in-tarvo");
   const std::string refused = unpaintable_reason(options_.drawable);
   if (!refused.empty()) fail(refused);
+  layer_name_ = gimp_api::item_name(options_.drawable);
 }
 
 bool GimpHost::drawable_alive() {
@@ -175,7 +176,14 @@ void GimpHost::lose(const std::string& what, const char* method) {
 
 void GimpHost::check_alive(const char* method) {
   if (options_.link->gone) lose("GIMP is no longer running", method);
-  if (!drawable_alive()) lose("the layer is no longer in GIMP (its image was closed)", method);
+  if (drawable_alive()) return;
+  if (gimp_api::image_valid(options_.image)) {
+    lose("the layer \"" + layer_name_ +
+             "\" was deleted in GIMP (Edit > Undo in GIMP brings it back, and the canvas can "
+             "send to it again)",
+         method);
+  }
+  lose("the layer is no longer in GIMP (its image was closed)", method);
 }
 
 void GimpHost::load_paper() {
@@ -385,9 +393,8 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   const int32_t width = gimp_api::width(drawable), height = gimp_api::height(drawable);
   for (const Plane* plane : {&red, &green, &blue}) {
     if (plane->columns() != width + 1 || plane->rows() != height + 1) {
-      fail("wik_Refresh: the layer in GIMP is now " + size_text(width, height) +
-           " pixels and the canvas " + size_text(plane->columns() - 1, plane->rows() - 1) +
-           ", so nothing was written");
+      resized_in_gimp(red, green, blue, width, height);
+      return;
     }
   }
   int32_t x = 0, y = 0, columns = 0, rows = 0;
@@ -438,6 +445,52 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   }
   if (selected && base_fits) read_back_base(x, y, columns, rows);
   rehash_bands(y, rows);
+}
+
+void GimpHost::resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue,
+                               int32_t width, int32_t height) {
+  const int32_t columns = red.columns() - 1, rows = red.rows() - 1;
+  const std::string what =
+      "The layer \"" + layer_name_ + "\" is now " + size_text(width, height) +
+      " pixels in GIMP (it was scaled or resized there), and your painting is " +
+      size_text(columns, rows) + ", so it was not sent to the layer.";
+  std::cerr << "tarvo: " << what << std::endl;
+  if (!options_.ask_about_size || !options_.presence->someone_looking) {
+    throw ImageNotWritten(what, false);
+  }
+  if (options_.ask_about_size(what) != LayerSizeAnswer::kNewLayer) {
+    throw ImageNotWritten(what, true);
+  }
+  const bool grouped = gimp_api::undo_group_start(options_.image);
+  const int32_t layer =
+      gimp_api::add_layer(options_.image, layer_name_ + " (Tarvo)", columns, rows);
+  BufferRef target(layer >= 0 ? gimp_api::buffer(layer) : nullptr);
+  if (target.buffer) {
+    const Babl* format = fetch_format(gimp_api::format(layer), true);
+    std::vector<uint8_t> row(static_cast<std::size_t>(columns) * 4);
+    for (int32_t y = 0; y < rows; ++y) {
+      for (int32_t x = 0; x < columns; ++x) {
+        uint8_t* pixel = row.data() + static_cast<std::size_t>(x) * 4;
+        pixel[0] = red(x, y);
+        pixel[1] = green(x, y);
+        pixel[2] = blue(x, y);
+        pixel[3] = 255;
+      }
+      const GeglRectangle line = rectangle(0, y, columns, 1);
+      gegl_buffer_set(target.buffer, &line, 0, format, row.data(), GEGL_AUTO_ROWSTRIDE);
+    }
+    gegl_buffer_flush(target.buffer);
+    gimp_api::update(layer, 0, 0, columns, rows);
+  }
+  if (grouped) gimp_api::undo_group_end(options_.image);
+  gimp_api::flush_displays();
+  if (!target.buffer) {
+    const std::string why = what + " GIMP did not add a new layer: " + pdb_error();
+    if (options_.tell) options_.tell(why);
+    throw ImageNotWritten(why, true);
+  }
+  std::cerr << "tarvo: the painting was added to the image as the layer \"" << layer_name_
+            << " (Tarvo)\"" << std::endl;
 }
 
 std::vector<uint64_t> GimpHost::band_hashes(int32_t top, int32_t bottom) {

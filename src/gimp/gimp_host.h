@@ -25,6 +25,10 @@
 // changes (every pixel where the canvas differs from the layer as it is now takes the canvas's
 // colour), or keep painting. With no one to ask the write is refused.
 //
+// A layer scaled or resized in GIMP while the canvas is open is not written: the user is told its
+// new size and may keep painting or have the painting added to the image as a new layer of the
+// canvas's size. A layer deleted in GIMP is said to be deleted (an undo in GIMP brings it back).
+//
 // Every libgimp call that fails raises RuntimeError with what GIMP said. When the drawable is gone
 // (its image closed in GIMP) or GIMP itself is gone, the lost hook runs first, so that the caller
 // can keep the painting elsewhere; once GIMP is gone no call is made to it again.
@@ -51,6 +55,7 @@ struct GimpLink {
 std::string unpaintable_reason(int32_t drawable);
 
 enum class LayerChangeAnswer { kRepaint, kOverwrite, kKeepPainting };
+enum class LayerSizeAnswer { kNewLayer, kKeepPainting };
 
 struct GimpHostOptions {
   // GIMP's ids of the image and the drawable.
@@ -69,6 +74,9 @@ struct GimpHostOptions {
   // Asks the user about a layer GIMP changed since the canvas read or wrote it, offering to paint
   // the strokes onto it as it is now when can_repaint; asked only while someone is looking.
   std::function<LayerChangeAnswer(bool can_repaint)> ask_about_change;
+  // Tells the user that the layer now has another size than the canvas (text says how) and asks
+  // whether to keep painting or to send the painting as a new layer of the image.
+  std::function<LayerSizeAnswer(const std::string& text)> ask_about_size;
 };
 
 class GimpHost : public Host {
@@ -122,6 +130,10 @@ class GimpHost : public Host {
   void read_back_base(int32_t x, int32_t y, int32_t columns, int32_t rows);
   // Merges the shadow buffer into the layer as one undo step and redraws GIMP's displays.
   void merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows);
+  // The layer has another size than the canvas: asks, and adds the painting as a new layer when
+  // so chosen; raises ImageNotWritten otherwise.
+  void resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue, int32_t width,
+                       int32_t height);
   // The hashes of the layer's bands of rows from top (inclusive) to bottom, as GIMP holds them.
   std::vector<uint64_t> band_hashes(int32_t top, int32_t bottom);
   // The bands of rows [y, y + rows) again, after a write.
@@ -145,6 +157,7 @@ class GimpHost : public Host {
   // The layer as the canvas last read or wrote it: a hash of each band of kBandRows rows.
   std::vector<uint64_t> bands_;
   bool can_repaint_ = false;
+  std::string layer_name_;  // as GIMP named the layer when the canvas opened
 };
 
 }  // namespace tarvo

@@ -150,7 +150,10 @@ void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLi
         if (host.drawable_alive()) return;
         layer_check->stop();
         keep_painting(planes, recovery, kept,
-                      "The image was closed in GIMP, so the painting cannot go back to it",
+                      gimp_api::image_valid(run.image)
+                          ? "The layer was deleted in GIMP, so the painting cannot go back to it "
+                            "(Edit > Undo in GIMP brings the layer back)"
+                          : "The image was closed in GIMP, so the painting cannot go back to it",
                       &canvas);
       });
   layer_check->start(kLayerCheckMilliseconds);
@@ -336,6 +339,22 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     options.link = link;
     options.start_from = start_from.toStdString();
     options.presence = &app.presence();
+    options.ask_about_size = [&question_parent](const std::string& what) {
+      QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                      QString::fromStdString(what) +
+                          QStringLiteral("\n\nKeep painting (an undo in GIMP brings the layer's "
+                                         "size back), or add the painting to the image as a new "
+                                         "layer?"),
+                      QMessageBox::NoButton, question_parent);
+      QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
+      QPushButton* layer =
+          box.addButton(QStringLiteral("Save as a New Layer"), QMessageBox::AcceptRole);
+      box.setDefaultButton(keep);
+      box.setEscapeButton(keep);
+      box.exec();
+      return box.clickedButton() == layer ? LayerSizeAnswer::kNewLayer
+                                          : LayerSizeAnswer::kKeepPainting;
+    };
     options.tell = [&question_parent](const std::string& why) {
       QMessageBox::warning(question_parent, QApplication::applicationDisplayName(),
                            QString::fromStdString(why));

@@ -4,7 +4,8 @@
 # GIMP's window after a click on it, and the canvas closes by its close box as a user closes it.
 # Then GIMP changes the layer between two sends: stroke A is sent, Ctrl+Z in GIMP takes it back,
 # stroke B is painted and sent; Tarvo asks, Return paints the strokes since the last send onto the
-# layer as GIMP holds it now, and the layer GIMP saves holds B alone, as the canvas then shows.
+# layer as GIMP holds it now, and the layer GIMP saves holds B alone, as the canvas then shows. The
+# layer deleted in GIMP meanwhile is said to be deleted, and an undo in GIMP brings it back.
 # Usage: gimp_window_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default)
 # or 3. Exits 77 (skipped) without Xvfb, openbox, xdotool, xprop, ffmpeg or that GIMP.
 set -euo pipefail
@@ -125,6 +126,19 @@ send
 question="$(wait_for_window '^[Tt]arvo$')" || fail "sending over the changed layer did not ask"
 xdotool windowactivate --sync "$question" key Return  # Paint my strokes onto GIMP's layer
 sleep 2
+# The layer deleted in GIMP: the canvas says so, in those words, and keeps its painting; an undo in
+# GIMP brings the layer back.
+xdotool windowactivate --sync "$image_window" key slash
+sleep 1
+xdotool type --delay 50 "Delete Layer"
+sleep 1
+xdotool key Return
+message="$(wait_for_window '^[Tt]arvo$')" || fail "the canvas did not say that the layer was deleted"
+grep -q "The layer was deleted in GIMP" "$work/gimp.log" || fail "the message did not say the layer was deleted"
+xdotool windowactivate --sync "$message" key Return
+sleep 1
+xdotool windowactivate --sync "$image_window" key ctrl+z
+sleep 1
 xdotool windowactivate --sync "$canvas" key alt+F4
 for _ in $(seq 120); do kill -0 "$gimp" 2>/dev/null || break; sleep 0.5; done
 [ -s "$work/after.png" ] || fail "GIMP saved no layer"
