@@ -68,18 +68,30 @@ std::string GetImage(Program& program) {
   return {};
 }
 
-void send_or_raise(Host& host, const CanvasBuffers& canvas) {
-  host.Wik_SaveUndo();
-  host.Wik_SetRbuffer(canvas.RBuffer);
-  host.Wik_SetGbuffer(canvas.GBuffer);
-  host.Wik_SetBbuffer(canvas.BBuffer);
-  if (!canvas.layer.empty()) host.set_layer_planes(canvas.layer);
-  host.wik_Refresh();
+void send_or_raise(Host& host, const CanvasBuffers& canvas,
+                   const std::function<bool()>& repaint_onto_host) {
+  for (;;) {
+    try {
+      host.Wik_SaveUndo();
+      host.Wik_SetRbuffer(canvas.RBuffer);
+      host.Wik_SetGbuffer(canvas.GBuffer);
+      host.Wik_SetBbuffer(canvas.BBuffer);
+      if (!canvas.layer.empty()) host.set_layer_planes(canvas.layer);
+      host.wik_Refresh();
+      return;
+    } catch (const RepaintOntoHostImage& wanted) {
+      // The strokes go onto the host's image as it is now (repainting canvas), and that is sent:
+      // the host asks again should its image change once more meanwhile.
+      if (!repaint_onto_host || !repaint_onto_host()) {
+        throw ImageNotWritten(wanted.description(), true);
+      }
+    }
+  }
 }
 
 bool SendImage(Program& program) {
   try {
-    send_or_raise(*program.HostApp, program.canvas);
+    send_or_raise(*program.HostApp, program.canvas, program.repaint_onto_host);
   } catch (const ImageNotWritten&) {
     return false;
   }
@@ -114,7 +126,7 @@ bool size_check_and_write_back(Program& program) {
     return true;  // close without writing back; the session keeps a recovery copy
   }
   try {
-    send_or_raise(*program.HostApp, program.canvas);
+    send_or_raise(*program.HostApp, program.canvas, program.repaint_onto_host);
   } catch (const ImageNotWritten& error) {
     // The user chose to keep painting, and the canvas stays open; with no one to ask, the close
     // goes on and the painting stays in the recovery folder.

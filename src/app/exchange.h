@@ -2,6 +2,7 @@
 // Every exchange of image data with the host after start-up: re-reading the paper, fetching the
 // image again, sending it back, and the write-back when the canvas closes.
 
+#include <functional>
 #include <string>
 
 #include "core/program.h"
@@ -25,11 +26,14 @@ std::string GetImage(Program& program);
 
 // Hands the committed planes to the host: Wik_SaveUndo, the three set calls, wik_Refresh. Returns
 // false when the host could not take them (ImageNotWritten: the host has told the user and kept a
-// copy); the canvas then goes on as it was. Any other host error is raised.
+// copy); the canvas then goes on as it was. Any other host error is raised. A host that found its
+// image changed elsewhere and was asked to take the session's strokes onto it as it is now
+// (RepaintOntoHostImage) gets them through Program::repaint_onto_host, and the planes again.
 bool SendImage(Program& program);
-// The same with the host and the planes it is given, for a caller that needs to know why the
-// planes were not taken.
-void send_or_raise(Host& host, const CanvasBuffers& canvas);
+// The same with the host, the planes it is given and the repaint it may ask for, for a caller that
+// needs to know why the planes were not taken.
+void send_or_raise(Host& host, const CanvasBuffers& canvas,
+                   const std::function<bool()>& repaint_onto_host);
 
 // The close sequence. Sets cancel when the user chooses to keep the canvas open, which is also what
 // happens when the image could not be written while someone is looking. Any other host error during

@@ -60,6 +60,10 @@ class Host {
   virtual std::string host_name() { return "Wickamber"; }
   // What the user knows the image as, to begin a sentence about it ("photo.png was changed").
   virtual std::string image_name() { return "The image"; }
+  // Whether the session can paint its strokes since the image was last read or written onto the
+  // image as it is now: a host that finds its image changed elsewhere then offers that (raising
+  // RepaintOntoHostImage when it is chosen). Off until the session says so.
+  virtual void set_can_repaint(bool can) { (void)can; }
 };
 
 // Creates host objects by ProgID.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -80,6 +81,10 @@ struct Program {
   // Set by the close sequence when the host's image holds the committed planes as the canvas
   // closes: the write-back succeeded, or there was nothing to write.
   bool closed_with_image_written = false;
+  // Fetches the host's image as it is now and plays the session's inputs since the image was last
+  // read or written over it (what a host's RepaintOntoHostImage asks for); false when it could
+  // not, the user told why. Set by the session journal, which keeps those inputs.
+  std::function<bool()> repaint_onto_host;
 
   ImageSize size() const { return ImageSize{canvas.BufferWidth, canvas.BufferHeight}; }
 };

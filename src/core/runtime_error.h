@@ -45,6 +45,16 @@ class ImageNotWritten : public RuntimeError {
   bool keep_painting_;
 };
 
+// A write-back that found the host's image changed elsewhere since the canvas read or wrote it,
+// where the user chose to have the session's strokes since then painted onto the image as it is
+// now. Whoever sends the image fetches it, plays those strokes again and sends once more; a caller
+// that cannot leaves the canvas open as for any other image not written.
+class RepaintOntoHostImage : public ImageNotWritten {
+ public:
+  explicit RepaintOntoHostImage(const std::string& description)
+      : ImageNotWritten(description, true) {}
+};
+
 // The report text of an error: "Run-time error 'N':" on one line, then the description.
 std::string run_time_error_report(const RuntimeError& error);
 

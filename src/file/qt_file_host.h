@@ -28,12 +28,14 @@
 // saves over the file meanwhile, the host reads it again to report its size and hands it out on the
 // next Get image; before any write it checks that the file is still the one it exchanged (size and
 // checksum) and otherwise asks whether to overwrite it, save the painting under another name, or
-// keep painting. A write-back that changes no pixel writes nothing, backup included. Only painted
-// pixels take the canvas's colour: every other pixel keeps its exact value, its alpha and, in a
-// file of 16-bit channels, its depth; a painted pixel's 8-bit colour is scaled to the file's depth.
-// Transparent pixels reach the canvas composited over white, with the file's own colours and
-// alpha beside them (layer_planes); a painted pixel takes the colour and alpha the canvas hands
-// back in them, or becomes opaque in its colour when the canvas hands back none.
+// keep painting, and, where the session can (set_can_repaint), whether to paint its strokes onto
+// the file as it is now instead, the default. A write-back that changes no pixel writes nothing,
+// backup included. Only painted pixels take the canvas's colour: every other pixel keeps its exact
+// value, its alpha and, in a file of 16-bit channels, its depth; a painted pixel's 8-bit colour is
+// scaled to the file's depth. Transparent pixels reach the canvas composited over white, with the
+// file's own colours and alpha beside them (layer_planes); a painted pixel takes the colour and
+// alpha the canvas hands back in them, or becomes opaque in its colour when the canvas hands back
+// none.
 //
 // When the file cannot be written (a read-only file or folder, a full disk, a deleted folder, a
 // backup that cannot be made), a copy of the painting is first saved in the recovery folder (see
@@ -103,6 +105,7 @@ class FileHost : public Host {
     return QFileInfo(options_.image_path).fileName().toStdString();
   }
   std::string image_name() override { return host_name(); }
+  void set_can_repaint(bool can) override { can_repaint_ = can; }
 
  protected:
   // Writes the encoded image file over the old one, keeping its identity, as write_back_file does
@@ -118,7 +121,7 @@ class FileHost : public Host {
     qint64 size = -1;
     QByteArray checksum;  // empty: unknown (a new image, a file the host never read)
   };
-  enum class Answer { kOverwrite, kSaveElsewhere, kKeepPainting };
+  enum class Answer { kOverwrite, kSaveElsewhere, kKeepPainting, kPaintOnto };
 
   void start_new_image();
   void check_write_target() const;
@@ -182,6 +185,8 @@ class FileHost : public Host {
   bool backup_is_original_ = false;
   // PATH~ keeps the original for the rest of the session; Wik_SaveUndo leaves it alone.
   bool keep_backup_ = false;
+  // The session can paint its strokes onto the file as another program left it.
+  bool can_repaint_ = false;
 };
 
 // Registers a factory that creates a FileHost with options under kHostProgId.

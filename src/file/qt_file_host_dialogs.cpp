@@ -57,18 +57,30 @@ FileHost::Answer FileHost::ask_about_change_elsewhere() {
                               "overwritten",
                           false);
   }
+  const QString choices = can_repaint_
+                              ? QStringLiteral(
+                                    "Paint your strokes since then onto the file as it is now, "
+                                    "overwrite it with your painting, save the painting under "
+                                    "another name, or keep painting?")
+                              : QStringLiteral(
+                                    "Overwrite it with your painting, save the painting under "
+                                    "another name, or keep painting?");
   QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
                   QStringLiteral("%1 was changed by another program since Tarvo read or wrote it."
-                                 "\n\nOverwrite it with your painting, save the painting under "
-                                 "another name, or keep painting?")
-                      .arg(name),
+                                 "\n\n%2")
+                      .arg(name, choices),
                   QMessageBox::NoButton, window_);
+  QPushButton* paint_onto =
+      can_repaint_ ? box.addButton(QStringLiteral("Paint onto the File"), QMessageBox::AcceptRole)
+                   : nullptr;
   QPushButton* overwrite = box.addButton(QStringLiteral("Overwrite"), QMessageBox::DestructiveRole);
   QPushButton* save = box.addButton(QStringLiteral("Save As..."), QMessageBox::AcceptRole);
   QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
-  box.setDefaultButton(keep);  // Return never overwrites another program's work
+  // Return never overwrites another program's work.
+  box.setDefaultButton(paint_onto ? paint_onto : keep);
   box.setEscapeButton(keep);
   box.exec();
+  if (paint_onto && box.clickedButton() == paint_onto) return Answer::kPaintOnto;
   if (box.clickedButton() == overwrite) return Answer::kOverwrite;
   if (box.clickedButton() == save && save_under_another_name()) {
     return Answer::kSaveElsewhere;

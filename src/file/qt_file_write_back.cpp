@@ -222,6 +222,9 @@ void FileHost::write_back(bool backup) {
         throw ImageNotWritten(display_name(path).toStdString() +
                                   " was changed by another program; it was not overwritten",
                               true);
+      case Answer::kPaintOnto:
+        throw RepaintOntoHostImage(display_name(path).toStdString() +
+                                   " was changed by another program; the strokes go onto it");
     }
   }
   const bool exists = QFileInfo::exists(path);

@@ -102,6 +102,41 @@ bool active_pattern(Pattern& pattern) {
   return read;
 }
 
+std::string item_name(int32_t item) {
+  gchar* name = gimp_item_get_name(item);
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
+bool is_group(int32_t item) {
+  return gimp_item_is_group(item);
+}
+
+bool is_layer_mask(int32_t item) {
+  return gimp_item_is_layer_mask(item);
+}
+
+bool is_text_layer(int32_t item) {
+  return gimp_item_is_text_layer(item);
+}
+
+bool pixels_locked(int32_t item) {
+  return gimp_item_get_lock_content(item);
+}
+
+std::vector<std::string> effect_names(int32_t /*drawable*/) {
+  return {};  // GIMP 2.10 applies its filters destructively
+}
+
+int32_t add_layer(int32_t image, const std::string& name, int32_t width, int32_t height) {
+  const gint32 layer = gimp_layer_new(image, name.c_str(), width, height, GIMP_RGBA_IMAGE, 100.0,
+                                      GIMP_LAYER_MODE_NORMAL);
+  if (layer < 0) return -1;
+  if (!gimp_image_insert_layer(image, layer, 0, -1)) return -1;
+  return layer;
+}
+
 std::string image_file(int32_t image) {
   gchar* file = gimp_image_get_filename(image);
   std::string path = file ? file : "";

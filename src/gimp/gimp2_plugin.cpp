@@ -78,7 +78,11 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
     return;
   }
   const tarvo::GimpRunResult result = tarvo::run_on_gimp(run);
-  if (!result.success) fail(GIMP_PDB_EXECUTION_ERROR, result.message);
+  if (result.cancelled) {
+    values[0].data.d_status = GIMP_PDB_CANCEL;
+  } else if (!result.success) {
+    fail(GIMP_PDB_EXECUTION_ERROR, result.message);
+  }
 }
 
 void quit() {

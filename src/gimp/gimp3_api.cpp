@@ -142,6 +142,59 @@ bool active_pattern(Pattern& pattern) {
   return read;
 }
 
+std::string item_name(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  gchar* name = object ? gimp_item_get_name(object) : nullptr;
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
+bool is_group(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_is_group(object);
+}
+
+bool is_layer_mask(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_is_layer_mask(object);
+}
+
+bool is_text_layer(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_is_text_layer(object);
+}
+
+bool pixels_locked(int32_t item) {
+  GimpItem* object = gimp_item_get_by_id(item);
+  return object && gimp_item_get_lock_content(object);
+}
+
+std::vector<std::string> effect_names(int32_t drawable) {
+  std::vector<std::string> names;
+  GimpDrawable* object = drawable_of(drawable);
+  if (!object) return names;
+  GimpDrawableFilter** filters = gimp_drawable_get_filters(object);
+  for (GimpDrawableFilter** filter = filters; filter && *filter; ++filter) {
+    if (!gimp_drawable_filter_get_visible(*filter)) continue;
+    gchar* name = gimp_drawable_filter_get_name(*filter);
+    names.emplace_back(name && *name ? name : "an effect");
+    g_free(name);
+  }
+  g_free(filters);
+  return names;
+}
+
+int32_t add_layer(int32_t image, const std::string& name, int32_t width, int32_t height) {
+  GimpImage* object = image_of(image);
+  if (!object) return -1;
+  GimpLayer* layer = gimp_layer_new(object, name.c_str(), width, height, GIMP_RGBA_IMAGE, 100.0,
+                                    GIMP_LAYER_MODE_NORMAL);
+  if (!layer) return -1;
+  if (!gimp_image_insert_layer(object, layer, nullptr, -1)) return -1;
+  return gimp_item_get_id(GIMP_ITEM(layer));
+}
+
 std::string image_file(int32_t image) {
   GimpImage* object = image_of(image);
   if (!object) return {};

@@ -38,12 +38,23 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image
                     GimpDrawable** drawables, GimpProcedureConfig* config, gpointer /*data*/) {
   int selected = 0;
   while (drawables && drawables[selected]) ++selected;
-  if (selected != 1) {
+  if (selected == 0) {
     return fail(procedure, GIMP_PDB_CALLING_ERROR,
-                selected == 0
-                    ? std::string("Tarvo paints on one layer: select a layer first")
-                    : "Tarvo paints on one layer at a time, and " + std::to_string(selected) +
-                          " are selected: select only the layer to paint on");
+                "Tarvo paints on one layer: select a layer first");
+  }
+  // A script names its layer exactly; a user who selected several is told which one Tarvo takes.
+  if (selected > 1 && mode == GIMP_RUN_NONINTERACTIVE) {
+    return fail(procedure, GIMP_PDB_CALLING_ERROR,
+                "Tarvo paints on one layer at a time, and " + std::to_string(selected) +
+                    " are selected: select only the layer to paint on");
+  }
+  if (selected > 1) {
+    gchar* name = gimp_item_get_name(GIMP_ITEM(drawables[0]));
+    const std::string text = "Tarvo paints on one layer at a time: of the " +
+                             std::to_string(selected) + " layers selected it paints on \"" +
+                             (name ? name : "") + "\".";
+    g_free(name);
+    gimp_message(text.c_str());
   }
   gchar* script_text = nullptr;
   g_object_get(config, "script", &script_text, nullptr);
@@ -66,6 +77,8 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image
   // Failed calls come back to the plug-in, which says what went wrong in its own words.
   gimp_plug_in_set_pdb_error_handler(gimp_get_plug_in(), GIMP_PDB_ERROR_HANDLER_PLUGIN);
   const tarvo::GimpRunResult result = tarvo::run_on_gimp(run);
+  if (result.cancelled)
+    return gimp_procedure_new_return_values(procedure, GIMP_PDB_CANCEL, nullptr);
   if (!result.success) return fail(procedure, GIMP_PDB_EXECUTION_ERROR, result.message);
   return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
 }
@@ -79,7 +92,9 @@ GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
   GimpProcedure* procedure =
       gimp_image_procedure_new(plug_in, name, GIMP_PDB_PROC_TYPE_PLUGIN, run, nullptr, nullptr);
   gimp_procedure_set_image_types(procedure, "RGB*");
-  gimp_procedure_set_sensitivity_mask(procedure, GIMP_PROCEDURE_SENSITIVE_DRAWABLE);
+  // Several layers selected: the menu item stays available, and the run says which one it takes.
+  gimp_procedure_set_sensitivity_mask(
+      procedure, GIMP_PROCEDURE_SENSITIVE_DRAWABLE | GIMP_PROCEDURE_SENSITIVE_DRAWABLES);
   gimp_procedure_set_menu_label(procedure, "_Tarvo Paint...");
   gimp_procedure_add_menu_path(procedure, "<Image>/Filters/Artistic");
   gimp_procedure_set_documentation(
@@ -98,6 +113,13 @@ GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
   return procedure;
 }
 
+// The plug-in's texts are its own, in English: GIMP is told there is no catalogue to look for (it
+// would otherwise say on every run that the catalogue's folder is missing).
+gboolean set_i18n(GimpPlugIn* /*plug_in*/, const gchar* /*procedure*/, gchar** /*domain*/,
+                  gchar** /*catalog*/) {
+  return FALSE;
+}
+
 void quit(GimpPlugIn* /*plug_in*/) {
   if (g_quit_hook.leaving) g_quit_hook.leaving();
 }
@@ -107,6 +129,7 @@ void tarvo_plug_in_class_init(TarvoPlugInClass* klass) {
   plug_in_class->query_procedures = query_procedures;
   plug_in_class->create_procedure = create_procedure;
   plug_in_class->quit = quit;
+  plug_in_class->set_i18n = set_i18n;
 }
 
 void tarvo_plug_in_init(TarvoPlugIn* /*plug_in*/) {}

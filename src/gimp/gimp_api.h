@@ -57,6 +57,22 @@ struct Pattern {
 // False when it cannot be read; name is then what is known of it.
 bool active_pattern(Pattern& pattern);
 
+// The name GIMP's Layers dock shows for a layer or channel.
+std::string item_name(int32_t item);
+// What may keep a drawable from taking paint: a layer group, a layer mask, a text layer (whose
+// text painting discards), and "Lock pixels".
+bool is_group(int32_t item);
+bool is_layer_mask(int32_t item);
+bool is_text_layer(int32_t item);
+bool pixels_locked(int32_t item);
+// The names of the effects GIMP applies over the drawable's pixels (GIMP 3's non-destructive
+// filters), in the order the Layers dock shows them; none in GIMP 2.10.
+std::vector<std::string> effect_names(int32_t drawable);
+
+// Adds a new RGB layer with alpha, width x height and fully transparent, named name, to the image
+// above the active layer; its id, or -1 when GIMP refused.
+int32_t add_layer(int32_t image, const std::string& name, int32_t width, int32_t height);
+
 // The image's file path, empty for an image never saved; and the name GIMP shows for it.
 std::string image_file(int32_t image);
 std::string image_name(int32_t image);

@@ -21,6 +21,17 @@
 //
 // libgimp is reached through gimp_api.h, whose adapter the plug-in of each GIMP version links.
 //
+// Before every write the host checks that the layer still holds what the canvas read or last wrote
+// (a hash of GIMP's own bytes for each band of rows). When GIMP changed it meanwhile (its tools,
+// an undo, a filter), the host asks what to do (ask_about_change): paint the session's strokes
+// onto the layer as it is now (RepaintOntoHostImage, when the session can), overwrite GIMP's
+// changes (every pixel where the canvas differs from the layer as it is now takes the canvas's
+// colour), or keep painting. With no one to ask the write is refused.
+//
+// A layer scaled or resized in GIMP while the canvas is open is not written: the user is told its
+// new size and may keep painting or have the painting added to the image as a new layer of the
+// canvas's size. A layer deleted in GIMP is said to be deleted (an undo in GIMP brings it back).
+//
 // Every libgimp call that fails raises RuntimeError with what GIMP said. When the drawable is gone
 // (its image closed in GIMP) or GIMP itself is gone, the lost hook runs first, so that the caller
 // can keep the painting elsewhere; once GIMP is gone no call is made to it again.
@@ -32,6 +43,7 @@
 #include <vector>
 
 #include "core/host.h"
+#include "core/presence.h"
 
 namespace tarvo {
 
@@ -39,6 +51,14 @@ namespace tarvo {
 struct GimpLink {
   bool gone = false;
 };
+
+// Why Tarvo cannot paint on the drawable, and what to do about it, in the words of GIMP's own
+// dialogs and docks; empty when it can. A text layer can: painting on it keeps its pixels and
+// discards its text information, which the caller asks about first.
+std::string unpaintable_reason(int32_t drawable);
+
+enum class LayerChangeAnswer { kRepaint, kOverwrite, kKeepPainting };
+enum class LayerSizeAnswer { kNewLayer, kKeepPainting };
 
 struct GimpHostOptions {
   // GIMP's ids of the image and the drawable.
@@ -49,11 +69,23 @@ struct GimpHostOptions {
   // pixels, when it has the layer's size; the layer's own pixels still tell what was painted.
   std::string start_from;
   std::shared_ptr<GimpLink> link = std::make_shared<GimpLink>();
+  // Whether someone is there to answer a question; the session's, which outlives the host.
+  const Presence* presence = &Presence::nobody();
+  // Tells the user why a write-back could not be made (the layer's pixels were locked meanwhile),
+  // while someone is looking; null: standard error alone.
+  std::function<void(const std::string&)> tell;
+  // Asks the user about a layer GIMP changed since the canvas read or wrote it, offering to paint
+  // the strokes onto it as it is now when can_repaint; asked only while someone is looking.
+  std::function<LayerChangeAnswer(bool can_repaint)> ask_about_change;
+  // Tells the user that the layer now has another size than the canvas (text says how) and asks
+  // whether to keep painting or to send the painting as a new layer of the image.
+  std::function<LayerSizeAnswer(const std::string& text)> ask_about_size;
 };
 
 class GimpHost : public Host {
  public:
-  // Raises RuntimeError when the drawable is not an RGB layer or channel of a valid image.
+  // Raises RuntimeError when the drawable is not an RGB layer or channel of a valid image that
+  // Tarvo can paint on (unpaintable_reason).
   explicit GimpHost(GimpHostOptions options);
 
   int32_t Wik_GetPaperWidth() override;
@@ -77,6 +109,7 @@ class GimpHost : public Host {
   void set_layer_planes(const LayerPlanes& layer) override { pending_layer_ = &layer; }
   std::string host_name() override { return "GIMP"; }
   std::string image_name() override { return "The layer"; }
+  void set_can_repaint(bool can) override { can_repaint_ = can; }
 
   // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises
   // ImageNotWritten.
@@ -104,6 +137,18 @@ class GimpHost : public Host {
   void read_back_base(int32_t x, int32_t y, int32_t columns, int32_t rows);
   // Merges the shadow buffer into the layer as one undo step and redraws GIMP's displays.
   void merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows);
+  // The layer has another size than the canvas: asks, and adds the painting as a new layer when
+  // so chosen; raises ImageNotWritten otherwise.
+  void resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue, int32_t width,
+                       int32_t height);
+  // The hashes of the layer's bands of rows from top (inclusive) to bottom, as GIMP holds them.
+  std::vector<uint64_t> band_hashes(int32_t top, int32_t bottom);
+  // The bands of rows [y, y + rows) again, after a write.
+  void rehash_bands(int32_t y, int32_t rows);
+  // Asks about a layer changed in GIMP since the canvas read or wrote it; returns when the write
+  // goes on, true when it overwrites GIMP's changes (base_ then holds the layer as it is now), and
+  // raises otherwise.
+  bool check_unchanged();
   // Where row y, column x of the last fetch's pixels lies in base_.
   uint8_t* base_row(int32_t y, int32_t x) { return base_.row(y) + static_cast<std::size_t>(x) * 3; }
   uint8_t* base_own_row(int32_t y, int32_t x) {
@@ -123,6 +168,10 @@ class GimpHost : public Host {
   const Plane* pending_[3] = {nullptr, nullptr, nullptr};
   const LayerPlanes* pending_layer_ = nullptr;
   Plane paper_;
+  // The layer as the canvas last read or wrote it: a hash of each band of kBandRows rows.
+  std::vector<uint64_t> bands_;
+  bool can_repaint_ = false;
+  std::string layer_name_;  // as GIMP named the layer when the canvas opened
 };
 
 }  // namespace tarvo

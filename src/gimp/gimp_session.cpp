@@ -10,12 +10,15 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -126,19 +129,21 @@ void keep_painting(const CanvasBuffers& canvas, RecoveryStore& recovery, KeptCop
 // the layer's image being closed, and keeps the painting when either happens. The canvas stays
 // open: the user can go on painting, and closing it keeps the latest painting too.
 void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLink>& link,
-                const CanvasBuffers& planes, Form1& canvas, RecoveryStore& recovery,
-                KeptCopy& kept) {
+                const CanvasBuffers& planes, Form1& canvas, RecoveryStore& recovery, KeptCopy& kept,
+                ImageLock& lock) {
   auto* layer_check = new QTimer(&canvas);
   if (run.gimp_read_fd >= 0) {
     auto* notifier = new QSocketNotifier(run.gimp_read_fd, QSocketNotifier::Read, &canvas);
-    QObject::connect(
-        notifier, &QSocketNotifier::activated, &canvas, [=, &planes, &recovery, &canvas, &kept] {
-          notifier->setEnabled(false);
-          layer_check->stop();
-          link->gone = true;
-          keep_painting(planes, recovery, kept,
-                        "GIMP has quit, so the painting cannot go back to it", &canvas);
-        });
+    QObject::connect(notifier, &QSocketNotifier::activated, &canvas,
+                     [=, &planes, &recovery, &canvas, &kept, &lock] {
+                       notifier->setEnabled(false);
+                       layer_check->stop();
+                       link->gone = true;
+                       lock.mark_host_gone();
+                       keep_painting(planes, recovery, kept,
+                                     "GIMP has quit, so the painting cannot go back to it",
+                                     &canvas);
+                     });
   }
   QObject::connect(
       layer_check, &QTimer::timeout, &canvas, [=, &host, &planes, &recovery, &canvas, &kept] {
@@ -146,10 +151,85 @@ void watch_gimp(const GimpRun& run, GimpHost& host, const std::shared_ptr<GimpLi
         if (host.drawable_alive()) return;
         layer_check->stop();
         keep_painting(planes, recovery, kept,
-                      "The image was closed in GIMP, so the painting cannot go back to it",
+                      gimp_api::image_valid(run.image)
+                          ? "The layer was deleted in GIMP, so the painting cannot go back to it "
+                            "(Edit > Undo in GIMP brings the layer back)"
+                          : "The image was closed in GIMP, so the painting cannot go back to it",
                       &canvas);
       });
   layer_check->start(kLayerCheckMilliseconds);
+}
+
+// The question over a layer that GIMP changed since the canvas read or wrote it. Return paints the
+// strokes onto the layer as it is now, where the session can; Escape keeps painting.
+LayerChangeAnswer ask_about_layer_change(QWidget* parent, const std::string& layer,
+                                         bool can_repaint) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QStringLiteral("The layer \"%1\" was changed in GIMP since Tarvo last read it "
+                                 "or sent your painting to it (by GIMP's own tools, an undo or a "
+                                 "filter).\n\nSending the painting as it is would paint over what "
+                                 "GIMP changed.")
+                      .arg(QString::fromStdString(layer)),
+                  QMessageBox::NoButton, parent);
+  QPushButton* repaint =
+      can_repaint ? box.addButton(QStringLiteral("Paint my strokes onto GIMP's layer as it is now"),
+                                  QMessageBox::AcceptRole)
+                  : nullptr;
+  QPushButton* overwrite =
+      box.addButton(QStringLiteral("Overwrite GIMP's changes"), QMessageBox::DestructiveRole);
+  QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
+  box.setDefaultButton(repaint ? repaint : keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  if (repaint && box.clickedButton() == repaint) return LayerChangeAnswer::kRepaint;
+  if (box.clickedButton() == overwrite) return LayerChangeAnswer::kOverwrite;
+  return LayerChangeAnswer::kKeepPainting;
+}
+
+// A text layer keeps its text only while nothing but the text tool changes it: as GIMP's own tools
+// do, the user is asked before painting discards that. Return paints; Escape keeps the text.
+bool agree_to_discard_text(int drawable) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QStringLiteral("\"%1\" is a text layer. Painting on it keeps its pixels but "
+                                 "discards its text information: GIMP's text tool can no longer "
+                                 "edit its words.\n\nPaint on it anyway?")
+                      .arg(QString::fromStdString(gimp_api::item_name(drawable))),
+                  QMessageBox::NoButton, nullptr);
+  QPushButton* paint = box.addButton(QStringLiteral("Paint on It"), QMessageBox::AcceptRole);
+  QPushButton* keep = box.addButton(QStringLiteral("Keep the Text"), QMessageBox::RejectRole);
+  box.setDefaultButton(paint);
+  box.setEscapeButton(keep);
+  box.exec();
+  return box.clickedButton() == paint;
+}
+
+// A canvas still open on the image whose GIMP has ended cannot send its painting: the user may
+// take it over. That canvas is asked to close (SIGTERM), which keeps its painting for recovery, and
+// the lock is taken once it has gone. Returns what still holds the lock (empty once taken).
+QString take_over(ImageLock& lock, const QString& holder, bool interactive) {
+  if (!interactive || lock.holder() <= 0) return holder;
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QStringLiteral("%1 is still open on this image, but the GIMP it was started from "
+                                 "has ended, so it cannot send its painting back.\n\nTake its "
+                                 "painting over here? That canvas closes, keeping its painting, "
+                                 "which Tarvo then offers to recover.")
+                      .arg(holder.left(1).toUpper() + holder.mid(1)),
+                  QMessageBox::NoButton, nullptr);
+  QPushButton* take = box.addButton(QStringLiteral("Take Over"), QMessageBox::AcceptRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(take);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() != take) return holder;
+  ::kill(lock.holder(), SIGTERM);
+  // A canvas keeps its painting and ends within moments; a large one takes a few seconds.
+  constexpr int kWaitMilliseconds = 30000, kStepMilliseconds = 100;
+  for (int waited = 0; waited < kWaitMilliseconds; waited += kStepMilliseconds) {
+    ::usleep(kStepMilliseconds * 1000);
+    const QString still = lock.take();
+    if (still.isEmpty()) return still;
+  }
+  return lock.take();
 }
 
 // Offers each painting kept from earlier sessions on this image that did not end normally, newest
@@ -206,9 +286,38 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   int argument_count = 1;
   TarvoApplication app(argument_count, arguments);
 
+  // A layer Tarvo cannot paint on is refused before anything opens, saying what to do instead.
+  const std::string refused = gimp_api::drawable_valid(run.drawable)
+                                  ? unpaintable_reason(run.drawable)
+                                  : std::string("the layer is no longer in GIMP");
+  if (!refused.empty()) {
+    result.message = refused;
+    return result;
+  }
+  if (gimp_api::is_text_layer(run.drawable)) {
+    if (run.interactive && !agree_to_discard_text(run.drawable)) {
+      result.cancelled = true;
+      return result;
+    }
+    if (!run.interactive) {
+      std::cerr << "tarvo: \"" << gimp_api::item_name(run.drawable)
+                << "\" is a text layer: painting on it discards its text information" << std::endl;
+    }
+  }
+
   const QString key = recovery_key(run.image);
   ImageLock lock = image_lock(key, run.image);
-  const QString holder = lock.take();
+  QString holder = lock.take();
+  if (!holder.isEmpty() && lock.holder_host_gone())
+    holder = take_over(lock, holder, run.interactive);
+  if (!holder.isEmpty() && lock.holder_host_gone()) {
+    result.message = "Tarvo is already painting on this image: " + holder.toStdString() +
+                     " is open, but the GIMP it was started from has ended, so it cannot send its "
+                     "painting. Close that canvas (its painting is kept for recovery) before "
+                     "running Tarvo Paint on the image again.";
+    std::cerr << "tarvo: " << result.message << std::endl;
+    return result;
+  }
   if (!holder.isEmpty()) {
     result.message = "Tarvo is already painting on this image: " + holder.toStdString() +
                      " is open. Send the image and close that canvas before running Tarvo Paint "
@@ -221,14 +330,42 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
 
   auto link = std::make_shared<GimpLink>();
   GimpHost* host = nullptr;
+  QWidget* question_parent = nullptr;  // the canvas, once it exists
   Session session;
-  session.make_host = [&run, &host, link,
+  session.make_host = [&run, &host, &question_parent, &app, link,
                        start_from = recovered.open_path]() -> std::unique_ptr<Host> {
     GimpHostOptions options;
     options.image = run.image;
     options.drawable = run.drawable;
     options.link = link;
     options.start_from = start_from.toStdString();
+    options.presence = &app.presence();
+    options.ask_about_size = [&question_parent](const std::string& what) {
+      QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
+                      QString::fromStdString(what) +
+                          QStringLiteral("\n\nKeep painting (an undo in GIMP brings the layer's "
+                                         "size back), or add the painting to the image as a new "
+                                         "layer?"),
+                      QMessageBox::NoButton, question_parent);
+      QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
+      QPushButton* layer =
+          box.addButton(QStringLiteral("Save as a New Layer"), QMessageBox::AcceptRole);
+      box.setDefaultButton(keep);
+      box.setEscapeButton(keep);
+      box.exec();
+      return box.clickedButton() == layer ? LayerSizeAnswer::kNewLayer
+                                          : LayerSizeAnswer::kKeepPainting;
+    };
+    options.tell = [&question_parent](const std::string& why) {
+      QMessageBox::warning(question_parent, QApplication::applicationDisplayName(),
+                           QString::fromStdString(why));
+    };
+    if (run.interactive) {
+      options.ask_about_change = [&question_parent,
+                                  layer = gimp_api::item_name(run.drawable)](bool can_repaint) {
+        return ask_about_layer_change(question_parent, layer, can_repaint);
+      };
+    }
     auto made = std::make_unique<GimpHost>(options);
     host = made.get();
     return made;
@@ -246,17 +383,36 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.on_canvas_ready = [&](Program& program, Form1& canvas, RecoveryStore& recovery) {
     const CanvasBuffers& planes = program.canvas;
     if (run.quit_hook) {
-      run.quit_hook->leaving = [&planes, &recovery, &kept, link] {
+      run.quit_hook->leaving = [&planes, &recovery, &kept, &lock, &canvas, link,
+                                interactive = run.interactive] {
+        const bool noticed = link->gone;
         link->gone = true;
+        lock.mark_host_gone();
+        if (!noticed) {
+          keep_painting(planes, recovery, kept,
+                        "GIMP has quit, so the painting cannot go back to it", nullptr);
+        }
+        // libgimp ends the process when this returns: a call that found GIMP gone comes here from
+        // deep inside the canvas. The canvas lives on until it is closed (or asked to close), and
+        // the process then ends with the latest painting kept.
+        if (!interactive || !canvas.isVisible()) return;
+        QEventLoop until_closed;
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, &until_closed, &QEventLoop::quit);
+        QObject::connect(&canvas, &QObject::destroyed, &until_closed, &QEventLoop::quit);
+        until_closed.exec();
         keep_painting(planes, recovery, kept, "GIMP has quit, so the painting cannot go back to it",
                       nullptr);
+        std::_Exit(1);
       };
     }
     QWidget* parent = run.interactive ? &canvas : nullptr;
-    host->set_lost_hook([&planes, &recovery, &kept, parent](const std::string& what) {
-      keep_painting(planes, recovery, kept, "Tarvo cannot reach GIMP: " + what, parent);
+    question_parent = parent;
+    host->set_lost_hook([&planes, &recovery, &kept, &app, parent](const std::string& what) {
+      // A close on a signal asks nothing and shows nothing on the way out.
+      keep_painting(planes, recovery, kept, "Tarvo cannot reach GIMP: " + what,
+                    app.interactive() ? parent : nullptr);
     });
-    if (run.interactive) watch_gimp(run, *host, link, planes, canvas, recovery, kept);
+    if (run.interactive) watch_gimp(run, *host, link, planes, canvas, recovery, kept, lock);
   };
   try {
     result.success = run_session(app, session) == 0;

@@ -25,7 +25,8 @@ struct GimpRun {
 
 struct GimpRunResult {
   bool success = false;
-  std::string message;  // what went wrong, when it did
+  bool cancelled = false;  // the user chose not to paint (a text layer kept as text)
+  std::string message;     // what went wrong, when it did
 };
 
 // GIMP ends a plug-in that is still running when GIMP quits with SIGKILL, to its process or to the

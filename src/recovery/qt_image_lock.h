@@ -5,7 +5,9 @@
 // that process ends however it ends, so a canvas that was killed or crashed holds nothing.
 //
 // A holder that says "raise SIGUSR1" brings its canvas to the front on SIGUSR1; a second canvas
-// refused the image sends it, and only to a holder that says so.
+// refused the image sends it, and only to a holder that says so. A holder whose host has ended
+// (GIMP quit while its canvas stayed open) says "host gone": it can no longer send its painting,
+// and a second canvas may ask it to close (SIGTERM), which keeps its painting for recovery.
 
 #include <sys/types.h>
 
@@ -33,6 +35,12 @@ class ImageLock {
   // When take() was refused: the holder's process, 0 when it does not say that it raises its
   // canvas on SIGUSR1.
   pid_t raising_holder() const { return raising_holder_; }
+  // When take() was refused: the holder's process (0 when unknown), and whether it said that its
+  // host has ended.
+  pid_t holder() const { return holder_; }
+  bool holder_host_gone() const { return holder_host_gone_; }
+  // Says in the lock file, while this process holds it, that its host has ended.
+  void mark_host_gone();
 
  private:
   QString path_;
@@ -40,6 +48,11 @@ class ImageLock {
   bool raises_ = false;
   int fd_ = -1;
   pid_t raising_holder_ = 0;
+  pid_t holder_ = 0;
+  bool holder_host_gone_ = false;
+  bool host_gone_ = false;
+  // The lock file's text for this process.
+  QByteArray text() const;
 };
 
 }  // namespace tarvo

@@ -1,23 +1,31 @@
 #include "recovery/qt_recovery_session.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFile>
+#include <QMessageBox>
 #include <QResizeEvent>
 #include <QTimer>
+#include <iostream>
 #include <span>
 #include <utility>
 
+#include "app/exchange.h"
 #include "canvas/qt_form1.h"
 #include "canvas/view_navigation.h"
 #include "panel/blend_modes.h"
 #include "panel/presets.h"
 #include "recovery/qt_recovery.h"
 #include "script/event_script.h"
+#include "script/qt_script_player.h"
 #include "script/write_back_watch.h"
 
 namespace tarvo {
 
 namespace {
+
+// About 200 MB of inputs since the host's image was last read or written: hours of a pen's packets.
+constexpr std::size_t kMostHostInputs = std::size_t{1} << 21;
 
 std::string line_of(Verb verb, std::initializer_list<double> args) {
   return format_line(verb, std::span<const double>(args.begin(), args.size()));
@@ -57,8 +65,10 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
   host_->set_on_written([this] {
     retire_kept();
     restart(base_.kind, true);
+    host_synced();
   });
   program.HostApp = std::move(watch);
+  program.repaint_onto_host = [this] { return repaint_onto_host(); };
 
   canvas.set_after_commit([this] {
     if (store_.after_commit(program_.canvas)) restart(JournalBase::Kind::Snapshot, false);
@@ -66,6 +76,7 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
   // A recovered painting is not in the image file: its journal starts over a snapshot.
   if (recovered.empty()) {
     restart(base_.kind, true);
+    host_synced();
   } else {
     // Opened as it was, it holds the file as it was then, not as it is now.
     restart(JournalBase::Kind::Snapshot, false, recovered.image_held());
@@ -74,6 +85,7 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
 
 RecoverySession::~RecoverySession() {
   if (host_) host_->set_on_written(nullptr);
+  program_.repaint_onto_host = nullptr;
   canvas_.set_after_commit(nullptr);
   if (canvas_.event_sink() == this) canvas_.set_event_sink(canvas_next_);
   if (panel_ && panel_->event_sink() == this) panel_->set_event_sink(panel_next_);
@@ -95,7 +107,10 @@ void RecoverySession::retire_kept() {
 }
 
 void RecoverySession::record(Verb verb, std::initializer_list<double> args) {
+  // The kept inputs played again are in the journal's new start, and were passed on already.
+  if (repainting_) return;
   check_reach_back();
+  keep_host_input(verb, args);
   if (reaches_back(verb, args)) {
     // The journal could not replay this input: it is left out, and the journal starts again from
     // what the input leaves, once it has run. Until then the journal on disk still holds a whole,
@@ -113,6 +128,11 @@ void RecoverySession::record(Verb verb, std::initializer_list<double> args) {
 bool RecoverySession::reaches_back(Verb verb, std::initializer_list<double> args) const {
   // Get image takes the host's image, which need not be the journal's base.
   if (verb == Verb::kv_button3_Click) return true;
+  return undoes_before(verb, args, records_before_start_, undone_before_start_);
+}
+
+bool RecoverySession::undoes_before(Verb verb, std::initializer_list<double> args,
+                                    std::size_t records, std::size_t undone_records) const {
   const double* a = args.begin();
   const bool key_down = verb == Verb::Form_KeyDown;
   const bool undo = (verb == Verb::Form_KeyPress && a[0] == 'u') ||
@@ -124,8 +144,73 @@ bool RecoverySession::reaches_back(Verb verb, std::initializer_list<double> args
   // never saw.
   const std::size_t held = program_.undo.records.size();
   const std::size_t undone = program_.undo.undone.size();
-  return (undo && held > 0 && held <= records_before_start_) ||
-         (redo && undone > 0 && undone <= undone_before_start_);
+  return (undo && held > 0 && held <= records) || (redo && undone > 0 && undone <= undone_records);
+}
+
+void RecoverySession::keep_host_input(Verb verb, std::initializer_list<double> args) {
+  if (verb == Verb::kv_button3_Click) {
+    // Whether Get image took the host's image shows once it has run (check_reach_back).
+    fetch_due_ = true;
+    planes_before_fetch_ = program_.canvas.RBuffer.data();
+    return;
+  }
+  // A send or a close reaches the host itself; it is never played again.
+  if (!host_inputs_usable_ || verb == Verb::kv_button4_Click || verb == Verb::Form_Unload) return;
+  if (undoes_before(verb, args, records_at_host_sync_, undone_at_host_sync_)) {
+    set_host_inputs_usable(false);
+    return;
+  }
+  // A session this long between sends keeps its strokes in the journal alone.
+  if (host_inputs_.size() >= kMostHostInputs) {
+    set_host_inputs_usable(false);
+    return;
+  }
+  host_inputs_.push_back(make_event(verb, args));
+}
+
+void RecoverySession::host_synced() {
+  host_inputs_ = parse_script_text(
+      [&] {
+        std::string text;
+        for (const std::string& line : prelude()) text += line + '\n';
+        return text;
+      }(),
+      "prelude");
+  records_at_host_sync_ = program_.undo.records.size();
+  undone_at_host_sync_ = program_.undo.undone.size();
+  set_host_inputs_usable(true);
+}
+
+void RecoverySession::set_host_inputs_usable(bool usable) {
+  if (!usable) host_inputs_.clear();
+  host_inputs_usable_ = usable;
+  program_.HostApp->set_can_repaint(usable);
+}
+
+bool RecoverySession::repaint_onto_host() {
+  if (!host_inputs_usable_) return false;
+  const std::vector<ScriptEvent> inputs = host_inputs_;
+  repainting_ = true;
+  const std::string refused = GetImage(program_);
+  if (refused.empty()) {
+    records_at_host_sync_ = program_.undo.records.size();
+    undone_at_host_sync_ = program_.undo.undone.size();
+    try {
+      ScriptPlayer(canvas_).play(inputs);
+    } catch (const std::exception& error) {
+      std::cerr << "tarvo: painting the strokes again stopped at an input that failed: "
+                << error.what() << std::endl;
+    }
+    canvas_.forget_tablet_screen();
+  }
+  repainting_ = false;
+  // The canvas took the host's image: the journal cannot replay that, and starts again from it.
+  restart(JournalBase::Kind::Snapshot, false);
+  if (!refused.empty()) {
+    QMessageBox::warning(&canvas_, QApplication::applicationDisplayName(),
+                         QString::fromStdString(refused));
+  }
+  return refused.empty();
 }
 
 void RecoverySession::note(Verb verb, std::initializer_list<double> args) {
@@ -143,6 +228,12 @@ void RecoverySession::check_reach_back() {
   // Records go oldest first when the stack trims, so those from before the start go first.
   records_before_start_ = std::min(records_before_start_, program_.undo.records.size());
   undone_before_start_ = std::min(undone_before_start_, program_.undo.undone.size());
+  records_at_host_sync_ = std::min(records_at_host_sync_, program_.undo.records.size());
+  undone_at_host_sync_ = std::min(undone_at_host_sync_, program_.undo.undone.size());
+  if (fetch_due_) {
+    fetch_due_ = false;
+    if (program_.canvas.RBuffer.data() != planes_before_fetch_) host_synced();
+  }
   // The prelude cannot start a drag: the restart waits for the button's release.
   if (restart_due_ && !program_.stroke.MouseIsDown) restart(JournalBase::Kind::Snapshot, false);
 }
@@ -154,8 +245,12 @@ bool RecoverySession::eventFilter(QObject* watched, QEvent* event) {
     const QSize size = canvas_.device_client_size(static_cast<QResizeEvent*>(event)->size());
     if (!size.isEmpty() && size != recorded_size_) {
       recorded_size_ = size;
-      check_reach_back();
-      journal_.record(Verb::Form_Resize, {double(size.width()), double(size.height())});
+      if (!repainting_) {
+        check_reach_back();
+        const std::initializer_list<double> args{double(size.width()), double(size.height())};
+        journal_.record(Verb::Form_Resize, args);
+        keep_host_input(Verb::Form_Resize, args);
+      }
     }
   }
   return QObject::eventFilter(watched, event);

@@ -17,6 +17,13 @@
 // Every write-back the host finishes retires what the session kept before it (copies, autosaves,
 // the crash copy, earlier journals) and what a recovered painting was made from: the image now
 // holds all of it, and an older painting of the session must never be offered over it.
+//
+// Apart from the journal, the session keeps in memory every input since the host's image was last
+// read or written (a prelude, then the inputs; sends, fetches and the close left out), so that a
+// host which finds its image changed elsewhere can have them painted onto the image as it is now
+// (Program::repaint_onto_host). They stop being of use when an undo reaches a stroke from before
+// that read or write, and for a recovered painting, whose strokes the host never held; the host is
+// told (Host::set_can_repaint) whenever that changes.
 
 #include <QObject>
 #include <QPointer>
@@ -58,6 +65,11 @@ class RecoverySession : public QObject, public EventSink {
 
   void record(Verb verb, std::initializer_list<double> args) override;
 
+  // Fetches the host's image, as Get image does (an undo brings the canvas back), and plays the
+  // inputs since the image was last read or written over it. Returns false, having told the user
+  // why, when the image cannot be fetched.
+  bool repaint_onto_host();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -70,6 +82,13 @@ class RecoverySession : public QObject, public EventSink {
   // An undo or redo of a record older than the journal, or a Get image: inputs the journal cannot
   // replay.
   bool reaches_back(Verb verb, std::initializer_list<double> args) const;
+  // An undo or redo of a record older than the given counts of undo and redo records.
+  bool undoes_before(Verb verb, std::initializer_list<double> args, std::size_t records,
+                     std::size_t undone) const;
+  // The canvas holds the host's image as it is now: the inputs kept for it start again.
+  void host_synced();
+  void keep_host_input(Verb verb, std::initializer_list<double> args);
+  void set_host_inputs_usable(bool usable);
   // Runs before each input and once the event loop is idle again after one that reaches back.
   void check_reach_back();
   void note(Verb verb, std::initializer_list<double> args);
@@ -97,6 +116,17 @@ class RecoverySession : public QObject, public EventSink {
   // The same for the redo records.
   std::size_t undone_before_start_ = 0;
   bool restart_due_ = false;
+
+  // The inputs since the host's image was last read or written, prelude first, and whether they
+  // still paint what the canvas holds over that image; the undo and redo records there were then.
+  std::vector<ScriptEvent> host_inputs_;
+  bool host_inputs_usable_ = false;
+  std::size_t records_at_host_sync_ = 0;
+  std::size_t undone_at_host_sync_ = 0;
+  // A Get image is under way: the planes it replaces, to tell whether it took the host's image.
+  bool fetch_due_ = false;
+  const uint8_t* planes_before_fetch_ = nullptr;
+  bool repainting_ = false;  // the kept inputs are being played again
 };
 
 }  // namespace tarvo

@@ -46,6 +46,7 @@ class WriteBackWatch : public Host {
   void set_layer_planes(const LayerPlanes& layer) override { inner_->set_layer_planes(layer); }
   std::string host_name() override { return inner_->host_name(); }
   std::string image_name() override { return inner_->image_name(); }
+  void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
 
  private:
   // Runs one write-back call, noting what it raised before passing the error on.

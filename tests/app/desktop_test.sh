@@ -15,7 +15,11 @@
 #   6. A painting killed and declined (No) while the next run paints and writes the file: the next
 #      start says the file changed; opened as it was, closing asks before overwriting (Escape keeps
 #      painting, the file stays), and so again once that run is killed in turn.
-# Usage: desktop_test.sh TARVO. Exits 77 (skipped) without Xvfb, openbox, xdotool or x11-utils.
+#   7. The file changed elsewhere (same size) while the canvas is open: closing asks, and Return
+#      paints the session's strokes onto the file as it is now: it then holds what the recorded
+#      strokes paint over the other program's picture, pixel for pixel.
+# Usage: desktop_test.sh TARVO. Exits 77 (skipped) without Xvfb, openbox, xdotool, x11-utils or
+# ffmpeg.
 set -euo pipefail
 tarvo="$1"
 work="$(mktemp -d)"
@@ -222,4 +226,24 @@ for round in 1 2; do
   [ "$(sha1sum < "$work/rec.png")" = "$saved" ] || fail "6.$round: the second painting was lost"
 done
 echo "ok 6: a file written since the painting began is not overwritten without asking"
-echo "6 passed, 0 failed"
+
+# 7. The file changed elsewhere while the canvas is open; the strokes go onto it as it is now.
+state="$work/state7"
+run env QT_QPA_PLATFORM=offscreen "$work/tarvo" "$work/mine.png" --size 200x150 \
+  --replay "$work/close.tvs" 2>/dev/null
+start "$work/mine.png" --record "$work/strokes.tvs"
+paint
+"${as_user[@]}" cp "$work/saved.png" "$work/mine.png"  # 200 x 150, painted in case 1
+close_canvas
+question="$(window '^[Tt]arvo$')" || fail "7: closing over the changed file did not ask"
+xdotool windowactivate --sync "$question" key Return  # Paint onto the File
+ends 7
+[ "$status" -eq 0 ] || fail "7: status $status after painting onto the file"
+run env QT_QPA_PLATFORM=offscreen "$work/tarvo" "$work/saved.png" --replay "$work/strokes.tvs" \
+  --out "$work/onto.png" > "$work/out.log" 2>&1 || fail "7: the recorded strokes do not replay"
+pixels() { ffmpeg -v error -i "$1" -f rawvideo -pix_fmt rgb24 - | sha1sum; }
+[ "$(pixels "$work/mine.png")" = "$(pixels "$work/onto.png")" ] ||
+  fail "7: the file does not hold the strokes painted onto the other program's picture"
+[ "$(pixels "$work/mine.png")" != "$(pixels "$work/saved.png")" ] || fail "7: nothing was painted"
+echo "ok 7: a file changed while the canvas is open gets the strokes painted onto it"
+echo "7 passed, 0 failed"

@@ -2,7 +2,9 @@
 # The plug-in as a GIMP user starts it: GIMP's own window under Xvfb opens an image and runs
 # plug-in-tarvo interactively; a pointer drag paints on the canvas, which is then killed with
 # SIGKILL. GIMP is started again on the image, the plug-in offers the painting that was not saved,
-# the answer is Yes, the canvas closes, and GIMP finds the paint in the layer. Usage:
+# the answer is Yes, the canvas closes, and GIMP finds the paint in the layer. Then GIMP is killed
+# while a canvas is open: the canvas lives on, and GIMP started again on the image asks to take
+# that canvas over; Return closes it, keeping its painting, which is offered at once. Usage:
 # gimp_interactive_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default) or
 # 3. Exits 77 (skipped) without Xvfb, xdotool or that GIMP.
 set -euo pipefail
@@ -84,6 +86,22 @@ wait_for_window() {
   echo "no window \"$1\" opened; GIMP said:"; cat "$work"/gimp*.log; exit 1
 }
 
+# Answers the visible message box or question named "tarvo" with Return.
+answer_box() {
+  local box=""
+  for _ in $(seq 120); do
+    box="$(xdotool search --onlyvisible --name '^tarvo$' 2>/dev/null | tail -n1 || true)"
+    [ -n "$box" ] && break
+    sleep 0.5
+  done
+  [ -n "$box" ] || { echo "no $1 box opened; GIMP said:"; cat "$work"/gimp*.log; exit 1; }
+  sleep 1
+  eval "$(xdotool getwindowgeometry --shell "$box")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) key Return
+  for _ in $(seq 20); do xdotool getwindowname "$box" >/dev/null 2>&1 || break; sleep 0.25; done
+  sleep 1
+}
+
 wait_for_gimp() {
   for _ in $(seq 120); do kill -0 "$gimp" 2>/dev/null || return 0; sleep 0.5; done
   echo "GIMP did not finish"; cat "$work"/gimp*.log; exit 1
@@ -134,3 +152,36 @@ echo "mean value of the layer after painting: $mean (white is 255)"
 if [ -z "$mean" ] || awk -v m="$mean" 'BEGIN { exit !(m >= 254.99) }'; then
   echo "the layer holds no paint; GIMP said:"; cat "$work/gimp.log"; exit 1
 fi
+
+# Third session: GIMP ends with a canvas open on the image, which stays open and says so.
+start_gimp 3
+wait_for_window 'Tarvo 1.1'
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 40)) $((Y + 120)) mousedown 1
+for step in $(seq 0 4 160); do xdotool mousemove $((X + 40 + step)) $((Y + 120)); done
+xdotool mouseup 1
+sleep 1.5
+old_canvas="$(canvas_process)"
+kill -KILL "$gimp"
+wait_for_gimp
+answer_box "GIMP has quit"
+kill -0 "$old_canvas" 2>/dev/null || { echo "the canvas ended with its GIMP"; exit 1; }
+
+# GIMP again on the image: take that canvas over (Return), and recover its painting (Return).
+start_gimp 4
+answer_box "take-over"
+answer_box "recovery"
+kill -0 "$old_canvas" 2>/dev/null && { echo "the old canvas did not close"; cat "$work/gimp4.log"; exit 1; }
+wait_for_window 'Tarvo 1.1'
+sleep 1
+kill -TERM "$(canvas_process)"
+wait_for_gimp
+grep -q "tarvo: recovering" "$work/gimp4.log" || {
+  echo "the old canvas's painting was not recovered; GIMP said:"; cat "$work/gimp4.log"; exit 1
+}
+mean="$(sed -n 's/.*tarvo-interactive mean \([0-9.]*\).*/\1/p' "$work/gimp4.log")"
+if [ -z "$mean" ] || awk -v m="$mean" 'BEGIN { exit !(m >= 254.99) }'; then
+  echo "the taken-over painting is not in the layer; GIMP said:"; cat "$work/gimp4.log"; exit 1
+fi
+echo "a canvas whose GIMP ended was taken over and its painting recovered (mean $mean)"

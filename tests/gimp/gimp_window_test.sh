@@ -2,8 +2,12 @@
 # The plug-in's windows beside GIMP's under a real window manager (openbox, under Xvfb): the canvas
 # opens over GIMP's image window and below its menu bar, the canvas and the tools panel stay above
 # GIMP's window after a click on it, and the canvas closes by its close box as a user closes it.
+# Then GIMP changes the layer between two sends: stroke A is sent, Ctrl+Z in GIMP takes it back,
+# stroke B is painted and sent; Tarvo asks, Return paints the strokes since the last send onto the
+# layer as GIMP holds it now, and the layer GIMP saves holds B alone, as the canvas then shows. The
+# layer deleted in GIMP meanwhile is said to be deleted, and an undo in GIMP brings it back.
 # Usage: gimp_window_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default)
-# or 3. Exits 77 (skipped) without Xvfb, openbox, xdotool, xprop or that GIMP.
+# or 3. Exits 77 (skipped) without Xvfb, openbox, xdotool, xprop, ffmpeg or that GIMP.
 set -euo pipefail
 plugin="$1"
 tarvo="$2"
@@ -72,4 +76,78 @@ apart "$menu_bar" "$(frame_of "$canvas")" || fail "the canvas covers GIMP's menu
 xdotool windowactivate --sync "$canvas" key alt+F4
 for _ in $(seq 60); do xwininfo -id "$canvas" >/dev/null 2>&1 || break; sleep 0.5; done
 xwininfo -id "$canvas" >/dev/null 2>&1 && fail "the canvas did not close"
+echo "ok: the canvas opens over GIMP's window and stays above it"
+end_processes "$gimp"
+
+# GIMP runs the plug-in on the image it shows, then saves the layer. A profile of its own: GIMP
+# would offer to recover what the GIMP just ended had open.
+mkdir -p "$work/profile2/plug-ins"
+cp -r "$work/profile/plug-ins/tarvo-gimp" "$work/profile2/plug-ins/"
+echo "(show-welcome-dialog no)" > "$work/profile2/gimprc"
+export "$profile_variable=$work/profile2"
+if [ "$version" = 3 ]; then
+  gimp-3.0 -d -f -s --quit --batch-interpreter=plug-in-script-fu-eval -b "(let* (
+      (image (car (gimp-file-load RUN-NONINTERACTIVE \"$work/white.png\")))
+      (layer (vector-ref (car (gimp-image-get-selected-layers image)) 0)))
+    (gimp-message-set-handler CONSOLE)
+    (gimp-display-new image)
+    (plug-in-tarvo RUN-INTERACTIVE image (vector layer) \"\")
+    (gimp-file-save RUN-NONINTERACTIVE image \"$work/after.png\" -1))" > "$work/gimp.log" 2>&1 &
+else
+  gimp-2.10 -d -f -s -b "(let* ((image (car (file-png-load RUN-NONINTERACTIVE \"$work/white.png\" \"w\")))
+      (layer (car (gimp-image-get-active-drawable image))))
+    (gimp-message-set-handler CONSOLE)
+    (gimp-display-new image)
+    (plug-in-tarvo RUN-INTERACTIVE image layer \"\")
+    (file-png-save-defaults RUN-NONINTERACTIVE image layer \"$work/after.png\" \"after.png\"))" \
+    -b "(gimp-quit 1)" > "$work/gimp.log" 2>&1 &
+fi
+gimp=$!
+pids+=($gimp)
+image_window="$(wait_for_window 'RGB color.*300x200')" || fail "GIMP showed no image window again"
+canvas="$(wait_for_window 'Tarvo 1.1')" || fail "no canvas the second time"
+panel="$(wait_for_window '^Tarvo Tools$')" || fail "no tools panel the second time"
+sleep 1
+# A horizontal stroke across the canvas at client height $2, from x $1 on.
+stroke() {
+  xdotool windowactivate --sync "$canvas"
+  xdotool mousemove --window "$canvas" "$1" "$2" mousedown 1
+  for step in $(seq 0 5 100); do xdotool mousemove --window "$canvas" $(($1 + step)) "$2"; done
+  xdotool mouseup 1
+  sleep 0.5
+}
+send() { xdotool mousemove --window "$panel" 54 86 click 1; sleep 1; }  # "Send image"
+stroke 30 80
+send
+xdotool windowactivate --sync "$image_window" key ctrl+z  # GIMP takes stroke A back
+sleep 1
+stroke 170 170
+send
+question="$(wait_for_window '^[Tt]arvo$')" || fail "sending over the changed layer did not ask"
+xdotool windowactivate --sync "$question" key Return  # Paint my strokes onto GIMP's layer
+sleep 2
+# The layer deleted in GIMP: the canvas says so, in those words, and keeps its painting; an undo in
+# GIMP brings the layer back.
+xdotool windowactivate --sync "$image_window" key slash
+sleep 1
+xdotool type --delay 50 "Delete Layer"
+sleep 1
+xdotool key Return
+message="$(wait_for_window '^[Tt]arvo$')" || fail "the canvas did not say that the layer was deleted"
+grep -q "The layer was deleted in GIMP" "$work/gimp.log" || fail "the message did not say the layer was deleted"
+xdotool windowactivate --sync "$message" key Return
+sleep 1
+xdotool windowactivate --sync "$image_window" key ctrl+z
+sleep 1
+xdotool windowactivate --sync "$canvas" key alt+F4
+for _ in $(seq 120); do kill -0 "$gimp" 2>/dev/null || break; sleep 0.5; done
+[ -s "$work/after.png" ] || fail "GIMP saved no layer"
+# The least grey level of a box of the saved layer: x y width height.
+least() {
+  ffmpeg -v error -i "$work/after.png" -vf "crop=$3:$4:$1:$2" -f rawvideo -pix_fmt gray - |
+    python3 -c 'import sys; print(min(sys.stdin.buffer.read()))'
+}
+[ "$(least 10 20 140 100)" -eq 255 ] || fail "stroke A, which GIMP took back, is in the layer"
+[ "$(least 150 100 140 99)" -lt 200 ] || fail "stroke B is not in the layer"
+echo "ok: the stroke since the last send went onto the layer as GIMP changed it"
 echo "passed"

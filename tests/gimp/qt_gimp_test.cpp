@@ -81,6 +81,11 @@ const char kSchemeVersion[] = R"(
 (define (new-layer image width height) (car (gimp-layer-new image "p" width height RGB-IMAGE 100
                                                             LAYER-MODE-NORMAL)))
 (define float-precision PRECISION-FLOAT-NON-LINEAR)
+(define (run-tarvo-on image drawable script)
+  (plug-in-tarvo RUN-NONINTERACTIVE image (vector drawable) script))
+(define (new-group image) (car (gimp-group-layer-new image "g")))
+(define (new-text image)
+  (car (gimp-text-font image -1 5 5 "Tarvo" 0 TRUE 20 (car (gimp-context-get-font)))))
 ;; Two layers selected: the plug-in paints on one.
 (define (two-layers-case in script out)
   (let* ((image (open-png in)) (layer (layer-of image))
@@ -105,6 +110,10 @@ const char kSchemeVersion[] = R"(
 (define (new-layer image width height) (car (gimp-layer-new image width height RGB-IMAGE "p" 100
                                                             LAYER-MODE-NORMAL)))
 (define float-precision PRECISION-FLOAT-GAMMA)
+(define (run-tarvo-on image drawable script)
+  (plug-in-tarvo RUN-NONINTERACTIVE image drawable script))
+(define (new-group image) (car (gimp-layer-group-new image)))
+(define (new-text image) (car (gimp-text-fontname image -1 5 5 "Tarvo" 0 TRUE 20 PIXELS "Sans")))
 )";
 #endif
 
@@ -116,6 +125,14 @@ const char kSchemeHelpers[] = R"(
       (gimp-message "tarvo-case: painted")
       (gimp-message "tarvo-case: refused")))
 (define (paint-case in script out) (let ((image (open-png in))) (paint image script) (save image out)))
+;; The plug-in run on one drawable of the image: a group, a mask, a locked or a text layer. Says
+;; whether it painted and whether the image is dirty after it.
+(define (drawable-case name image drawable script)
+  (gimp-image-clean-all image)
+  (gimp-message (string-append "tarvo-case " name ": "
+                               (if (catch #f (run-tarvo-on image drawable script))
+                                   "painted" "refused")
+                               (if (truth (car (gimp-image-is-dirty image))) ", dirty" ", clean"))))
 )";
 
 // A PNG as ImageMagick writes one by default, with gAMA and cHRM chunks (sRGB's values) after the
@@ -329,6 +346,21 @@ class GimpPlugInTest : public QObject {
     scheme += QStringLiteral("(two-layers-case \"%1\" \"%2\" \"%3\")\n")
                   .arg(path("rgb.png"), path("s.tvs"), path("gimp-two-layers.png"));
 #endif
+    // Layers Tarvo cannot paint on, and a text layer, which it paints on once told.
+    scheme += QStringLiteral(
+                  "(let* ((image (open-png \"%1\")) (group (new-group image)))"
+                  " (gimp-image-insert-layer image group 0 0)"
+                  " (drawable-case \"group\" image group \"%2\"))\n"
+                  "(let* ((image (open-png \"%1\")) (layer (layer-of image))"
+                  "       (mask (car (gimp-layer-create-mask layer ADD-MASK-WHITE))))"
+                  " (gimp-layer-add-mask layer mask)"
+                  " (drawable-case \"mask\" image mask \"%2\"))\n"
+                  "(let* ((image (open-png \"%1\")) (layer (layer-of image)))"
+                  " (gimp-item-set-lock-content layer TRUE)"
+                  " (drawable-case \"locked\" image layer \"%2\"))\n"
+                  "(let* ((image (open-png \"%1\")) (text (new-text image)))"
+                  " (drawable-case \"text\" image text \"%2\"))\n")
+                  .arg(path("rgb.png"), path("s.tvs"));
     add_case("rgb.png", "missing.tvs", "gimp-missing.png");
     add_case("rgb.png", "bad.tvs", "gimp-bad.png");
     // A rectangle selected: paint outside it stays out of the layer.
@@ -355,10 +387,10 @@ class GimpPlugInTest : public QObject {
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::MergedChannels);
 #if TARVO_GIMP_VERSION == 3
-    run.start(gimp, {"-i", "-d", "-f", "--quit", "--batch-interpreter=plug-in-script-fu-eval", "-b",
-                     scheme});
+    run.start(gimp,
+              {"-i", "-d", "--quit", "--batch-interpreter=plug-in-script-fu-eval", "-b", scheme});
 #else
-    run.start(gimp, {"-i", "-d", "-f", "-b", scheme, "-b", "(gimp-quit 0)"});
+    run.start(gimp, {"-i", "-d", "-b", scheme, "-b", "(gimp-quit 0)"});
 #endif
     QVERIFY2(run.waitForFinished(300000), "GIMP did not finish the batch");
     gimp_output_ = QString::fromLocal8Bit(run.readAll());
@@ -531,6 +563,25 @@ class GimpPlugInTest : public QObject {
     replay("rgb.png", "paper.tvs", "ref-paper.png",
            {QStringLiteral("--paper"), path("pattern.png")});
     QCOMPARE(rgb("gimp-paper.png"), rgb("ref-paper.png"));
+  }
+
+  // A group, a mask and a layer whose pixels are locked are refused before anything opens, saying
+  // what to do, and leave the image clean; a text layer is painted (a script asked for it), and
+  // standard error says its text information went.
+  void layers_tarvo_cannot_paint_on_are_refused_with_what_to_do() {
+    QVERIFY(gimp_output_.contains(QLatin1String("tarvo-case group: refused, clean")));
+    QVERIFY(
+        gimp_output_.contains(QLatin1String("is a layer group, which has no pixels of its own "
+                                            "to paint on: select one of its layers")));
+    QVERIFY(gimp_output_.contains(QLatin1String("tarvo-case mask: refused, clean")));
+    QVERIFY(
+        gimp_output_.contains(QLatin1String("is selected, and Tarvo paints colour, not masks: "
+                                            "click the layer's own thumbnail")));
+    QVERIFY(gimp_output_.contains(QLatin1String("tarvo-case locked: refused, clean")));
+    QVERIFY(gimp_output_.contains(QLatin1String("are locked: unlock them (\"Lock pixels\"")));
+    QVERIFY(gimp_output_.contains(QLatin1String("tarvo-case text: painted, dirty")));
+    QVERIFY(gimp_output_.contains(
+        QLatin1String("is a text layer: painting on it discards its text information")));
   }
 
   void refused_runs_write_nothing_and_say_why() {
