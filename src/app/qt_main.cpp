@@ -163,6 +163,7 @@ int run_tarvo(int argc, char** argv) {
       JournalBase{JournalBase::Kind::ImageFile, line.out.isEmpty() ? line.image : line.out};
   session.journal_header = journal_header(line);
   session.recovered = recovered;
+  session.history = true;
   const int status = run_session(app, session);
   if (line.recover) {
     if (status == 0) {

@@ -27,6 +27,7 @@
 #include "core/program.h"
 #include "gimp/gimp_api.h"
 #include "gimp/gimp_host.h"
+#include "history/qt_history_store.h"
 #include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
@@ -238,6 +239,10 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.journalled = run.interactive;
   session.journal_base = JournalBase{JournalBase::Kind::Snapshot, {}};
   session.recovered = recovered;
+  // The layer's history: the image's key and the layer's name.
+  session.history = true;
+  session.history_key =
+      HistoryStore::layer_key(key, QString::fromStdString(gimp_api::drawable_name(run.drawable)));
   session.host_window = run.interactive ? gimp_api::image_window() : HostWindow{};
   session.script = std::move(script);
   session.script_name = run.script;
