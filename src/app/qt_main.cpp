@@ -15,6 +15,7 @@
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
 #include "app/qt_session.h"
+#include "app/qt_timelapse_command.h"
 #include "file/qt_file_host.h"
 #include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
@@ -102,6 +103,11 @@ int run_tarvo(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   TarvoApplication app(argc, argv);
   CommandLine line = parse_command_line(app.arguments());
+  // The history's commands need no canvas; a video's progress shows in a dialog on a desktop.
+  if (line.history) return list_history(line);
+  if (!line.timelapse.isEmpty()) {
+    return make_timelapse(line, !no_display && QGuiApplication::platformName() != "offscreen");
+  }
   if (!display_for(line, no_display)) return 1;
   const bool replaying = !line.replay.isEmpty() || line.recover;
   app.set_interactive(!replaying);

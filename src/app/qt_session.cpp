@@ -10,6 +10,7 @@
 #include <span>
 
 #include "app/qt_signals.h"
+#include "app/qt_timelapse_command.h"
 #include "app/startup.h"
 #include "canvas/qt_form1.h"
 #include "canvas/undo_stack.h"
@@ -174,6 +175,15 @@ int run_session(TarvoApplication& app, Session& session) {
   // Before the recovery guard, which plays a recovered painting's inputs into the canvas.
   std::optional<HistorySession> keeping;
   if (history) keeping.emplace(*canvas, history, session.recovered);
+  if (history && !session.replaying) {
+    const QString key = session.history_key.isEmpty() ? recovery.key() : session.history_key;
+    canvas->set_make_timelapse([&canvas, &program, history, key] {
+      // The history holds what this session wrote so far too.
+      history->flush();
+      make_timelapse_from_canvas(*canvas, key,
+                                 QString::fromStdString(program.HostApp->image_name()));
+    });
+  }
   // From here on an error that ends the program, or a signal, first keeps the user's work, a
   // stroke under way included.
   const auto keep_copy = [&] {

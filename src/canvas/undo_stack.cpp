@@ -157,9 +157,11 @@ bool restore_from(UndoStack& stack, RecordList from, RecordList to, CanvasBuffer
   UndoRecord record = std::move(from.records.back());
   from.records.pop_back();
   const std::size_t bytes = record_bytes(record);
+  const uint64_t change = record.change;
   from.bytes -= bytes;
   stack.spare_patches.clear();
   to.records.push_back(swap_into_canvas(std::move(record), canvas, stroke_in_progress));
+  to.records.back().change = change;
   to.bytes += bytes;
   return true;
 }
@@ -204,6 +206,7 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
   // Make room before copying, so the old records and the new one are never all held at once.
   while (!stack.records.empty() && stack.bytes_held + bytes > stack.byte_budget) drop_oldest(stack);
   UndoRecord record = cut_record(stack, canvas, r);
+  record.change = ++stack.changes_made;
   stack.spare_patches.clear();
   stack.bytes_held += bytes;
   stack.records.push_back(std::move(record));

@@ -58,12 +58,7 @@ bool gimp_has_spoken(int fd) {
 // the name GIMP shows for it.
 QString recovery_key(int image) {
   const std::string file = gimp_api::image_file(image);
-  if (!file.empty()) {
-    const QString path = QString::fromStdString(file);
-    const QString tag = QString::fromLatin1(
-        QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
-    return QFileInfo(path).completeBaseName() + QStringLiteral("-gimp-") + tag;
-  }
+  if (!file.empty()) return RecoveryStore::key_of_gimp_image(QString::fromStdString(file));
   // A name like GIMP 3's "[Untitled]" keeps no character that a path or a file-name pattern reads
   // as its own.
   const std::string name = gimp_api::image_name(image);
