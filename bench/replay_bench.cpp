@@ -26,6 +26,7 @@
 #include "canvas/display_surface.h"
 #include "core/canvas_window.h"
 #include "core/program.h"
+#include "history/qt_history_log.h"
 #include "recovery/qt_journal.h"
 #include "render/brush_tables.h"
 #include "retained_window.h"
@@ -125,14 +126,23 @@ double copy_floor_seconds(std::size_t total_bytes) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// A session journal in a folder of its own, removed afterwards.
+// A session journal in a folder of its own, removed afterwards; with history, the painting
+// history's entry of the session too, as a painting session keeps both.
 struct BenchJournal {
   std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                  ("tarvo-bench-journal-" + std::to_string(::getpid()));
   SessionJournal journal{QString::fromStdString((folder / "bench-journal.tvs").string())};
+  std::unique_ptr<HistoryLog> history;
 
+  explicit BenchJournal(bool with_history) {
+    if (!with_history) return;
+    setenv("XDG_DATA_HOME", folder.c_str(), 1);
+    history = std::make_unique<HistoryLog>(HistoryStore(QStringLiteral("bench")),
+                                           QStringLiteral("session"), HistorySettings{}, 0);
+  }
   ~BenchJournal() {
     journal.remove_files();
+    if (history) history->finish(false);
     std::filesystem::remove_all(folder);
   }
   // Starts the journal over the scene's planes and waits until that is on disk.
@@ -142,17 +152,26 @@ struct BenchJournal {
     start.planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
     journal.restart(std::move(start));
     journal.flush();
+    if (history) {
+      HostImage planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
+      history->start(std::move(planes));
+      history->flush();
+    }
   }
   void record(const ScriptEvent& e) {
     journal.record(e.verb, {e.args[0], e.args[1], e.args[2], e.args[3]});
-    if (e.verb == Verb::Form_MouseUp) journal.sync_soon();
+    if (history) history->record(e.verb, {e.args[0], e.args[1], e.args[2], e.args[3]});
+    if (e.verb == Verb::Form_MouseUp) {
+      journal.sync_soon();
+      if (history) history->sync_soon();
+    }
   }
 };
 
 // Events a second at size 32 with the journal off, for the journal's summary row.
 double g_rate_at_32_without_journal = 0.0;
 
-// Args: brush size, journal off (0) or on (1).
+// Args: brush size, journal off (0), on (1), or on with the painting history (2).
 void BM_ReplaySession(benchmark::State& state) {
   if (session().empty()) {
     state.SkipWithError("shared test data missing: painting30sec.dat");
@@ -161,7 +180,8 @@ void BM_ReplaySession(benchmark::State& state) {
   const std::vector<ScriptEvent> events = session_to_pointer_events(session());
   ReplayScene scene(static_cast<float>(state.range(0)));
   const bool journalled = state.range(1) != 0;
-  std::unique_ptr<BenchJournal> journal = journalled ? std::make_unique<BenchJournal>() : nullptr;
+  std::unique_ptr<BenchJournal> journal =
+      journalled ? std::make_unique<BenchJournal>(state.range(1) == 2) : nullptr;
   std::vector<double> event_us;
   event_us.reserve(events.size() * 8);
   int64_t runs = 0;
@@ -200,7 +220,9 @@ void BM_ReplaySession(benchmark::State& state) {
                               ">= 10x a 1 kHz pen");
   }
   if (state.range(0) == 32 && journalled && g_rate_at_32_without_journal > 0.0) {
-    bench::record_summary_row("replayed events at size 32 with the session journal",
+    bench::record_summary_row(state.range(1) == 2
+                                  ? "replayed events at size 32 with the journal and the history"
+                                  : "replayed events at size 32 with the session journal",
                               events_per_second, g_rate_at_32_without_journal, "events/s",
                               ">= 0.95 of the rate without it");
   }
@@ -208,7 +230,7 @@ void BM_ReplaySession(benchmark::State& state) {
 // A fixed number of replays a run, so that every run records its summary row once.
 BENCHMARK(BM_ReplaySession)
     ->ArgNames({"size", "journal"})
-    ->ArgsProduct({{2, 8, 32}, {0, 1}})
+    ->ArgsProduct({{2, 8, 32}, {0, 1, 2}})
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

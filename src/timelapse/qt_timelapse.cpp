@@ -249,12 +249,10 @@ std::vector<TimelapsePiece> history_pieces(const HistoryStore& store, const QStr
   return pieces;
 }
 
-TimelapseResult render_timelapse(std::vector<TimelapsePiece>& pieces,
-                                 const TimelapseOptions& options,
-                                 const TimelapseProgress& progress) {
-  VideoWriter writer(options.out, options.image, {options.timing.fps, options.size});
+bool replay_frames(std::vector<TimelapsePiece>& pieces, const TimelapseTiming& timing,
+                   bool survivors, const FrameTaker& take) {
   std::vector<std::vector<bool>> kept;
-  if (options.survivors) {
+  if (survivors) {
     kept = find_survivors(pieces);
   } else {
     for (const TimelapsePiece& piece : pieces) kept.emplace_back(piece.events.size(), true);
@@ -268,28 +266,27 @@ TimelapseResult render_timelapse(std::vector<TimelapsePiece>& pieces,
       ++inputs;
     }
   }
-  const FrameSchedule schedule = schedule_frames(inputs, releases, options.timing);
+  const FrameSchedule schedule = schedule_frames(inputs, releases, timing);
   const std::vector<int64_t>& at = schedule.inputs_before_frame;
   const int64_t total = schedule.total_frames();
-  FrameFeed feed(writer, options.image);
   std::size_t next = 0;
-  int64_t played = 0;
-  bool cancelled = false;
+  int64_t played = 0, done = 0;
+  bool stopped = false;
   // Takes every frame due after `played` inputs.
   const auto take_frames = [&](const ReplayCanvas& canvas) {
-    while (!cancelled && next < at.size() && at[next] == played) {
-      const bool last = next + 1 == at.size();
-      feed.add(canvas.frame(), last ? 1 + schedule.hold_frames : 1);
+    while (!stopped && next < at.size() && at[next] == played) {
+      const int64_t copies = next + 1 == at.size() ? 1 + schedule.hold_frames : 1;
+      done += copies;
       ++next;
-      if (progress && !progress(writer.frame_count(), total)) cancelled = true;
+      stopped = !take(canvas.frame(), copies, done, total);
     }
   };
   HostImage carried;
-  for (std::size_t p = 0; p < pieces.size() && !cancelled; ++p) {
+  for (std::size_t p = 0; p < pieces.size() && !stopped; ++p) {
     const TimelapsePiece& piece = pieces[p];
     ReplayCanvas canvas(piece, start_of(piece, carried));
     take_frames(canvas);
-    for (std::size_t i = 0; i < piece.events.size() && !cancelled; ++i) {
+    for (std::size_t i = 0; i < piece.events.size() && !stopped; ++i) {
       const ScriptEvent& event = piece.events[i];
       if (!replayable(event)) continue;
       if (!kept[p][i]) {
@@ -302,8 +299,22 @@ TimelapseResult render_timelapse(std::vector<TimelapsePiece>& pieces,
     }
     if (p + 1 < pieces.size()) carried = canvas.image();
   }
+  return !stopped;
+}
+
+TimelapseResult render_timelapse(std::vector<TimelapsePiece>& pieces,
+                                 const TimelapseOptions& options,
+                                 const TimelapseProgress& progress) {
+  VideoWriter writer(options.out, options.image, {options.timing.fps, options.size});
+  FrameFeed feed(writer, options.image);
+  const bool whole =
+      replay_frames(pieces, options.timing, options.survivors,
+                    [&](const RgbPlanes& frame, int64_t copies, int64_t done, int64_t total) {
+                      feed.add(frame, copies);
+                      return !progress || progress(done, total);
+                    });
   TimelapseResult result;
-  if (cancelled) {
+  if (!whole) {
     writer.cancel();
     return result;
   }

@@ -31,6 +31,7 @@
 #include "script/event_script.h"
 #include "timelapse/frame_schedule.h"
 #include "timelapse/video_format.h"
+#include "timelapse/video_writer.h"
 
 namespace tarvo {
 
@@ -65,6 +66,16 @@ struct TimelapseResult {
 // that can be replayed (its start stored). Raises RuntimeError "... has no history" when there is
 // none.
 std::vector<TimelapsePiece> history_pieces(const HistoryStore& store, const QString& image_name);
+
+// Receives each frame in order, with how many frame times it is shown and the frames so far
+// (copies counted) of total. Returns false to stop.
+using FrameTaker =
+    std::function<bool(const RgbPlanes& frame, int64_t copies, int64_t done, int64_t total)>;
+
+// Replays the pieces, handing take every frame of the video the timing asks for (survivors: of
+// what survived). Returns false when take stopped it.
+bool replay_frames(std::vector<TimelapsePiece>& pieces, const TimelapseTiming& timing,
+                   bool survivors, const FrameTaker& take);
 
 // Renders the pieces into options.out. Raises VideoError (nothing written) for what the output
 // cannot take, RuntimeError when a piece cannot be replayed.
