@@ -326,13 +326,9 @@ void HistoryLog::complete_recovered() {
   const QString entry = recovered_.entry;
   std::string text;
   if (!QFileInfo::exists(entry) || entry == path_ || !read_gzip_text(entry, text)) return;
-  if (recovered_.inputs <= 0) {
-    // Everything it painted is in this session's entry.
-    for (const QString& file : HistoryStore::files_of(entry)) QFile::remove(file);
-    return;
-  }
   std::size_t at = 0, cut = std::string::npos;
   int64_t inputs = 0;
+  bool painted = false;
   while (at < text.size()) {
     const std::size_t eol = text.find('\n', at);
     if (eol == std::string::npos) break;
@@ -343,9 +339,16 @@ void HistoryLog::complete_recovered() {
       break;
     }
     if (input) ++inputs;
+    painted |= line.starts_with("Form_MouseDown") || line.starts_with("kv_button2_Click") ||
+               line.starts_with("kv_button3_Click");
     at = eol + 1;
   }
   if (inputs < recovered_.inputs) return;  // it lost inputs: it keeps the end it had
+  if (!painted) {
+    // Everything it painted is in this session's entry.
+    for (const QString& file : HistoryStore::files_of(entry)) QFile::remove(file);
+    return;
+  }
   text.resize(cut == std::string::npos ? at : cut);
   const QString when = QFileInfo(entry).lastModified().toString(Qt::ISODate);
   text += "#@ end " + start_sha1_ + " " + size_words(start_size_) + " " + when.toStdString() +

@@ -245,6 +245,40 @@ class HistoryTest : public QObject {
     QVERIFY(!QFile::exists(path(QStringLiteral("seven.png"))));
   }
 
+  // A session killed before it wrote anything, recovered and written by the next run: the history
+  // holds its strokes, marked recovered, and its video ends with the file.
+  void a_recovered_painting_is_kept() {
+    const QString picture = path(QStringLiteral("lost.png"));
+    write_script(QStringLiteral("lost.tvs"),
+                 stroke_lines(10, 10, 8, 3) + stroke_lines(20, 60, 9, -2));
+    QProcess live;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+    live.setProcessEnvironment(environment);
+    live.start(QStringLiteral(TARVO_EXECUTABLE),
+               {picture, QStringLiteral("--size"), QStringLiteral("160x120"),
+                QStringLiteral("--no-tablet"), QStringLiteral("--replay"),
+                path(QStringLiteral("lost.tvs")), QStringLiteral("--live")});
+    QByteArray said;
+    while (!said.contains("the canvas stays open") && live.waitForReadyRead(60000)) {
+      said += live.readAllStandardError();
+    }
+    QTest::qWait(1500);  // a second and a stroke's end: the journal and the history are written
+    live.kill();
+    live.waitForFinished();
+    QCOMPARE(tarvo({picture, QStringLiteral("--recover")}).status, 0);
+
+    const Run listed = tarvo({picture, QStringLiteral("--history")});
+    QVERIFY2(listed.output.contains(QStringLiteral("1 session")), qPrintable(listed.output));
+    QVERIFY2(listed.output.contains(QStringLiteral("2 strokes")), qPrintable(listed.output));
+    QVERIFY2(listed.output.contains(QStringLiteral("recovered")), qPrintable(listed.output));
+    const QString video = path(QStringLiteral("lost.mkv"));
+    QCOMPARE(tarvo({picture, QStringLiteral("--timelapse"), video}).status, 0);
+    QCOMPARE(frames_of(video, QSize(160, 120)).last(), rgb_of(QImage(picture)));
+  }
+
   // What cannot be made says so in one line, with status 2, and writes nothing.
   void failures_write_nothing() {
     write_script(QStringLiteral("dot.tvs"), stroke_lines(5, 5, 1, 1));
