@@ -256,7 +256,10 @@ bool HistoryLog::begin(const HostImage& planes) {
   stream_ = std::move(stream);
 
   std::string start_file;
-  if (start_sha1_ != previous_end) {
+  // Near the size limit the entry keeps its start even where it chains, so that the entries
+  // before it can be dropped.
+  const bool near_limit = history_bytes() > settings_.limit_bytes / 10 * 9;
+  if (start_sha1_ != previous_end || near_limit) {
     start_file = store_picture(picture_of(planes.red, planes.green, planes.blue),
                                QStringLiteral("-start.png"))
                      .toStdString();

@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -333,6 +334,13 @@ QString day_of(const QString& entry_path) {
 }
 
 }  // namespace
+
+int64_t history_bytes() {
+  int64_t total = 0;
+  QDirIterator it(HistoryStore::directory(), QDir::Files, QDirIterator::Subdirectories);
+  while (it.hasNext()) total += QFileInfo(it.next()).size();
+  return total;
+}
 
 int enforce_history_limit(int64_t limit_bytes, const QString& keep) {
   int64_t total = 0;

@@ -33,7 +33,8 @@
 // The folder is the user's alone: folders 0700, files 0600. The whole history is bounded by a size
 // limit: past it, the paintings painted longest ago lose their oldest entries first (an entry that
 // starts from the one dropped goes with it, since it could no longer be replayed), with a line on
-// standard error.
+// standard error. Near the limit every session keeps the image it started from, so that what came
+// before it can go.
 
 #include <QDateTime>
 #include <QSize>
@@ -126,6 +127,9 @@ class HistoryStore {
  private:
   QString key_;
 };
+
+// The bytes the whole history takes.
+int64_t history_bytes();
 
 // Drops the oldest entries until the whole history takes at most limit_bytes, never the entry at
 // keep. Says on standard error what it dropped. Returns the number of entries dropped.

@@ -306,6 +306,37 @@ class HistoryTest : public QObject {
     }
     QCOMPARE(QDir(scratch_.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
   }
+
+  // Past its size limit the history drops the sessions of the paintings painted longest ago, then
+  // the oldest of the painting being painted, and says so; none is kept when it is turned off.
+  void the_size_limit_drops_the_oldest_first() {
+    QVERIFY(QDir().mkpath(path(QStringLiteral("config/tarvo"))));
+    const QString settings = path(QStringLiteral("config/tarvo/tarvo.ini"));
+    QFile ini(settings);
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[history]\nsize_limit_mb=0\n");
+    ini.close();
+    write_script(QStringLiteral("a.tvs"), stroke_lines(10, 10, 8, 3));
+    const QString newer = path(QStringLiteral("newer.png"));
+    const Run first = tarvo({newer, QStringLiteral("--replay"), path(QStringLiteral("a.tvs"))});
+    QVERIFY2(first.errors.contains(QStringLiteral("over its limit of 0 MB: dropped the")),
+             qPrintable(first.errors));
+    QVERIFY(tarvo({path(QStringLiteral("pic.png")), QStringLiteral("--history")})
+                .output.contains(QStringLiteral("has no history")));
+    QCOMPARE(tarvo({newer, QStringLiteral("--replay"), path(QStringLiteral("a.tvs"))}).status, 0);
+    QVERIFY(
+        tarvo({newer, QStringLiteral("--history")}).output.contains(QStringLiteral("1 session")));
+
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[history]\nkeep=false\n");
+    ini.close();
+    QCOMPARE(tarvo({path(QStringLiteral("off.png")), QStringLiteral("--replay"),
+                    path(QStringLiteral("a.tvs"))})
+                 .status,
+             0);
+    QVERIFY(tarvo({path(QStringLiteral("off.png")), QStringLiteral("--history")})
+                .output.contains(QStringLiteral("has no history")));
+  }
 };
 
 }  // namespace
