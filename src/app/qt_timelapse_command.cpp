@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -19,6 +20,13 @@
 namespace tarvo {
 
 namespace {
+
+// Set by SIGINT, SIGTERM or SIGHUP while a video is made: it stops as Cancel does.
+volatile std::sig_atomic_t g_stop_asked = 0;
+
+void ask_to_stop(int) {
+  g_stop_asked = 1;
+}
 
 // "42 min 10 s", "1 h 5 min", "12 s".
 QString duration_text(qint64 seconds) {
@@ -119,9 +127,11 @@ int make_timelapse(const CommandLine& line, bool dialog) {
   }
   TimelapseProgressReport report(line.timelapse, dialog);
   TimelapseResult result;
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) std::signal(number, ask_to_stop);
   try {
-    result = render_timelapse(
-        pieces, options, [&](int64_t done, int64_t total) { return report.update(done, total); });
+    result = render_timelapse(pieces, options, [&](int64_t done, int64_t total) {
+      return report.update(done, total) && !g_stop_asked;
+    });
   } catch (const VideoError& error) {
     std::cerr << "tarvo: " << error.what() << std::endl;
     return 2;
