@@ -66,7 +66,7 @@ std::vector<TimelapsePiece> script_pieces(const CommandLine& line, FrameSize& si
 }
 
 std::string written_text(const QString& out, const TimelapseResult& result, int fps) {
-  return "wrote the time-lapse " + out.toStdString() + ": " + std::to_string(result.frames) +
+  return "the time-lapse " + out.toStdString() + ": " + std::to_string(result.frames) +
          " frames of " + std::to_string(result.size.width) + " x " +
          std::to_string(result.size.height) + ", " +
          QString::number(double(result.frames) / fps, 'f', 1).toStdString() + " s";
@@ -145,7 +145,7 @@ int make_timelapse(const CommandLine& line, bool dialog) {
     return 1;
   }
   if (!result.note.empty()) std::cerr << "tarvo: " << result.note << std::endl;
-  std::cerr << "tarvo: " << written_text(line.timelapse, result, line.fps) << std::endl;
+  std::cerr << "tarvo: wrote " << written_text(line.timelapse, result, line.fps) << std::endl;
   return 0;
 }
 
@@ -177,7 +177,9 @@ void make_timelapse_from_canvas(QWidget& canvas, const QString& key, const QStri
     if (!result.written) return;
     QMessageBox::information(
         &canvas, title,
-        QString::fromStdString(written_text(out, result, options.timing.fps)) + QLatin1Char('.'));
+        QStringLiteral("Wrote ") +
+            QString::fromStdString(written_text(out, result, options.timing.fps)) +
+            QLatin1Char('.'));
   } catch (const std::exception& error) {
     QMessageBox::warning(
         &canvas, title,

@@ -4,13 +4,23 @@
 
 #include <sys/stat.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+#include "app/qt_timelapse_command.h"
+#include "recovery/qt_recovery.h"
+
+using namespace tarvo;
 
 namespace {
 
@@ -179,6 +189,45 @@ class HistoryTest : public QObject {
     QCOMPARE(frames[2], rgb_of(QImage(path(QStringLiteral("cut.png")))));
   }
 
+  // "Options" > "Make time-lapse..." asks where to write the video, then shows its progress with
+  // Cancel: a cancelled video leaves nothing, a finished one is said to be written.
+  void the_canvas_menu_asks_then_shows_progress() {
+    qputenv("XDG_DATA_HOME", path(QStringLiteral("data")).toUtf8());
+    const QString key = RecoveryStore::key_of_image(path(QStringLiteral("pic.png")));
+    QWidget canvas;
+    canvas.show();
+    const QString out = path(QStringLiteral("menu.mkv"));
+    bool cancel = true;
+    QStringList seen;
+    QTimer answer;
+    answer.setInterval(0);
+    connect(&answer, &QTimer::timeout, this, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+        if (!seen.contains(QStringLiteral("files"))) seen << QStringLiteral("files");
+        files->selectFile(out);
+        QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+      } else if (auto* progress = qobject_cast<QProgressDialog*>(modal)) {
+        if (!seen.contains(QStringLiteral("progress"))) seen << QStringLiteral("progress");
+        if (cancel) progress->cancel();
+      } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        seen << box->text();
+        box->accept();
+      }
+    });
+    answer.start();
+    make_timelapse_from_canvas(canvas, key, QStringLiteral("pic.png"));
+    QCOMPARE(seen, (QStringList{QStringLiteral("files"), QStringLiteral("progress")}));
+    QVERIFY(!QFile::exists(out));
+    cancel = false;
+    seen.clear();
+    make_timelapse_from_canvas(canvas, key, QStringLiteral("pic.png"));
+    QCOMPARE(seen.size(), 3);
+    QVERIFY2(seen.last().startsWith(QStringLiteral("Wrote the time-lapse ") + out),
+             qPrintable(seen.last()));
+    QCOMPARE(probe(out, QStringLiteral("nb_read_frames")), QStringLiteral("34"));
+  }
+
   // --survivors leaves out a stroke that was undone: one frame fewer, none of them showing it,
   // and the same last frame.
   void survivors_leave_out_undone_strokes() {
@@ -341,5 +390,5 @@ class HistoryTest : public QObject {
 
 }  // namespace
 
-QTEST_GUILESS_MAIN(HistoryTest)
+QTEST_MAIN(HistoryTest)
 #include "qt_history_test.moc"
