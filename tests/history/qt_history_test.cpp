@@ -189,8 +189,9 @@ class HistoryTest : public QObject {
     QCOMPARE(frames[2], rgb_of(QImage(path(QStringLiteral("cut.png")))));
   }
 
-  // "Options" > "Make time-lapse..." asks where to write the video, then shows its progress with
-  // Cancel: a cancelled video leaves nothing, a finished one is said to be written.
+  // "Options" > "Make time-lapse..." over the history the first test painted asks where to write
+  // the video, then shows its progress with Cancel: a cancelled video leaves nothing, a finished
+  // one is said to be written.
   void the_canvas_menu_asks_then_shows_progress() {
     qputenv("XDG_DATA_HOME", path(QStringLiteral("data")).toUtf8());
     const QString key = RecoveryStore::key_of_image(path(QStringLiteral("pic.png")));
@@ -310,6 +311,7 @@ class HistoryTest : public QObject {
                {picture, QStringLiteral("--size"), QStringLiteral("160x120"),
                 QStringLiteral("--no-tablet"), QStringLiteral("--replay"),
                 path(QStringLiteral("lost.tvs")), QStringLiteral("--live")});
+    live.setReadChannel(QProcess::StandardError);
     QByteArray said;
     while (!said.contains("the canvas stays open") && live.waitForReadyRead(60000)) {
       said += live.readAllStandardError();
