@@ -40,7 +40,8 @@ const char* const kDescription =
     "it.\n\n"
     "Exit status: 0 the image was written (or needed no writing); 1 an error ended the program or "
     "the image was not written (the painting is in the recovery folder); 2 a usage error or an "
-    "unreadable event script; 3 --recover found nothing to recover.";
+    "unreadable event script (for --timelapse also an output it cannot write or an image without a "
+    "history); 3 --recover found nothing to recover.";
 
 struct HistoryOptions {
   const QCommandLineOption &history, &fps, &seconds, &hold, &survivors, &layer;
@@ -108,9 +109,11 @@ CommandLine parse_command_line(const QStringList& arguments) {
   const QCommandLineOption wallpaper(QStringLiteral("wallpaper"),
                                      QStringLiteral("Wallpaper picture for the tools panel."),
                                      QStringLiteral("FILE"));
-  const QCommandLineOption size(QStringLiteral("size"),
-                                QStringLiteral("Size of a new image (default 1024x768)."),
-                                QStringLiteral("WxH"));
+  const QCommandLineOption size(
+      QStringLiteral("size"),
+      QStringLiteral("Size of a new image (default 1024x768); with --timelapse, the "
+                     "box the video's frames fit in."),
+      QStringLiteral("WxH"));
   const QCommandLineOption replay(QStringLiteral("replay"),
                                   QStringLiteral("Replay an event script without a display."),
                                   QStringLiteral("SCRIPT"));
