@@ -26,6 +26,7 @@
 #include "canvas/display_surface.h"
 #include "core/canvas_window.h"
 #include "core/program.h"
+#include "history/qt_history_log.h"
 #include "recovery/qt_journal.h"
 #include "render/brush_tables.h"
 #include "retained_window.h"
@@ -127,14 +128,23 @@ double copy_floor_seconds(std::size_t total_bytes) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// A session journal in a folder of its own, removed afterwards.
+// A session journal in a folder of its own, removed afterwards; with history, the painting
+// history's entry of the session too, as a painting session keeps both.
 struct BenchJournal {
   std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                  ("tarvo-bench-journal-" + std::to_string(::getpid()));
   SessionJournal journal{QString::fromStdString((folder / "bench-journal.tvs").string())};
+  std::unique_ptr<HistoryLog> history;
 
+  explicit BenchJournal(bool with_history) {
+    if (!with_history) return;
+    setenv("XDG_DATA_HOME", folder.c_str(), 1);
+    history = std::make_unique<HistoryLog>(HistoryStore(QStringLiteral("bench")),
+                                           QStringLiteral("session"), HistorySettings{}, 0);
+  }
   ~BenchJournal() {
     journal.remove_files();
+    if (history) history->finish(false);
     std::filesystem::remove_all(folder);
   }
   // Starts the journal over the scene's planes and waits until that is on disk.
@@ -144,10 +154,19 @@ struct BenchJournal {
     start.planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
     journal.restart(std::move(start));
     journal.flush();
+    if (history) {
+      HostImage planes = copy_planes(c.RBuffer, c.GBuffer, c.BBuffer);
+      history->start(std::move(planes));
+      history->flush();
+    }
   }
   void record(const ScriptEvent& e) {
     journal.record(e.verb, {e.args[0], e.args[1], e.args[2], e.args[3]});
-    if (e.verb == Verb::Form_MouseUp) journal.sync_soon();
+    if (history) history->record(e.verb, {e.args[0], e.args[1], e.args[2], e.args[3]});
+    if (e.verb == Verb::Form_MouseUp) {
+      journal.sync_soon();
+      if (history) history->sync_soon();
+    }
   }
 };
 
@@ -163,7 +182,8 @@ void BM_ReplaySession(benchmark::State& state) {
   const std::vector<ScriptEvent> events = session_to_pointer_events(session());
   ReplayScene scene(static_cast<float>(state.range(0)));
   const bool journalled = state.range(1) != 0;
-  std::unique_ptr<BenchJournal> journal = journalled ? std::make_unique<BenchJournal>() : nullptr;
+  std::unique_ptr<BenchJournal> journal =
+      journalled ? std::make_unique<BenchJournal>(false) : nullptr;
   std::vector<double> event_us;
   event_us.reserve(events.size() * 8);
   int64_t runs = 0;
@@ -201,7 +221,7 @@ void BM_ReplaySession(benchmark::State& state) {
                               events_per_second, kPenEventsPerSecond, "events/s",
                               ">= 10x a 1 kHz pen");
   }
-  if (state.range(0) == 32 && journalled && g_rate_at_32_without_journal > 0.0) {
+  if (state.range(0) == 32 && state.range(1) == 1 && g_rate_at_32_without_journal > 0.0) {
     bench::record_summary_row("replayed events at size 32 with the session journal",
                               events_per_second, g_rate_at_32_without_journal, "events/s",
                               ">= 0.95 of the rate without it");
@@ -214,6 +234,42 @@ BENCHMARK(BM_ReplaySession)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The session at size 32 with the journal, alone and with the painting history kept too, the two
+// alternating run by run (ten runs each) so that a busy machine slows both alike; each side's
+// figure is the median of its runs, in events a second.
+void BM_ReplaySessionHistory(benchmark::State& state) {
+  if (session().empty()) {
+    state.SkipWithError("shared test data missing: painting30sec.dat");
+    return;
+  }
+  const std::vector<ScriptEvent> events = session_to_pointer_events(session());
+  ReplayScene scene(32.0f);
+  BenchJournal alone(false), with_history(true);
+  alone.restart(scene.program);
+  with_history.restart(scene.program);
+  std::vector<double> rates[2];
+  for (auto _ : state) {
+    for (int run = 0; run < 20; ++run) {
+      BenchJournal& journal = run % 2 == 0 ? alone : with_history;
+      scene.reset();
+      const auto start = std::chrono::steady_clock::now();
+      for (const ScriptEvent& event : events) {
+        journal.record(event);
+        dispatch(scene.program, event);
+      }
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      rates[run % 2].push_back(static_cast<double>(events.size()) / took.count());
+    }
+  }
+  const double journal_rate = bench::median(rates[0]), history_rate = bench::median(rates[1]);
+  state.counters["journal_events_per_s"] = journal_rate;
+  state.counters["history_events_per_s"] = history_rate;
+  bench::record_summary_row(
+      "replayed events at size 32 with the journal and the painting history (vs the journal alone)",
+      history_rate, journal_rate, "events/s", ">= 0.95 of the journal's alone");
+}
+BENCHMARK(BM_ReplaySessionHistory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #ifdef TARVO_HAVE_MYPAINT
 // The same samples through libmypaint's default brush at the same radius, one stroke_to a sample,

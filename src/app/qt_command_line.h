@@ -2,6 +2,9 @@
 // tarvo [IMAGE] [--paper FILE] [--wallpaper FILE] [--size WxH] [--replay SCRIPT] [--record SCRIPT]
 //       [--live] [--recover [--onto-file]] [--out FILE] [--no-tablet] [--undo-memory MB] [--help]
 //       [--version]
+// tarvo IMAGE --history [--layer NAME]
+// tarvo IMAGE [--replay SCRIPT | --layer NAME] --timelapse OUT [--fps N] [--seconds S]
+//       [--size WxH] [--hold S] [--survivors]
 
 #include <QSize>
 #include <QString>
@@ -29,6 +32,20 @@ struct CommandLine {
   bool no_tablet = false;
   // The undo stack's byte budget; 0 means a quarter of the machine's memory.
   std::size_t undo_memory_bytes = 0;
+
+  // Lists the sessions kept in IMAGE's history.
+  bool history = false;
+  // Renders IMAGE's history (or the --replay script over IMAGE) into this video.
+  QString timelapse;
+  int fps = 30;
+  double seconds = 30.0;
+  double hold = 1.0;
+  bool survivors = false;
+  // With --timelapse, --size is the box the frames fit in (either side may be 0, which the video
+  // refuses by name).
+  std::optional<QSize> video_size;
+  // The history of this GIMP layer of IMAGE (the image's file) instead of IMAGE's own.
+  QString layer;
 };
 
 // Parses the arguments (argv[0] first). --help and --version print and end the program with status

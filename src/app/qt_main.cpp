@@ -15,6 +15,7 @@
 #include "app/qt_application.h"
 #include "app/qt_command_line.h"
 #include "app/qt_session.h"
+#include "app/qt_timelapse_command.h"
 #include "file/qt_file_host.h"
 #include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
@@ -103,6 +104,11 @@ int run_tarvo(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_CompressTabletEvents, false);
   TarvoApplication app(argc, argv);
   CommandLine line = parse_command_line(app.arguments());
+  // The history's commands need no canvas; a video's progress shows in a dialog on a desktop.
+  if (line.history) return list_history(line);
+  if (!line.timelapse.isEmpty()) {
+    return make_timelapse(line, !no_display && QGuiApplication::platformName() != "offscreen");
+  }
   if (!display_for(line, no_display)) return 1;
   const bool replaying = !line.replay.isEmpty() || line.recover;
   app.set_interactive(!replaying);
@@ -163,6 +169,7 @@ int run_tarvo(int argc, char** argv) {
       JournalBase{JournalBase::Kind::ImageFile, line.out.isEmpty() ? line.image : line.out};
   session.journal_header = journal_header(line);
   session.recovered = recovered;
+  session.history = true;
   const int status = run_session(app, session);
   if (line.recover) {
     if (status == 0) {

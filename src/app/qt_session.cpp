@@ -10,10 +10,12 @@
 #include <span>
 
 #include "app/qt_signals.h"
+#include "app/qt_timelapse_command.h"
 #include "app/startup.h"
 #include "canvas/qt_form1.h"
 #include "canvas/undo_stack.h"
 #include "core/program.h"
+#include "history/qt_history_session.h"
 #include "panel/qt_form2.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_session.h"
@@ -26,13 +28,30 @@ namespace {
 
 // A replay has no one to watch the window: the host is watched so that a write-back that failed
 // inside the close sequence, which carries on regardless, still fails the replay.
+// The history, when kept, sees what the host hands over and what is written back.
 void register_host(HostRegistry& registry, const Session& session,
-                   const std::shared_ptr<WriteBackReport>& write_back) {
+                   const std::shared_ptr<WriteBackReport>& write_back,
+                   const std::shared_ptr<HistoryLog>& history) {
+  HostRegistry::Factory make_host = session.make_host;
+  if (history) {
+    make_host = [inner = std::move(make_host), history]() -> std::unique_ptr<Host> {
+      return std::make_unique<HistoryTap>(inner(), history);
+    };
+  }
   if (!session.replaying) {
-    registry.register_host(kHostProgId, session.make_host);
+    registry.register_host(kHostProgId, make_host);
     return;
   }
-  watch_write_back(registry, session.make_host, write_back);
+  watch_write_back(registry, make_host, write_back);
+}
+
+std::shared_ptr<HistoryLog> history_of(const Session& session, const RecoveryStore& recovery,
+                                       std::size_t undo_bytes) {
+  if (!session.history) return nullptr;
+  const HistorySettings settings = HistorySettings::read();
+  if (!settings.keep) return nullptr;
+  const HistoryStore store(session.history_key.isEmpty() ? recovery.key() : session.history_key);
+  return std::make_shared<HistoryLog>(store, recovery.session(), settings, undo_bytes);
 }
 
 // Says on standard error why the session failed, and keeps it for the caller.
@@ -121,16 +140,18 @@ void bring_to_front(Form1& canvas) {
 
 int run_session(TarvoApplication& app, Session& session) {
   app.set_interactive(!session.replaying);
-  HostRegistry registry;
-  const auto write_back = std::make_shared<WriteBackReport>();
-  register_host(registry, session, write_back);
-
   RecoveryStore& recovery = *session.recovery;
-
   Program program;
   lend_row_helper(program, app.row_helper());
   program.undo.byte_budget =
       session.undo_memory_bytes ? session.undo_memory_bytes : default_undo_budget();
+
+  HostRegistry registry;
+  const auto write_back = std::make_shared<WriteBackReport>();
+  const std::shared_ptr<HistoryLog> history =
+      history_of(session, recovery, program.undo.byte_budget);
+  register_host(registry, session, write_back, history);
+
   std::unique_ptr<Form1> canvas;
   try {
     Main(program, registry, [&app, &canvas, &session](Program& p) -> CanvasWindow& {
@@ -152,6 +173,18 @@ int run_session(TarvoApplication& app, Session& session) {
     return 1;
   }
   if (session.recorder) session.recorder->attach(*canvas);
+  // Before the recovery guard, which plays a recovered painting's inputs into the canvas.
+  std::optional<HistorySession> keeping;
+  if (history) keeping.emplace(*canvas, history, session.recovered);
+  if (history && !session.replaying) {
+    const QString key = session.history_key.isEmpty() ? recovery.key() : session.history_key;
+    canvas->set_make_timelapse([&canvas, &program, history, key] {
+      // The history holds what this session wrote so far too.
+      history->flush();
+      make_timelapse_from_canvas(*canvas, key,
+                                 QString::fromStdString(program.HostApp->image_name()));
+    });
+  }
   // From here on an error that ends the program, or a signal, first keeps the user's work, a
   // stroke under way included.
   const auto keep_copy = [&] {
@@ -169,8 +202,10 @@ int run_session(TarvoApplication& app, Session& session) {
   canvas->set_after_commit([&] { recovery.after_commit(program.canvas); });
   std::optional<RecoverySession> guard;
   if (session.journalled) {
+    std::function<std::string()> history_mark;
+    if (keeping) history_mark = [&keeping] { return keeping->journal_mark(); };
     guard.emplace(program, *canvas, recovery, session.journal_base, session.recovered,
-                  session.journal_header);
+                  session.journal_header, std::move(history_mark));
   }
   // A signal closes the canvas as the user would, write-back included, but asks nothing: with a
   // dialog open, after an error, or when the image cannot be written without a question, the
@@ -214,6 +249,9 @@ int run_session(TarvoApplication& app, Session& session) {
   }
   app.set_before_fatal_exit({});
   guard.reset();
+  keeping.reset();
+  // A session that did not write its image may yet be recovered: its history stays for that.
+  if (history) history->finish(app.failed() || !program.closed_with_image_written);
   canvas.reset();
   return status;
 }

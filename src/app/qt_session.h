@@ -47,6 +47,10 @@ struct Session {
   JournalBase journal_base;
   std::vector<std::string> journal_header;
   RecoveryPlan recovered;
+  // Whether the session goes into the painting's history when it writes the image, and under which
+  // key (the recovery store's when empty).
+  bool history = false;
+  QString history_key;
   // Runs once the canvas exists and before events flow, for a host that watches its own link.
   std::function<void(Program&, Form1&, RecoveryStore&)> on_canvas_ready;
 

@@ -40,6 +40,12 @@ Form1::Form1(Program& program, const Presence& presence) : program_(program), pr
   QAction* show_tools = options->addAction(QStringLiteral("Show tools panel"));
   show_tools->setObjectName(QStringLiteral("ShowToolsMenu"));
   connect(show_tools, &QAction::triggered, this, [this] { show_panel_again(); });
+  make_timelapse_ = options->addAction(QStringLiteral("Make time-lapse..."));
+  make_timelapse_->setObjectName(QStringLiteral("MakeTimelapseMenu"));
+  make_timelapse_->setVisible(false);
+  connect(make_timelapse_, &QAction::triggered, this, [this] {
+    if (on_make_timelapse_) on_make_timelapse_();
+  });
 
   area_ = new CanvasArea(*this);
   setCentralWidget(area_);
@@ -375,6 +381,11 @@ void Form1::pen_event(PenAction action, const TabletPacket& packet, int16_t butt
 void Form1::tablet_proximity(int16_t is_in_context) {
   if (sink_) sink_->record(Verb::Tablet_ProximityChange, {double(is_in_context)});
   Tablet_ProximityChange(program_.tablet, is_in_context);
+}
+
+void Form1::set_make_timelapse(std::function<void()> make) {
+  on_make_timelapse_ = std::move(make);
+  make_timelapse_->setVisible(static_cast<bool>(on_make_timelapse_));
 }
 
 void Form1::tablet_screen(const ScreenGeometry& screen) {

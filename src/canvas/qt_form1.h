@@ -95,6 +95,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
     host_window_id_ = host.x11_id;
     host_wayland_handle_ = QString::fromStdString(host.wayland_handle);
   }
+  // What "Options" > "Make time-lapse..." does; the item shows only when there is one.
+  void set_make_timelapse(std::function<void()> make);
   // Runs after each release that committed a stroke (the autosave's cue).
   void set_after_commit(std::function<void()> hook) { after_commit_ = std::move(hook); }
   void set_event_sink(EventSink* sink) { sink_ = sink; }
@@ -137,6 +139,8 @@ class Form1 : public QMainWindow, public CanvasWindow {
   EventSink* sink_ = nullptr;
   bool tablet_allowed_ = true;
   std::function<void()> after_commit_;
+  QAction* make_timelapse_ = nullptr;
+  std::function<void()> on_make_timelapse_;
   QtTabletDevice tablet_device_;
   // The button and client position of the last press or move, where end_drag releases.
   struct LastPointer {

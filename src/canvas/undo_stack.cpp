@@ -192,9 +192,11 @@ bool restore_from(UndoStack& stack, RecordList from, RecordList to, CanvasBuffer
   if (from.records.empty()) return false;
   UndoRecord record = std::move(from.records.back());
   from.records.pop_back();
+  const uint64_t change = record.change;
   from.bytes -= record_bytes(record);
   stack.spare_patches.clear();
   to.records.push_back(swap_into_canvas(std::move(record), canvas, stroke_in_progress));
+  to.records.back().change = change;
   // The same rectangle, though not always as many bytes: a fetch may have brought or dropped
   // the alpha in between.
   to.bytes += record_bytes(to.records.back());
@@ -242,6 +244,7 @@ void PushUndo(UndoStack& stack, const CanvasBuffers& canvas, float left, float t
   // Make room before copying, so the old records and the new one are never all held at once.
   while (!stack.records.empty() && stack.bytes_held + bytes > stack.byte_budget) drop_oldest(stack);
   UndoRecord record = cut_record(stack, canvas, r);
+  record.change = ++stack.changes_made;
   stack.spare_patches.clear();
   stack.bytes_held += bytes;
   stack.records.push_back(std::move(record));

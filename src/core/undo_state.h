@@ -20,6 +20,9 @@ struct UndoRecord {
   int32_t width = 0, height = 0;
   // True when the planes are whole copies of the committed planes (a record of the whole image).
   bool whole_planes = false;
+  // The change it undoes, numbered from 1 in the order the changes were made; a redo record keeps
+  // the number of the change it brings back.
+  uint64_t change = 0;
 };
 
 struct UndoStack {
@@ -30,6 +33,7 @@ struct UndoStack {
   std::size_t byte_budget = SIZE_MAX;
   std::size_t bytes_held = 0;    // by the undo records
   std::size_t undone_bytes = 0;  // by the redo records
+  uint64_t changes_made = 0;     // the number of the newest change pushed
   // The planes freed by the last Undo or Redo, kept for the next push of the same size: a fresh
   // whole-image patch costs more in page faults than in copying.
   std::vector<Plane> spare_patches;

@@ -151,6 +151,13 @@ std::string image_name(int32_t image) {
   return text;
 }
 
+std::string drawable_name(int32_t drawable) {
+  gchar* name = gimp_item_get_name(drawable);
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
 HostWindow image_window() {
   // GIMP 2.10 runs on X11 alone and names the window by its XID.
   const gint32 display = gimp_default_display();

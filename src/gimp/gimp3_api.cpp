@@ -218,6 +218,14 @@ std::string image_name(int32_t image) {
   return text;
 }
 
+std::string drawable_name(int32_t drawable) {
+  GimpDrawable* object = drawable_of(drawable);
+  gchar* name = object ? gimp_item_get_name(GIMP_ITEM(object)) : nullptr;
+  std::string text = name ? name : "";
+  g_free(name);
+  return text;
+}
+
 namespace {
 
 // GIMP 3 names a window in the terms of the window system it runs on: on X11 by the bytes of its

@@ -76,6 +76,8 @@ int32_t add_layer(int32_t image, const std::string& name, int32_t width, int32_t
 // The image's file path, empty for an image never saved; and the name GIMP shows for it.
 std::string image_file(int32_t image);
 std::string image_name(int32_t image);
+// The name GIMP shows for the drawable (a layer's name).
+std::string drawable_name(int32_t drawable);
 
 // The image window the plug-in was started from, as the window system names it; empty when there
 // is none (no display, or a window system GIMP names its windows in otherwise).

@@ -30,6 +30,7 @@
 #include "core/program.h"
 #include "gimp/gimp_api.h"
 #include "gimp/gimp_host.h"
+#include "history/qt_history_store.h"
 #include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
 #include "recovery/qt_recovery_plan.h"
@@ -61,12 +62,7 @@ bool gimp_has_spoken(int fd) {
 // the name GIMP shows for it.
 QString recovery_key(int image) {
   const std::string file = gimp_api::image_file(image);
-  if (!file.empty()) {
-    const QString path = QString::fromStdString(file);
-    const QString tag = QString::fromLatin1(
-        QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
-    return QFileInfo(path).completeBaseName() + QStringLiteral("-gimp-") + tag;
-  }
+  if (!file.empty()) return RecoveryStore::key_of_gimp_image(QString::fromStdString(file));
   // A name like GIMP 3's "[Untitled]" keeps no character that a path or a file-name pattern reads
   // as its own.
   const std::string name = gimp_api::image_name(image);
@@ -376,6 +372,10 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   session.journalled = run.interactive;
   session.journal_base = JournalBase{JournalBase::Kind::Snapshot, {}};
   session.recovered = recovered;
+  // The layer's history: the image's key and the layer's name.
+  session.history = true;
+  session.history_key =
+      HistoryStore::layer_key(key, QString::fromStdString(gimp_api::drawable_name(run.drawable)));
   session.host_window = run.interactive ? gimp_api::image_window() : HostWindow{};
   session.script = std::move(script);
   session.script_name = run.script;

@@ -127,6 +127,12 @@ QString RecoveryStore::directory() {
   return state + QStringLiteral("/tarvo/recovery");
 }
 
+QString RecoveryStore::key_of_gimp_image(const QString& image_file) {
+  const QString tag = QString::fromLatin1(
+      QCryptographicHash::hash(image_file.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+  return QFileInfo(image_file).completeBaseName() + QStringLiteral("-gimp-") + tag;
+}
+
 QString RecoveryStore::key_of_image(const QString& image_path) {
   const QFileInfo image(image_path);
   const QByteArray folder = image.absolutePath().toUtf8();

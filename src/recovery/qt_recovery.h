@@ -54,6 +54,8 @@ class RecoveryStore {
   static QString directory();
   // "photo-1a2b3c4d" for /some/folder/photo.png.
   static QString key_of_image(const QString& image_path);
+  // "photo-gimp-5e6f7a8b" for a GIMP image whose file is /some/folder/photo.xcf.
+  static QString key_of_gimp_image(const QString& image_file);
 
   const QString& key() const { return key_; }
   const QString& image_path() const { return image_path_; }

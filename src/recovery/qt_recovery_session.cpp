@@ -35,12 +35,14 @@ std::string line_of(Verb verb, std::initializer_list<double> args) {
 
 RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore& store,
                                  JournalBase base, const RecoveryPlan& recovered,
-                                 std::vector<std::string> header)
+                                 std::vector<std::string> header,
+                                 std::function<std::string()> history_mark)
     : program_(program),
       canvas_(canvas),
       store_(store),
       base_(std::move(base)),
       header_(std::move(header)),
+      history_mark_(std::move(history_mark)),
       crash_copy_(program.canvas, store.new_path(QStringLiteral("-crash.ppm")), &program.stroke),
       journal_(store.new_path(QStringLiteral("-journal.tvs"))),
       recovered_files_(recovered.files) {
@@ -265,6 +267,7 @@ void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host,
   start.held_by_host = held_by_host;
   start.image_as_held = std::move(image_as_held);
   start.header = header_;
+  if (history_mark_) start.header.push_back(history_mark_());
   start.prelude = prelude();
   journal_.restart(std::move(start));
   records_before_start_ = program_.undo.records.size();

@@ -30,6 +30,7 @@
 #include <QSize>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,9 +52,11 @@ class RecoverySession : public QObject, public EventSink {
  public:
   // Call once the canvas has loaded its image. When recovered holds a plan, its inputs are played
   // into the canvas first, and the files it came from are removed once the new journal is safe.
-  // header lines go into each journal's header ("paper PATH").
+  // header lines go into each journal's header ("paper PATH"), and so does the line history_mark
+  // gives as each journal starts, when there is one.
   RecoverySession(Program& program, Form1& canvas, RecoveryStore& store, JournalBase base,
-                  const RecoveryPlan& recovered = {}, std::vector<std::string> header = {});
+                  const RecoveryPlan& recovered = {}, std::vector<std::string> header = {},
+                  std::function<std::string()> history_mark = {});
   ~RecoverySession() override;
 
   // The canvas closed and the image was written: the journal, the crash copy and every copy this
@@ -98,6 +101,7 @@ class RecoverySession : public QObject, public EventSink {
   RecoveryStore& store_;
   const JournalBase base_;
   const std::vector<std::string> header_;
+  const std::function<std::string()> history_mark_;
   CrashCopy crash_copy_;
   SessionJournal journal_;
   QStringList recovered_files_;

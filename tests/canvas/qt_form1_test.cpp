@@ -52,9 +52,15 @@ class Form1Test : public QObject {
     QMenu* options = c.form->menuBar()->findChild<QMenu*>(QStringLiteral("OptionsMenu"));
     QVERIFY(options);
     QCOMPARE(options->title(), QStringLiteral("Options"));
-    QCOMPARE(options->actions().size(), 2);
+    QCOMPARE(options->actions().size(), 3);
     QCOMPARE(options->actions().first()->text(), QStringLiteral("Get paper"));
-    QCOMPARE(options->actions().last()->text(), QStringLiteral("Show tools panel"));
+    QCOMPARE(options->actions().at(1)->text(), QStringLiteral("Show tools panel"));
+    // "Make time-lapse..." shows only where the session keeps a history to make it of.
+    QAction* make = options->actions().last();
+    QCOMPARE(make->text(), QStringLiteral("Make time-lapse..."));
+    QVERIFY(!make->isVisible());
+    c.form->set_make_timelapse([] {});
+    QVERIFY(make->isVisible());
   }
 
   void clientAreaIsSizedToTheImage() {

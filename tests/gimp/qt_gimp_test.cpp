@@ -295,6 +295,15 @@ class GimpPlugInTest : public QObject {
     write(QStringLiteral("clear.tvs"), "kv_button2_Click\n");  // every pixel changes
     write(QStringLiteral("bad.tvs"), "Form_Resize 120 90\nForm_MouseDown 1 0 10\n");
     write(QStringLiteral("nothing.tvs"), "Form_Resize 120 90\nkv_button4_Click\nForm_Unload\n");
+    // Two strokes with a send between them, then a third in a run of its own.
+    write(QStringLiteral("sends.tvs"),
+          "Form_Resize 120 90\nForm_MouseDown 1 0 10 10\nForm_MouseMove 1 0 40 30\n"
+          "Form_MouseMove 1 0 60 35\nForm_MouseUp 1 0 70 40\nkv_button4_Click\n"
+          "Form_MouseDown 1 0 100 20\nForm_MouseMove 1 0 80 50\nForm_MouseMove 1 0 60 70\n"
+          "Form_MouseUp 1 0 50 80\nForm_Unload\n");
+    write(QStringLiteral("more.tvs"),
+          "Form_Resize 120 90\nHProp1 20\nForm_MouseDown 1 0 5 80\nForm_MouseMove 1 0 50 60\n"
+          "Form_MouseMove 1 0 90 70\nForm_MouseUp 1 0 115 60\n");
     QImage fill(120, 90, QImage::Format_RGB888);
     fill.fill(QColor(200, 100, 37));
     QVERIFY(fill.save(path(QStringLiteral("fill.png"))));
@@ -379,11 +388,20 @@ class GimpPlugInTest : public QObject {
                   " (gimp-drawable-fill layer FILL-PATTERN) (save image \"%1\"))\n")
                   .arg(path("pattern.png"));
     add_case("rgb.png", "paper.tvs", "gimp-paper.png");
+    // A layer painted in two runs, the first with a send before its end: its history.
+    QVERIFY(QFile::copy(path(QStringLiteral("rgb.png")), path(QStringLiteral("history.png"))));
+    scheme += QStringLiteral(
+                  "(let ((image (open-png \"%1\")))"
+                  " (gimp-item-set-name (layer-of image) \"Paint\")"
+                  " (paint image \"%2\") (paint image \"%3\") (save image \"%4\"))\n")
+                  .arg(path("history.png"), path("sends.tvs"), path("more.tvs"),
+                       path("gimp-history.png"));
 
     QProcess run;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(kProfileVariable), path(QStringLiteral("profile")));
     environment.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::MergedChannels);
 #if TARVO_GIMP_VERSION == 3
@@ -582,6 +600,43 @@ class GimpPlugInTest : public QObject {
     QVERIFY(gimp_output_.contains(QLatin1String("tarvo-case text: painted, dirty")));
     QVERIFY(gimp_output_.contains(
         QLatin1String("is a text layer: painting on it discards its text information")));
+  }
+
+  // The layer's history holds both runs; its lossless time-lapse has a frame a stroke and ends with
+  // the layer as GIMP saved it.
+  void a_layer_painted_over_two_sends_has_a_time_lapse() {
+    const QString image =
+        path(QStringLiteral("history.png")) + QString::fromLatin1(kImageFileSuffix);
+    const QString video = path(QStringLiteral("history.mkv"));
+    QProcess tarvo;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
+    tarvo.setProcessEnvironment(environment);
+    tarvo.start(
+        QStringLiteral(TARVO_EXECUTABLE),
+        {image, QStringLiteral("--layer"), QStringLiteral("Paint"), QStringLiteral("--history")});
+    QVERIFY(tarvo.waitForFinished(60000));
+    const QString listed = QString::fromLocal8Bit(tarvo.readAllStandardOutput());
+    QVERIFY2(listed.contains(QLatin1String("2 sessions")), qPrintable(listed));
+    tarvo.start(
+        QStringLiteral(TARVO_EXECUTABLE),
+        {image, QStringLiteral("--layer"), QStringLiteral("Paint"), QStringLiteral("--timelapse"),
+         video, QStringLiteral("--hold"), QStringLiteral("0")});
+    QVERIFY(tarvo.waitForFinished(120000));
+    QVERIFY2(tarvo.exitCode() == 0, tarvo.readAllStandardError().constData());
+    QProcess decode;
+    decode.start(QStringLiteral("ffmpeg"),
+                 {"-v", "error", "-i", video, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    QVERIFY(decode.waitForFinished(60000));
+    const QByteArray frames = decode.readAllStandardOutput();
+    const qsizetype frame = 120 * 90 * 3;
+    QCOMPARE(frames.size(), 3 * frame);
+    const QImage saved = rgb("gimp-history.png");
+    QByteArray last;
+    for (int y = 0; y < saved.height(); ++y) {
+      last.append(reinterpret_cast<const char*>(saved.constScanLine(y)), frame / 90);
+    }
+    QCOMPARE(frames.mid(2 * frame), last);
   }
 
   void refused_runs_write_nothing_and_say_why() {

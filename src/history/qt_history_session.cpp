@@ -1,0 +1,163 @@
+#include "history/qt_history_session.h"
+
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QResizeEvent>
+#include <span>
+
+#include "canvas/qt_form1.h"
+#include "file/qt_image_file.h"
+#include "recovery/qt_journal.h"
+
+namespace tarvo {
+
+HistoryTap::HistoryTap(std::unique_ptr<Host> inner, std::shared_ptr<HistoryLog> log)
+    : inner_(std::move(inner)), log_(std::move(log)) {}
+
+int32_t HistoryTap::Wik_GetPaperWidth() {
+  return paper_width_ = inner_->Wik_GetPaperWidth();
+}
+
+int32_t HistoryTap::wik_GetPaperHeight() {
+  return paper_height_ = inner_->wik_GetPaperHeight();
+}
+
+Plane HistoryTap::Wik_GetPaper() {
+  Plane paper = inner_->Wik_GetPaper();
+  log_->paper(paper.copy(), paper_width_, paper_height_);
+  return paper;
+}
+
+// The three planes come one after the other: the image goes to the history with the last.
+Plane HistoryTap::Wik_GetRBuffer() {
+  Plane plane = inner_->Wik_GetRBuffer();
+  fetched_.red = plane.copy();
+  return plane;
+}
+
+Plane HistoryTap::Wik_GetGBuffer() {
+  Plane plane = inner_->Wik_GetGBuffer();
+  fetched_.green = plane.copy();
+  return plane;
+}
+
+Plane HistoryTap::Wik_GetBBuffer() {
+  Plane plane = inner_->Wik_GetBBuffer();
+  fetched_.blue = plane.copy();
+  if (fetched_.red.empty() || fetched_.green.empty()) return plane;
+  if (started_) {
+    log_->image(std::move(fetched_));
+  } else {
+    log_->start(std::move(fetched_));
+    started_ = true;
+  }
+  fetched_ = HostImage{};
+  return plane;
+}
+
+void HistoryTap::Wik_SaveUndo() {
+  written_ = HostImage{};
+  inner_->Wik_SaveUndo();
+}
+
+void HistoryTap::Wik_SetRbuffer(const Plane& plane) {
+  inner_->Wik_SetRbuffer(plane);
+  written_.red = plane.copy();
+}
+
+void HistoryTap::Wik_SetGbuffer(const Plane& plane) {
+  inner_->Wik_SetGbuffer(plane);
+  written_.green = plane.copy();
+}
+
+void HistoryTap::Wik_SetBbuffer(const Plane& plane) {
+  inner_->Wik_SetBbuffer(plane);
+  written_.blue = plane.copy();
+}
+
+void HistoryTap::wik_Refresh() {
+  inner_->wik_Refresh();
+  if (written_.red.empty() || written_.green.empty() || written_.blue.empty()) return;
+  log_->written(std::move(written_));
+  written_ = HostImage{};
+}
+
+HistorySession::HistorySession(Form1& canvas, std::shared_ptr<HistoryLog> log,
+                               const RecoveryPlan& recovered)
+    : canvas_(canvas), log_(std::move(log)) {
+  canvas_next_ = canvas.event_sink();
+  canvas.set_event_sink(this);
+  panel_ = canvas.program().panel;
+  if (panel_) {
+    panel_next_ = panel_->event_sink();
+    panel_->set_event_sink(this);
+  }
+  canvas.canvas_area()->installEventFilter(this);
+  const QSize size(canvas.client_width(), canvas.client_height());
+  if (!size.isEmpty()) {
+    recorded_size_ = size;
+    log_->record(Verb::Form_Resize, {double(size.width()), double(size.height())});
+  }
+  if (!recovered.empty()) {
+    log_->recovering(recovered_history(recovered, QFileInfo(log_->path()).absolutePath()));
+  }
+}
+
+HistorySession::~HistorySession() {
+  if (canvas_.event_sink() == this) canvas_.set_event_sink(canvas_next_);
+  if (panel_ && panel_->event_sink() == this) panel_->set_event_sink(panel_next_);
+}
+
+void HistorySession::record(Verb verb, std::initializer_list<double> args) {
+  log_->record(verb, args);
+  if (verb == Verb::Form_MouseUp) log_->sync_soon();
+  EventSink* next = verb_spec(verb).panel == PanelKind::None ? canvas_next_ : panel_next_;
+  if (next) next->record(verb, args);
+}
+
+std::string HistorySession::journal_mark() const {
+  return "history " + QFileInfo(log_->path()).fileName().toStdString() + " " +
+         std::to_string(log_->inputs());
+}
+
+bool HistorySession::eventFilter(QObject* watched, QEvent* event) {
+  // Seen before the canvas handles the resize, so the size line comes before anything it causes.
+  if (event->type() == QEvent::Resize) {
+    const QSize size = canvas_.device_client_size(static_cast<QResizeEvent*>(event)->size());
+    if (!size.isEmpty() && size != recorded_size_) {
+      recorded_size_ = size;
+      log_->record(Verb::Form_Resize, {double(size.width()), double(size.height())});
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+RecoveredHistory recovered_history(const RecoveryPlan& plan, const QString& folder) {
+  if (plan.journal.isEmpty() || plan.source != plan.journal) return {};
+  QFile journal(plan.journal);
+  if (!journal.open(QIODevice::ReadOnly)) return {};
+  RecoveredHistory recovered;
+  QByteArray base_sha1;
+  while (!journal.atEnd()) {
+    const QByteArray line = journal.readLine().trimmed();
+    if (line == kJournalInputMark.data()) break;
+    const QList<QByteArray> words = line.split(' ');
+    if (words.size() == 4 && words[1] == "history") {
+      recovered.entry = folder + QLatin1Char('/') + QFile::decodeName(words[2]);
+      recovered.inputs = words[3].toLongLong();
+    } else if (words.size() >= 5 && words[1] == "base" &&
+               (words[2] == "image" || words[2] == "snapshot")) {
+      base_sha1 = words.last();
+    }
+  }
+  // Opened over the journal's own base, the painting begins where the journal began; over the
+  // image file as it is now, somewhere else.
+  if (recovered.entry.isEmpty() || base_sha1.isEmpty() ||
+      checksum_of_file(plan.open_path).toHex() != base_sha1) {
+    return {};
+  }
+  return recovered;
+}
+
+}  // namespace tarvo
