@@ -48,6 +48,10 @@ class Host {
   virtual std::string host_name() { return "Wickamber"; }
   // What the user knows the image as, to begin a sentence about it ("photo.png was changed").
   virtual std::string image_name() { return "The image"; }
+  // The SHA-1 (hex) of the image file that reads back as exactly the planes the host handed out
+  // or adopted last: the file it read them from, or wrote them to without loss. Empty when there is
+  // no such file or the host cannot vouch for it.
+  virtual std::string planes_file_checksum() { return {}; }
 };
 
 // Creates host objects by ProgID.

@@ -99,6 +99,7 @@ class FileHost : public Host {
     return QFileInfo(options_.image_path).fileName().toStdString();
   }
   std::string image_name() override { return host_name(); }
+  std::string planes_file_checksum() override;
 
  protected:
   // Writes the encoded image file over the old one, keeping its identity, as write_back_file does
@@ -159,6 +160,9 @@ class FileHost : public Host {
   HostImage ready_copies_;
   ImageFileTraits traits_;
   FileStamp stamp_;
+  // The file of stamp_ reads back as exactly the colour planes handed out (no transparency to
+  // show over white, nothing lost in the write).
+  bool stamp_is_planes_ = false;
   // The file as another program left it, read again for the size check and the next Get image.
   std::optional<ImageFile> on_disk_;
   QDateTime on_disk_time_;

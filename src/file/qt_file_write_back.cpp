@@ -200,6 +200,7 @@ void FileHost::write_back(bool backup) {
   run_with_progress(*options_.presence, window_,
                     QStringLiteral("Writing %1 ...").arg(display_name(path)),
                     [&] { stamp_ = write_image_to(path, traits_.format, make_backup); });
+  stamp_is_planes_ = traits_.format == "png" && deep_.isNull() && image_.alpha.empty();
   if (make_backup) backup_is_original_ = file_is_original_;
   if (!loss.isEmpty()) keep_backup_ = true;
   unwritten_ = false;
@@ -231,6 +232,10 @@ void FileHost::write_or_recover(bool backup) {
     std::cerr << "tarvo: " << failure.toStdString() << "\n";
     save_elsewhere_or_keep_painting(failure);
   }
+}
+
+std::string FileHost::planes_file_checksum() {
+  return stamp_is_planes_ ? stamp_.checksum.toHex().toStdString() : std::string();
 }
 
 void FileHost::wik_Refresh() {

@@ -9,7 +9,7 @@
 // makes shares it, so all that one run keeps can be retired together. Beside the copies
 // (KEY-SESSION.png, KEY-SESSION-2.png, KEY-SESSION-autosave.png) live the crash copy
 // (KEY-SESSION-crash.ppm) and the session journal (KEY-SESSION-journal.tvs, with
-// KEY-SESSION-journal-base-N.png when the journal paints over a snapshot).
+// KEY-SESSION-journal-base-N.tvp when the journal paints over a snapshot).
 //
 // The folder is the user's alone: every folder the store makes is 0700 and every file 0600,
 // whatever the umask.
