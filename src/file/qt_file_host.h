@@ -55,6 +55,7 @@
 #include "core/presence.h"
 #include "file/file_identity.h"
 #include "file/qt_image_file.h"
+#include "file/qt_progress.h"
 
 namespace tarvo {
 
@@ -133,7 +134,9 @@ class FileHost : public Host {
   QByteArray with_carried_metadata(const QString& path, QByteArray bytes) const;
   // Encodes the image, carries the metadata of the file it replaces and writes it to path, making
   // the backup first when asked; returns the stamp of what was written.
-  FileStamp write_image_to(const QString& path, const QByteArray& format, bool backup);
+  // progress, when given, is told how far the encoding is.
+  FileStamp write_image_to(const QString& path, const QByteArray& format, bool backup,
+                           const ProgressReport& progress = {});
   bool changed_elsewhere() const;
   // Writes the image to write_path(), asking first when the file changed elsewhere, and handling
   // a failure as the class comment says.
