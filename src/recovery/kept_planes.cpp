@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -71,6 +72,8 @@ struct ChildSink {
   sigfillset(&all);
   ::sigprocmask(SIG_SETMASK, &all, nullptr);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The pointer's thread comes first, as for the journal's writer.
+  ::setpriority(PRIO_PROCESS, 0, 10);
   if (::getppid() != parent) ::_exit(0);
   close_all_but(socket);
   uint32_t length = 0;
