@@ -64,6 +64,10 @@ class Host {
   // image as it is now: a host that finds its image changed elsewhere then offers that (raising
   // RepaintOntoHostImage when it is chosen). Off until the session says so.
   virtual void set_can_repaint(bool can) { (void)can; }
+  // The SHA-1 (hex) of the image file that reads back as exactly the planes the host handed out
+  // or adopted last: the file it read them from, or wrote them to without loss. Empty when there is
+  // no such file or the host cannot vouch for it.
+  virtual std::string planes_file_checksum() { return {}; }
 };
 
 // Creates host objects by ProgID.

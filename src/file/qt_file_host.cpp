@@ -128,6 +128,7 @@ void FileHost::take_file(ImageFile file, const QString& path) {
   stamp_ = same_file(path, write_path())
                ? FileStamp{info.lastModified(), info.size(), std::move(file.checksum)}
                : FileStamp{QDateTime(), options_.output_size, options_.output_checksum};
+  stamp_is_planes_ = same_file(path, write_path()) && image_.alpha.empty();
   on_disk_.reset();
   // A replay's output holds nothing of the image until it is written.
   unwritten_ = !same_file(path, write_path());

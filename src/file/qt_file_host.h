@@ -59,6 +59,7 @@
 #include "core/presence.h"
 #include "file/file_identity.h"
 #include "file/qt_image_file.h"
+#include "file/qt_progress.h"
 
 namespace tarvo {
 
@@ -106,6 +107,7 @@ class FileHost : public Host {
   }
   std::string image_name() override { return host_name(); }
   void set_can_repaint(bool can) override { can_repaint_ = can; }
+  std::string planes_file_checksum() override;
 
  protected:
   // Writes the encoded image file over the old one, keeping its identity, as write_back_file does
@@ -141,7 +143,9 @@ class FileHost : public Host {
   QByteArray with_carried_metadata(const QString& path, QByteArray bytes) const;
   // Encodes the image, carries the metadata of the file it replaces and writes it to path, making
   // the backup first when asked; returns the stamp of what was written.
-  FileStamp write_image_to(const QString& path, const QByteArray& format, bool backup);
+  // progress, when given, is told how far the encoding is.
+  FileStamp write_image_to(const QString& path, const QByteArray& format, bool backup,
+                           const ProgressReport& progress = {});
   bool changed_elsewhere() const;
   // Writes the image to write_path(), asking first when the file changed elsewhere, and handling
   // a failure as the class comment says.
@@ -168,6 +172,9 @@ class FileHost : public Host {
   HostImage ready_copies_;
   ImageFileTraits traits_;
   FileStamp stamp_;
+  // The file of stamp_ reads back as exactly the colour planes handed out (no transparency to
+  // show over white, nothing lost in the write).
+  bool stamp_is_planes_ = false;
   // The file as another program left it, read again for the size check and the next Get image.
   std::optional<ImageFile> on_disk_;
   QDateTime on_disk_time_;

@@ -105,6 +105,7 @@ bool FileHost::save_under_another_name() {
     run_with_progress(*options_.presence, window_,
                       QStringLiteral("Writing %1 ...").arg(display_name(chosen)),
                       [&] { stamp_ = write_image_to(chosen, format, false); });
+    stamp_is_planes_ = false;
     traits_.format = format;
   } catch (const RuntimeError& error) {
     QMessageBox::warning(window_, QApplication::applicationDisplayName(),

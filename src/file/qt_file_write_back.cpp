@@ -26,6 +26,7 @@
 #include "file/metadata_carry.h"
 #include "file/qt_file_formats.h"
 #include "file/qt_file_host.h"
+#include "file/qt_png_file.h"
 #include "file/qt_progress.h"
 #include "recovery/qt_recovery.h"
 #include "render/paper_grain.h"
@@ -119,7 +120,7 @@ QByteArray FileHost::with_carried_metadata(const QString& path, QByteArray bytes
 }
 
 FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArray& format,
-                                             bool backup) {
+                                             bool backup, const ProgressReport& progress) {
   const auto fail_write = [&](const QString& reason) {
     raise_file_error(error_number::kHostCallFailed,
                      QStringLiteral("cannot write %1: %2").arg(display_name(path), reason));
@@ -128,11 +129,16 @@ FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArr
     fail_write(
         QStringLiteral("%1 files can be read but not written").arg(QString::fromLatin1(format)));
   }
-  const QImage picture = deep_.isNull()
-                             ? compose_picture(image_, traits_)
-                             : compose_deep_picture(deep_, !image_.alpha.empty(), traits_);
   QByteArray bytes;
-  {
+  if (format == "png") {
+    // Both cores, a strip at a time, straight from the planes.
+    bytes = encode_png_file(image_, deep_, traits_, options_.helper, [&](double done) {
+      if (progress) progress(done * 0.9);
+    });
+  } else {
+    const QImage picture = deep_.isNull()
+                               ? compose_picture(image_, traits_)
+                               : compose_deep_picture(deep_, !image_.alpha.empty(), traits_);
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     const QString error = encode_picture(picture, format, traits_.lossless, buffer);
@@ -236,7 +242,10 @@ void FileHost::write_back(bool backup) {
       exists && !keep_backup_ && (loss.isEmpty() ? backup : !backup_is_original_);
   run_with_progress(*options_.presence, window_,
                     QStringLiteral("Writing %1 ...").arg(display_name(path)),
-                    [&] { stamp_ = write_image_to(path, traits_.format, make_backup); });
+                    [&](const ProgressReport& progress) {
+                      stamp_ = write_image_to(path, traits_.format, make_backup, progress);
+                    });
+  stamp_is_planes_ = traits_.format == "png" && deep_.isNull() && image_.alpha.empty();
   if (make_backup) backup_is_original_ = file_is_original_;
   if (!loss.isEmpty()) keep_backup_ = true;
   unwritten_ = false;
@@ -268,6 +277,10 @@ void FileHost::write_or_recover(bool backup) {
     std::cerr << "tarvo: " << failure.toStdString() << "\n";
     save_elsewhere_or_keep_painting(failure);
   }
+}
+
+std::string FileHost::planes_file_checksum() {
+  return stamp_is_planes_ ? stamp_.checksum.toHex().toStdString() : std::string();
 }
 
 void FileHost::wik_Refresh() {

@@ -19,6 +19,7 @@
 #include "canvas/row_split.h"
 #include "core/runtime_error.h"
 #include "file/image_completeness.h"
+#include "file/plane_snapshot.h"
 #include "file/png_colour_key.h"
 #include "file/qt_decode_memory.h"
 
@@ -264,6 +265,40 @@ void split_picture(QImage picture, DecodeMemory& memory, const QString& path, Im
                     copy == PlaneCopy::kColourPlanes ? &result.copy : nullptr, helper);
 }
 
+bool is_snapshot_file(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray start = file.read(static_cast<qint64>(kPlaneSnapshotMagic.size()));
+  return is_plane_snapshot(byte_span(start));
+}
+
+// A session journal's snapshot of the colour planes, read as they lie: what a PNG of them reads
+// as, without the decoding.
+ImageFile read_snapshot_file(const QString& path, const ImageLimits& limits, PlaneCopy copy) {
+  std::vector<Plane> planes;
+  std::string too_big;
+  const std::string problem = read_plane_snapshot(
+      QFile::encodeName(path).toStdString(),
+      [&](PlaneSnapshotShape shape) -> std::string {
+        if (shape.planes != 3) return "it is not a snapshot of three colour planes";
+        too_big = image_size_refusal(shape.columns - 1, shape.rows - 1, limits);
+        return too_big;
+      },
+      planes);
+  if (!too_big.empty()) refuse(error_number::kOutOfMemory, path, QString::fromStdString(too_big));
+  if (!problem.empty()) {
+    refuse(error_number::kBadFileFormat, path,
+           QStringLiteral("the snapshot %1").arg(QString::fromStdString(problem)));
+  }
+  ImageFile result;
+  result.image = HostImage{std::move(planes[0]), std::move(planes[1]), std::move(planes[2]), {}};
+  if (copy == PlaneCopy::kColourPlanes) {
+    result.copy =
+        HostImage{result.image.red.copy(), result.image.green.copy(), result.image.blue.copy(), {}};
+  }
+  return result;
+}
+
 }  // namespace
 
 ImageLimits machine_image_limits() {
@@ -274,6 +309,7 @@ ImageLimits machine_image_limits() {
 
 ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneCopy copy,
                           RowHelper* helper) {
+  if (is_snapshot_file(path)) return read_snapshot_file(path, limits, copy);
   QFile file(path);
   const Header header = read_header(file, path, limits);
   const int plane_sets = copy == PlaneCopy::kColourPlanes ? 2 : 1;

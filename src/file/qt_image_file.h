@@ -56,7 +56,7 @@ struct ImageFile {
   // A file of more than 8 bits a channel: its exact pixels as 16-bit RGBA (Format_RGBA64). Else
   // null.
   QImage deep;
-  QByteArray checksum;  // SHA-1 of the file's bytes as read
+  QByteArray checksum;  // SHA-1 of the file's bytes as read; empty for a journal's snapshot
 };
 
 // Whether read_image_file also makes a copy of the colour planes. It is made in the same pass as
@@ -71,7 +71,8 @@ ImageLimits machine_image_limits();
 // decoded, and a file cut short is refused even where Qt would decode it. Raises RuntimeError
 // "cannot read PATH: REASON" when the file is missing (53), too big for the limits (7), or empty,
 // truncated, damaged or of no format Qt reads (321). Never writes to the file. A large picture
-// shares its rows with helper, where there is one.
+// shares its rows with helper, where there is one. A session journal's snapshot of the planes
+// (plane_snapshot.h) reads as the PNG file of those planes would.
 ImageFile read_image_file(const QString& path, const ImageLimits& limits,
                           PlaneCopy copy = PlaneCopy::kNone, RowHelper* helper = nullptr);
 

@@ -19,4 +19,12 @@ namespace tarvo {
 void run_with_progress(const Presence& presence, QWidget* parent, const QString& label,
                        const std::function<void()>& work);
 
+// Told how far the work is, as a fraction from 0 to 1, from any thread.
+using ProgressReport = std::function<void(double)>;
+
+// The same for work that says how far it is: the dialog shows it as a bar, and appears once the
+// work has taken a fifth of a second.
+void run_with_progress(const Presence& presence, QWidget* parent, const QString& label,
+                       const std::function<void(const ProgressReport&)>& work);
+
 }  // namespace tarvo

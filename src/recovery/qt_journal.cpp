@@ -6,13 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -20,6 +18,7 @@
 #include <iostream>
 #include <span>
 
+#include "file/plane_snapshot.h"
 #include "recovery/qt_recovery.h"
 #include "script/event_script.h"
 
@@ -32,6 +31,12 @@ namespace {
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 constexpr auto kSyncGap = std::chrono::milliseconds(200);
 constexpr auto kWriteGap = std::chrono::milliseconds(20);
+// Without the host's word, an image file is decoded to see whether it holds the planes only up to
+// this many pixels (a few tenths of a second); a larger one is journalled over a snapshot.
+constexpr int64_t kDecodedToCompare = int64_t{4096} * 4096;
+// Planes of more pixels than this are kept by a child process rather than copied: the copy would
+// take the pointer's thread longer than the fork.
+constexpr int64_t kCopiedUpTo = int64_t{2048} * 2048;
 
 bool same_pixels(const HostImage& a, const HostImage& b) {
   if (a.width() != b.width() || a.height() != b.height()) return false;
@@ -82,6 +87,15 @@ SessionJournal::~SessionJournal() {
   wake_.notify_all();
   if (writer_.joinable()) writer_.join();
   if (fd_ >= 0) ::close(fd_);
+}
+
+void SessionJournal::keep_planes(JournalStart& start, const Plane& red, const Plane& green,
+                                 const Plane& blue) const {
+  if (int64_t{red.columns()} * red.rows() > kCopiedUpTo) {
+    start.kept = KeptPlanes::keep(red, green, blue, write_);
+    if (start.kept) return;
+  }
+  start.planes = copy_planes(red, green, blue);
 }
 
 void SessionJournal::record(Verb verb, std::initializer_list<double> args) {
@@ -200,8 +214,22 @@ bool SessionJournal::write_chunk(Chunk& chunk) {
 
 bool SessionJournal::begin_file(const JournalStart& start) {
   QString snapshot;
-  const std::string base = describe_base(start, snapshot);
-  if (base.empty()) return false;
+  int base_fd = -1;
+  const std::string base = describe_base(start, snapshot, base_fd);
+  // The base is safe from a kill once written; the disk gets it after the journal is in place, so
+  // that the journal names it at once.
+  const auto close_base = [&base_fd](bool sync) {
+    if (base_fd < 0) return true;
+    const bool synced = !sync || ::fdatasync(base_fd) == 0;
+    ::close(base_fd);
+    base_fd = -1;
+    return synced;
+  };
+  if (base.empty()) {
+    close_base(false);
+    if (!snapshot.isEmpty()) QFile::remove(snapshot);
+    return false;
+  }
   const QString date = QDateTime::currentDateTime().toString(Qt::ISODate);
   std::string text = "# Tarvo " TARVO_VERSION " session journal, started " + date.toStdString() +
                      "\n" + base + "\n" + describe_image(start);
@@ -234,10 +262,12 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   if (!written) {
     ::close(fd);
     ::unlink(name.constData());
+    close_base(false);
     fd_ = old_fd;
     if (!snapshot.isEmpty() && snapshot != snapshot_) QFile::remove(snapshot);
     return false;
   }
+  if (!close_base(true)) fail(QStringLiteral("cannot sync its base"), errno);
   sync_folder_of(path_);
   if (old_fd >= 0) ::close(old_fd);
   if (!snapshot_.isEmpty() && snapshot_ != snapshot) QFile::remove(snapshot_);
@@ -251,44 +281,74 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   return true;
 }
 
-std::string SessionJournal::describe_base(const JournalStart& start, QString& snapshot) {
+std::optional<QByteArray> SessionJournal::file_holding_planes(const JournalStart& start,
+                                                              const QString& image,
+                                                              std::string& sha1) {
+  QFile file(image);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  QByteArray bytes = file.readAll();
+  file.close();
+  sha1 = sha1_of(bytes);
+  if (!start.image_as_held) image_seen_ = ImageIdentity{bytes.size(), sha1};
+  // The host knows what it read or wrote; without its word, only a small image is decoded to see.
+  if (!start.planes_file_sha1.empty()) {
+    if (sha1 == start.planes_file_sha1) return bytes;
+    return std::nullopt;
+  }
+  if (start.kept || int64_t{start.planes.width()} * start.planes.height() > kDecodedToCompare) {
+    return std::nullopt;
+  }
+  try {
+    const ImageFile read = read_image_file(image, machine_image_limits());
+    if (same_pixels(read.image, start.planes)) return bytes;
+  } catch (const std::exception&) {
+    // The file cannot serve as the base: a snapshot does.
+  }
+  return std::nullopt;
+}
+
+std::string SessionJournal::describe_base(const JournalStart& start, QString& snapshot,
+                                          int& unsynced_fd) {
   QString stem = path_;
   stem.chop(4);  // ".tvs"
   if (start.image_as_held) image_seen_ = *start.image_as_held;
   if (start.base.kind == JournalBase::Kind::ImageFile) {
     const QString image = QFileInfo(start.base.image_path).absoluteFilePath();
-    try {
-      QFile file(image);
-      if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        file.close();
-        const std::string sha1 = sha1_of(bytes);
-        if (!start.image_as_held) image_seen_ = ImageIdentity{bytes.size(), sha1};
-        const ImageFile read = read_image_file(image, machine_image_limits());
-        if (same_pixels(read.image, start.planes)) {
-          // Another program may write over the file: the journal keeps the bytes it paints over.
-          const QString suffix = QFileInfo(image).suffix();
-          snapshot = stem + QStringLiteral("-base-%1").arg(++snapshot_number_) +
-                     (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
-          if (!write_file_bytes(snapshot, bytes)) return {};
-          return "#@ base image " + image.toStdString() + " " + sha1 + "\n#@ base copy " +
-                 snapshot.toStdString();
-        }
+    std::string sha1;
+    if (const std::optional<QByteArray> bytes = file_holding_planes(start, image, sha1)) {
+      // Another program may write over the file: the journal keeps the bytes it paints over.
+      const QString suffix = QFileInfo(image).suffix();
+      snapshot = stem + QStringLiteral("-base-%1").arg(++snapshot_number_) +
+                 (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+      unsynced_fd = create_base_file(snapshot);
+      if (unsynced_fd < 0) return {};
+      if (!write_all(unsynced_fd, bytes->constData(), static_cast<std::size_t>(bytes->size()))) {
+        return {};
       }
-    } catch (const std::exception&) {
-      // The file cannot serve as the base: a snapshot does.
+      return "#@ base image " + image.toStdString() + " " + sha1 + "\n#@ base copy " +
+             snapshot.toStdString();
     }
   }
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  if (!picture_of(start.planes.red, start.planes.green, start.planes.blue).save(&buffer, "png")) {
-    fail(QStringLiteral("cannot encode its base"), 0);
-    return {};
+  // The planes as they are in memory: a copy into the file, not an encoding.
+  snapshot = stem + QStringLiteral("-base-%1.tvp").arg(++snapshot_number_);
+  if (start.kept) {
+    const KeptPlanes::Written written =
+        start.kept->write_snapshot(QFile::encodeName(snapshot).toStdString());
+    if (written.checksum.empty()) {
+      fail(QStringLiteral("cannot write its base ") + snapshot, written.error);
+      return {};
+    }
+    unsynced_fd = ::open(QFile::encodeName(snapshot).constData(), O_WRONLY | O_CLOEXEC);
+    return "#@ base snapshot " + snapshot.toStdString() + " " + written.checksum;
   }
-  snapshot = stem + QStringLiteral("-base-%1.png").arg(++snapshot_number_);
-  if (!write_file_bytes(snapshot, png)) return {};
-  return "#@ base snapshot " + snapshot.toStdString() + " " + sha1_of(png);
+  unsynced_fd = create_base_file(snapshot);
+  if (unsynced_fd < 0) return {};
+  const Plane* planes[] = {&start.planes.red, &start.planes.green, &start.planes.blue};
+  const std::string checksum = write_plane_snapshot(
+      planes,
+      [&](const void* bytes, std::size_t size) { return write_all(unsynced_fd, bytes, size); });
+  if (checksum.empty()) return {};
+  return "#@ base snapshot " + snapshot.toStdString() + " " + checksum;
 }
 
 std::string SessionJournal::describe_image(const JournalStart& start) {
@@ -306,31 +366,26 @@ std::string SessionJournal::describe_image(const JournalStart& start) {
          image.toStdString() + "\n";
 }
 
-bool SessionJournal::write_file_bytes(const QString& path, const QByteArray& bytes) {
-  const QByteArray name = QFile::encodeName(path);
-  const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+int SessionJournal::create_base_file(const QString& path) {
+  const int fd =
+      ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
     fail(QStringLiteral("cannot create its base ") + path, errno);
-    return false;
+    return -1;
   }
   ::fchmod(fd, 0600);
-  const int old_fd = fd_;
-  fd_ = fd;
-  const bool written = append(bytes.toStdString()) && ::fdatasync(fd) == 0;
-  fd_ = old_fd;
-  ::close(fd);
-  if (!written) {
-    ::unlink(name.constData());
-    return false;
-  }
-  return true;
+  return fd;
 }
 
 bool SessionJournal::append(const std::string& text) {
-  const char* bytes = text.data();
-  std::size_t left = text.size();
+  return write_all(fd_, text.data(), text.size());
+}
+
+bool SessionJournal::write_all(int fd, const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t left = size;
   while (left > 0) {
-    const ssize_t written = write_(fd_, bytes, left);
+    const ssize_t written = write_(fd, bytes, left);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       fail(QStringLiteral("cannot write it"), written < 0 ? errno : ENOSPC);

@@ -3,7 +3,7 @@
 // folder, with what it replays onto. A journal file reads:
 //
 //   # Tarvo 1.1.0 session journal, started 2026-12-08T14:25:01
-//   #@ base image /home/ann/photo.png 3f2a...      (or: #@ base snapshot PATH SHA1)
+//   #@ base image /home/ann/photo.png 3f2a...      (or: #@ base snapshot PATH CHECKSUM)
 //   #@ base copy PATH                               (the journal's own copy of the image file)
 //   #@ file 81234 3f2a... /home/ann/photo.png       (the image file as the host holds it)
 //   #@ held                                         (the host held the base as it started)
@@ -15,11 +15,15 @@
 //   ...
 //
 // The base is either the image file, named by path and verified by the SHA-1 of its bytes when the
-// journal is replayed, or a snapshot of the planes that the journal writes itself as a PNG beside
-// it. An image file is taken only when it reads back as exactly the planes the journal starts from
-// (a JPEG written back, say, does not); otherwise a snapshot is written. Since another program may
-// change the image file at any time, the journal then keeps a copy of its bytes beside it too, so
-// that it replays whatever becomes of the file. The "file" line names the image file, when the
+// journal is replayed, or a snapshot of the planes that the journal writes itself beside it: the
+// planes' bytes as they are in memory with the CRC-32 that the base line names (plane_snapshot.h),
+// on disk in well under a second at the largest size the program opens, where encoding them would
+// take many. (Older journals' snapshots are PNG files named by their SHA-1; they replay as well.)
+// An image file is taken only when it reads back as exactly the planes the journal starts from (a
+// JPEG written back, say, does not): the host says so for the file it read or wrote without loss,
+// and a small image is otherwise decoded to see; else a snapshot is written. Since another program
+// may change the image file at any time, the journal then keeps a copy of its bytes beside it too,
+// so that it replays whatever becomes of the file. The "file" line names the image file, when the
 // host has one, as the host last read or wrote it (its size and SHA-1): what the painting began
 // from, which recovery compares with the file as it is then. "held" says that the host
 // held exactly the base when the journal started (at the session's start, or just after a
@@ -54,6 +58,7 @@
 #include <vector>
 
 #include "file/qt_image_file.h"
+#include "recovery/kept_planes.h"
 #include "script/event_script.h"
 
 namespace tarvo {
@@ -72,11 +77,16 @@ struct ImageIdentity {
   bool known() const { return !sha1.empty() && size >= 0; }
 };
 
-// What a journal starts from: the committed planes (copied on the pointer's thread), the base to
-// describe them by, the header lines the caller adds ("paper PATH") and the prelude's script lines.
+// What a journal starts from: the committed planes (copied on the pointer's thread, or for a large
+// image kept by a child process: SessionJournal::keep_planes), the base to describe them by, the
+// header lines the caller adds ("paper PATH") and the prelude's script lines.
 struct JournalStart {
-  HostImage planes;
+  HostImage planes;  // empty when kept holds them
+  std::unique_ptr<KeptPlanes> kept;
   JournalBase base;
+  // Over the image file: the SHA-1 (hex) of the file that the host vouches reads back as the
+  // planes (Host::planes_file_checksum); empty when it cannot say.
+  std::string planes_file_sha1;
   bool held_by_host = false;
   // The image file as the host holds it, when that is not what is on disk now (a painting
   // recovered as it was, over a file changed since). Without it, a start over the image file
@@ -95,7 +105,7 @@ class SessionJournal {
   using WriteCall = std::function<ssize_t(int, const void*, std::size_t)>;
 
   // The journal is written to path once the first restart() has its base; its snapshots go beside
-  // it as PATH-base-N.png (path without ".tvs").
+  // it as PATH-base-N.tvp (path without ".tvs").
   explicit SessionJournal(QString path, WriteCall write = ::write);
   // Writes what it holds and stops the writer.
   ~SessionJournal();
@@ -104,6 +114,10 @@ class SessionJournal {
 
   const QString& path() const { return path_; }
 
+  // Takes the planes start begins from, as they are now: a copy of a small image, a child process
+  // keeping a large one (when the system gives no process, a copy too).
+  void keep_planes(JournalStart& start, const Plane& red, const Plane& green,
+                   const Plane& blue) const;
   // Appends one input line.
   void record(Verb verb, std::initializer_list<double> args);
   // Puts what was recorded on disk now (a stroke ended).
@@ -136,11 +150,18 @@ class SessionJournal {
   // Returns true when it wrote inputs to the file.
   bool write_chunk(Chunk& chunk);
   bool begin_file(const JournalStart& start);
-  std::string describe_base(const JournalStart& start, QString& snapshot);
+  // The base line; snapshot is the file written for it, unsynced_fd that file, still open, for the
+  // caller to sync once the journal names it.
+  std::string describe_base(const JournalStart& start, QString& snapshot, int& unsynced_fd);
+  // The image file's bytes when it holds exactly the planes (sha1 is set to theirs either way).
+  std::optional<QByteArray> file_holding_planes(const JournalStart& start, const QString& image,
+                                                std::string& sha1);
   // The "file" line, or nothing when the host has no image file or it cannot be read.
   std::string describe_image(const JournalStart& start);
-  bool write_file_bytes(const QString& path, const QByteArray& bytes);
+  // A private file for a base; -1 (reported) when it cannot be made.
+  int create_base_file(const QString& path);
   bool append(const std::string& text);
+  bool write_all(int fd, const void* bytes, std::size_t size);
   void fail(const QString& what, int error_number);
 
   const QString path_;

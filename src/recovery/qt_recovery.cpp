@@ -1,6 +1,7 @@
 #include "recovery/qt_recovery.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,22 +182,27 @@ QString RecoveryStore::write_copy(const CanvasBuffers& canvas, const StrokeState
 
 bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
   const auto now = clock_();
-  if (now - last_autosave_ < kAutosaveInterval) return false;
-  if (worker_.joinable()) finish_autosave();
+  if (now - last_autosave_ < kAutosaveInterval || writing_->load()) return false;
+  if (worker_.joinable()) finish_autosave();  // done: the join is immediate
   last_autosave_ = now;
   // The copy of the planes is the only work done on the pointer's thread; the encoding is not.
   auto picture =
       std::make_shared<QImage>(picture_of(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer));
   previous_autosave_ = autosave_path_;
   autosave_path_ = next_path(QStringLiteral("-autosave"));
-  worker_ = std::thread([picture, path = autosave_path_, previous = previous_autosave_] {
-    try {
-      save_picture(*picture, path);
-      if (!previous.isEmpty()) QFile::remove(previous);
-    } catch (const RuntimeError& error) {
-      std::cerr << "tarvo: autosave failed: " << error.what() << std::endl;
-    }
-  });
+  writing_->store(true);
+  worker_ = std::thread(
+      [picture, path = autosave_path_, previous = previous_autosave_, writing = writing_] {
+        // The pointer's thread comes first.
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+        try {
+          save_picture(*picture, path);
+          if (!previous.isEmpty()) QFile::remove(previous);
+        } catch (const RuntimeError& error) {
+          std::cerr << "tarvo: autosave failed: " << error.what() << std::endl;
+        }
+        writing->store(false);
+      });
   return true;
 }
 

@@ -9,7 +9,7 @@
 // makes shares it, so all that one run keeps can be retired together. Beside the copies
 // (KEY-SESSION.png, KEY-SESSION-2.png, KEY-SESSION-autosave.png) live the crash copy
 // (KEY-SESSION-crash.ppm) and the session journal (KEY-SESSION-journal.tvs, with
-// KEY-SESSION-journal-base-N.png when the journal paints over a snapshot).
+// KEY-SESSION-journal-base-N.tvp when the journal paints over a snapshot).
 //
 // The folder is the user's alone: every folder the store makes is 0700 and every file 0600,
 // whatever the umask.
@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -83,8 +84,10 @@ class RecoveryStore {
   QString write_planes(const Plane& red, const Plane& green, const Plane& blue) const;
 
   // Called after each committed stroke: when the interval has passed since the last autosave (or
-  // the start), copies the planes and writes them on a worker thread, replacing the previous
-  // autosave. Returns true when it started one.
+  // the start), copies the planes and writes them on a worker thread of low priority, replacing
+  // the previous autosave. While an autosave is still being written (a large image on a busy
+  // machine) none is started: the pointer's thread never waits for one. Returns true when it
+  // started one.
   bool after_commit(const CanvasBuffers& canvas);
   // Waits for an autosave under way.
   void finish_autosave();
@@ -110,6 +113,7 @@ class RecoveryStore {
   Clock clock_;
   std::chrono::steady_clock::time_point last_autosave_;
   std::thread worker_;
+  std::shared_ptr<std::atomic<bool>> writing_ = std::make_shared<std::atomic<bool>>(false);
   QString autosave_path_;
   QString previous_autosave_;
 };

@@ -13,6 +13,7 @@
 #include <iostream>
 
 #include "canvas/qt_form1.h"
+#include "file/plane_snapshot.h"
 #include "file/qt_image_file.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery.h"
@@ -36,9 +37,24 @@ QString sha1_hex_of_file(const QString& path) {
   return QString::fromLatin1(checksum_of_file(path).toHex());
 }
 
+// The checksum a journal names its base by: a snapshot of the planes its own CRC-32, verified
+// from end to end; any other file (the image, its copy, an older journal's PNG snapshot) the SHA-1
+// of its bytes.
+QString base_checksum_of(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray start = file.read(static_cast<qint64>(kPlaneSnapshotMagic.size()));
+  file.close();
+  if (is_plane_snapshot({reinterpret_cast<const uint8_t*>(start.constData()),
+                         static_cast<std::size_t>(start.size())})) {
+    return QString::fromStdString(plane_snapshot_checksum(QFile::encodeName(path).toStdString()));
+  }
+  return sha1_hex_of_file(path);
+}
+
 // Whether path holds exactly what the journal paints over.
 bool holds_base(const QString& path, const JournalContents& contents) {
-  return !path.isEmpty() && QFileInfo::exists(path) && sha1_hex_of_file(path) == contents.base_sha1;
+  return !path.isEmpty() && QFileInfo::exists(path) && base_checksum_of(path) == contents.base_sha1;
 }
 
 // Empty when the base is as the journal started from it, else why not.
@@ -47,7 +63,7 @@ QString base_problem(const QString& journal, const JournalContents& contents) {
     return QStringLiteral("the session journal %1 paints over %2, which no longer exists")
         .arg(journal, contents.base_path);
   }
-  if (sha1_hex_of_file(contents.base_path) != contents.base_sha1) {
+  if (base_checksum_of(contents.base_path) != contents.base_sha1) {
     return QStringLiteral(
                "the session journal %1 paints over %2, which has changed since, so the journal "
                "cannot be replayed as it was")
@@ -204,7 +220,10 @@ void tidy_journals(const RecoveryStore& store) {
     } catch (const ScriptError&) {
       continue;
     }
-    const bool base_intact = base_problem(journal, contents).isEmpty();
+    // Only a journal over the image file asks whether its base is intact here (a snapshot is
+    // verified when it is offered).
+    const bool base_intact =
+        contents.base_kind == QLatin1String("image") && base_problem(journal, contents).isEmpty();
     if (contents.inputs.empty() &&
         (contents.held || (contents.base_kind == QLatin1String("image") && base_intact))) {
       remove_journal(journal);

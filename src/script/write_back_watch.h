@@ -47,6 +47,7 @@ class WriteBackWatch : public Host {
   std::string host_name() override { return inner_->host_name(); }
   std::string image_name() override { return inner_->image_name(); }
   void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
+  std::string planes_file_checksum() override { return inner_->planes_file_checksum(); }
 
  private:
   // Runs one write-back call, noting what it raised before passing the error on.

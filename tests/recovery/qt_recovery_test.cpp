@@ -151,14 +151,62 @@ class RecoveryTest : public QObject {
     QCOMPARE(plan.source, path);
     QCOMPARE(plan.events.size(), std::size_t{4});  // the prelude's line and the three whole inputs
     QCOMPARE(format_event(plan.events.back()), std::string("Form_MouseUp 1 0 4 4"));
-    const QImage base = QImage(plan.open_path).convertToFormat(QImage::Format_RGB888);
-    QCOMPARE(base.pixel(5, 4), qRgb(c.RBuffer(5, 4), c.GBuffer(5, 4), c.BBuffer(5, 4)));
+    const HostImage base = read_image_file(plan.open_path, ImageLimits{}).image;
+    QVERIFY(base.red.columns() == 7 && base.red.rows() == 6);
+    QCOMPARE(base.green(5, 4), c.GBuffer(5, 4));
+    QCOMPARE(base.blue(5, 4), c.BBuffer(5, 4));
 
     // A replay of it that ended the program is not tried again.
     QFile(path + QStringLiteral(".replaying")).open(QIODevice::WriteOnly);
     const RecoveryPlan after_crash = find_recovery(store);
     QVERIFY(after_crash.events.empty());
     QVERIFY(after_crash.notice.contains(QStringLiteral("ended the program")));
+  }
+
+  // A journal's snapshot is the planes as they lie, which recovery opens as a picture; one damaged
+  // on disk is refused, and an older journal's PNG snapshot, named by its SHA-1, still replays.
+  void snapshotsOfEitherFormReplayAndADamagedOneIsRefused() {
+    const CanvasBuffers c = painted(6, 5);
+    RecoveryStore store(QStringLiteral("forms-1234"), QString());
+    QString path;
+    {
+      SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
+      path = journal.path();
+      journal.restart(snapshot_start(c));
+      journal.record(Verb::Form_MouseDown, {1, 0, 1.5, 2});
+      journal.flush();
+    }
+    const QString snapshot = find_recovery(store).open_path;
+    QVERIFY2(snapshot.endsWith(QLatin1String("-journal-base-1.tvp")), qPrintable(snapshot));
+    const HostImage read = read_image_file(snapshot, ImageLimits{}).image;
+    QCOMPARE(read.red(4, 3), c.RBuffer(4, 3));
+
+    QFile damaged(snapshot);
+    QVERIFY(damaged.open(QIODevice::ReadWrite));
+    damaged.seek(40);
+    const char byte = damaged.peek(1).at(0);
+    damaged.write(QByteArray(1, static_cast<char>(byte ^ 1)));
+    damaged.close();
+    QVERIFY(find_recovery(store).open_path.isEmpty());
+
+    QFile::remove(snapshot);
+    const QString png = path.left(path.size() - 4) + QStringLiteral("-base-1.png");
+    QVERIFY(picture_of(c.RBuffer, c.GBuffer, c.BBuffer).save(png, "png"));
+    QFile journal(path);
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'));
+    journal.close();
+    for (QString& line : lines) {
+      if (line.startsWith(QLatin1String("#@ base snapshot "))) {
+        line = QStringLiteral("#@ base snapshot %1 %2").arg(png, checksum_of_file(png).toHex());
+      }
+    }
+    QVERIFY(journal.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    journal.write(lines.join(QLatin1Char('\n')).toUtf8());
+    journal.close();
+    const RecoveryPlan old = find_recovery(store);
+    QCOMPARE(old.open_path, png);
+    QCOMPARE(old.events.size(), std::size_t{3});  // the prelude, the press and its release
   }
 
   void aFullDiskIsReportedOnceAndTheJournalResumesAtItsNextStart() {

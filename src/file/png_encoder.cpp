@@ -1,0 +1,254 @@
+#include "file/png_encoder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "canvas/row_split.h"
+#include "core/runtime_error.h"
+
+namespace tarvo {
+
+namespace {
+
+constexpr std::size_t kStripBytes = std::size_t{1} << 20;
+constexpr std::array<uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+void put_word(std::vector<uint8_t>& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void put_chunk(std::vector<uint8_t>& out, const char (&type)[5], std::span<const uint8_t> data) {
+  put_word(out, static_cast<uint32_t>(data.size()));
+  const std::size_t type_at = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data.begin(), data.end());
+  const uLong crc = crc32(0, out.data() + type_at, static_cast<uInt>(4 + data.size()));
+  put_word(out, static_cast<uint32_t>(crc));
+}
+
+// The zlib header for a deflate stream of 32 KB window at this level (its FLEVEL says how hard
+// the compressor tried; the check bits make the pair a multiple of 31).
+std::array<uint8_t, 2> zlib_header(int level) {
+  const int flevel = level <= 1 ? 0 : level <= 5 ? 1 : level == 6 ? 2 : 3;
+  const int cmf = 0x78;
+  int flg = flevel << 6;
+  flg += 31 - (cmf * 256 + flg) % 31;
+  return {static_cast<uint8_t>(cmf), static_cast<uint8_t>(flg)};
+}
+
+// The Paeth predictor without branches, so that the loop over a row is vectorised.
+inline uint8_t paeth(int a, int b, int c) {
+  const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+  const int nearer_b_or_c = pb <= pc ? b : c;
+  return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : nearer_b_or_c);
+}
+
+// The row filtered each of the five ways, and the one chosen.
+class RowFilter {
+ public:
+  RowFilter(std::size_t row_bytes, int bpp) : bytes_(row_bytes), bpp_(bpp) {
+    for (auto& candidate : candidates_) candidate.resize(row_bytes + 1);
+  }
+  // row and previous (the row above; zeros for the first) hold row_bytes bytes. Returns the
+  // filter byte followed by the filtered row.
+  const std::vector<uint8_t>& filter(const uint8_t* row, const uint8_t* previous) {
+    const std::size_t n = bytes_;
+    const std::size_t bpp = static_cast<std::size_t>(bpp_);
+    uint8_t* none = candidates_[0].data() + 1;
+    uint8_t* sub = candidates_[1].data() + 1;
+    uint8_t* up = candidates_[2].data() + 1;
+    uint8_t* average = candidates_[3].data() + 1;
+    uint8_t* pae = candidates_[4].data() + 1;
+    std::memcpy(none, row, n);
+    for (std::size_t i = 0; i < bpp; ++i) {
+      sub[i] = row[i];
+      up[i] = static_cast<uint8_t>(row[i] - previous[i]);
+      average[i] = static_cast<uint8_t>(row[i] - (previous[i] >> 1));
+      pae[i] = static_cast<uint8_t>(row[i] - previous[i]);
+    }
+    for (std::size_t i = bpp; i < n; ++i) {
+      sub[i] = static_cast<uint8_t>(row[i] - row[i - bpp]);
+      up[i] = static_cast<uint8_t>(row[i] - previous[i]);
+      average[i] = static_cast<uint8_t>(row[i] - ((row[i - bpp] + previous[i]) >> 1));
+    }
+    for (std::size_t i = bpp; i < n; ++i) {
+      pae[i] = static_cast<uint8_t>(row[i] - paeth(row[i - bpp], previous[i], previous[i - bpp]));
+    }
+    std::size_t best = 0;
+    uint64_t best_sum = UINT64_MAX;
+    for (std::size_t f = 0; f < candidates_.size(); ++f) {
+      const uint8_t* bytes = candidates_[f].data() + 1;
+      uint64_t sum = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        sum += static_cast<uint64_t>(std::abs(static_cast<int>(static_cast<int8_t>(bytes[i]))));
+      }
+      if (sum < best_sum) {
+        best_sum = sum;
+        best = f;
+      }
+    }
+    candidates_[best][0] = static_cast<uint8_t>(best);
+    return candidates_[best];
+  }
+
+ private:
+  std::size_t bytes_;
+  int bpp_;
+  std::array<std::vector<uint8_t>, 5> candidates_;
+};
+
+// One strip, deflated: the IDAT chunk's data, and the Adler-32 and length of what went in.
+struct Strip {
+  std::vector<uint8_t> deflated;
+  uLong adler = 1;
+  std::size_t raw_bytes = 0;
+  uLong crc = 0;  // of the chunk's type and data
+  bool failed = false;
+};
+
+// A lane's scratch: a deflate stream reset for each strip, the rows and the filters.
+struct Lane {
+  Lane(const PngHeader& header, int level)
+      : row(header.row_bytes()),
+        previous(header.row_bytes()),
+        filter(header.row_bytes(), header.bytes_per_pixel()) {
+    stream.zalloc = Z_NULL;
+    stream.zfree = Z_NULL;
+    stream.opaque = Z_NULL;
+    ready = deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_FILTERED) == Z_OK;
+  }
+  ~Lane() {
+    if (ready) deflateEnd(&stream);
+  }
+  Lane(const Lane&) = delete;
+  Lane& operator=(const Lane&) = delete;
+
+  z_stream stream{};
+  bool ready = false;
+  std::vector<uint8_t> row, previous;
+  RowFilter filter;
+};
+
+// The chunk's type leads each strip's bytes, so that its CRC is taken over them in one pass.
+constexpr std::size_t kTypeBytes = 4;
+
+// Deflates input onto the end of strip.deflated, growing it as needed.
+bool deflate_into(z_stream& stream, const uint8_t* input, std::size_t size, int flush,
+                  Strip& strip) {
+  stream.next_in = const_cast<Bytef*>(input);
+  stream.avail_in = static_cast<uInt>(size);
+  for (;;) {
+    const std::size_t used = kTypeBytes + stream.total_out;
+    if (strip.deflated.size() - used < 64 * 1024) {
+      strip.deflated.resize(strip.deflated.size() + std::max<std::size_t>(size, 256 * 1024));
+    }
+    stream.next_out = strip.deflated.data() + used;
+    stream.avail_out = static_cast<uInt>(strip.deflated.size() - used);
+    if (deflate(&stream, flush) == Z_STREAM_ERROR) return false;
+    if (stream.avail_in == 0 && stream.avail_out > 0) return true;
+  }
+}
+
+void encode_strip(const PngHeader& header, const PngRowSource& rows, int32_t first, int32_t end,
+                  bool last, Lane& lane, Strip& strip) {
+  if (!lane.ready || deflateReset(&lane.stream) != Z_OK) {
+    strip.failed = true;
+    return;
+  }
+  const std::size_t n = header.row_bytes();
+  if (first > 0) {
+    rows(first - 1, lane.previous.data());
+  } else {
+    std::fill(lane.previous.begin(), lane.previous.end(), uint8_t{0});
+  }
+  strip.deflated.resize(n * static_cast<std::size_t>(end - first) / 2 + 1024);
+  std::memcpy(strip.deflated.data(), "IDAT", kTypeBytes);
+  for (int32_t y = first; y < end; ++y) {
+    rows(y, lane.row.data());
+    const std::vector<uint8_t>& filtered =
+        lane.filter.filter(lane.row.data(), lane.previous.data());
+    strip.adler = adler32(strip.adler, filtered.data(), static_cast<uInt>(filtered.size()));
+    strip.raw_bytes += filtered.size();
+    const int flush = y + 1 < end ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
+    if (!deflate_into(lane.stream, filtered.data(), filtered.size(), flush, strip)) {
+      strip.failed = true;
+      return;
+    }
+    std::swap(lane.row, lane.previous);
+  }
+  strip.deflated.resize(kTypeBytes + lane.stream.total_out);
+  strip.crc = crc32(0, strip.deflated.data(), static_cast<uInt>(strip.deflated.size()));
+}
+
+}  // namespace
+
+std::vector<uint8_t> encode_png(const PngHeader& header, const PngRowSource& rows,
+                                const PngEncodeOptions& options, RowHelper* helper) {
+  const std::size_t row_bytes = header.row_bytes();
+  const auto rows_per_strip = static_cast<int32_t>(
+      std::clamp<std::size_t>(kStripBytes / std::max<std::size_t>(row_bytes, 1), 1,
+                              static_cast<std::size_t>(std::max(header.height, 1))));
+  const int32_t strip_count = (header.height + rows_per_strip - 1) / rows_per_strip;
+  std::vector<Strip> strips(static_cast<std::size_t>(strip_count));
+  std::array<std::unique_ptr<Lane>, 2> lanes;
+  std::atomic<int32_t> done{0};
+  // The last strip alone finishes its stream. A strip that runs out of memory is marked failed
+  // (work shared with the helper must not throw).
+  split_rows(helper, strip_count, 1, [&](int32_t begin, int32_t end, int32_t lane) {
+    std::unique_ptr<Lane>& scratch = lanes[static_cast<std::size_t>(lane & 1)];
+    for (int32_t s = begin; s < end; ++s) {
+      Strip& strip = strips[static_cast<std::size_t>(s)];
+      try {
+        if (!scratch) scratch = std::make_unique<Lane>(header, options.level);
+        const int32_t first = s * rows_per_strip;
+        encode_strip(header, rows, first, std::min(header.height, first + rows_per_strip),
+                     s + 1 == strip_count, *scratch, strip);
+      } catch (const std::bad_alloc&) {
+        strip.failed = true;
+      }
+      const int32_t finished = done.fetch_add(1) + 1;
+      if (lane == 0 && options.progress) options.progress(double(finished) / strip_count);
+    }
+  });
+  if (options.progress) options.progress(1.0);
+  std::size_t total = kSignature.size() + 25 + options.ancillary.size() + 12 + 2 + 4 + 12;
+  uLong adler = adler32(0, nullptr, 0);
+  for (const Strip& strip : strips) {
+    if (strip.failed) {
+      throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot encode the picture");
+    }
+    adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.raw_bytes));
+    total += strip.deflated.size() + 8;
+  }
+  std::vector<uint8_t> file(kSignature.begin(), kSignature.end());
+  file.reserve(total);
+  std::vector<uint8_t> ihdr;
+  put_word(ihdr, static_cast<uint32_t>(header.width));
+  put_word(ihdr, static_cast<uint32_t>(header.height));
+  ihdr.insert(ihdr.end(), {static_cast<uint8_t>(header.bit_depth),
+                           static_cast<uint8_t>(header.colour_type), 0, 0, 0});
+  put_chunk(file, "IHDR", ihdr);
+  file.insert(file.end(), options.ancillary.begin(), options.ancillary.end());
+  const std::array<uint8_t, 2> start = zlib_header(options.level);
+  put_chunk(file, "IDAT", start);
+  for (Strip& strip : strips) {
+    put_word(file, static_cast<uint32_t>(strip.deflated.size() - 4));
+    file.insert(file.end(), strip.deflated.begin(), strip.deflated.end());
+    put_word(file, static_cast<uint32_t>(strip.crc));
+    std::vector<uint8_t>().swap(strip.deflated);
+  }
+  std::vector<uint8_t> trailer;
+  put_word(trailer, static_cast<uint32_t>(adler));
+  put_chunk(file, "IDAT", trailer);
+  put_chunk(file, "IEND", {});
+  return file;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,26 @@
+#pragma once
+// The file host's PNG files, encoded on both cores straight from the planes (png_encoder.h), a
+// strip of rows at a time, with no whole picture composed first. The file is what Qt's own PNG
+// writer makes of the picture compose_picture or compose_deep_picture would compose: the same
+// colour type and depth, and the same colour profile, resolution and text chunks, which are taken
+// from Qt's encoding of a one-pixel picture with that format and metadata. So it reads back as
+// Qt's file would, pixel for pixel and trait for trait; only its compression differs.
+
+#include <QByteArray>
+#include <QImage>
+#include <functional>
+
+#include "file/qt_image_file.h"
+
+namespace tarvo {
+
+class RowHelper;
+
+// The PNG file of image (or, for a file of more than 8 bits a channel, of deep, its exact pixels
+// as 16-bit RGBA, with image's alpha plane saying whether alpha is written). progress is told the
+// fraction encoded so far, on the calling thread. Throws RuntimeError 7 when out of memory.
+QByteArray encode_png_file(const HostImage& image, const QImage& deep,
+                           const ImageFileTraits& traits, RowHelper* helper,
+                           const std::function<void(double)>& progress = {});
+
+}  // namespace tarvo

@@ -1,0 +1,156 @@
+#include "recovery/kept_planes.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "file/plane_snapshot.h"
+
+namespace tarvo {
+
+namespace {
+
+// The answer: the error number (0 for none), then the checksum's 8 hexadecimal digits.
+struct Answer {
+  int32_t error = 0;
+  std::array<char, 8> checksum{};
+};
+
+bool read_exactly(int fd, void* into, std::size_t size) {
+  auto* bytes = static_cast<char*>(into);
+  while (size > 0) {
+    const ssize_t got = ::read(fd, bytes, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    bytes += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Over the socket: a child that is gone is an error, not a signal that ends the program.
+bool send_exactly(int fd, const void* from, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(from);
+  while (size > 0) {
+    const ssize_t put = ::send(fd, bytes, size, MSG_NOSIGNAL);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    bytes += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// Closes every descriptor of the child but its socket, so that nothing of the program (another
+// keeper's socket among them) stays open because this child holds it.
+void close_all_but(int kept) {
+  if (kept > 3) ::close_range(3, static_cast<unsigned>(kept - 1), 0);
+  ::close_range(static_cast<unsigned>(kept + 1), ~0U, 0);
+}
+
+struct ChildSink {
+  const KeptPlanes::WriteCall* write;
+  int fd;
+  int error = 0;
+};
+
+// The child's whole life: wait for a path, write the snapshot there, answer, leave.
+[[noreturn]] void serve(int socket, const Plane* const (&planes)[3],
+                        const KeptPlanes::WriteCall& write, pid_t parent) {
+  sigset_t all;
+  sigfillset(&all);
+  ::sigprocmask(SIG_SETMASK, &all, nullptr);
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The pointer's thread comes first, as for the journal's writer.
+  ::setpriority(PRIO_PROCESS, 0, 10);
+  if (::getppid() != parent) ::_exit(0);
+  close_all_but(socket);
+  uint32_t length = 0;
+  std::array<char, PATH_MAX + 1> path{};
+  if (!read_exactly(socket, &length, sizeof length) || length == 0 || length > PATH_MAX ||
+      !read_exactly(socket, path.data(), length)) {
+    ::_exit(0);
+  }
+  Answer answer;
+  ChildSink sink{&write, ::open(path.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
+  if (sink.fd < 0) {
+    answer.error = errno;
+  } else {
+    ::fchmod(sink.fd, 0600);
+    const std::string checksum =
+        write_plane_snapshot(planes, [&sink](const void* data, std::size_t size) {
+          const auto* bytes = static_cast<const char*>(data);
+          while (size > 0) {
+            const ssize_t put = (*sink.write)(sink.fd, bytes, size);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+              sink.error = put < 0 ? errno : ENOSPC;
+              return false;
+            }
+            bytes += put;
+            size -= static_cast<std::size_t>(put);
+          }
+          return true;
+        });
+    ::close(sink.fd);
+    answer.error = checksum.size() == answer.checksum.size() ? 0 : (sink.error ? sink.error : EIO);
+    if (answer.error == 0) std::memcpy(answer.checksum.data(), checksum.data(), checksum.size());
+  }
+  send_exactly(socket, &answer, sizeof answer);
+  ::_exit(0);
+}
+
+}  // namespace
+
+std::unique_ptr<KeptPlanes> KeptPlanes::keep(const Plane& red, const Plane& green,
+                                             const Plane& blue, const WriteCall& write) {
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
+  const Plane* const planes[3] = {&red, &green, &blue};
+  const pid_t parent = ::getpid();
+  const pid_t child = ::fork();
+  if (child == 0) serve(ends[1], planes, write, parent);
+  ::close(ends[1]);
+  if (child < 0) {
+    ::close(ends[0]);
+    return nullptr;
+  }
+  return std::unique_ptr<KeptPlanes>(new KeptPlanes(child, ends[0]));
+}
+
+KeptPlanes::~KeptPlanes() {
+  if (socket_ >= 0) ::close(socket_);  // the child reads the end of its commands and leaves
+  while (::waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+KeptPlanes::Written KeptPlanes::write_snapshot(const std::string& path) {
+  Written written;
+  const auto length = static_cast<uint32_t>(path.size());
+  Answer answer;
+  if (socket_ < 0 || !send_exactly(socket_, &length, sizeof length) ||
+      !send_exactly(socket_, path.data(), path.size()) ||
+      !read_exactly(socket_, &answer, sizeof answer)) {
+    written.error = EPIPE;  // the child is gone
+  } else if (answer.error != 0) {
+    written.error = answer.error;
+  } else {
+    written.checksum.assign(answer.checksum.data(), answer.checksum.size());
+  }
+  ::close(socket_);
+  socket_ = -1;
+  return written;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,55 @@
+#pragma once
+// Planes kept as they are at one moment without copying them, for a journal's base: a child
+// process forked at that moment shares the program's memory, which the kernel copies a page at a
+// time only where the program writes afterwards. Keeping the largest image costs the pointer's
+// thread the fork alone (its page tables, milliseconds) instead of a copy of every byte into fresh
+// memory (most of a second), and no memory beyond the pages painted while the child lives.
+//
+// The child does nothing until told: it writes the planes as a snapshot (plane_snapshot.h) into
+// the file it is given, answers with the snapshot's checksum or the error, and leaves; it leaves
+// at once when the object is destroyed, and when the program dies.
+// Between the fork and its end the child only opens, writes and closes files: nothing that
+// another thread of the program could have held at the fork.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/plane.h"
+
+namespace tarvo {
+
+class KeptPlanes {
+ public:
+  // write(2) or a stand-in for it, which the child calls for every write.
+  using WriteCall = std::function<ssize_t(int, const void*, std::size_t)>;
+
+  // Forks the child that keeps the three planes (of one shape) as they are now; null when the
+  // system refuses another process (the caller then copies them).
+  static std::unique_ptr<KeptPlanes> keep(const Plane& red, const Plane& green, const Plane& blue,
+                                          const WriteCall& write);
+  // Tells the child to leave, and waits for it.
+  ~KeptPlanes();
+  KeptPlanes(const KeptPlanes&) = delete;
+  KeptPlanes& operator=(const KeptPlanes&) = delete;
+
+  struct Written {
+    std::string checksum;  // the snapshot's, empty when it failed
+    int error = 0;         // errno of the failure, when it had one
+  };
+  // Has the child write the snapshot to path (a new private file, 0600) and waits for its answer.
+  // Once only: the child leaves after it.
+  Written write_snapshot(const std::string& path);
+
+ private:
+  KeptPlanes(pid_t child, int socket) : child_(child), socket_(socket) {}
+
+  pid_t child_;
+  int socket_;  // the program's end of the socket the child reads its command from and answers on
+};
+
+}  // namespace tarvo
