@@ -10,10 +10,10 @@
 #include <QImage>
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
 
+#include "photo_like.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery.h"
 #include "summary.h"
@@ -27,30 +27,11 @@ double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A photograph's worth of detail: smooth gradients under a little noise, which compresses about
-// as a photograph does.
-HostImage photo_like(int32_t width, int32_t height) {
-  HostImage image{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
-                  Plane(width + 1, height + 1), Plane()};
-  std::minstd_rand noise(7);
-  Plane* planes[] = {&image.red, &image.green, &image.blue};
-  for (int c = 0; c < 3; ++c) {
-    for (int32_t y = 0; y < height; ++y) {
-      uint8_t* row = planes[c]->row(y);
-      for (int32_t x = 0; x < width; ++x) {
-        const int smooth = (x * (3 + c) / 64 + y * (5 - c) / 48) & 255;
-        row[x] = static_cast<uint8_t>(smooth + static_cast<int>(noise() % 9) - 4);
-      }
-    }
-  }
-  return image;
-}
-
 // Args: width, height.
 void BM_JournalFirstBase(benchmark::State& state) {
   const auto width = static_cast<int32_t>(state.range(0));
   const auto height = static_cast<int32_t>(state.range(1));
-  const HostImage image = photo_like(width, height);
+  const HostImage image = bench::photo_like(width, height, 7);
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("tarvo-bench-base-" + std::to_string(::getpid()));
   double named = 0, synced = 0, copied = 0, kept = 0, png = 0;

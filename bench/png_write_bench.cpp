@@ -13,6 +13,7 @@
 #include "canvas/row_split.h"
 #include "file/qt_image_file.h"
 #include "file/qt_png_file.h"
+#include "photo_like.h"
 #include "summary.h"
 
 namespace tarvo {
@@ -29,23 +30,6 @@ double cpu_seconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-// Smooth gradients under a little noise, as a photograph or a painting compresses.
-HostImage photo_like(int32_t width, int32_t height) {
-  HostImage image = white_image(width, height);
-  std::minstd_rand noise(11);
-  Plane* planes[] = {&image.red, &image.green, &image.blue};
-  for (int c = 0; c < 3; ++c) {
-    for (int32_t y = 0; y < height; ++y) {
-      uint8_t* row = planes[c]->row(y);
-      for (int32_t x = 0; x < width; ++x) {
-        const int smooth = (x * (3 + c) / 64 + y * (5 - c) / 48) & 255;
-        row[x] = static_cast<uint8_t>(smooth + static_cast<int>(noise() % 9) - 4);
-      }
-    }
-  }
-  return image;
 }
 
 QImage deep_of(const HostImage& image) {
@@ -67,7 +51,7 @@ void BM_WritePng(benchmark::State& state) {
   const auto width = static_cast<int32_t>(state.range(0));
   const auto height = static_cast<int32_t>(state.range(1));
   const bool deep = state.range(2) == 16;
-  const HostImage image = photo_like(width, height);
+  const HostImage image = bench::photo_like(width, height, 11);
   const QImage exact = deep ? deep_of(image) : QImage();
   const ImageFileTraits traits;
   RowHelper helper;
