@@ -42,6 +42,12 @@ class HistoryTap : public Host {
   }
   std::string host_name() override { return inner_->host_name(); }
   std::string image_name() override { return inner_->image_name(); }
+  // The layer's own colours and alpha, the repaint and the file's checksum pass straight through:
+  // the history keeps what the canvas shows.
+  LayerPlanes layer_planes() override { return inner_->layer_planes(); }
+  void set_layer_planes(const LayerPlanes& layer) override { inner_->set_layer_planes(layer); }
+  void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
+  std::string planes_file_checksum() override { return inner_->planes_file_checksum(); }
 
  private:
   std::unique_ptr<Host> inner_;
