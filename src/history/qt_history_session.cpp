@@ -13,37 +13,37 @@
 namespace tarvo {
 
 HistoryTap::HistoryTap(std::unique_ptr<Host> inner, std::shared_ptr<HistoryLog> log)
-    : inner_(std::move(inner)), log_(std::move(log)) {}
+    : ForwardingHost(std::move(inner)), log_(std::move(log)) {}
 
 int32_t HistoryTap::Wik_GetPaperWidth() {
-  return paper_width_ = inner_->Wik_GetPaperWidth();
+  return paper_width_ = inner().Wik_GetPaperWidth();
 }
 
 int32_t HistoryTap::wik_GetPaperHeight() {
-  return paper_height_ = inner_->wik_GetPaperHeight();
+  return paper_height_ = inner().wik_GetPaperHeight();
 }
 
 Plane HistoryTap::Wik_GetPaper() {
-  Plane paper = inner_->Wik_GetPaper();
+  Plane paper = inner().Wik_GetPaper();
   log_->paper(paper.copy(), paper_width_, paper_height_);
   return paper;
 }
 
 // The three planes come one after the other: the image goes to the history with the last.
 Plane HistoryTap::Wik_GetRBuffer() {
-  Plane plane = inner_->Wik_GetRBuffer();
+  Plane plane = inner().Wik_GetRBuffer();
   fetched_.red = plane.copy();
   return plane;
 }
 
 Plane HistoryTap::Wik_GetGBuffer() {
-  Plane plane = inner_->Wik_GetGBuffer();
+  Plane plane = inner().Wik_GetGBuffer();
   fetched_.green = plane.copy();
   return plane;
 }
 
 Plane HistoryTap::Wik_GetBBuffer() {
-  Plane plane = inner_->Wik_GetBBuffer();
+  Plane plane = inner().Wik_GetBBuffer();
   fetched_.blue = plane.copy();
   if (fetched_.red.empty() || fetched_.green.empty()) return plane;
   if (started_) {
@@ -58,26 +58,26 @@ Plane HistoryTap::Wik_GetBBuffer() {
 
 void HistoryTap::Wik_SaveUndo() {
   written_ = HostImage{};
-  inner_->Wik_SaveUndo();
+  inner().Wik_SaveUndo();
 }
 
 void HistoryTap::Wik_SetRbuffer(const Plane& plane) {
-  inner_->Wik_SetRbuffer(plane);
+  inner().Wik_SetRbuffer(plane);
   written_.red = plane.copy();
 }
 
 void HistoryTap::Wik_SetGbuffer(const Plane& plane) {
-  inner_->Wik_SetGbuffer(plane);
+  inner().Wik_SetGbuffer(plane);
   written_.green = plane.copy();
 }
 
 void HistoryTap::Wik_SetBbuffer(const Plane& plane) {
-  inner_->Wik_SetBbuffer(plane);
+  inner().Wik_SetBbuffer(plane);
   written_.blue = plane.copy();
 }
 
 void HistoryTap::wik_Refresh() {
-  inner_->wik_Refresh();
+  inner().wik_Refresh();
   if (written_.red.empty() || written_.green.empty() || written_.blue.empty()) return;
   log_->written(std::move(written_));
   written_ = HostImage{};

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "core/host.h"
+#include "core/forwarding_host.h"
 #include "history/qt_history_log.h"
 #include "recovery/qt_recovery_plan.h"
 #include "script/event_sink.h"
@@ -19,15 +19,13 @@ namespace tarvo {
 class Form1;
 class ToolsPanel;
 
-class HistoryTap : public Host {
+class HistoryTap : public ForwardingHost {
  public:
   HistoryTap(std::unique_ptr<Host> inner, std::shared_ptr<HistoryLog> log);
 
   int32_t Wik_GetPaperWidth() override;
   int32_t wik_GetPaperHeight() override;
   Plane Wik_GetPaper() override;
-  int32_t Wik_BufferWidth() override { return inner_->Wik_BufferWidth(); }
-  int32_t Wik_BufferHeight() override { return inner_->Wik_BufferHeight(); }
   Plane Wik_GetRBuffer() override;
   Plane Wik_GetGBuffer() override;
   Plane Wik_GetBBuffer() override;
@@ -36,21 +34,8 @@ class HistoryTap : public Host {
   void Wik_SetGbuffer(const Plane& plane) override;
   void Wik_SetBbuffer(const Plane& plane) override;
   void wik_Refresh() override;
-  std::string Wik_WallpaperFilename() override { return inner_->Wik_WallpaperFilename(); }
-  void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override {
-    inner_->Wik_SendFormObject(form, flags);
-  }
-  std::string host_name() override { return inner_->host_name(); }
-  std::string image_name() override { return inner_->image_name(); }
-  // The layer's own colours and alpha, the repaint and the file's checksum pass straight through:
-  // the history keeps what the canvas shows.
-  LayerPlanes layer_planes() override { return inner_->layer_planes(); }
-  void set_layer_planes(const LayerPlanes& layer) override { inner_->set_layer_planes(layer); }
-  void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
-  std::string planes_file_checksum() override { return inner_->planes_file_checksum(); }
 
  private:
-  std::unique_ptr<Host> inner_;
   std::shared_ptr<HistoryLog> log_;
   int32_t paper_width_ = 0, paper_height_ = 0;
   HostImage fetched_, written_;

@@ -6,7 +6,7 @@
 namespace tarvo {
 
 WriteBackWatch::WriteBackWatch(std::unique_ptr<Host> inner, std::shared_ptr<WriteBackReport> report)
-    : inner_(std::move(inner)), report_(std::move(report)) {}
+    : ForwardingHost(std::move(inner)), report_(std::move(report)) {}
 
 template <typename Call>
 void WriteBackWatch::watched(Call call) {
@@ -21,23 +21,23 @@ void WriteBackWatch::watched(Call call) {
 void WriteBackWatch::Wik_SaveUndo() {
   *report_ = WriteBackReport{};
   report_->attempted = true;
-  watched([&] { inner_->Wik_SaveUndo(); });
+  watched([&] { inner().Wik_SaveUndo(); });
 }
 
 void WriteBackWatch::Wik_SetRbuffer(const Plane& plane) {
-  watched([&] { inner_->Wik_SetRbuffer(plane); });
+  watched([&] { inner().Wik_SetRbuffer(plane); });
 }
 
 void WriteBackWatch::Wik_SetGbuffer(const Plane& plane) {
-  watched([&] { inner_->Wik_SetGbuffer(plane); });
+  watched([&] { inner().Wik_SetGbuffer(plane); });
 }
 
 void WriteBackWatch::Wik_SetBbuffer(const Plane& plane) {
-  watched([&] { inner_->Wik_SetBbuffer(plane); });
+  watched([&] { inner().Wik_SetBbuffer(plane); });
 }
 
 void WriteBackWatch::wik_Refresh() {
-  watched([&] { inner_->wik_Refresh(); });
+  watched([&] { inner().wik_Refresh(); });
   report_->written = report_->error.empty();
   if (report_->written && on_written_) on_written_();
 }

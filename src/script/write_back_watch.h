@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "core/host.h"
+#include "core/forwarding_host.h"
 
 namespace tarvo {
 
@@ -17,7 +17,7 @@ struct WriteBackReport {
   std::string error;       // what the host raised during the last write-back, if anything
 };
 
-class WriteBackWatch : public Host {
+class WriteBackWatch : public ForwardingHost {
  public:
   // The report outlives the host: Main hands the host to the program, the caller keeps the report.
   WriteBackWatch(std::unique_ptr<Host> inner, std::shared_ptr<WriteBackReport> report);
@@ -25,36 +25,17 @@ class WriteBackWatch : public Host {
   // Runs after each write-back that the host finished without an error.
   void set_on_written(std::function<void()> hook) { on_written_ = std::move(hook); }
 
-  int32_t Wik_GetPaperWidth() override { return inner_->Wik_GetPaperWidth(); }
-  int32_t wik_GetPaperHeight() override { return inner_->wik_GetPaperHeight(); }
-  Plane Wik_GetPaper() override { return inner_->Wik_GetPaper(); }
-  int32_t Wik_BufferWidth() override { return inner_->Wik_BufferWidth(); }
-  int32_t Wik_BufferHeight() override { return inner_->Wik_BufferHeight(); }
-  Plane Wik_GetRBuffer() override { return inner_->Wik_GetRBuffer(); }
-  Plane Wik_GetGBuffer() override { return inner_->Wik_GetGBuffer(); }
-  Plane Wik_GetBBuffer() override { return inner_->Wik_GetBBuffer(); }
   void Wik_SaveUndo() override;
   void Wik_SetRbuffer(const Plane& plane) override;
   void Wik_SetGbuffer(const Plane& plane) override;
   void Wik_SetBbuffer(const Plane& plane) override;
   void wik_Refresh() override;
-  std::string Wik_WallpaperFilename() override { return inner_->Wik_WallpaperFilename(); }
-  void Wik_SendFormObject(CanvasWindow& form, int16_t flags) override {
-    inner_->Wik_SendFormObject(form, flags);
-  }
-  LayerPlanes layer_planes() override { return inner_->layer_planes(); }
-  void set_layer_planes(const LayerPlanes& layer) override { inner_->set_layer_planes(layer); }
-  std::string host_name() override { return inner_->host_name(); }
-  std::string image_name() override { return inner_->image_name(); }
-  void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
-  std::string planes_file_checksum() override { return inner_->planes_file_checksum(); }
 
  private:
   // Runs one write-back call, noting what it raised before passing the error on.
   template <typename Call>
   void watched(Call call);
 
-  std::unique_ptr<Host> inner_;
   std::shared_ptr<WriteBackReport> report_;
   std::function<void()> on_written_;
 };

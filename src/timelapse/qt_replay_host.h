@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/host.h"
+#include "core/forwarding_host.h"
 #include "file/qt_image_file.h"
 #include "history/qt_history_store.h"
 
@@ -61,18 +61,12 @@ class HistoryReplayHost : public Host {
   bool paper_ready_ = false;
 };
 
-class ReadOnlyHost : public Host {
+// The host a replay over an image file reads from: the file's image and paper as its host hands
+// them out, over white (no layer planes, as the replay has always painted), and nothing written.
+class ReadOnlyHost : public ForwardingHost {
  public:
-  explicit ReadOnlyHost(std::unique_ptr<Host> inner) : inner_(std::move(inner)) {}
+  explicit ReadOnlyHost(std::unique_ptr<Host> inner) : ForwardingHost(std::move(inner)) {}
 
-  int32_t Wik_GetPaperWidth() override { return inner_->Wik_GetPaperWidth(); }
-  int32_t wik_GetPaperHeight() override { return inner_->wik_GetPaperHeight(); }
-  Plane Wik_GetPaper() override { return inner_->Wik_GetPaper(); }
-  int32_t Wik_BufferWidth() override { return inner_->Wik_BufferWidth(); }
-  int32_t Wik_BufferHeight() override { return inner_->Wik_BufferHeight(); }
-  Plane Wik_GetRBuffer() override { return inner_->Wik_GetRBuffer(); }
-  Plane Wik_GetGBuffer() override { return inner_->Wik_GetGBuffer(); }
-  Plane Wik_GetBBuffer() override { return inner_->Wik_GetBBuffer(); }
   void Wik_SaveUndo() override {}
   void Wik_SetRbuffer(const Plane&) override {}
   void Wik_SetGbuffer(const Plane&) override {}
@@ -80,9 +74,12 @@ class ReadOnlyHost : public Host {
   void wik_Refresh() override {}
   std::string Wik_WallpaperFilename() override { return {}; }
   void Wik_SendFormObject(CanvasWindow& form, int16_t) override { load_hidden(form); }
-
- private:
-  std::unique_ptr<Host> inner_;
+  LayerPlanes layer_planes() override { return {}; }
+  void set_layer_planes(const LayerPlanes&) override {}
+  std::string host_name() override { return Host::host_name(); }
+  std::string image_name() override { return Host::image_name(); }
+  void set_can_repaint(bool) override {}
+  std::string planes_file_checksum() override { return {}; }
 };
 
 // The planes of an image file kept in the history (a PNG of RGB). Raises RuntimeError.
