@@ -10,7 +10,7 @@ tarvo="$1"
 source "$(dirname "$0")/../support/end_processes.sh"
 scratch_folder
 source "$(dirname "$0")/../support/openbox_session.sh"
-export XDG_STATE_HOME="$work/state"
+export XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
 
 fail() { echo "FAIL: $*"; cat "$work"/tarvo*.log 2>/dev/null; exit 1; }
 

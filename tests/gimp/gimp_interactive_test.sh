@@ -41,7 +41,9 @@ Xvfb -displayfd 3 -screen 0 1280x800x24 -noreset >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
-export "$profile_variable=$work/profile" XDG_STATE_HOME="$work/state"
+# The recovery folder, the painting history and the settings are the test's own.
+export "$profile_variable=$work/profile" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+  XDG_CONFIG_HOME="$work/config"
 unset QT_QPA_PLATFORM  # the canvas opens on the X server, as for a user
 # Under AddressSanitizer, Qt's X11 start-up reads strings in libxkbcommon-x11 that the strict
 # string checks flag; every other check stays on.
@@ -75,15 +77,18 @@ start_gimp() {
   pids+=($gimp)
 }
 
-# Waits for a window whose name matches $1; its id in window.
+# Waits for a window whose name matches $1 (up to two minutes: a sanitizer build on a loaded machine
+# is slow to start); its id in window.
 wait_for_window() {
   window=""
-  for _ in $(seq 120); do
+  for _ in $(seq 240); do
     window="$(xdotool search --name "$1" 2>/dev/null | tail -n1 || true)"
     [ -n "$window" ] && return 0
     sleep 0.5
   done
-  echo "no window \"$1\" opened; GIMP said:"; cat "$work"/gimp*.log; exit 1
+  echo "no window \"$1\" opened; GIMP said:"; cat "$work"/gimp*.log
+  show_processes "$work/profile/plug-ins"
+  exit 1
 }
 
 # Answers the visible message box or question named "tarvo" with Return.

@@ -24,9 +24,16 @@ echo "(show-welcome-dialog no)" > "$work/profile/gimprc"
 echo "Form_Unload" > "$work/close.tvs"
 QT_QPA_PLATFORM=offscreen "$tarvo" "$work/white.png" --size 300x200 --replay "$work/close.tvs" \
   2>/dev/null
-export "$profile_variable=$work/profile" XDG_STATE_HOME="$work/state"
+# The recovery folder, the painting history and the settings are the test's own.
+export "$profile_variable=$work/profile" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \
+  XDG_CONFIG_HOME="$work/config"
 
-fail() { echo "FAIL: $*"; cat "$work/gimp.log"; exit 1; }
+fail() {
+  echo "FAIL: $*"
+  cat "$work/gimp.log"
+  show_processes "$work/profile"
+  exit 1
+}
 
 # GIMP shows the image; the plug-in is then started from GIMP's window, as a user starts it.
 if [ "$version" = 3 ]; then

@@ -22,3 +22,17 @@ scratch_folder() {
   pids=()
   trap 'end_processes "${pids[@]}"; rm -rf "$work"' EXIT
 }
+
+# Says what the processes whose command line holds $1 are doing (state, wait channel, and each
+# thread's stack where gdb is there): printed when a test gives up waiting for one of them.
+show_processes() {
+  echo "processes matching $1:"
+  ps -eo pid=,stat=,wchan:24=,etime=,args= | grep -F -- "$1" | grep -v grep || true
+  command -v gdb >/dev/null || return 0
+  local pid
+  for pid in $(pgrep -f -- "$1" || true); do
+    echo "--- stacks of $pid"
+    timeout 60 gdb -p "$pid" -batch -nx -ex 'thread apply all bt 25' 2>/dev/null |
+      grep -E '^(Thread|#)' | head -150 || true
+  done
+}

@@ -44,10 +44,11 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0"
 # The work area: x y width height.
 work_area() { xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | cut -d' ' -f1-4; }
 
-# Waits for a window whose name matches $1 and prints its id.
+# Waits for a window whose name matches $1 and prints its id (up to two minutes: a sanitizer build
+# on a loaded machine is slow to start).
 wait_for_window() {
   local id=""
-  for _ in $(seq 120); do
+  for _ in $(seq 480); do
     id="$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -n1 || true)"
     [ -n "$id" ] && echo "$id" && return 0
     sleep 0.25
