@@ -30,6 +30,7 @@ namespace tarvo {
 
 Form1::Form1(Program& program, const Presence& presence) : program_(program), presence_(presence) {
   setAttribute(Qt::WA_DeleteOnClose, false);
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   setWindowIcon(tarvo_icon());
   QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
   options->setObjectName(QStringLiteral("OptionsMenu"));

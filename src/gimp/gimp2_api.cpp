@@ -165,4 +165,8 @@ HostWindow image_window() {
   return HostWindow{static_cast<guint32>(gimp_display_get_window_handle(display)), {}};
 }
 
+bool has_layer_named(int32_t image, const std::string& name) {
+  return gimp_image_get_layer_by_name(image, name.c_str()) != -1;
+}
+
 }  // namespace tarvo::gimp_api

@@ -226,6 +226,11 @@ std::string drawable_name(int32_t drawable) {
   return text;
 }
 
+bool has_layer_named(int32_t image, const std::string& name) {
+  GimpImage* object = image_of(image);
+  return object && gimp_image_get_layer_by_name(object, name.c_str()) != nullptr;
+}
+
 namespace {
 
 // GIMP 3 names a window in the terms of the window system it runs on: on X11 by the bytes of its
