@@ -18,9 +18,10 @@ int g_gimp_read_fd = -1;
 // GIMP's quit callback takes no argument the plug-in chooses: the session under way fills this
 // hook, so that the callback can keep its painting.
 tarvo::GimpQuitHook g_quit_hook;
-// Set once the procedure has its answer: libgimp sends it as run returns, and GIMP then closes the
-// pipes at once. libgimp's goodbye after it would race that close and often find the pipe gone
-// ("gimp_flush(): error: Broken pipe"), so the process ends without it (quit below).
+// Set as the procedure starts: whatever it answers, libgimp sends the answer as run returns, and
+// GIMP then closes the pipes at once. libgimp's goodbye after it would race that close and often
+// find the pipe gone ("gimp_flush(): error: Broken pipe"), so the process ends without it (quit
+// below).
 bool g_answered = false;
 
 // GIMP ended while the canvas was open: the painting is kept, and nothing is written to the pipe
@@ -54,6 +55,7 @@ void query() {
 
 void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* result_count,
          GimpParam** results) {
+  g_answered = true;
   static GimpParam values[2];
   static std::string message;
   *results = values;
@@ -91,7 +93,6 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
   }
   const tarvo::GimpRunResult result = tarvo::run_on_gimp(run);
   if (result.gimp_gone) end_without_gimp();
-  g_answered = true;
   if (result.cancelled) {
     values[0].data.d_status = GIMP_PDB_CANCEL;
   } else if (!result.success) {

@@ -19,9 +19,10 @@ int g_gimp_read_fd = -1;
 // GIMP's quit callback takes no argument the plug-in chooses: the session under way fills this
 // hook, so that the callback can keep its painting.
 tarvo::GimpQuitHook g_quit_hook;
-// Set once the procedure has its answer: libgimp sends it as run returns, and GIMP then closes the
-// pipes at once. libgimp's goodbye after it would race that close and often find the pipe gone
-// ("gimp_flush(): error: Broken pipe"), so the process ends without it (quit below).
+// Set as the procedure starts: whatever it answers, libgimp sends the answer as run returns, and
+// GIMP then closes the pipes at once. libgimp's goodbye after it would race that close and often
+// find the pipe gone ("gimp_flush(): error: Broken pipe"), so the process ends without it (quit
+// below).
 bool g_answered = false;
 
 // GIMP ended while the canvas was open: the painting is kept, and nothing is written to the pipe
@@ -48,6 +49,7 @@ GimpValueArray* fail(GimpProcedure* procedure, GimpPDBStatusType status, const s
 
 GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image,
                     GimpDrawable** drawables, GimpProcedureConfig* config, gpointer /*data*/) {
+  g_answered = true;
   int selected = 0;
   while (drawables && drawables[selected]) ++selected;
   if (selected == 0) {
@@ -90,7 +92,6 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image
   gimp_plug_in_set_pdb_error_handler(gimp_get_plug_in(), GIMP_PDB_ERROR_HANDLER_PLUGIN);
   const tarvo::GimpRunResult result = tarvo::run_on_gimp(run);
   if (result.gimp_gone) end_without_gimp();
-  g_answered = true;
   if (result.cancelled)
     return gimp_procedure_new_return_values(procedure, GIMP_PDB_CANCEL, nullptr);
   if (!result.success) return fail(procedure, GIMP_PDB_EXECUTION_ERROR, result.message);
