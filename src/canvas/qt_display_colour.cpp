@@ -32,16 +32,20 @@ std::unique_ptr<DisplayColour> DisplayColour::from_profile(const QByteArray& icc
   const QColorTransform to_linear =
       space.transformationToColorSpace(QColorSpace(QColorSpace::SRgbLinear));
   std::unique_ptr<DisplayColour> colour(new DisplayColour);
-  colour->black_ = mapped(to_linear, 0, 0, 0);
+  const auto fixed = [](float linear) {
+    return static_cast<int32_t>(std::lround(static_cast<double>(linear) * kEncodeSteps));
+  };
+  const std::array<float, 3> black = mapped(to_linear, 0, 0, 0);
+  for (int k = 0; k < 3; ++k) colour->black_[k] = fixed(black[k]);
   for (int v = 0; v < 256; ++v) {
     const std::array<std::array<float, 3>, 3> alone = {
         mapped(to_linear, v, 0, 0), mapped(to_linear, 0, v, 0), mapped(to_linear, 0, 0, v)};
     for (int c = 0; c < 3; ++c) {
-      for (int k = 0; k < 3; ++k) colour->channel_[c][v][k] = alone[c][k] - colour->black_[k];
+      for (int k = 0; k < 3; ++k) colour->channel_[c][v][k] = fixed(alone[c][k] - black[k]);
     }
   }
   colour->encode_.resize(kEncodeSteps + 1);
-  for (int i = 0; i <= kEncodeSteps; ++i) {
+  for (int32_t i = 0; i <= kEncodeSteps; ++i) {
     const float level = srgb_encoded(static_cast<float>(i) / kEncodeSteps) * 255.0f;
     colour->encode_[static_cast<std::size_t>(i)] =
         static_cast<uint8_t>(std::clamp(std::lround(level), 0L, 255L));
@@ -69,9 +73,8 @@ uint32_t DisplayColour::shown(uint32_t pixel) const {
   const auto& b = channel_[2][pixel & 0xff];
   uint32_t out = 0xFF000000u;
   for (int k = 0; k < 3; ++k) {
-    const float linear = black_[k] + r[k] + g[k] + b[k];
-    const float step = std::clamp(linear, 0.0f, 1.0f) * kEncodeSteps + 0.5f;
-    out |= uint32_t{encode_[static_cast<std::size_t>(step)]} << (16 - 8 * k);
+    const int32_t linear = std::clamp(black_[k] + r[k] + g[k] + b[k], 0, kEncodeSteps);
+    out |= uint32_t{encode_[static_cast<std::size_t>(linear)]} << (16 - 8 * k);
   }
   return out;
 }

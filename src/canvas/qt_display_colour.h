@@ -7,8 +7,8 @@
 // Images carry matrix-and-curve profiles (Adobe RGB, Display P3, ProPhoto...): each channel's
 // curve, then a 3 x 3 matrix, give linear light. Each channel's 256 levels are converted once by
 // Qt's own transform to linear sRGB (unclamped), so that a shown pixel is the sum of its three
-// channels' entries, encoded to sRGB by a table fine enough to stay within a level of Qt's
-// conversion, at a few nanoseconds a pixel. A profile of another kind is not converted (the
+// channels' entries (in fixed point), encoded to sRGB by a table fine enough to stay within a level
+// of Qt's conversion, at a few nanoseconds a pixel. A profile of another kind is not converted (the
 // conversion checks itself against Qt's at load). An image without a profile, or with sRGB's, has
 // no conversion at all.
 
@@ -33,12 +33,12 @@ class DisplayColour {
   DisplayColour() = default;
   uint32_t shown(uint32_t pixel) const;
 
-  // Steps of the encoding table over linear light from 0 to 1.
-  static constexpr int kEncodeSteps = 16384;
+  // Linear light from 0 to 1 in steps of 1 / kEncodeSteps: the unit of the tables below.
+  static constexpr int32_t kEncodeSteps = 65536;
   // Linear sRGB (R, G, B) of each level of each channel alone, the black point taken out.
-  std::array<std::array<std::array<float, 3>, 256>, 3> channel_{};
-  std::array<float, 3> black_{};
-  std::vector<uint8_t> encode_;  // kEncodeSteps + 1 entries
+  std::array<std::array<std::array<int32_t, 3>, 256>, 3> channel_{};
+  std::array<int32_t, 3> black_{};
+  std::vector<uint8_t> encode_;  // kEncodeSteps + 1 entries: the sRGB level of each step
 };
 
 }  // namespace tarvo
