@@ -1,14 +1,17 @@
 // View navigation on a 4096 x 4096 image in a 1920 x 1080 client: one drag-pan move (each redraws
 // the visible area) beside a memcpy of the client's bytes, and a zoom change (surface re-creation
-// plus the full redraw) with the surface's memory.
+// plus the full redraw) with the surface's memory. Beside them, what showing an image with a colour
+// profile (Adobe RGB) adds to a redraw of the whole client: its conversion to sRGB.
 
 #include <benchmark/benchmark.h>
 
+#include <QColorSpace>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "canvas/canvas_buffers.h"
+#include "canvas/qt_display_colour.h"
 #include "canvas/view_navigation.h"
 #include "core/program.h"
 #include "retained_window.h"
@@ -94,4 +97,21 @@ void BM_ZoomChange(benchmark::State& state) {
 BENCHMARK(BM_ZoomChange)->Arg(100)->Arg(300)->Arg(600)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+// The conversion of a whole 1920 x 1080 client from Adobe RGB to sRGB, as a redraw of an image
+// with that profile adds it; an image in sRGB adds nothing.
+void BM_DisplayColourClient(benchmark::State& state) {
+  const auto colour = DisplayColour::from_profile(QColorSpace(QColorSpace::AdobeRgb).iccProfile());
+  std::vector<uint32_t> client(std::size_t{1920} * 1080);
+  for (std::size_t i = 0; i < client.size(); ++i) {
+    client[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u >> 8);
+  }
+  std::vector<uint32_t> shown(client.size());
+  for (auto _ : state) {
+    std::memcpy(shown.data(), client.data(), client.size() * sizeof(uint32_t));
+    colour->convert(shown.data(), static_cast<int32_t>(shown.size()));
+    benchmark::DoNotOptimize(shown.data());
+  }
+}
+BENCHMARK(BM_DisplayColourClient)->Unit(benchmark::kMillisecond);
+
 }  // namespace tarvo

@@ -30,6 +30,7 @@ namespace tarvo {
 
 Form1::Form1(Program& program, const Presence& presence) : program_(program), presence_(presence) {
   setAttribute(Qt::WA_DeleteOnClose, false);
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   setWindowIcon(tarvo_icon());
   QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
   options->setObjectName(QStringLiteral("OptionsMenu"));
@@ -109,6 +110,19 @@ ClientPixels Form1::client_pixels() {
 }
 
 void Form1::client_pixels_changed(int32_t x, int32_t y, int32_t width, int32_t height) {
+  // Every call follows a blit of the image's own values into exactly this rectangle: an image
+  // with a colour profile is converted here, for the eye alone.
+  if (!display_colour_asked_ && program_.HostApp) {
+    display_colour_asked_ = true;
+    const std::string icc = program_.HostApp->colour_profile();
+    display_colour_ =
+        DisplayColour::from_profile(QByteArray(icc.data(), static_cast<qsizetype>(icc.size())));
+  }
+  if (display_colour_) {
+    for (int32_t row = y; row < y + height; ++row) {
+      display_colour_->convert(reinterpret_cast<uint32_t*>(retained_.scanLine(row)) + x, width);
+    }
+  }
   update_client(x, y, width, height);
 }
 

@@ -13,8 +13,10 @@
 #include <QMainWindow>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "canvas/qt_display_colour.h"
 #include "core/canvas_window.h"
 #include "core/host_window.h"
 #include "core/presence.h"
@@ -134,6 +136,10 @@ class Form1 : public QMainWindow, public CanvasWindow {
   const Presence& presence_;
   CanvasArea* area_ = nullptr;
   QImage retained_;
+  // The conversion of the image's colours for display, asked of the host at the first blit; null
+  // for an image in sRGB, which is shown as it is.
+  std::unique_ptr<DisplayColour> display_colour_;
+  bool display_colour_asked_ = false;
   QColor background_{192, 192, 192};
   bool loaded_ = false;
   EventSink* sink_ = nullptr;

@@ -39,6 +39,7 @@ class ForwardingHost : public Host {
   std::string image_name() override { return inner_->image_name(); }
   void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
   std::string planes_file_checksum() override { return inner_->planes_file_checksum(); }
+  std::string colour_profile() override { return inner_->colour_profile(); }
 
  protected:
   Host& inner() { return *inner_; }

@@ -68,6 +68,9 @@ class Host {
   // or adopted last: the file it read them from, or wrote them to without loss. Empty when there is
   // no such file or the host cannot vouch for it.
   virtual std::string planes_file_checksum() { return {}; }
+  // The ICC profile the image's colours are in, as its bytes, so that the canvas can show them as
+  // they look (the planes keep the image's own values); empty when there is none (sRGB).
+  virtual std::string colour_profile() { return {}; }
 };
 
 // Creates host objects by ProgID.

@@ -108,6 +108,7 @@ class FileHost : public Host {
   std::string image_name() override { return host_name(); }
   void set_can_repaint(bool can) override { can_repaint_ = can; }
   std::string planes_file_checksum() override;
+  std::string colour_profile() override { return traits_.colour_space.iccProfile().toStdString(); }
 
  protected:
   // Writes the encoded image file over the old one, keeping its identity, as write_back_file does

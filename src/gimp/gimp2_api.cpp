@@ -165,4 +165,18 @@ HostWindow image_window() {
   return HostWindow{static_cast<guint32>(gimp_display_get_window_handle(display)), {}};
 }
 
+std::string colour_profile(int32_t image) {
+  GimpColorProfile* profile = gimp_image_get_color_profile(image);
+  if (!profile) return {};
+  gsize length = 0;
+  const guint8* bytes = gimp_color_profile_get_icc_profile(profile, &length);
+  std::string icc(reinterpret_cast<const char*>(bytes), bytes ? length : 0);
+  g_object_unref(profile);
+  return icc;
+}
+
+bool has_layer_named(int32_t image, const std::string& name) {
+  return gimp_image_get_layer_by_name(image, name.c_str()) != -1;
+}
+
 }  // namespace tarvo::gimp_api

@@ -2,6 +2,7 @@
 // it is called with.
 #include <libgimp/gimp.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -17,6 +18,18 @@ int g_gimp_read_fd = -1;
 // GIMP's quit callback takes no argument the plug-in chooses: the session under way fills this
 // hook, so that the callback can keep its painting.
 tarvo::GimpQuitHook g_quit_hook;
+// Set as the procedure starts: whatever it answers, libgimp sends the answer as run returns, and
+// GIMP then closes the pipes at once. libgimp's goodbye after it would race that close and often
+// find the pipe gone ("gimp_flush(): error: Broken pipe"), so the process ends without it (quit
+// below).
+bool g_answered = false;
+
+// GIMP ended while the canvas was open: the painting is kept, and nothing is written to the pipe
+// again, not even the answer.
+[[noreturn]] void end_without_gimp() {
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
 
 void query() {
   static const GimpParamDef arguments[] = {
@@ -42,6 +55,7 @@ void query() {
 
 void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* result_count,
          GimpParam** results) {
+  g_answered = true;
   static GimpParam values[2];
   static std::string message;
   *results = values;
@@ -78,6 +92,7 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
     return;
   }
   const tarvo::GimpRunResult result = tarvo::run_on_gimp(run);
+  if (result.gimp_gone) end_without_gimp();
   if (result.cancelled) {
     values[0].data.d_status = GIMP_PDB_CANCEL;
   } else if (!result.success) {
@@ -87,6 +102,10 @@ void run(const gchar* /*name*/, gint count, const GimpParam* parameters, gint* r
 
 void quit() {
   if (g_quit_hook.leaving) g_quit_hook.leaving();
+  if (g_answered) {
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
 }
 
 }  // namespace

@@ -226,6 +226,22 @@ std::string drawable_name(int32_t drawable) {
   return text;
 }
 
+std::string colour_profile(int32_t image) {
+  GimpColorProfile* profile =
+      image_of(image) ? gimp_image_get_color_profile(image_of(image)) : nullptr;
+  if (!profile) return {};
+  gsize length = 0;
+  const guint8* bytes = gimp_color_profile_get_icc_profile(profile, &length);
+  std::string icc(reinterpret_cast<const char*>(bytes), bytes ? length : 0);
+  g_object_unref(profile);
+  return icc;
+}
+
+bool has_layer_named(int32_t image, const std::string& name) {
+  GimpImage* object = image_of(image);
+  return object && gimp_image_get_layer_by_name(object, name.c_str()) != nullptr;
+}
+
 namespace {
 
 // GIMP 3 names a window in the terms of the window system it runs on: on X11 by the bytes of its

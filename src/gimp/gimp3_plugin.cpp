@@ -2,6 +2,7 @@
 // the one layer selected in the image it is called with.
 #include <libgimp/gimp.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -18,6 +19,18 @@ int g_gimp_read_fd = -1;
 // GIMP's quit callback takes no argument the plug-in chooses: the session under way fills this
 // hook, so that the callback can keep its painting.
 tarvo::GimpQuitHook g_quit_hook;
+// Set as the procedure starts: whatever it answers, libgimp sends the answer as run returns, and
+// GIMP then closes the pipes at once. libgimp's goodbye after it would race that close and often
+// find the pipe gone ("gimp_flush(): error: Broken pipe"), so the process ends without it (quit
+// below).
+bool g_answered = false;
+
+// GIMP ended while the canvas was open: the painting is kept, and nothing is written to the pipe
+// again, not even the answer.
+[[noreturn]] void end_without_gimp() {
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
 
 struct TarvoPlugIn {
   GimpPlugIn parent_instance;
@@ -36,6 +49,7 @@ GimpValueArray* fail(GimpProcedure* procedure, GimpPDBStatusType status, const s
 
 GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image,
                     GimpDrawable** drawables, GimpProcedureConfig* config, gpointer /*data*/) {
+  g_answered = true;
   int selected = 0;
   while (drawables && drawables[selected]) ++selected;
   if (selected == 0) {
@@ -77,6 +91,7 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode mode, GimpImage* image
   // Failed calls come back to the plug-in, which says what went wrong in its own words.
   gimp_plug_in_set_pdb_error_handler(gimp_get_plug_in(), GIMP_PDB_ERROR_HANDLER_PLUGIN);
   const tarvo::GimpRunResult result = tarvo::run_on_gimp(run);
+  if (result.gimp_gone) end_without_gimp();
   if (result.cancelled)
     return gimp_procedure_new_return_values(procedure, GIMP_PDB_CANCEL, nullptr);
   if (!result.success) return fail(procedure, GIMP_PDB_EXECUTION_ERROR, result.message);
@@ -122,6 +137,10 @@ gboolean set_i18n(GimpPlugIn* /*plug_in*/, const gchar* /*procedure*/, gchar** /
 
 void quit(GimpPlugIn* /*plug_in*/) {
   if (g_quit_hook.leaving) g_quit_hook.leaving();
+  if (g_answered) {
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
 }
 
 void tarvo_plug_in_class_init(TarvoPlugInClass* klass) {

@@ -78,6 +78,10 @@ std::string image_file(int32_t image);
 std::string image_name(int32_t image);
 // The name GIMP shows for the drawable (a layer's name).
 std::string drawable_name(int32_t drawable);
+// The ICC profile GIMP holds for the image, as its bytes; empty when it has none (GIMP's sRGB).
+std::string colour_profile(int32_t image);
+// Whether the image has a layer of that name (GIMP keeps layer names unique within an image).
+bool has_layer_named(int32_t image, const std::string& name);
 
 // The image window the plug-in was started from, as the window system names it; empty when there
 // is none (no display, or a window system GIMP names its windows in otherwise).

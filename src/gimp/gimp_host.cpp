@@ -701,6 +701,10 @@ void GimpHost::merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t 
   gimp_api::flush_displays();
 }
 
+std::string GimpHost::colour_profile() {
+  return options_.link->gone ? std::string() : gimp_api::colour_profile(options_.image);
+}
+
 std::string GimpHost::Wik_WallpaperFilename() {
   return tarvo_data_file(QStringLiteral("wallpaper.png")).toStdString();
 }

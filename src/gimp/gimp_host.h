@@ -110,6 +110,7 @@ class GimpHost : public Host {
   std::string host_name() override { return "GIMP"; }
   std::string image_name() override { return "The layer"; }
   void set_can_repaint(bool can) override { can_repaint_ = can; }
+  std::string colour_profile() override;
 
   // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises
   // ImageNotWritten.

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -46,7 +45,6 @@ constexpr int kLayerCheckMilliseconds = 1000;
 
 // The last recovery copy written once GIMP or the image was gone.
 struct KeptCopy {
-  QByteArray hash;  // of the planes it holds
   QString path;
 };
 
@@ -89,27 +87,15 @@ ImageLock image_lock(const QString& key, int image) {
                              .arg(::getpid()));
 }
 
-QByteArray hash_of_planes(const CanvasBuffers& canvas) {
-  QCryptographicHash hash(QCryptographicHash::Sha1);
-  for (const Plane* plane : {&canvas.RBuffer, &canvas.GBuffer, &canvas.BBuffer}) {
-    hash.addData(QByteArrayView(reinterpret_cast<const char*>(plane->data()),
-                                static_cast<qsizetype>(plane->size())));
-  }
-  return hash.result();
-}
-
 // Writes the committed planes as a recovery copy and tells the user why and where. Once GIMP or the
-// image is gone every call that finds it gone comes here (the watch, each Send, the close): a
-// painting unchanged since the last copy is not written again.
+// image is gone every call that finds it gone comes here (the watch, each Send, the close): the
+// store writes a painting unchanged since its last copy only once, and a newer copy replaces the
+// older, so that the session keeps one copy.
 void keep_painting(const CanvasBuffers& canvas, RecoveryStore& recovery, KeptCopy& kept,
                    const std::string& why, QWidget* parent) {
   std::string text;
   try {
-    const QByteArray hash = hash_of_planes(canvas);
-    if (hash != kept.hash || !QFileInfo::exists(kept.path)) {
-      kept.path = recovery.write_copy(canvas);
-      kept.hash = hash;
-    }
+    kept.path = recovery.write_copy(canvas);
     text = why + ". Your painting is saved as " + kept.path.toStdString() + ".";
   } catch (const RuntimeError& error) {
     text = why + ", and " + error.what() + ".";
@@ -228,12 +214,44 @@ QString take_over(ImageLock& lock, const QString& holder, bool interactive) {
   return lock.take();
 }
 
-// Offers each painting kept from earlier sessions on this image that did not end normally, newest
-// first. Returns the plan the user takes; the others stay kept (or are discarded, if so chosen).
-RecoveryPlan offer_recovery(const RecoveryStore& recovery) {
-  RecoveryPlan plan = choose_recovery(find_recoveries(recovery));
+// Offers each painting kept from earlier sessions on this layer that did not end normally (and
+// those of layers the image no longer has, saying whose they are), newest first. Returns the plan
+// the user takes; the others stay kept (or are discarded, if so chosen).
+RecoveryPlan offer_recovery(const QString& image_key, int image, const QString& layer) {
+  const QString image_name = QString::fromStdString(gimp_api::image_name(image));
+  RecoveryPlan plan = choose_recovery(
+      find_layer_recoveries(image_key, image_name, layer, [image](const QString& name) {
+        return gimp_api::has_layer_named(image, name.toStdString());
+      }));
   if (!plan.empty()) std::cerr << "tarvo: recovering " << plan.description() << std::endl;
   return plan;
+}
+
+// GIMP draws the layer's effects (GIMP 3's non-destructive filters) over its pixels, so what the
+// canvas paints is seen through them: said as the canvas opens, naming them.
+void tell_about_effects(const GimpRun& run, QWidget* canvas) {
+  const std::vector<std::string> effects = gimp_api::effect_names(run.drawable);
+  if (effects.empty()) return;
+  QStringList names;
+  for (const std::string& name : effects) names << QString::fromStdString(name);
+  const bool several = effects.size() > 1;
+  const QString text =
+      QStringLiteral(
+          "GIMP applies the effects of the layer \"%1\" over the paint: %2. The canvas shows the "
+          "layer's own pixels, without %3; in GIMP your strokes will look as %4 make%5 them (merge "
+          "or remove %3 in GIMP's Layers dock to paint without %3).")
+          .arg(QString::fromStdString(gimp_api::item_name(run.drawable)), names.join(u", "),
+               several ? QStringLiteral("them") : QStringLiteral("it"),
+               several ? QStringLiteral("those effects") : QStringLiteral("that effect"),
+               several ? QString() : QStringLiteral("s"));
+  std::cerr << "tarvo: " << text.toStdString() << std::endl;
+  if (!canvas) return;
+  // A note the canvas takes paint beside, not a question.
+  auto* box = new QMessageBox(QMessageBox::Information, QApplication::applicationDisplayName(),
+                              text, QMessageBox::Ok, canvas);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  QTimer::singleShot(0, box, &QWidget::show);
 }
 
 }  // namespace
@@ -321,8 +339,14 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     std::cerr << "tarvo: " << result.message << std::endl;
     return result;
   }
-  RecoveryStore recovery(key, QString());
-  const RecoveryPlan recovered = run.interactive ? offer_recovery(recovery) : RecoveryPlan{};
+  // What a session keeps goes by its layer, named as GIMP names it: a layer's name is saved with
+  // an XCF and, for an image loaded from another format, is the file's name, and GIMP keeps the
+  // names of one image's layers apart; its id lasts only while GIMP runs, and its tattoo is given
+  // afresh each time a file of another format is loaded.
+  const QString layer = QString::fromStdString(gimp_api::drawable_name(run.drawable));
+  RecoveryStore recovery(RecoveryStore::key_of_layer(key, layer), QString());
+  const RecoveryPlan recovered =
+      run.interactive ? offer_recovery(key, run.image, layer) : RecoveryPlan{};
 
   auto link = std::make_shared<GimpLink>();
   GimpHost* host = nullptr;
@@ -371,11 +395,11 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
   // An open canvas journals every input over a snapshot of the layer it started from.
   session.journalled = run.interactive;
   session.journal_base = JournalBase{JournalBase::Kind::Snapshot, {}};
+  session.journal_header = {"layer " + layer.toStdString()};
   session.recovered = recovered;
   // The layer's history: the image's key and the layer's name.
   session.history = true;
-  session.history_key =
-      HistoryStore::layer_key(key, QString::fromStdString(gimp_api::drawable_name(run.drawable)));
+  session.history_key = HistoryStore::layer_key(key, layer);
   session.host_window = run.interactive ? gimp_api::image_window() : HostWindow{};
   session.script = std::move(script);
   session.script_name = run.script;
@@ -392,16 +416,19 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
           keep_painting(planes, recovery, kept,
                         "GIMP has quit, so the painting cannot go back to it", nullptr);
         }
-        // libgimp ends the process when this returns: a call that found GIMP gone comes here from
-        // deep inside the canvas. The canvas lives on until it is closed (or asked to close), and
-        // the process then ends with the latest painting kept.
-        if (!interactive || !canvas.isVisible()) return;
-        QEventLoop until_closed;
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, &until_closed, &QEventLoop::quit);
-        QObject::connect(&canvas, &QObject::destroyed, &until_closed, &QEventLoop::quit);
-        until_closed.exec();
-        keep_painting(planes, recovery, kept, "GIMP has quit, so the painting cannot go back to it",
-                      nullptr);
+        // libgimp would end the process when this returns, saying goodbye on a pipe that GIMP has
+        // closed ("Broken pipe"): a call that found GIMP gone comes here from deep inside the
+        // canvas. The canvas lives on until it is closed (or asked to close), and the process then
+        // ends here with the latest painting kept.
+        if (interactive && canvas.isVisible()) {
+          QEventLoop until_closed;
+          QObject::connect(qApp, &QCoreApplication::aboutToQuit, &until_closed, &QEventLoop::quit);
+          QObject::connect(&canvas, &QObject::destroyed, &until_closed, &QEventLoop::quit);
+          until_closed.exec();
+          keep_painting(planes, recovery, kept,
+                        "GIMP has quit, so the painting cannot go back to it", nullptr);
+        }
+        std::cerr.flush();
         std::_Exit(1);
       };
     }
@@ -413,6 +440,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
                     app.interactive() ? parent : nullptr);
     });
     if (run.interactive) watch_gimp(run, *host, link, planes, canvas, recovery, kept, lock);
+    tell_about_effects(run, parent);
   };
   try {
     result.success = run_session(app, session) == 0;
@@ -420,6 +448,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     session.failure = error.what();
   }
   if (run.quit_hook) run.quit_hook->leaving = nullptr;
+  result.gimp_gone = link->gone;
   if (!result.success) {
     result.message =
         session.failure.empty() ? "the painting was not written back to GIMP" : session.failure;

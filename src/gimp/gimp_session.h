@@ -26,6 +26,7 @@ struct GimpRun {
 struct GimpRunResult {
   bool success = false;
   bool cancelled = false;  // the user chose not to paint (a text layer kept as text)
+  bool gimp_gone = false;  // GIMP ended meanwhile: nothing may be written to its pipe again
   std::string message;     // what went wrong, when it did
 };
 

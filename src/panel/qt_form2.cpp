@@ -80,6 +80,8 @@ Form2::Form2(Program& program, QWidget* owner, const Presence& presence)
       program_(program),
       presence_(presence) {
   setObjectName(QStringLiteral("Form2"));
+  // The buttons explain themselves while the user works in another window (GIMP's, say).
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   setWindowTitle(QStringLiteral("Tarvo Tools"));
   setWindowIcon(tarvo_icon());
   setFixedSize(kClientWidth, kClientHeight);

@@ -134,6 +134,17 @@ QString RecoveryStore::key_of_gimp_image(const QString& image_file) {
   return QFileInfo(image_file).completeBaseName() + QStringLiteral("-gimp-") + tag;
 }
 
+QString RecoveryStore::layer_key_stem(const QString& image_key) {
+  return image_key + QStringLiteral("-layer-");
+}
+
+QString RecoveryStore::key_of_layer(const QString& image_key, const QString& layer_name) {
+  return layer_key_stem(image_key) +
+         QString::fromLatin1(QCryptographicHash::hash(layer_name.toUtf8(), QCryptographicHash::Sha1)
+                                 .toHex()
+                                 .left(8));
+}
+
 QString RecoveryStore::key_of_image(const QString& image_path) {
   const QFileInfo image(image_path);
   const QByteArray folder = image.absolutePath().toUtf8();
@@ -165,17 +176,38 @@ QString RecoveryStore::next_path(const QString& suffix) const {
   return path;
 }
 
-QString RecoveryStore::write_planes(const Plane& red, const Plane& green, const Plane& blue) const {
+QString RecoveryStore::write_planes(const Plane& red, const Plane& green, const Plane& blue) {
+  // Every path that keeps the painting (GIMP quitting, a failed send, the close) may come here
+  // with the same planes: a large painting is encoded once, not once a path.
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  for (const Plane* plane : {&red, &green, &blue}) {
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(plane->data()),
+                                static_cast<qsizetype>(plane->size())));
+  }
+  const QByteArray planes_hash = hash.result();
+  if (planes_hash == last_copy_hash_ && QFileInfo::exists(last_copy_)) return last_copy_;
   const QString path = next_path(QString());
   save_picture(picture_of(red, green, blue), path);
+  // The newer copy holds all the older ones held: one copy a painting.
+  finish_autosave();
+  for (const QString& file : session_files(session_)) {
+    if (file != path && file.endsWith(QLatin1String(".png")) &&
+        !file.contains(QLatin1String("-journal-base"))) {
+      QFile::remove(file);
+    }
+  }
+  autosave_path_.clear();
+  previous_autosave_.clear();
+  last_copy_ = path;
+  last_copy_hash_ = planes_hash;
   return path;
 }
 
-QString RecoveryStore::write_copy(const CanvasBuffers& canvas) const {
+QString RecoveryStore::write_copy(const CanvasBuffers& canvas) {
   return write_planes(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer);
 }
 
-QString RecoveryStore::write_copy(const CanvasBuffers& canvas, const StrokeState& stroke) const {
+QString RecoveryStore::write_copy(const CanvasBuffers& canvas, const StrokeState& stroke) {
   if (!stroke_on_screen(stroke)) return write_copy(canvas);
   return write_planes(canvas.RPreview, canvas.GPreview, canvas.BPreview);
 }
@@ -190,19 +222,24 @@ bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
       std::make_shared<QImage>(picture_of(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer));
   previous_autosave_ = autosave_path_;
   autosave_path_ = next_path(QStringLiteral("-autosave"));
+  // Once written, the autosave is newer than the session's last copy too.
+  const QString older_copy = last_copy_;
+  last_copy_.clear();
+  last_copy_hash_.clear();
   writing_->store(true);
-  worker_ = std::thread(
-      [picture, path = autosave_path_, previous = previous_autosave_, writing = writing_] {
-        // The pointer's thread comes first.
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-        try {
-          save_picture(*picture, path);
-          if (!previous.isEmpty()) QFile::remove(previous);
-        } catch (const RuntimeError& error) {
-          std::cerr << "tarvo: autosave failed: " << error.what() << std::endl;
-        }
-        writing->store(false);
-      });
+  worker_ = std::thread([picture, path = autosave_path_, previous = previous_autosave_, older_copy,
+                         writing = writing_] {
+    // The pointer's thread comes first.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+    try {
+      save_picture(*picture, path);
+      if (!previous.isEmpty()) QFile::remove(previous);
+      if (!older_copy.isEmpty()) QFile::remove(older_copy);
+    } catch (const RuntimeError& error) {
+      std::cerr << "tarvo: autosave failed: " << error.what() << std::endl;
+    }
+    writing->store(false);
+  });
   return true;
 }
 

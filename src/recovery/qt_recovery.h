@@ -57,6 +57,11 @@ class RecoveryStore {
   static QString key_of_image(const QString& image_path);
   // "photo-gimp-5e6f7a8b" for a GIMP image whose file is /some/folder/photo.xcf.
   static QString key_of_gimp_image(const QString& image_file);
+  // The key of one layer of an image keyed image_key: "photo-gimp-5e6f7a8b-layer-1a2b3c4d", where
+  // the last part is a tag of the layer's name.
+  static QString key_of_layer(const QString& image_key, const QString& layer_name);
+  // The part of such a key that every layer of the image shares: "photo-gimp-5e6f7a8b-layer-".
+  static QString layer_key_stem(const QString& image_key);
 
   const QString& key() const { return key_; }
   const QString& image_path() const { return image_path_; }
@@ -76,18 +81,20 @@ class RecoveryStore {
   void retire_session(const QString& keep = {});
 
   // Writes the committed planes as a PNG now and returns its path; raises RuntimeError when it
-  // cannot.
-  QString write_copy(const CanvasBuffers& canvas) const;
+  // cannot. A session keeps one copy of its painting: the new copy replaces the copies and the
+  // autosave this session wrote before it, and planes unchanged since the last copy are not
+  // written again (its path is returned).
+  QString write_copy(const CanvasBuffers& canvas);
   // The same as the user sees it: with a stroke under way, the previews, which show it.
-  QString write_copy(const CanvasBuffers& canvas, const StrokeState& stroke) const;
+  QString write_copy(const CanvasBuffers& canvas, const StrokeState& stroke);
   // The same from planes with the spare column and row.
-  QString write_planes(const Plane& red, const Plane& green, const Plane& blue) const;
+  QString write_planes(const Plane& red, const Plane& green, const Plane& blue);
 
   // Called after each committed stroke: when the interval has passed since the last autosave (or
   // the start), copies the planes and writes them on a worker thread of low priority, replacing
-  // the previous autosave. While an autosave is still being written (a large image on a busy
-  // machine) none is started: the pointer's thread never waits for one. Returns true when it
-  // started one.
+  // the previous autosave and the session's last copy. While an autosave is still being written (a
+  // large image on a busy machine) none is started: the pointer's thread never waits for one.
+  // Returns true when it started one.
   bool after_commit(const CanvasBuffers& canvas);
   // Waits for an autosave under way.
   void finish_autosave();
@@ -116,6 +123,9 @@ class RecoveryStore {
   std::shared_ptr<std::atomic<bool>> writing_ = std::make_shared<std::atomic<bool>>(false);
   QString autosave_path_;
   QString previous_autosave_;
+  // The last copy written and the hash of the planes it holds.
+  QString last_copy_;
+  QByteArray last_copy_hash_;
 };
 
 }  // namespace tarvo

@@ -120,6 +120,7 @@ void release_unfinished_drag(std::vector<ScriptEvent>& events) {
 RecoveryPlan plan_from_journal(const QString& journal, const JournalContents& contents) {
   RecoveryPlan plan;
   plan.paper_path = contents.paper_path;
+  plan.layer = contents.layer;
   plan.painted_at = QFileInfo(journal).lastModified();
   plan.source = journal;
   plan.journal = journal;
@@ -352,6 +353,8 @@ JournalContents read_journal(const QString& path) {
         contents.held = true;
       } else if (field.startsWith(QLatin1String("paper "))) {
         contents.paper_path = field.mid(6);
+      } else if (field.startsWith(QLatin1String("layer "))) {
+        contents.layer = field.mid(6);
       }
       continue;
     }
@@ -415,6 +418,59 @@ std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store) {
   }
   std::erase_if(plans, [](const RecoveryPlan& plan) { return plan.empty(); });
   return plans;
+}
+
+std::vector<RecoveryPlan> find_layer_recoveries(
+    const QString& image_key, const QString& image_name, const QString& layer,
+    const std::function<bool(const QString&)>& has_layer) {
+  std::vector<RecoveryPlan> found;
+  const auto take = [&](const QString& key, const QString& layer_name, bool other) {
+    for (RecoveryPlan& plan : find_recoveries(RecoveryStore(key, QString()))) {
+      plan.image_name = image_name;
+      if (!layer_name.isEmpty()) plan.layer = layer_name;
+      plan.other_layer = other;
+      found.push_back(std::move(plan));
+    }
+  };
+  const QString own = RecoveryStore::key_of_layer(image_key, layer);
+  take(own, layer, false);
+  // Paintings kept before paintings named their layer, under the image's own key.
+  take(image_key, QString(), false);
+  // The other layers' keys, each named by the layer line of one of its journals.
+  const QString stem = RecoveryStore::layer_key_stem(image_key);
+  const qsizetype key_length = stem.size() + 8;
+  QHash<QString, QString> layer_of_key;
+  QStringList keys;
+  for (const QFileInfo& file :
+       QDir(RecoveryStore::directory()).entryInfoList({stem + QLatin1Char('*')}, QDir::Files)) {
+    const QString key = file.fileName().left(key_length);
+    if (key == own || file.fileName().mid(key_length, 1) != QLatin1String("-")) continue;
+    if (!keys.contains(key)) keys << key;
+    if (!is_journal(file.fileName()) || !layer_of_key.value(key).isEmpty()) continue;
+    try {
+      layer_of_key[key] = read_journal(file.absoluteFilePath()).layer;
+    } catch (const ScriptError&) {
+    }
+  }
+  for (const QString& key : keys) {
+    const QString name = layer_of_key.value(key);
+    if (!name.isEmpty() && !has_layer(name)) {
+      take(key, name, true);
+      continue;
+    }
+    for (const RecoveryPlan& plan : find_recoveries(RecoveryStore(key, QString()))) {
+      std::cerr << "tarvo: the painting of " << when(plan.painted_at).toStdString() << " on "
+                << (name.isEmpty() ? std::string("another layer")
+                                   : "the layer \"" + name.toStdString() + "\"")
+                << " of " << image_name.toStdString() << " that was not saved is kept in "
+                << plan.source.toStdString() << "; running Tarvo Paint on that layer offers it"
+                << std::endl;
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [](const RecoveryPlan& a, const RecoveryPlan& b) {
+    return a.painted_at > b.painted_at;
+  });
+  return found;
 }
 
 RecoveryPlan find_recovery(const RecoveryStore& store) {

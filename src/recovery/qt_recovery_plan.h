@@ -19,6 +19,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,7 @@ struct JournalContents {
   QString image_path;
   ImageIdentity image;
   QString paper_path;                // empty: the built-in paper grain
+  QString layer;                     // the GIMP layer it was painted on; empty: none named
   std::vector<ScriptEvent> prelude;  // the state the inputs start from
   std::vector<ScriptEvent> inputs;
 };
@@ -57,6 +59,12 @@ struct RecoveryPlan {
   QDateTime painted_at;
   QString source;  // the journal or the copy it comes from
   QString notice;  // why the journal was refused, when it was
+  // A GIMP painting: the image it was painted on, as GIMP names it, and the layer (empty: not
+  // known, a painting kept before paintings named their layer). other_layer: the layer is not
+  // the one the canvas opens on (the image has no layer of that name any more).
+  QString image_name;
+  QString layer;
+  bool other_layer = false;
   // Every file its session kept: removed once the recovered painting is safe again, or when the
   // user discards it.
   QStringList files;
@@ -93,6 +101,16 @@ struct RecoveryPlan {
 std::vector<RecoveryPlan> find_recoveries(const RecoveryStore& store);
 // The newest of them; empty when there is none, with the notice of a journal that was refused.
 RecoveryPlan find_recovery(const RecoveryStore& store);
+
+// The paintings kept for one layer of a GIMP image whose store is keyed image_key (layers go by
+// their name, RecoveryStore::key_of_layer): every painting of that layer; every painting of a
+// layer the image no longer has (has_layer says which names it has), marked other_layer, since
+// only this question can bring it back; and paintings kept before paintings named their layer.
+// Paintings of the image's other layers wait for a run on their own layer, and standard error
+// says so. Newest first; image_name and layer are filled in.
+std::vector<RecoveryPlan> find_layer_recoveries(
+    const QString& image_key, const QString& image_name, const QString& layer,
+    const std::function<bool(const QString&)>& has_layer);
 
 // Removes every file the plan's session kept.
 void discard_recovery(const RecoveryPlan& plan);

@@ -2,11 +2,14 @@
 
 #include "canvas/qt_form1.h"
 
+#include <QColorSpace>
+#include <QColorTransform>
 #include <QMenuBar>
 #include <QtTest>
 #include <memory>
 
 #include "app/startup.h"
+#include "canvas/qt_display_colour.h"
 #include "canvas/qt_window_placement.h"
 #include "canvas/view_navigation.h"
 #include "core/program.h"
@@ -23,10 +26,11 @@ struct Canvas {
   std::unique_ptr<Form1> form;
   testing::FakeHost* host = nullptr;
 
-  Canvas(int32_t w, int32_t h) {
+  Canvas(int32_t w, int32_t h, const QByteArray& profile = {}) {
     HostRegistry registry;
     registry.register_host(kHostProgId, [&, w, h] {
       auto made = std::make_unique<testing::FakeHost>(w, h);
+      made->profile = profile.toStdString();
       host = made.get();
       return made;
     });
@@ -75,6 +79,43 @@ class Form1Test : public QObject {
     QCOMPARE(c.at(99, 59), qRgb(99, 59, 0));
     QCOMPARE(c.at(0, 0), qRgb(0, 0, 0));
     QCOMPARE(c.at(42, 17), qRgb(42, 17, 0));
+  }
+
+  // An image in a profile of its own is shown converted to sRGB, within a level of Qt's own
+  // conversion, while its planes keep its values; an image in sRGB is shown as it is.
+  void anImageWithAColourProfileIsShownConvertedToSrgb() {
+    const QColorSpace adobe(QColorSpace::AdobeRgb);
+    const QColorTransform exact = adobe.transformationToColorSpace(QColorSpace::SRgb);
+    const auto near = [](QRgb a, QRgb b) {
+      return std::abs(qRed(a) - qRed(b)) <= 1 && std::abs(qGreen(a) - qGreen(b)) <= 1 &&
+             std::abs(qBlue(a) - qBlue(b)) <= 1;
+    };
+    const std::unique_ptr<DisplayColour> colour = DisplayColour::from_profile(adobe.iccProfile());
+    QVERIFY(colour);
+    for (int r = 0; r < 256; r += 5) {
+      for (int g = 0; g < 256; g += 5) {
+        for (int b = 0; b < 256; b += 5) {
+          uint32_t pixel = 0xFF000000u | qRgb(r, g, b);
+          colour->convert(&pixel, 1);
+          const QRgb want = exact.map(qRgb(r, g, b));
+          QVERIFY2(near(pixel, want), qPrintable(QStringLiteral("%1,%2,%3: #%4, not #%5")
+                                                     .arg(r)
+                                                     .arg(g)
+                                                     .arg(b)
+                                                     .arg(pixel, 0, 16)
+                                                     .arg(want, 0, 16)));
+        }
+      }
+    }
+    QVERIFY(!DisplayColour::from_profile(QColorSpace(QColorSpace::SRgb).iccProfile()));
+    QVERIFY(!DisplayColour::from_profile("not a profile"));
+
+    Canvas c(100, 60, adobe.iccProfile());
+    QVERIFY(near(c.at(99, 59), exact.map(qRgb(99, 59, 0))));
+    QVERIFY(c.at(99, 59) != qRgb(99, 59, 0));
+    QCOMPARE(c.program.canvas.RBuffer(99, 59), uint8_t{99});
+    Canvas plain(100, 60, QColorSpace(QColorSpace::SRgb).iccProfile());
+    QCOMPARE(plain.at(99, 59), qRgb(99, 59, 0));
   }
 
   void marginsAroundASmallerImageAreLightGrey() {

@@ -96,6 +96,12 @@ const char kSchemeVersion[] = R"(
         (gimp-message "tarvo-case: refused"))
     (gimp-image-remove-layer image other)
     (save image out)))
+;; A layer with a non-destructive effect, which GIMP draws over what Tarvo paints.
+(define (effect-case in script)
+  (let* ((image (open-png in)) (layer (layer-of image))
+         (filter (car (gimp-drawable-filter-new layer "gegl:pixelize" "Pixelize"))))
+    (gimp-drawable-append-filter layer filter)
+    (run-tarvo image script)))
 )";
 #else
 constexpr char kGimpConsole[] = "gimp-console-2.10";
@@ -354,6 +360,7 @@ class GimpPlugInTest : public QObject {
 #if TARVO_GIMP_VERSION == 3
     scheme += QStringLiteral("(two-layers-case \"%1\" \"%2\" \"%3\")\n")
                   .arg(path("rgb.png"), path("s.tvs"), path("gimp-two-layers.png"));
+    scheme += QStringLiteral("(effect-case \"%1\" \"%2\")\n").arg(path("rgb.png"), path("s.tvs"));
 #endif
     // Layers Tarvo cannot paint on, and a text layer, which it paints on once told.
     scheme += QStringLiteral(
@@ -637,6 +644,23 @@ class GimpPlugInTest : public QObject {
       last.append(reinterpret_cast<const char*>(saved.constScanLine(y)), frame / 90);
     }
     QCOMPARE(frames.mid(2 * frame), last);
+  }
+
+  // GIMP 3 draws a layer's effects over the paint: the run says so, naming them. No run of the
+  // plug-in says that localization is off, or writes to a pipe GIMP has closed.
+  void the_runs_say_what_a_painter_needs_and_nothing_else() {
+    const QString effects = QStringLiteral("over the paint: Pixelize.");
+#if TARVO_GIMP_VERSION == 3
+    QVERIFY2(gimp_output_.count(effects) == 1, qPrintable(gimp_output_));
+#else
+    QVERIFY(!gimp_output_.contains(effects));
+#endif
+    QVERIFY(!gimp_output_.contains(QLatin1String("Localization disabled")));
+    for (const QString& line : gimp_output_.split(QLatin1Char('\n'))) {
+      QVERIFY2(
+          !line.contains(QLatin1String("tarvo")) || !line.contains(QLatin1String("gimp_flush")),
+          qPrintable(line));
+    }
   }
 
   void refused_runs_write_nothing_and_say_why() {

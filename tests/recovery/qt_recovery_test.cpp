@@ -5,6 +5,7 @@
 #include "recovery/qt_recovery.h"
 
 #include <sys/stat.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -116,6 +117,85 @@ class RecoveryTest : public QObject {
     const QString last = store.autosave_path();
     store.remove_autosave();
     QVERIFY(!QFileInfo::exists(last));
+  }
+
+  // However many ways keep the painting (GIMP quitting, a failed send, the close), a session keeps
+  // one copy of it: the same planes are not written again, and a newer copy or autosave replaces
+  // the older.
+  void aSessionKeepsOneCopyOfItsPainting() {
+    auto now = std::chrono::steady_clock::time_point{};
+    RecoveryStore store(QStringLiteral("once-1234"), QString(), [&] { return now; });
+    const auto pictures = [&] {
+      QStringList found = store.session_files(store.session());
+      return found.filter(QStringLiteral(".png"));
+    };
+    CanvasBuffers c = painted(5, 5);
+    const QString first = store.write_copy(c);
+    QCOMPARE(store.write_copy(c), first);
+    QCOMPARE(pictures(), QStringList{first});
+    c.RBuffer(2, 2) ^= 0xff;
+    const QString second = store.write_copy(c);
+    QVERIFY(second != first);
+    QCOMPARE(pictures(), QStringList{second});
+    now += RecoveryStore::kAutosaveInterval;
+    QVERIFY(store.after_commit(c));
+    store.finish_autosave();
+    QCOMPARE(pictures(), QStringList{store.autosave_path()});
+    const QString last = store.write_copy(c);
+    QCOMPARE(pictures(), QStringList{last});
+    QCOMPARE(QImage(last).convertToFormat(QImage::Format_RGB888).pixel(2, 2),
+             qRgb(c.RBuffer(2, 2), c.GBuffer(2, 2), c.BBuffer(2, 2)));
+    store.retire_session();
+  }
+
+  // Times are the local time, without a zone name that would read as another time.
+  void timesAreShownInLocalTime() {
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Asia/Kolkata");
+    ::tzset();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    const QString shown = when(QDateTime(QDate(2026, 12, 10), QTime(19, 27, 30), QTimeZone::utc()));
+    QLocale::setDefault(QLocale::system());
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    ::tzset();
+    QVERIFY2(shown.contains(QLatin1String("11 December 2026")) &&
+                 shown.contains(QLatin1String("00:57:30")) && !shown.contains(QLatin1String("UTC")),
+             qPrintable(shown));
+  }
+
+  // A GIMP painting is offered on its own layer, and on another only when the image no longer has
+  // its layer (renamed or deleted), its question naming the image and the layer.
+  void aLayersPaintingIsOfferedOnThatLayerOrWhenItsLayerIsGone() {
+    const QString image_key = QStringLiteral("art-gimp-0badf00d");
+    const auto keep = [&](const QString& layer) {
+      RecoveryStore store(RecoveryStore::key_of_layer(image_key, layer), QString());
+      SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
+      JournalStart start = snapshot_start(painted(4, 4));
+      start.header = {"layer " + layer.toStdString()};
+      journal.restart(std::move(start));
+      journal.record(Verb::Form_MouseDown, {1, 0, 1, 1});
+      journal.record(Verb::Form_MouseUp, {1, 0, 2, 2});
+      journal.flush();
+      return journal.path();
+    };
+    keep(QStringLiteral("Paint"));
+    keep(QStringLiteral("Ink"));
+    const QString gone = keep(QStringLiteral("Old sketch"));
+    CapturedErrors said;
+    const std::vector<RecoveryPlan> offered = find_layer_recoveries(
+        image_key, QStringLiteral("art.xcf"), QStringLiteral("Paint"), [](const QString& name) {
+          return name == QLatin1String("Paint") || name == QLatin1String("Ink");
+        });
+    QCOMPARE(offered.size(), std::size_t{2});
+    const RecoveryPlan& own = offered[0].other_layer ? offered[1] : offered[0];
+    const RecoveryPlan& other = offered[0].other_layer ? offered[0] : offered[1];
+    QCOMPARE(own.layer, QStringLiteral("Paint"));
+    QVERIFY(!own.other_layer);
+    QCOMPARE(other.source, gone);
+    QVERIFY(kept_in(other).contains(QLatin1String("on the layer \"Old sketch\" of art.xcf")));
+    QVERIFY2(said.text.str().find("the layer \"Ink\" of art.xcf") != std::string::npos,
+             said.text.str().c_str());
+    for (const RecoveryPlan& plan : offered) discard_recovery(plan);
   }
 
   void copiesOlderThanTheImageAreNotReported() {
@@ -269,7 +349,7 @@ class RecoveryTest : public QObject {
       QCOMPARE(mode_of(made), mode_t{0700});
     }
     const QStringList files = QDir(folder).entryList(QDir::Files);
-    QCOMPARE(files.size(), 5);  // copy, autosave, journal and its base, crash copy
+    QCOMPARE(files.size(), 4);  // the autosave (replacing the copy), journal and base, crash copy
     for (const QString& file : files) {
       QVERIFY2(mode_of(folder + QLatin1Char('/') + file) == 0600, qPrintable(file));
     }
@@ -326,8 +406,8 @@ class RecoveryTest : public QObject {
     CapturedErrors said;
     QVERIFY(choose_recovery(kept).empty());
     QCOMPARE(asked.size(), 2);
-    const QString newest_time = QLocale().toString(kept[0].painted_at, QLocale::LongFormat);
-    const QString older_time = QLocale().toString(kept[1].painted_at, QLocale::LongFormat);
+    const QString newest_time = when(kept[0].painted_at);
+    const QString older_time = when(kept[1].painted_at);
     QVERIFY2(asked[0].contains(newest_time + QStringLiteral(" (this one)")) &&
                  asked[0].contains(older_time) &&
                  asked[0].indexOf(newest_time) < asked[0].lastIndexOf(older_time),

@@ -67,6 +67,8 @@ class FakeHost : public Host {
   int32_t paper_width = 4, paper_height = 4;
   uint8_t paper_value = 0;
   std::string wallpaper;
+  std::string profile;  // the image's ICC profile; empty: sRGB
+  std::string colour_profile() override { return profile; }
 
  private:
   void call(const std::string& name) {
