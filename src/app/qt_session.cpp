@@ -34,8 +34,9 @@ void register_host(HostRegistry& registry, const Session& session,
                    const std::shared_ptr<HistoryLog>& history) {
   HostRegistry::Factory make_host = session.make_host;
   if (history) {
-    make_host = [inner = std::move(make_host), history]() -> std::unique_ptr<Host> {
-      return std::make_unique<HistoryTap>(inner(), history);
+    const QString image_file = session.journal_base.image_path;
+    make_host = [inner = std::move(make_host), history, image_file]() -> std::unique_ptr<Host> {
+      return std::make_unique<HistoryTap>(inner(), history, image_file);
     };
   }
   if (!session.replaying) {

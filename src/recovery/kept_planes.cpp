@@ -131,6 +131,7 @@ std::unique_ptr<KeptPlanes> KeptPlanes::keep(const Plane& red, const Plane& gree
 
 KeptPlanes::~KeptPlanes() {
   if (socket_ >= 0) ::close(socket_);  // the child reads the end of its commands and leaves
+  if (!waited_) return;
   while (::waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
   }
 }

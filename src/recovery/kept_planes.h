@@ -44,11 +44,17 @@ class KeptPlanes {
   // Has the child write the snapshot to path (a new private file, 0600) and waits for its answer.
   // Once only: the child leaves after it.
   Written write_snapshot(const std::string& path);
+  // The child's process id, for a caller that must stop its write at once (SIGKILL).
+  pid_t child() const { return child_; }
+  // The destructor leaves the child killed at child() unwaited: its memory's teardown, long for
+  // a large image, is the kernel's, after the program has ended.
+  void leave_unwaited() { waited_ = false; }
 
  private:
   KeptPlanes(pid_t child, int socket) : child_(child), socket_(socket) {}
 
   pid_t child_;
+  bool waited_ = true;
   int socket_;  // the program's end of the socket the child reads its command from and answers on
 };
 
