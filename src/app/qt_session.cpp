@@ -253,6 +253,7 @@ int run_session(TarvoApplication& app, Session& session) {
   keeping.reset();
   // A session that did not write its image may yet be recovered: its history stays for that.
   if (history) history->finish(app.failed() || !program.closed_with_image_written);
+  if (session.when_done) session.when_done(status);
   canvas.reset();
   return status;
 }

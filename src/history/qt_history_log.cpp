@@ -224,6 +224,7 @@ void HistoryLog::handle(Item& item) {
   switch (item.kind) {
     case Kind::Start:
       if (!stream_) begin(item);
+      item.planes = HostImage{};  // not held while the rest of the batch is written
       break;
     case Kind::Inputs:
       if (stream_) add_inputs(item.inputs);
@@ -233,6 +234,7 @@ void HistoryLog::handle(Item& item) {
       break;
     case Kind::Image:
       if (stream_) add_image(item.planes);
+      item.planes = HostImage{};
       break;
     case Kind::Writing:
       writing_sha1_ = pixels_checksum(item.planes.red, item.planes.green, item.planes.blue);
