@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -170,14 +171,30 @@ int run_tarvo(int argc, char** argv) {
   session.journal_header = journal_header(line);
   session.recovered = recovered;
   session.history = true;
-  const int status = run_session(app, session);
-  if (line.recover) {
+  const auto finish = [&](int status) {
+    if (!line.recover) return;
     if (status == 0) {
       std::cerr << "tarvo: the recovered painting is written to " << line.out.toStdString()
                 << std::endl;
     }
     finish_recovery(recovered, recovery, status == 0 ? line.out : QString());
+  };
+  // Once the session is over and what it keeps is on disk, the program ends without freeing its
+  // planes, undo records and windows one by one, which takes seconds for the largest image; a
+  // recording is closed by its own destructor, so a session that records ends the usual way.
+  if (!session.recorder) {
+    session.when_done = [&](int status) {
+      finish(status);
+      recovery.cancel_autosave();
+      lock.release();
+      std::cout.flush();
+      std::cerr.flush();
+      std::fflush(nullptr);
+      ::_exit(status);
+    };
   }
+  const int status = run_session(app, session);
+  finish(status);
   return status;
 }
 

@@ -34,8 +34,9 @@ void register_host(HostRegistry& registry, const Session& session,
                    const std::shared_ptr<HistoryLog>& history) {
   HostRegistry::Factory make_host = session.make_host;
   if (history) {
-    make_host = [inner = std::move(make_host), history]() -> std::unique_ptr<Host> {
-      return std::make_unique<HistoryTap>(inner(), history);
+    const QString image_file = session.journal_base.image_path;
+    make_host = [inner = std::move(make_host), history, image_file]() -> std::unique_ptr<Host> {
+      return std::make_unique<HistoryTap>(inner(), history, image_file);
     };
   }
   if (!session.replaying) {
@@ -252,6 +253,7 @@ int run_session(TarvoApplication& app, Session& session) {
   keeping.reset();
   // A session that did not write its image may yet be recovered: its history stays for that.
   if (history) history->finish(app.failed() || !program.closed_with_image_written);
+  if (session.when_done) session.when_done(status);
   canvas.reset();
   return status;
 }

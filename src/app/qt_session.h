@@ -54,6 +54,11 @@ struct Session {
   // Runs once the canvas exists and before events flow, for a host that watches its own link.
   std::function<void(Program&, Form1&, RecoveryStore&)> on_canvas_ready;
 
+  // When set, called with the exit status once the session is over and everything it keeps is on
+  // disk (the journal closed, the history finished), before the canvas and the planes are torn
+  // down: a program that ends there (_exit) leaves freeing gigabytes to the kernel.
+  std::function<void(int status)> when_done;
+
   // Set by run_session when it returns a non-zero status: what went wrong, in one sentence.
   std::string failure;
 };

@@ -178,10 +178,41 @@ MadeFile copy_for_backup(const std::string& target, const struct stat& original,
   MadeFile copy = create_beside(target, "~", fd, action);
   Descriptor out(fd);
   take_identity(out.get(), original, action);
-  write_all(out.get(), read_all(source.get(), action), action);
+  // A piece at a time: a large picture is never held in memory twice.
+  std::vector<uint8_t> piece(std::size_t{4} << 20);
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(source.get(), piece.data(), piece.size(), at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) fail(action);
+    if (got == 0) break;
+    for (std::size_t done = 0; done < static_cast<std::size_t>(got);) {
+      const ssize_t wrote =
+          pwrite(out.get(), piece.data() + done, static_cast<std::size_t>(got) - done, at + done);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote < 0) fail(action);
+      done += static_cast<std::size_t>(wrote);
+    }
+    at += got;
+  }
   sync_file(out.get(), action);
   out.close(action);
   return copy;
+}
+
+// A second name for target beside it, hidden; none when the file system refuses one.
+MadeFile link_for_backup(const std::string& target) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string name = directory_of(target) + "/." + name_of(target) + "~.XXXXXX";
+    // A unique name: made, then removed, then linked to (another process taking it in between
+    // makes link fail with EEXIST, and the next name is tried).
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return MadeFile(std::string());
+    ::close(fd);
+    ::unlink(name.c_str());
+    if (::link(target.c_str(), name.c_str()) == 0) return MadeFile(name);
+    if (errno != EEXIST) return MadeFile(std::string());
+  }
+  return MadeFile(std::string());
 }
 
 std::string backup_action(const std::string& path, const std::string& target) {
@@ -211,7 +242,12 @@ void replace_file(const Target& file, std::span<const uint8_t> bytes, Backup bac
   MadeFile backup_copy;
   if (backup == Backup::kMake && file.exists) {
     const std::string about_backup = backup_action(file.path, file.target);
-    backup_copy = copy_for_backup(file.target, file.status, about_backup);
+    // The new file takes the name in a new inode, so the old inode itself can be the backup: a
+    // second name for it costs nothing, where a copy of a large picture takes seconds. Where the
+    // file system has no hard links, it is copied.
+    backup_copy = link_for_backup(file.target);
+    if (backup_copy.path().empty())
+      backup_copy = copy_for_backup(file.target, file.status, about_backup);
     backup_copy.rename_to(file.target + "~", about_backup);
   }
   written.rename_to(file.target, action);

@@ -145,13 +145,16 @@ FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArr
     if (!error.isEmpty()) fail_write(error);
   }
   bytes = with_carried_metadata(path, std::move(bytes));
+  // The checksum the host keeps of what it wrote is taken while the file is written.
+  std::future<QByteArray> checksum =
+      std::async(std::launch::async, [&bytes] { return checksum_of(bytes); });
   const FileWriteResult written =
       write_file(path.toStdString(), byte_span(bytes), backup ? Backup::kMake : Backup::kNone);
   if (!written.ok()) {
     raise_file_error(error_number::kHostCallFailed, QString::fromStdString(written.error));
   }
   const QFileInfo info(path);
-  return FileStamp{info.lastModified(), info.size(), checksum_of(bytes)};
+  return FileStamp{info.lastModified(), info.size(), checksum.get()};
 }
 
 bool FileHost::changed_elsewhere() const {

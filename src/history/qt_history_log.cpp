@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -17,7 +18,10 @@
 #include <cstring>
 #include <iostream>
 #include <span>
+#include <vector>
 
+#include "core/runtime_error.h"
+#include "file/qt_png_file.h"
 #include "recovery/qt_recovery.h"
 
 namespace tarvo {
@@ -102,10 +106,12 @@ void HistoryLog::push(Item item, bool wake) {
   if (wake) wake_.notify_one();
 }
 
-void HistoryLog::start(HostImage planes) {
+void HistoryLog::start(HostImage planes, QString file, std::string file_sha1) {
   Item item;
   item.kind = Kind::Start;
   item.planes = std::move(planes);
+  item.file = std::move(file);
+  item.file_sha1 = std::move(file_sha1);
   push(std::move(item), true);
 }
 
@@ -144,10 +150,16 @@ void HistoryLog::sync_soon() {
   wake_.notify_one();
 }
 
-void HistoryLog::written(HostImage planes) {
+void HistoryLog::writing(HostImage planes) {
+  Item item;
+  item.kind = Kind::Writing;
+  item.planes = std::move(planes);
+  push(std::move(item), true);
+}
+
+void HistoryLog::written() {
   Item item;
   item.kind = Kind::Written;
-  item.planes = std::move(planes);
   push(std::move(item), true);
 }
 
@@ -211,7 +223,8 @@ void HistoryLog::handle(Item& item) {
   if (failed_ || finished_) return;
   switch (item.kind) {
     case Kind::Start:
-      if (!stream_) begin(item.planes);
+      if (!stream_) begin(item);
+      item.planes = HostImage{};  // not held while the rest of the batch is written
       break;
     case Kind::Inputs:
       if (stream_) add_inputs(item.inputs);
@@ -221,9 +234,15 @@ void HistoryLog::handle(Item& item) {
       break;
     case Kind::Image:
       if (stream_) add_image(item.planes);
+      item.planes = HostImage{};
+      break;
+    case Kind::Writing:
+      writing_sha1_ = pixels_checksum(item.planes.red, item.planes.green, item.planes.blue);
+      writing_size_ = QSize(item.planes.width(), item.planes.height());
+      item.planes = HostImage{};
       break;
     case Kind::Written:
-      if (stream_) add_end(item.planes);
+      if (stream_ && !writing_sha1_.empty()) add_end();
       break;
     case Kind::Recovering:
       recovered_ = item.recovered;
@@ -235,7 +254,8 @@ void HistoryLog::handle(Item& item) {
   }
 }
 
-bool HistoryLog::begin(const HostImage& planes) {
+bool HistoryLog::begin(const Item& item) {
+  const HostImage& planes = item.planes;
   make_private_folder(folder_);
   start_sha1_ = pixels_checksum(planes.red, planes.green, planes.blue);
   start_size_ = QSize(planes.width(), planes.height());
@@ -260,9 +280,10 @@ bool HistoryLog::begin(const HostImage& planes) {
   // before it can be dropped.
   const bool near_limit = history_bytes() > settings_.limit_bytes / 10 * 9;
   if (start_sha1_ != previous_end || near_limit) {
-    start_file = store_picture(picture_of(planes.red, planes.green, planes.blue),
-                               QStringLiteral("-start.png"))
-                     .toStdString();
+    QString stored;
+    if (!item.file_sha1.empty()) stored = store_file_copy(item.file, item.file_sha1);
+    if (stored.isEmpty() && !failed_) stored = store_planes(planes, QStringLiteral("-start.png"));
+    start_file = stored.toStdString();
     if (failed_) return false;
   }
   const std::string started = now_text().toStdString();
@@ -301,18 +322,16 @@ void HistoryLog::add_paper(const Item& item) {
 
 void HistoryLog::add_image(const HostImage& planes) {
   const std::string sha1 = pixels_checksum(planes.red, planes.green, planes.blue);
-  const QString file = store_picture(picture_of(planes.red, planes.green, planes.blue),
-                                     QStringLiteral("-image-%1.png").arg(++images_));
+  const QString file = store_planes(planes, QStringLiteral("-image-%1.png").arg(++images_));
   if (failed_) return;
   deflate_text("#@ image " + sha1 + " " + size_words(QSize(planes.width(), planes.height())) + " " +
                    file.toStdString() + "\n",
                Z_NO_FLUSH);
 }
 
-void HistoryLog::add_end(const HostImage& planes) {
-  const std::string sha1 = pixels_checksum(planes.red, planes.green, planes.blue);
-  if (!deflate_text("#@ end " + sha1 + " " + size_words(QSize(planes.width(), planes.height())) +
-                        " " + now_text().toStdString() + "\n",
+void HistoryLog::add_end() {
+  if (!deflate_text("#@ end " + writing_sha1_ + " " + size_words(writing_size_) + " " +
+                        now_text().toStdString() + "\n",
                     Z_FULL_FLUSH)) {
     return;
   }
@@ -409,6 +428,65 @@ QString HistoryLog::store_picture(const QImage& picture, const QString& suffix) 
   QString error = picture.save(&buffer, "png") ? QString() : QStringLiteral("cannot encode it");
   if (error.isEmpty()) error = write_private_file(folder_ + QLatin1Char('/') + name, png);
   if (!error.isEmpty()) fail(QStringLiteral("cannot write ") + name + QStringLiteral(": ") + error);
+  return name;
+}
+
+QString HistoryLog::store_planes(const HostImage& planes, const QString& suffix) {
+  const QString name = QFileInfo(path_).completeBaseName() + suffix;
+  QString error;
+  try {
+    // This thread alone: the row helper is the pointer thread's.
+    const QByteArray png = encode_png_file(planes, QImage(), ImageFileTraits{}, nullptr);
+    error = write_private_file(folder_ + QLatin1Char('/') + name, png);
+  } catch (const RuntimeError& e) {
+    error = QString::fromUtf8(e.what());
+  }
+  if (!error.isEmpty()) fail(QStringLiteral("cannot write ") + name + QStringLiteral(": ") + error);
+  return name;
+}
+
+QString HistoryLog::store_file_copy(const QString& file, const std::string& sha1) {
+  const QString suffix = QFileInfo(file).suffix();
+  const QString name = QFileInfo(path_).completeBaseName() + QStringLiteral("-start") +
+                       (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix.toLower());
+  const QByteArray target = QFile::encodeName(folder_ + QLatin1Char('/') + name);
+  const QByteArray temporary = target + ".part";
+  const int from = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+  if (from < 0) return {};
+  const int to = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (to < 0) {
+    ::close(from);
+    return {};
+  }
+  ::fchmod(to, 0600);
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  std::vector<char> piece(std::size_t{4} << 20);
+  bool ok = true;
+  for (;;) {
+    ssize_t got = ::read(from, piece.data(), piece.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    hash.addData(QByteArrayView(piece.data(), got));
+    for (const char* at = piece.data(); got > 0 && ok;) {
+      const ssize_t put = ::write(to, at, static_cast<std::size_t>(got));
+      if (put < 0 && errno == EINTR) continue;
+      ok = put > 0;
+      at += put;
+      got -= put;
+    }
+    if (!ok) break;
+  }
+  ::close(from);
+  ok = ok && hash.result().toHex().toStdString() == sha1 && ::fsync(to) == 0;
+  ok = ::close(to) == 0 && ok;
+  if (!ok || ::rename(temporary.constData(), target.constData()) != 0) {
+    // Not the file the host vouched for (changed meanwhile), or not written: the caller encodes.
+    ::unlink(temporary.constData());
+    return {};
+  }
   return name;
 }
 

@@ -45,8 +45,11 @@ class HistoryLog {
   HistoryLog(const HistoryLog&) = delete;
   HistoryLog& operator=(const HistoryLog&) = delete;
 
-  // The image the session starts from, as the host handed it over (a copy).
-  void start(HostImage planes);
+  // The image the session starts from, as the host handed it over (a copy). file, when given,
+  // is an image file that the host vouches reads back as exactly these planes, the SHA-1 (hex)
+  // of its bytes being file_sha1: the entry then keeps a copy of its bytes as the start picture,
+  // which takes a fraction of the time an encoding would.
+  void start(HostImage planes, QString file = {}, std::string file_sha1 = {});
   // The paper texture the host handed over: at the start, and at each "Get paper".
   void paper(Plane texture, int32_t width, int32_t height);
   // A later image the host handed over (a "Get image").
@@ -54,8 +57,10 @@ class HistoryLog {
   void record(Verb verb, std::initializer_list<double> args);
   // A stroke ended: what is recorded reaches the file soon.
   void sync_soon();
-  // A write-back succeeded with these planes.
-  void written(HostImage planes);
+  // A write-back of these planes begins: their checksum is taken while the host writes them.
+  void writing(HostImage planes);
+  // The write-back begun last succeeded.
+  void written();
   // This session starts from a recovered painting: it is marked so, and at its first write-back
   // the crashed session's entry is completed, ending where the recovered painting began.
   void recovering(RecoveredHistory recovered);
@@ -75,7 +80,7 @@ class HistoryLog {
     uint8_t arg_count = 0;
     std::array<double, 12> args;
   };
-  enum class Kind { Inputs, Start, Paper, Image, Written, Recovering, Finish };
+  enum class Kind { Inputs, Start, Paper, Image, Writing, Written, Recovering, Finish };
   struct Item {
     Kind kind = Kind::Inputs;
     std::vector<Input> inputs;
@@ -84,21 +89,28 @@ class HistoryLog {
     int32_t paper_width = 0, paper_height = 0;
     RecoveredHistory recovered;
     bool keep_unwritten = false;
+    QString file;  // Start: the file that holds the planes, with its SHA-1
+    std::string file_sha1;
   };
 
   void push(Item item, bool wake);
   void run();
   void handle(Item& item);
-  bool begin(const HostImage& planes);
+  bool begin(const Item& item);
   void add_inputs(const std::vector<Input>& inputs);
   void add_paper(const Item& item);
   void add_image(const HostImage& planes);
-  void add_end(const HostImage& planes);
+  void add_end();
   void complete_recovered();
   void end_stream(bool keep_unwritten);
   // Compresses text into the stream; flush: Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH or Z_FINISH.
   bool deflate_text(const std::string& text, int flush);
   QString store_picture(const QImage& picture, const QString& suffix);
+  // The same for colour planes, encoded as PNG straight from them (png_encoder.h).
+  QString store_planes(const HostImage& planes, const QString& suffix);
+  // A copy of the image file as the start picture when its bytes have the SHA-1 sha1; empty
+  // (and nothing left behind) when they do not.
+  QString store_file_copy(const QString& file, const std::string& sha1);
   void fail(const QString& what);
 
   const QString folder_;
@@ -126,6 +138,8 @@ class HistoryLog {
   std::string pending_paper_;  // a paper handed over before the start
   std::string start_sha1_;
   QSize start_size_;
+  std::string writing_sha1_;  // of the write-back under way
+  QSize writing_size_;
   RecoveredHistory recovered_;
 };
 

@@ -12,8 +12,9 @@
 
 namespace tarvo {
 
-HistoryTap::HistoryTap(std::unique_ptr<Host> inner, std::shared_ptr<HistoryLog> log)
-    : ForwardingHost(std::move(inner)), log_(std::move(log)) {}
+HistoryTap::HistoryTap(std::unique_ptr<Host> inner, std::shared_ptr<HistoryLog> log,
+                       QString image_file)
+    : ForwardingHost(std::move(inner)), log_(std::move(log)), image_file_(std::move(image_file)) {}
 
 int32_t HistoryTap::Wik_GetPaperWidth() {
   return paper_width_ = inner().Wik_GetPaperWidth();
@@ -49,7 +50,8 @@ Plane HistoryTap::Wik_GetBBuffer() {
   if (started_) {
     log_->image(std::move(fetched_));
   } else {
-    log_->start(std::move(fetched_));
+    const std::string file_sha1 = image_file_.isEmpty() ? std::string() : planes_file_checksum();
+    log_->start(std::move(fetched_), file_sha1.empty() ? QString() : image_file_, file_sha1);
     started_ = true;
   }
   fetched_ = HostImage{};
@@ -77,10 +79,12 @@ void HistoryTap::Wik_SetBbuffer(const Plane& plane) {
 }
 
 void HistoryTap::wik_Refresh() {
-  inner().wik_Refresh();
-  if (written_.red.empty() || written_.green.empty() || written_.blue.empty()) return;
-  log_->written(std::move(written_));
+  const bool whole = !written_.red.empty() && !written_.green.empty() && !written_.blue.empty();
+  // The history takes the checksum of the planes while the host writes them.
+  if (whole) log_->writing(std::move(written_));
   written_ = HostImage{};
+  inner().wik_Refresh();
+  if (whole) log_->written();
 }
 
 HistorySession::HistorySession(Form1& canvas, std::shared_ptr<HistoryLog> log,

@@ -21,7 +21,9 @@ class ToolsPanel;
 
 class HistoryTap : public ForwardingHost {
  public:
-  HistoryTap(std::unique_ptr<Host> inner, std::shared_ptr<HistoryLog> log);
+  // image_file: the file the host reads and writes, when it has one; a start over it that the
+  // host vouches for is kept as a copy of the file.
+  HistoryTap(std::unique_ptr<Host> inner, std::shared_ptr<HistoryLog> log, QString image_file = {});
 
   int32_t Wik_GetPaperWidth() override;
   int32_t wik_GetPaperHeight() override;
@@ -37,6 +39,7 @@ class HistoryTap : public ForwardingHost {
 
  private:
   std::shared_ptr<HistoryLog> log_;
+  QString image_file_;
   int32_t paper_width_ = 0, paper_height_ = 0;
   HostImage fetched_, written_;
   bool started_ = false;

@@ -7,7 +7,9 @@
 //
 //   SESSION.tvh           the entry: a gzip-compressed event script with its marks (below)
 //   SESSION-start.png     the image the session started from, when that is not what the entry
-//                         before it ended with (the first session, or a file changed elsewhere)
+//                         before it ended with (the first session, or a file changed elsewhere):
+//                         a copy of the image file when it reads back as exactly those pixels
+//                         (so of its own kind, .jpg say), else a PNG of them
 //   SESSION-image-N.png   what the host handed over at the session's Nth "Get image"
 //   SESSION-paper-N.png   the paper texture (N = 0 at the start, then each "Get paper")
 //

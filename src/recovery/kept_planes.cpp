@@ -8,14 +8,19 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <exception>
+#include <vector>
 
 #include "file/plane_snapshot.h"
+#include "file/png_encoder.h"
 
 namespace tarvo {
 
@@ -65,6 +70,39 @@ struct ChildSink {
   int error = 0;
 };
 
+// The planes as an 8-bit RGB PNG into put; the CRC-32 of its bytes in hex, empty on failure.
+std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& put, int& error) {
+  const Plane& red = *planes[0];
+  const Plane& green = *planes[1];
+  const Plane& blue = *planes[2];
+  const PngHeader header{std::max(red.columns() - 1, 1), std::max(red.rows() - 1, 1), 8, 2};
+  std::vector<uint8_t> file;
+  try {
+    file = encode_png(
+        header,
+        [&](int32_t y, uint8_t* out) {
+          const uint8_t* r = red.row(y);
+          const uint8_t* g = green.row(y);
+          const uint8_t* b = blue.row(y);
+          for (int32_t x = 0; x < header.width; ++x, out += 3) {
+            out[0] = r[x];
+            out[1] = g[x];
+            out[2] = b[x];
+          }
+        },
+        PngEncodeOptions{}, nullptr);
+  } catch (const std::exception&) {
+    error = ENOMEM;
+    return {};
+  }
+  if (!put(file.data(), file.size())) return {};
+  char text[9];
+  std::snprintf(
+      text, sizeof text, "%08lx",
+      crc32(0, file.data(), static_cast<uInt>(std::min<std::size_t>(file.size(), 1u << 30))));
+  return text;
+}
+
 // The child's whole life: wait for a path, write the snapshot there, answer, leave.
 [[noreturn]] void serve(int socket, const Plane* const (&planes)[3],
                         const KeptPlanes::WriteCall& write, pid_t parent) {
@@ -76,10 +114,11 @@ struct ChildSink {
   ::setpriority(PRIO_PROCESS, 0, 10);
   if (::getppid() != parent) ::_exit(0);
   close_all_but(socket);
+  char form = 0;
   uint32_t length = 0;
   std::array<char, PATH_MAX + 1> path{};
-  if (!read_exactly(socket, &length, sizeof length) || length == 0 || length > PATH_MAX ||
-      !read_exactly(socket, path.data(), length)) {
+  if (!read_exactly(socket, &form, sizeof form) || !read_exactly(socket, &length, sizeof length) ||
+      length == 0 || length > PATH_MAX || !read_exactly(socket, path.data(), length)) {
     ::_exit(0);
   }
   Answer answer;
@@ -88,21 +127,22 @@ struct ChildSink {
     answer.error = errno;
   } else {
     ::fchmod(sink.fd, 0600);
+    const auto put = [&sink](const void* data, std::size_t size) {
+      const auto* bytes = static_cast<const char*>(data);
+      while (size > 0) {
+        const ssize_t put = (*sink.write)(sink.fd, bytes, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+          sink.error = put < 0 ? errno : ENOSPC;
+          return false;
+        }
+        bytes += put;
+        size -= static_cast<std::size_t>(put);
+      }
+      return true;
+    };
     const std::string checksum =
-        write_plane_snapshot(planes, [&sink](const void* data, std::size_t size) {
-          const auto* bytes = static_cast<const char*>(data);
-          while (size > 0) {
-            const ssize_t put = (*sink.write)(sink.fd, bytes, size);
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-              sink.error = put < 0 ? errno : ENOSPC;
-              return false;
-            }
-            bytes += put;
-            size -= static_cast<std::size_t>(put);
-          }
-          return true;
-        });
+        form == 'P' ? write_png_file(planes, put, sink.error) : write_plane_snapshot(planes, put);
     ::close(sink.fd);
     answer.error = checksum.size() == answer.checksum.size() ? 0 : (sink.error ? sink.error : EIO);
     if (answer.error == 0) std::memcpy(answer.checksum.data(), checksum.data(), checksum.size());
@@ -131,15 +171,25 @@ std::unique_ptr<KeptPlanes> KeptPlanes::keep(const Plane& red, const Plane& gree
 
 KeptPlanes::~KeptPlanes() {
   if (socket_ >= 0) ::close(socket_);  // the child reads the end of its commands and leaves
+  if (!waited_) return;
   while (::waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
 
 KeptPlanes::Written KeptPlanes::write_snapshot(const std::string& path) {
+  return write(path, 'S');
+}
+
+KeptPlanes::Written KeptPlanes::write_png(const std::string& path) {
+  return write(path, 'P');
+}
+
+KeptPlanes::Written KeptPlanes::write(const std::string& path, char form) {
   Written written;
   const auto length = static_cast<uint32_t>(path.size());
   Answer answer;
-  if (socket_ < 0 || !send_exactly(socket_, &length, sizeof length) ||
+  if (socket_ < 0 || !send_exactly(socket_, &form, sizeof form) ||
+      !send_exactly(socket_, &length, sizeof length) ||
       !send_exactly(socket_, path.data(), path.size()) ||
       !read_exactly(socket_, &answer, sizeof answer)) {
     written.error = EPIPE;  // the child is gone

@@ -5,11 +5,11 @@
 // thread the fork alone (its page tables, milliseconds) instead of a copy of every byte into fresh
 // memory (most of a second), and no memory beyond the pages painted while the child lives.
 //
-// The child does nothing until told: it writes the planes as a snapshot (plane_snapshot.h) into
-// the file it is given, answers with the snapshot's checksum or the error, and leaves; it leaves
-// at once when the object is destroyed, and when the program dies.
-// Between the fork and its end the child only opens, writes and closes files: nothing that
-// another thread of the program could have held at the fork.
+// The child does nothing until told: it writes the planes as a snapshot (plane_snapshot.h) or a
+// PNG file into the file it is given, answers with the snapshot's checksum or the error, and
+// leaves; it leaves at once when the object is destroyed, and when the program dies. Between the
+// fork and its end the child only opens, writes and closes files: nothing that another thread of
+// the program could have held at the fork.
 
 #include <sys/types.h>
 
@@ -44,11 +44,21 @@ class KeptPlanes {
   // Has the child write the snapshot to path (a new private file, 0600) and waits for its answer.
   // Once only: the child leaves after it.
   Written write_snapshot(const std::string& path);
+  // The same with the planes encoded as an 8-bit RGB PNG (png_encoder.h, on the child's one
+  // thread) instead of a snapshot; the checksum is then the CRC-32 of the file's bytes.
+  Written write_png(const std::string& path);
+  // The child's process id, for a caller that must stop its write at once (SIGKILL).
+  pid_t child() const { return child_; }
+  // The destructor leaves the child killed at child() unwaited: its memory's teardown, long for
+  // a large image, is the kernel's, after the program has ended.
+  void leave_unwaited() { waited_ = false; }
 
  private:
   KeptPlanes(pid_t child, int socket) : child_(child), socket_(socket) {}
+  Written write(const std::string& path, char form);
 
   pid_t child_;
+  bool waited_ = true;
   int socket_;  // the program's end of the socket the child reads its command from and answers on
 };
 

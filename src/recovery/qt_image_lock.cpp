@@ -26,9 +26,14 @@ ImageLock::ImageLock(QString path, QString what, bool raises)
     : path_(std::move(path)), what_(std::move(what)), raises_(raises) {}
 
 ImageLock::~ImageLock() {
+  release();
+}
+
+void ImageLock::release() {
   if (fd_ < 0) return;
   QFile::remove(path_);
   ::close(fd_);
+  fd_ = -1;
 }
 
 QString ImageLock::path_for_image(const QString& image_path) {

@@ -22,6 +22,8 @@ class ImageLock {
   ImageLock(QString path, QString what, bool raises = false);
   // Lets go of the lock and removes its file, when it was taken.
   ~ImageLock();
+  // The same, before the destructor (a program that ends without unwinding).
+  void release();
   ImageLock(const ImageLock&) = delete;
   ImageLock& operator=(const ImageLock&) = delete;
 

@@ -1,6 +1,7 @@
 #include "recovery/qt_journal.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -138,7 +139,12 @@ void SessionJournal::remove_files() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    for (Chunk& chunk : pending_) {
+      if (chunk.start && chunk.start->kept) abandon(*chunk.start->kept);
+    }
     pending_.clear();
+    abandoned_ = true;
+    if (writing_child_ > 0) ::kill(writing_child_, SIGKILL);
   }
   wake_.notify_all();
   if (writer_.joinable()) writer_.join();
@@ -216,11 +222,12 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   QString snapshot;
   int base_fd = -1;
   const std::string base = describe_base(start, snapshot, base_fd);
+  if (abandoned_ && start.kept) abandon(*start.kept);
   // The base is safe from a kill once written; the disk gets it after the journal is in place, so
   // that the journal names it at once.
-  const auto close_base = [&base_fd](bool sync) {
+  const auto close_base = [this, &base_fd](bool sync) {
     if (base_fd < 0) return true;
-    const bool synced = !sync || ::fdatasync(base_fd) == 0;
+    const bool synced = !sync || abandoned_ || ::fdatasync(base_fd) == 0;
     ::close(base_fd);
     base_fd = -1;
     return synced;
@@ -314,12 +321,36 @@ std::string SessionJournal::describe_base(const JournalStart& start, QString& sn
   if (start.image_as_held) image_seen_ = *start.image_as_held;
   if (start.base.kind == JournalBase::Kind::ImageFile) {
     const QString image = QFileInfo(start.base.image_path).absoluteFilePath();
+    const QString suffix = QFileInfo(image).suffix();
+    const auto copy_name = [&] {
+      return stem + QStringLiteral("-base-%1").arg(++snapshot_number_) +
+             (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+    };
+    if (!start.planes_file_sha1.empty()) {
+      // The host vouches for the file: its copy is taken and checked in one pass, a piece at a
+      // time, never the whole file in memory.
+      snapshot = copy_name();
+      unsynced_fd = create_base_file(snapshot);
+      if (unsynced_fd < 0) return {};
+      std::string sha1;
+      qint64 size = -1;
+      if (!copy_file_into(image, unsynced_fd, sha1, size)) return {};
+      if (!start.image_as_held && !sha1.empty()) image_seen_ = ImageIdentity{size, sha1};
+      if (sha1 == start.planes_file_sha1) {
+        return "#@ base image " + image.toStdString() + " " + sha1 + "\n#@ base copy " +
+               snapshot.toStdString();
+      }
+      ::close(unsynced_fd);
+      unsynced_fd = -1;
+      QFile::remove(snapshot);
+      snapshot.clear();
+    }
     std::string sha1;
-    if (const std::optional<QByteArray> bytes = file_holding_planes(start, image, sha1)) {
+    if (const std::optional<QByteArray> bytes = start.planes_file_sha1.empty()
+                                                    ? file_holding_planes(start, image, sha1)
+                                                    : std::nullopt) {
       // Another program may write over the file: the journal keeps the bytes it paints over.
-      const QString suffix = QFileInfo(image).suffix();
-      snapshot = stem + QStringLiteral("-base-%1").arg(++snapshot_number_) +
-                 (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+      snapshot = copy_name();
       unsynced_fd = create_base_file(snapshot);
       if (unsynced_fd < 0) return {};
       if (!write_all(unsynced_fd, bytes->constData(), static_cast<std::size_t>(bytes->size()))) {
@@ -332,8 +363,18 @@ std::string SessionJournal::describe_base(const JournalStart& start, QString& sn
   // The planes as they are in memory: a copy into the file, not an encoding.
   snapshot = stem + QStringLiteral("-base-%1.tvp").arg(++snapshot_number_);
   if (start.kept) {
+    {
+      std::lock_guard lock(mutex_);
+      if (abandoned_) return {};
+      writing_child_ = start.kept->child();
+    }
     const KeptPlanes::Written written =
         start.kept->write_snapshot(QFile::encodeName(snapshot).toStdString());
+    {
+      std::lock_guard lock(mutex_);
+      writing_child_ = 0;
+    }
+    if (abandoned_) return {};
     if (written.checksum.empty()) {
       fail(QStringLiteral("cannot write its base ") + snapshot, written.error);
       return {};
@@ -366,6 +407,39 @@ std::string SessionJournal::describe_image(const JournalStart& start) {
          image.toStdString() + "\n";
 }
 
+void SessionJournal::abandon(KeptPlanes& kept) {
+  ::kill(kept.child(), SIGKILL);
+  kept.leave_unwaited();
+}
+
+bool SessionJournal::copy_file_into(const QString& path, int fd, std::string& sha1, qint64& size) {
+  sha1.clear();
+  size = 0;
+  const int from = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (from < 0) return true;  // no file to take: the caller writes a snapshot
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  std::vector<char> piece(std::size_t{4} << 20);
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::read(from, piece.data(), piece.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      size = -1;  // unreadable: not the file the host vouched for
+      break;
+    }
+    if (got == 0) break;
+    hash.addData(QByteArrayView(piece.data(), got));
+    size += got;
+    if (!write_all(fd, piece.data(), static_cast<std::size_t>(got))) {
+      ok = false;
+      break;
+    }
+  }
+  ::close(from);
+  if (ok && size >= 0) sha1 = hash.result().toHex().toStdString();
+  return ok;
+}
+
 int SessionJournal::create_base_file(const QString& path) {
   const int fd =
       ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -384,8 +458,11 @@ bool SessionJournal::append(const std::string& text) {
 bool SessionJournal::write_all(int fd, const void* data, std::size_t size) {
   const char* bytes = static_cast<const char*>(data);
   std::size_t left = size;
+  // A few megabytes at a time, so that an abandoned journal stops soon.
+  constexpr std::size_t kPiece = std::size_t{8} << 20;
   while (left > 0) {
-    const ssize_t written = write_(fd, bytes, left);
+    if (abandoned_) return false;
+    const ssize_t written = write_(fd, bytes, std::min(left, kPiece));
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       fail(QStringLiteral("cannot write it"), written < 0 ? errno : ENOSPC);
@@ -398,7 +475,7 @@ bool SessionJournal::write_all(int fd, const void* data, std::size_t size) {
 }
 
 void SessionJournal::fail(const QString& what, int error_number) {
-  if (reported_) return;
+  if (reported_ || abandoned_) return;
   reported_ = true;
   std::cerr << "tarvo: the session journal " << path_.toStdString() << ": " << what.toStdString()
             << (error_number ? std::string(": ") + std::strerror(error_number) : std::string())

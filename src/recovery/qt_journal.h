@@ -44,6 +44,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -126,7 +127,9 @@ class SessionJournal {
   void restart(JournalStart start);
   // Waits until everything recorded and every restart asked for so far is on disk (or has failed).
   void flush();
-  // Stops writing and removes the journal and its snapshot (after a normal close).
+  // Stops writing and removes the journal and its snapshot (after a normal close). A base still
+  // being written (the restart after the close's own write-back) is abandoned rather than waited
+  // for: nothing of it is needed any more.
   void remove_files();
   // Files to remove once the first restart is safely on disk (what a recovery was made from).
   void remove_after_first_base(QStringList files);
@@ -158,6 +161,11 @@ class SessionJournal {
                                                 std::string& sha1);
   // The "file" line, or nothing when the host has no image file or it cannot be read.
   std::string describe_image(const JournalStart& start);
+  // Copies the file at path into fd, taking the SHA-1 (hex) and size of its bytes on the way;
+  // sha1 stays empty when the file cannot be read. False when the copy could not be written.
+  bool copy_file_into(const QString& path, int fd, std::string& sha1, qint64& size);
+  // Stops the child keeping planes for a base no longer wanted, without waiting for its end.
+  static void abandon(KeptPlanes& kept);
   // A private file for a base; -1 (reported) when it cannot be made.
   int create_base_file(const QString& path);
   bool append(const std::string& text);
@@ -178,6 +186,9 @@ class SessionJournal {
   bool busy_ = false;  // the writer is writing what it took from pending_
   bool ok_ = true;
   QStringList remove_after_base_;
+  // Set by remove_files: the writer drops what it is writing at the next piece.
+  std::atomic<bool> abandoned_ = false;
+  pid_t writing_child_ = 0;  // the child writing the current base, under mutex_
 
   // The writer's own.
   int fd_ = -1;

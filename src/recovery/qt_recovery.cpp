@@ -1,6 +1,7 @@
 #include "recovery/qt_recovery.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,12 +17,16 @@
 #include <iostream>
 
 #include "core/runtime_error.h"
+#include "recovery/kept_planes.h"
 
 namespace tarvo {
 
 namespace {
 
 constexpr int kSessionLength = 19;  // "yyyyMMdd-HHmmss-zzz"
+// Planes of more pixels than this are autosaved by a child process that keeps them, rather than
+// copied on the pointer's thread.
+constexpr int64_t kCopiedUpTo = int64_t{2048} * 2048;
 
 // The session of this process: the time its first store was made.
 const QString& this_session() {
@@ -119,7 +124,8 @@ RecoveryStore::RecoveryStore(QString key, QString image_path, Clock clock)
       last_autosave_(clock_()) {}
 
 RecoveryStore::~RecoveryStore() {
-  finish_autosave();
+  // The journal holds the painting: an autosave under way is not waited for.
+  cancel_autosave();
 }
 
 QString RecoveryStore::directory() {
@@ -217,15 +223,50 @@ bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
   if (now - last_autosave_ < kAutosaveInterval || writing_->load()) return false;
   if (worker_.joinable()) finish_autosave();  // done: the join is immediate
   last_autosave_ = now;
-  // The copy of the planes is the only work done on the pointer's thread; the encoding is not.
-  auto picture =
-      std::make_shared<QImage>(picture_of(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer));
   previous_autosave_ = autosave_path_;
   autosave_path_ = next_path(QStringLiteral("-autosave"));
+  cancelled_ = std::make_shared<std::atomic<bool>>(false);
   // Once written, the autosave is newer than the session's last copy too.
   const QString older_copy = last_copy_;
   last_copy_.clear();
   last_copy_hash_.clear();
+  if (int64_t{canvas.RBuffer.columns()} * canvas.RBuffer.rows() > kCopiedUpTo) {
+    // The fork is the only work done on the pointer's thread.
+    std::shared_ptr<KeptPlanes> kept =
+        KeptPlanes::keep(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer, ::write);
+    if (kept) {
+      writing_->store(true);
+      writer_child_->store(kept->child());
+      worker_ = std::thread([kept, path = autosave_path_, previous = previous_autosave_, older_copy,
+                             writing = writing_, child = writer_child_, cancelled = cancelled_] {
+        make_private_folder(QFileInfo(path).absolutePath());
+        const QByteArray name = QFile::encodeName(path);
+        const QByteArray part = name + ".part";
+        const KeptPlanes::Written written = kept->write_png(part.toStdString());
+        child->store(0);
+        if (cancelled->load()) {
+          kept->leave_unwaited();
+        } else if (written.checksum.empty()) {
+          std::cerr << "tarvo: autosave failed: cannot write " << path.toStdString() << ": "
+                    << std::strerror(written.error) << std::endl;
+        } else {
+          const int fd = ::open(part.constData(), O_WRONLY | O_CLOEXEC);
+          const bool synced = fd >= 0 && ::fsync(fd) == 0;
+          if (fd >= 0) ::close(fd);
+          if (synced && !cancelled->load() && ::rename(part.constData(), name.constData()) == 0) {
+            if (!previous.isEmpty()) QFile::remove(previous);
+            if (!older_copy.isEmpty()) QFile::remove(older_copy);
+          }
+        }
+        ::unlink(part.constData());
+        writing->store(false);
+      });
+      return true;
+    }
+  }
+  // The copy of the planes is the only work done on the pointer's thread; the encoding is not.
+  auto picture =
+      std::make_shared<QImage>(picture_of(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer));
   writing_->store(true);
   worker_ = std::thread([picture, path = autosave_path_, previous = previous_autosave_, older_copy,
                          writing = writing_] {
@@ -247,8 +288,22 @@ void RecoveryStore::finish_autosave() {
   if (worker_.joinable()) worker_.join();
 }
 
+void RecoveryStore::cancel_autosave() {
+  if (!worker_.joinable()) return;
+  if (cancelled_) cancelled_->store(true);
+  const pid_t child = writer_child_->load();
+  if (child <= 0) {
+    worker_.join();  // a small image's, soon done
+    return;
+  }
+  // The child dies at once; its memory's teardown, and the worker's last steps, wait for no one.
+  ::kill(child, SIGKILL);
+  worker_.detach();
+  ::unlink(QFile::encodeName(autosave_path_ + QStringLiteral(".part")).constData());
+}
+
 void RecoveryStore::remove_autosave() {
-  finish_autosave();
+  cancel_autosave();
   if (!autosave_path_.isEmpty()) QFile::remove(autosave_path_);
   if (!previous_autosave_.isEmpty()) QFile::remove(previous_autosave_);
   autosave_path_.clear();
@@ -299,8 +354,8 @@ QStringList RecoveryStore::session_files(const QString& session) const {
 }
 
 void RecoveryStore::retire_session(const QString& keep) {
-  // An autosave under way holds an older painting: it is let finish, then retired with the rest.
-  finish_autosave();
+  // An autosave under way holds an older painting: it is stopped, and retired with the rest.
+  cancel_autosave();
   for (const QString& file : session_files(session_)) {
     if (keep.isEmpty() || !file.startsWith(keep)) QFile::remove(file);
   }

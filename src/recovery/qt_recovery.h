@@ -91,13 +91,17 @@ class RecoveryStore {
   QString write_planes(const Plane& red, const Plane& green, const Plane& blue);
 
   // Called after each committed stroke: when the interval has passed since the last autosave (or
-  // the start), copies the planes and writes them on a worker thread of low priority, replacing
-  // the previous autosave and the session's last copy. While an autosave is still being written (a
-  // large image on a busy machine) none is started: the pointer's thread never waits for one.
-  // Returns true when it started one.
+  // the start), takes the planes as they are and writes them at a low priority, replacing the
+  // previous autosave and the session's last copy. A small image is copied for a worker thread; a
+  // large one is kept by a forked child (kept_planes.h), which encodes and writes it, so that the
+  // pointer's thread copies nothing. While an autosave is still being written (a large image on a
+  // busy machine) none is started: the pointer's thread never waits for one. Returns true when it
+  // started one.
   bool after_commit(const CanvasBuffers& canvas);
   // Waits for an autosave under way.
   void finish_autosave();
+  // Stops an autosave under way without waiting for it; it leaves no file.
+  void cancel_autosave();
   // After a normal close: the autosave is no longer needed.
   void remove_autosave();
   QString autosave_path() const { return autosave_path_; }
@@ -121,6 +125,9 @@ class RecoveryStore {
   std::chrono::steady_clock::time_point last_autosave_;
   std::thread worker_;
   std::shared_ptr<std::atomic<bool>> writing_ = std::make_shared<std::atomic<bool>>(false);
+  // The child writing the autosave under way, when a child writes it: cancel_autosave kills it.
+  std::shared_ptr<std::atomic<pid_t>> writer_child_ = std::make_shared<std::atomic<pid_t>>(0);
+  std::shared_ptr<std::atomic<bool>> cancelled_;
   QString autosave_path_;
   QString previous_autosave_;
   // The last copy written and the hash of the planes it holds.

@@ -198,6 +198,36 @@ class RecoveryTest : public QObject {
     for (const RecoveryPlan& plan : offered) discard_recovery(plan);
   }
 
+  // Above 2048 x 2048 a forked child keeps and encodes the planes: what it writes must be the
+  // painting as it was at the commit, whatever the canvas does afterwards, and a close while it
+  // writes must leave nothing behind.
+  void aLargeAutosaveIsThePaintingAtItsCommitAndACloseStopsIt() {
+    auto now = std::chrono::steady_clock::time_point{};
+    RecoveryStore store(scratch_.filePath(QStringLiteral("poster.png")), [&] { return now; });
+    CanvasBuffers c = painted(2100, 2050);
+    now += std::chrono::seconds(120);
+    QVERIFY(store.after_commit(c));
+    const CanvasBuffers at_commit = painted(2100, 2050);
+    c.RBuffer(5, 5) = static_cast<uint8_t>(~c.RBuffer(5, 5));  // painted while it is written
+    store.finish_autosave();
+    const QImage saved = QImage(store.autosave_path()).convertToFormat(QImage::Format_RGB888);
+    QCOMPARE(saved.size(), QSize(2100, 2050));
+    for (int y = 0; y < 2050; y += 7)
+      for (int x = 0; x < 2100; x += 3)
+        QCOMPARE(saved.pixel(x, y),
+                 qRgb(at_commit.RBuffer(x, y), at_commit.GBuffer(x, y), at_commit.BBuffer(x, y)));
+    QCOMPARE(saved.pixel(5, 5),
+             qRgb(at_commit.RBuffer(5, 5), at_commit.GBuffer(5, 5), at_commit.BBuffer(5, 5)));
+
+    now += std::chrono::seconds(300);
+    QVERIFY(store.after_commit(c));
+    store.remove_autosave();  // at once, while the child encodes
+    const QStringList left =
+        QDir(RecoveryStore::directory())
+            .entryList({QStringLiteral("poster-*")}, QDir::Files | QDir::Hidden);
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char(' '))));
+  }
+
   void copiesOlderThanTheImageAreNotReported() {
     const QString image = scratch_.filePath(QStringLiteral("old.png"));
     RecoveryStore store(image);
