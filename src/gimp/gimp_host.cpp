@@ -18,41 +18,21 @@
 #include "core/runtime_error.h"
 #include "file/qt_image_file.h"
 #include "gimp/gimp_api.h"
+#include "gimp/gimp_host_detail.h"
 #include "gimp/gimp_pixels.h"
 #include "render/paper_grain.h"
 
 namespace tarvo {
+
+using namespace gimp_host_detail;
 
 namespace {
 
 // Rows read or written per GEGL call: a few of GIMP's 64-row tiles, so that the progress bar moves
 // and no strip buffer grows large.
 constexpr int32_t kStripRows = 512;
-// Rows a hash of the layer's own bytes covers: one row of GIMP's tiles.
-constexpr int32_t kBandRows = 64;
 // Below this many pixels a read or write is over before a progress bar would be seen.
 constexpr int64_t kProgressPixels = 1 << 20;
-
-[[noreturn]] void fail(const std::string& what) {
-  throw RuntimeError(error_number::kHostCallFailed, what);
-}
-
-std::string pdb_error() {
-  return gimp_api::last_error();
-}
-
-std::string size_text(int32_t width, int32_t height) {
-  return std::to_string(width) + " x " + std::to_string(height);
-}
-
-GeglRectangle rectangle(int32_t x, int32_t y, int32_t width, int32_t height) {
-  GeglRectangle rect;
-  rect.x = x;
-  rect.y = y;
-  rect.width = width;
-  rect.height = height;
-  return rect;
-}
 
 // GIMP's progress bar over a number of rows, started only for large drawables.
 class Progress {
@@ -102,61 +82,12 @@ void touch_pages(uint8_t* bytes, std::size_t size) {
   for (std::size_t at = 0; at < size; at += kPage) bytes[at] = 0;
 }
 
-// Owns a GeglBuffer reference.
-struct BufferRef {
-  GeglBuffer* buffer;
-  explicit BufferRef(GeglBuffer* b) : buffer(b) {}
-  ~BufferRef() {
-    if (buffer) g_object_unref(buffer);
-  }
-  BufferRef(const BufferRef&) = delete;
-  BufferRef& operator=(const BufferRef&) = delete;
-};
-
 uint8_t grey_of(const uint8_t* pixel, int bytes_per_pixel) {
   if (bytes_per_pixel < 3) return pixel[0];
   return grey_level(pixel[0], pixel[1], pixel[2]);
 }
 
-// The item's name as a sentence quotes it.
-std::string quoted_name(int32_t item) {
-  std::string text(1, '"');
-  text += gimp_api::item_name(item);
-  text += '"';
-  return text;
-}
-
 }  // namespace
-
-std::string unpaintable_reason(int32_t drawable) {
-  const std::string name = quoted_name(drawable);
-  if (gimp_api::is_layer_mask(drawable)) {
-    return "The layer mask " + name +
-           " is selected, and Tarvo paints colour, not masks: click the layer's own thumbnail in "
-           "the Layers dock (beside the mask's) and run Tarvo Paint again";
-  }
-  if (gimp_api::is_group(drawable)) {
-    return name +
-           " is a layer group, which has no pixels of its own to paint on: select one of its "
-           "layers "
-           "in the Layers dock and run Tarvo Paint again";
-  }
-  const gimp_api::PixelKind kind = gimp_api::pixel_kind(drawable);
-  if (kind != gimp_api::PixelKind::kRgb) {
-    return std::string("Tarvo paints on RGB layers; this is ") +
-           (kind == gimp_api::PixelKind::kGrey      ? "a grayscale"
-            : kind == gimp_api::PixelKind::kIndexed ? "an indexed"
-                                                    : "a non-RGB") +
-           " one (Image > Mode > RGB converts it)";
-  }
-  if (gimp_api::pixels_locked(drawable)) {
-    return "The pixels of " + name +
-           " are locked: unlock them (\"Lock pixels\", the brush button at the top of the Layers "
-           "dock) and run Tarvo Paint again";
-  }
-  return {};
-}
-
 GimpHost::GimpHost(GimpHostOptions options) : options_(std::move(options)) {
   check_alive("plug-in-tarvo");
   const std::string refused = unpaintable_reason(options_.drawable);
@@ -487,105 +418,6 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   }
   if (selected && base_fits) read_back_base(x, y, columns, rows);
   rehash_bands(y, rows);
-}
-
-void GimpHost::resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue,
-                               int32_t width, int32_t height) {
-  const int32_t columns = red.columns() - 1, rows = red.rows() - 1;
-  const std::string what =
-      "The layer \"" + layer_name_ + "\" is now " + size_text(width, height) +
-      " pixels in GIMP (it was scaled or resized there), and your painting is " +
-      size_text(columns, rows) + ", so it was not sent to the layer.";
-  std::cerr << "tarvo: " << what << std::endl;
-  if (!options_.ask_about_size || !options_.presence->someone_looking) {
-    throw ImageNotWritten(what, false);
-  }
-  if (options_.ask_about_size(what) != LayerSizeAnswer::kNewLayer) {
-    throw ImageNotWritten(what, true);
-  }
-  const bool grouped = gimp_api::undo_group_start(options_.image);
-  const int32_t layer =
-      gimp_api::add_layer(options_.image, layer_name_ + " (Tarvo)", columns, rows);
-  BufferRef target(layer >= 0 ? gimp_api::buffer(layer) : nullptr);
-  if (target.buffer) {
-    const Babl* format = fetch_format(gimp_api::format(layer), true);
-    std::vector<uint8_t> row(static_cast<std::size_t>(columns) * 4);
-    for (int32_t y = 0; y < rows; ++y) {
-      for (int32_t x = 0; x < columns; ++x) {
-        uint8_t* pixel = row.data() + static_cast<std::size_t>(x) * 4;
-        pixel[0] = red(x, y);
-        pixel[1] = green(x, y);
-        pixel[2] = blue(x, y);
-        pixel[3] = 255;
-      }
-      const GeglRectangle line = rectangle(0, y, columns, 1);
-      gegl_buffer_set(target.buffer, &line, 0, format, row.data(), GEGL_AUTO_ROWSTRIDE);
-    }
-    gegl_buffer_flush(target.buffer);
-    gimp_api::update(layer, 0, 0, columns, rows);
-  }
-  if (grouped) gimp_api::undo_group_end(options_.image);
-  gimp_api::flush_displays();
-  if (!target.buffer) {
-    const std::string why = what + " GIMP did not add a new layer: " + pdb_error();
-    if (options_.tell) options_.tell(why);
-    throw ImageNotWritten(why, true);
-  }
-  std::cerr << "tarvo: the painting was added to the image as the layer \"" << layer_name_
-            << " (Tarvo)\"" << std::endl;
-}
-
-std::vector<uint64_t> GimpHost::band_hashes(int32_t top, int32_t bottom) {
-  std::vector<uint64_t> hashes;
-  BufferRef layer(gimp_api::buffer(options_.drawable));
-  if (!layer.buffer) return hashes;
-  const int32_t width = gimp_api::width(options_.drawable);
-  const Babl* native = gimp_api::format(options_.drawable);
-  const std::size_t stride = static_cast<std::size_t>(width) *
-                             static_cast<std::size_t>(babl_format_get_bytes_per_pixel(native));
-  std::vector<char> band(stride * kBandRows);
-  for (int32_t y = top; y < bottom; y += kBandRows) {
-    const int32_t rows = std::min(kBandRows, bottom - y);
-    const GeglRectangle area = rectangle(0, y, width, rows);
-    gegl_buffer_get(layer.buffer, &area, 1.0, native, band.data(), static_cast<gint>(stride),
-                    GEGL_ABYSS_NONE);
-    hashes.push_back(std::hash<std::string_view>{}(std::string_view(band.data(), stride * rows)));
-  }
-  return hashes;
-}
-
-void GimpHost::rehash_bands(int32_t y, int32_t rows) {
-  const int32_t height = gimp_api::height(options_.drawable);
-  const int32_t first = y / kBandRows, top = first * kBandRows;
-  const int32_t bottom = std::min(height, y + rows);
-  const std::vector<uint64_t> fresh = band_hashes(top, bottom);
-  if (bands_.size() < static_cast<std::size_t>(first) + fresh.size() || fresh.empty()) {
-    bands_.clear();  // unknown: the next write asks no question it cannot ground
-    return;
-  }
-  std::copy(fresh.begin(), fresh.end(), bands_.begin() + first);
-}
-
-bool GimpHost::check_unchanged() {
-  if (bands_.empty()) return false;
-  const int32_t height = gimp_api::height(options_.drawable);
-  if (band_hashes(0, height) == bands_) return false;
-  const std::string what = "the layer was changed in GIMP since Tarvo read or wrote it";
-  if (!options_.ask_about_change || !options_.presence->someone_looking) {
-    throw ImageNotWritten("wik_Refresh: " + what + ", so it was not overwritten", false);
-  }
-  switch (options_.ask_about_change(can_repaint_)) {
-    case LayerChangeAnswer::kRepaint:
-      if (can_repaint_) throw RepaintOntoHostImage(what + "; the strokes go onto it as it is now");
-      break;
-    case LayerChangeAnswer::kOverwrite:
-      // What the canvas differs from is the layer as it is now: every such pixel is written.
-      read_back_base(0, 0, base_width_, base_height_);
-      return true;
-    case LayerChangeAnswer::kKeepPainting:
-      break;
-  }
-  throw ImageNotWritten(what + "; it was not overwritten", true);
 }
 
 bool GimpHost::painted_anywhere(const Plane& red, const Plane& green, const Plane& blue,
