@@ -39,6 +39,8 @@ class ForwardingHost : public Host {
   std::string image_name() override { return inner_->image_name(); }
   void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
   std::string planes_file_checksum() override { return inner_->planes_file_checksum(); }
+  bool asks_about_size() override { return inner_->asks_about_size(); }
+  bool holds_other_than_sent() override { return inner_->holds_other_than_sent(); }
 
  protected:
   Host& inner() { return *inner_; }

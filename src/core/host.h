@@ -68,6 +68,14 @@ class Host {
   // or adopted last: the file it read them from, or wrote them to without loss. Empty when there is
   // no such file or the host cannot vouch for it.
   virtual std::string planes_file_checksum() { return {}; }
+  // Whether the host itself asks what to do when its image has another size than the canvas (on
+  // wik_Refresh, with the choices it has): the close then sends the image instead of asking
+  // whether to close without writing.
+  virtual bool asks_about_size() { return false; }
+  // Whether the image the host holds after the last wik_Refresh differs from the planes it was
+  // handed (a selection kept painted pixels out of it): the canvas then fetches it, so that it
+  // shows what the image holds.
+  virtual bool holds_other_than_sent() { return false; }
 };
 
 // Creates host objects by ProgID.

@@ -1,6 +1,8 @@
 // GEGL comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_host.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QString>
 #include <algorithm>
 #include <cstring>
@@ -53,6 +55,22 @@ class Progress {
   int32_t rows_;
 };
 
+// The busy pointer over the canvas and the panel while the layer is written.
+class BusyPointer {
+ public:
+  explicit BusyPointer(bool shown) : shown_(shown) {
+    if (shown_) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  ~BusyPointer() {
+    if (shown_) QGuiApplication::restoreOverrideCursor();
+  }
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+
+ private:
+  bool shown_;
+};
+
 // Runs one piece of work at a time on a helper thread, so that it overlaps the next call to GIMP;
 // without a thread the work runs at once on the caller's. The work must not throw.
 class StripHelper {
@@ -103,7 +121,9 @@ bool GimpHost::drawable_alive() {
 void GimpHost::lose(const std::string& what, const char* method) {
   if (lost_) lost_(what);
   // Not a fatal error: the hook has kept the painting and said so, and the canvas may stay open.
-  throw ImageNotWritten(std::string(method) + ": " + what, false);
+  // The call's name goes to standard error alone: a painter reads what happened.
+  std::cerr << "tarvo: " << method << ": " << what << std::endl;
+  throw ImageNotWritten(what, false);
 }
 
 void GimpHost::check_alive(const char* method) {
@@ -156,21 +176,66 @@ Plane GimpHost::Wik_GetPaper() {
 
 int32_t GimpHost::Wik_BufferWidth() {
   check_alive("Wik_BufferWidth");
+  if (start_picture_of_other_size()) return start_red_.columns() - 1;
   return gimp_api::width(options_.drawable);
 }
 
 int32_t GimpHost::Wik_BufferHeight() {
   check_alive("Wik_BufferHeight");
+  if (start_picture_of_other_size()) return start_red_.rows() - 1;
   return gimp_api::height(options_.drawable);
+}
+
+bool GimpHost::start_picture_of_other_size() {
+  if (!start_red_.empty()) return true;
+  if (options_.start_from.empty()) return false;
+  const QString path = QString::fromStdString(options_.start_from);
+  try {
+    HostImage picture = read_image_file(path, machine_image_limits()).image;
+    const int32_t width = gimp_api::width(options_.drawable);
+    const int32_t height = gimp_api::height(options_.drawable);
+    if (picture.width() == width && picture.height() == height) return false;
+    options_.start_from.clear();
+    start_red_ = std::move(picture.red);
+    start_green_ = std::move(picture.green);
+    start_blue_ = std::move(picture.blue);
+    const std::string why =
+        "The painting kept from your earlier session is " +
+        size_text(start_red_.columns() - 1, start_red_.rows() - 1) + " pixels, but the layer \"" +
+        layer_name_ + "\" is now " + size_text(width, height) +
+        " (it was scaled or resized in GIMP since), so Tarvo does not paint it onto the layer: the "
+        "canvas opens on the painting at its own size, and \"Send image\" asks where it goes.";
+    std::cerr << "tarvo: " << why << std::endl;
+    if (options_.presence->someone_looking && options_.tell) options_.tell(why);
+    return true;
+  } catch (const RuntimeError&) {
+    // take_start_picture says why, and the canvas opens on the layer.
+    return false;
+  }
 }
 
 Plane GimpHost::Wik_GetRBuffer() {
   check_alive("Wik_GetRBuffer");
+  if (start_picture_of_other_size()) {
+    // Nothing of the layer was handed out: a send finds the sizes apart and asks.
+    base_ = Plane();
+    base_own_ = Plane();
+    base_alpha_ = Plane();
+    base_width_ = base_height_ = 0;
+    bands_.clear();
+    ready_green_ = std::move(start_green_);
+    ready_blue_ = std::move(start_blue_);
+    start_green_ = Plane();
+    start_blue_ = Plane();
+    Plane red = std::move(start_red_);
+    start_red_ = Plane();
+    return red;
+  }
   const int32_t width = gimp_api::width(options_.drawable);
   const int32_t height = gimp_api::height(options_.drawable);
-  if (width <= 0 || height <= 0) fail("Wik_GetRBuffer: GIMP reports no pixels: " + pdb_error());
+  if (width <= 0 || height <= 0) fail("GIMP reports no pixels in the layer: " + pdb_error());
   BufferRef source(gimp_api::buffer(options_.drawable));
-  if (!source.buffer) fail("Wik_GetRBuffer: GIMP gave no pixels: " + pdb_error());
+  if (!source.buffer) fail("GIMP gave no pixels of the layer: " + pdb_error());
   const bool alpha = gimp_api::has_alpha(options_.drawable);
   // The canvas paints the alpha too, unless the layer keeps it locked.
   const bool own = alpha && !gimp_api::alpha_locked(options_.drawable);
@@ -351,10 +416,11 @@ struct GimpHost::StripWriter {
 void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blue,
                           const LayerPlanes* layer) {
   const int32_t drawable = options_.drawable;
+  written_in_part_ = false;
   const int32_t width = gimp_api::width(drawable), height = gimp_api::height(drawable);
   for (const Plane* plane : {&red, &green, &blue}) {
     if (plane->columns() != width + 1 || plane->rows() != height + 1) {
-      resized_in_gimp(red, green, blue, width, height);
+      resized_in_gimp(red, green, blue, layer, width, height);
       return;
     }
   }
@@ -392,7 +458,8 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   if (check_unchanged() && !painted_anywhere(red, green, blue, layer, x, y, columns, rows)) return;
   BufferRef source(gimp_api::buffer(drawable));
   BufferRef shadow(gimp_api::shadow_buffer(drawable));
-  if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
+  if (!source.buffer || !shadow.buffer) fail("GIMP gave no pixels of the layer: " + pdb_error());
+  const BusyPointer busy(options_.presence->someone_looking);
   // A painted pixel becomes opaque, so that what was painted shows in the layer as on the canvas,
   // unless the layer's alpha is locked.
   StripWriter writer(red, green, blue, layer, x, columns, std::min<int32_t>(kStripRows, rows),
@@ -418,6 +485,7 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   }
   if (selected && base_fits) read_back_base(x, y, columns, rows);
   rehash_bands(y, rows);
+  written_in_part_ = selected;
 }
 
 bool GimpHost::painted_anywhere(const Plane& red, const Plane& green, const Plane& blue,
@@ -528,7 +596,7 @@ void GimpHost::merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t 
   const bool merged = gimp_api::merge_shadow(options_.drawable);
   const std::string merge_error = merged ? std::string() : pdb_error();
   if (grouped) gimp_api::undo_group_end(options_.image);
-  if (!merged) fail("wik_Refresh: GIMP did not take the painted pixels: " + merge_error);
+  if (!merged) fail("GIMP did not take the painted pixels into the layer: " + merge_error);
   gimp_api::update(options_.drawable, x, y, columns, rows);
   gimp_api::flush_displays();
 }

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "file/qt_image_file.h"
 #include "gimp/gimp_api.h"
 #include "gimp/gimp_host.h"
 #include "gimp/gimp_host_detail.h"
@@ -50,8 +51,24 @@ std::string unpaintable_reason(int32_t drawable) {
   return {};
 }
 
+namespace {
+
+// The painting as a picture of its own: the layer's own colours and alpha where the canvas painted
+// them, else its colours, opaque.
+HostImage painting_of(const Plane& red, const Plane& green, const Plane& blue,
+                      const LayerPlanes* layer) {
+  const bool own = layer && !layer->empty() && layer->alpha.columns() == red.columns() &&
+                   layer->alpha.rows() == red.rows();
+  if (own)
+    return HostImage{layer->red.copy(), layer->green.copy(), layer->blue.copy(),
+                     layer->alpha.copy()};
+  return HostImage{red.copy(), green.copy(), blue.copy(), Plane()};
+}
+
+}  // namespace
+
 void GimpHost::resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue,
-                               int32_t width, int32_t height) {
+                               const LayerPlanes* layer, int32_t width, int32_t height) {
   const int32_t columns = red.columns() - 1, rows = red.rows() - 1;
   const std::string what =
       "The layer \"" + layer_name_ + "\" is now " + size_text(width, height) +
@@ -61,9 +78,36 @@ void GimpHost::resized_in_gimp(const Plane& red, const Plane& green, const Plane
   if (!options_.ask_about_size || !options_.presence->someone_looking) {
     throw ImageNotWritten(what, false);
   }
-  if (options_.ask_about_size(what) != LayerSizeAnswer::kNewLayer) {
-    throw ImageNotWritten(what, true);
+  switch (options_.ask_about_size(what, can_repaint_)) {
+    case LayerSizeAnswer::kRepaintScaled:
+      if (!can_repaint_) break;
+      throw RepaintOntoHostImage(what + " The strokes go onto it at its new size.",
+                                 static_cast<double>(width) / columns,
+                                 static_cast<double>(height) / rows);
+    case LayerSizeAnswer::kSaveFile: {
+      const std::string saved = options_.save_as_file
+                                    ? options_.save_as_file(painting_of(red, green, blue, layer))
+                                    : std::string();
+      if (saved.empty()) break;
+      std::cerr << "tarvo: the painting is saved as " << saved << std::endl;
+      // Kept whole in the file: a close goes on without asking again.
+      throw ImageNotWritten(what + " Your painting is saved as " + saved + ".", false);
+    }
+    case LayerSizeAnswer::kNewLayer:
+      if (add_as_new_layer(painting_of(red, green, blue, layer))) return;
+      {
+        const std::string why = what + " GIMP did not add a new layer: " + pdb_error();
+        if (options_.tell) options_.tell(why);
+        throw ImageNotWritten(why, true);
+      }
+    case LayerSizeAnswer::kKeepPainting:
+      break;
   }
+  throw ImageNotWritten(what, true);
+}
+
+bool GimpHost::add_as_new_layer(const HostImage& painting) {
+  const int32_t columns = painting.width(), rows = painting.height();
   const bool grouped = gimp_api::undo_group_start(options_.image);
   const int32_t layer =
       gimp_api::add_layer(options_.image, layer_name_ + " (Tarvo)", columns, rows);
@@ -74,10 +118,10 @@ void GimpHost::resized_in_gimp(const Plane& red, const Plane& green, const Plane
     for (int32_t y = 0; y < rows; ++y) {
       for (int32_t x = 0; x < columns; ++x) {
         uint8_t* pixel = row.data() + static_cast<std::size_t>(x) * 4;
-        pixel[0] = red(x, y);
-        pixel[1] = green(x, y);
-        pixel[2] = blue(x, y);
-        pixel[3] = 255;
+        pixel[0] = painting.red(x, y);
+        pixel[1] = painting.green(x, y);
+        pixel[2] = painting.blue(x, y);
+        pixel[3] = painting.alpha.empty() ? 255 : painting.alpha(x, y);
       }
       const GeglRectangle line = rectangle(0, y, columns, 1);
       gegl_buffer_set(target.buffer, &line, 0, format, row.data(), GEGL_AUTO_ROWSTRIDE);
@@ -87,13 +131,10 @@ void GimpHost::resized_in_gimp(const Plane& red, const Plane& green, const Plane
   }
   if (grouped) gimp_api::undo_group_end(options_.image);
   gimp_api::flush_displays();
-  if (!target.buffer) {
-    const std::string why = what + " GIMP did not add a new layer: " + pdb_error();
-    if (options_.tell) options_.tell(why);
-    throw ImageNotWritten(why, true);
-  }
+  if (!target.buffer) return false;
   std::cerr << "tarvo: the painting was added to the image as the layer \"" << layer_name_
             << " (Tarvo)\"" << std::endl;
+  return true;
 }
 
 std::vector<uint64_t> GimpHost::band_hashes(int32_t top, int32_t bottom) {
@@ -133,7 +174,7 @@ bool GimpHost::check_unchanged() {
   if (band_hashes(0, height) == bands_) return false;
   const std::string what = "the layer was changed in GIMP since Tarvo read or wrote it";
   if (!options_.ask_about_change || !options_.presence->someone_looking) {
-    throw ImageNotWritten("wik_Refresh: " + what + ", so it was not overwritten", false);
+    throw ImageNotWritten(what + ", so it was not overwritten", false);
   }
   switch (options_.ask_about_change(can_repaint_)) {
     case LayerChangeAnswer::kRepaint:
