@@ -25,8 +25,8 @@ LayerSizeAnswer ask_about_layer_size(QWidget* parent, const std::string& what, b
   QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
   QPushButton* layer =
       box.addButton(QStringLiteral("Save as a New Layer"), QMessageBox::AcceptRole);
-  QPushButton* file = box.addButton(QStringLiteral("Save as a File..."), QMessageBox::AcceptRole);
-  QPushButton* scaled = can_scale ? box.addButton(QStringLiteral("Paint onto the Resized Layer"),
+  QPushButton* file = box.addButton(QStringLiteral("Save as a &File..."), QMessageBox::AcceptRole);
+  QPushButton* scaled = can_scale ? box.addButton(QStringLiteral("Paint onto the &Resized Layer"),
                                                   QMessageBox::AcceptRole)
                                   : nullptr;
   box.setDefaultButton(keep);
