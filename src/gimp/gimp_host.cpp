@@ -55,7 +55,7 @@ class Progress {
   int32_t rows_;
 };
 
-// The busy pointer over the canvas and the panel while the layer is written.
+// The busy pointer over the canvas and the panel while the layer is read or written.
 class BusyPointer {
  public:
   explicit BusyPointer(bool shown) : shown_(shown) {
@@ -188,7 +188,9 @@ int32_t GimpHost::Wik_BufferHeight() {
 
 bool GimpHost::start_picture_of_other_size() {
   if (!start_red_.empty()) return true;
-  if (options_.start_from.empty()) return false;
+  // A picture of the layer's size is read once more, by the first fetch (take_start_picture).
+  if (options_.start_from.empty() || start_size_checked_) return false;
+  start_size_checked_ = true;
   const QString path = QString::fromStdString(options_.start_from);
   try {
     HostImage picture = read_image_file(path, machine_image_limits()).image;
@@ -234,6 +236,8 @@ Plane GimpHost::Wik_GetRBuffer() {
   const int32_t width = gimp_api::width(options_.drawable);
   const int32_t height = gimp_api::height(options_.drawable);
   if (width <= 0 || height <= 0) fail("GIMP reports no pixels in the layer: " + pdb_error());
+  const BusyPointer busy(options_.presence->someone_looking &&
+                         static_cast<int64_t>(width) * height >= kProgressPixels);
   BufferRef source(gimp_api::buffer(options_.drawable));
   if (!source.buffer) fail("GIMP gave no pixels of the layer: " + pdb_error());
   const bool alpha = gimp_api::has_alpha(options_.drawable);

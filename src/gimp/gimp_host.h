@@ -193,6 +193,7 @@ class GimpHost : public Host {
   bool written_in_part_ = false;  // the last write-back was cut by a selection
   // The start_from picture when it has another size than the layer, until the first fetch.
   Plane start_red_, start_green_, start_blue_;
+  bool start_size_checked_ = false;
   std::string layer_name_;  // as GIMP named the layer when the canvas opened
 };
 

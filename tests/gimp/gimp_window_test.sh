@@ -151,7 +151,14 @@ sleep 1
 xdotool type --delay 50 "Scale Image"
 sleep 1
 xdotool key Return
-sleep 2
+dialog="$(wait_for_window '^Scale Image$')" || fail "GIMP showed no Scale Image dialog"
+xdotool windowactivate --sync "$dialog"
+sleep 0.5
+if [ "$version" = 3 ]; then
+  # GIMP 3's dialog takes typing once its width field is clicked.
+  xdotool mousemove --window "$dialog" 136 89 click --repeat 3 1
+  sleep 0.5
+fi
 xdotool key ctrl+a
 xdotool type --delay 50 "150"
 xdotool key Tab
