@@ -429,10 +429,13 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
     }
   }
   int32_t x = 0, y = 0, columns = 0, rows = 0;
-  if (!gimp_api::mask_intersect(drawable, x, y, columns, rows) || columns <= 0 || rows <= 0) {
-    return;  // the selection leaves nothing of this layer to paint on
-  }
   const bool base_fits = base_width_ == width && base_height_ == height;
+  if (!gimp_api::mask_intersect(drawable, x, y, columns, rows) || columns <= 0 || rows <= 0) {
+    // The selection leaves nothing of this layer to paint on: what was painted stays out.
+    written_in_part_ =
+        base_fits && painted_anywhere(red, green, blue, nullptr, 0, 0, width, height);
+    return;
+  }
   // The canvas's own colours and alpha are taken where it painted the layer's, and the layer's
   // alpha is not locked meanwhile.
   if (layer && (!base_fits || base_alpha_.empty() || !gimp_api::has_alpha(drawable) ||
@@ -489,7 +492,10 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   }
   if (selected && base_fits) read_back_base(x, y, columns, rows);
   rehash_bands(y, rows);
-  written_in_part_ = selected;
+  // Painted pixels the selection kept out, inside its rectangle or beyond it, differ from what the
+  // layer now holds.
+  written_in_part_ =
+      selected && base_fits && painted_anywhere(red, green, blue, nullptr, 0, 0, width, height);
 }
 
 bool GimpHost::painted_anywhere(const Plane& red, const Plane& green, const Plane& blue,
