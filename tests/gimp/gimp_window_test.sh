@@ -6,7 +6,8 @@
 # stroke B is painted and sent; Tarvo asks, Return paints the strokes since the last send onto the
 # layer as GIMP holds it now, and the layer GIMP saves holds B alone, as the canvas then shows. The
 # layer deleted in GIMP meanwhile is said to be deleted, and an undo in GIMP brings it back. The
-# image scaled in GIMP: the stroke since the last send goes onto the layer at its new size, scaled.
+# image scaled in GIMP: the painting can be saved whole as a file, and the stroke since the last
+# send goes onto the layer at its new size, scaled.
 # Usage: gimp_window_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default)
 # or 3. Exits 77 (skipped) without Xvfb, openbox, xdotool, xprop, ffmpeg or that GIMP.
 set -euo pipefail
@@ -168,6 +169,16 @@ wait_for_window 'RGB color.*150x100' >/dev/null || fail "GIMP did not scale the 
 stroke 30 40
 send
 question="$(wait_for_window '^[Tt]arvo$')" || fail "sending to the scaled layer did not ask"
+xdotool windowactivate --sync "$question" key alt+f  # Save as a File...
+dialog="$(wait_for_window '^Save the painting as$')" || fail "no dialog to save the painting"
+xdotool windowactivate --sync "$dialog" key ctrl+a
+xdotool type --delay 20 "$work/saved.png"
+xdotool key Return
+for _ in $(seq 40); do [ -s "$work/saved.png" ] && break; sleep 0.25; done
+[ "$(ffprobe -v error -show_entries stream=width,height -of csv=p=0 "$work/saved.png")" = 300,200 ] ||
+  fail "the painting was not saved whole as a file"
+send
+question="$(wait_for_window '^[Tt]arvo$')" || fail "sending to the scaled layer did not ask again"
 xdotool windowactivate --sync "$question" key alt+r  # Paint onto the Resized Layer
 sleep 2
 xdotool windowactivate --sync "$canvas" key alt+F4
