@@ -68,8 +68,53 @@ std::string GetImage(Program& program) {
   return {};
 }
 
+std::string GetImageOfNewSize(Program& program) {
+  Host& host = *program.HostApp;
+  int32_t width = 0, height = 0;
+  Plane red, green, blue;
+  LayerPlanes layer;
+  try {
+    width = host.Wik_BufferWidth();
+    height = host.Wik_BufferHeight();
+    red = host.Wik_GetRBuffer();
+    green = host.Wik_GetGBuffer();
+    blue = host.Wik_GetBBuffer();
+    layer = host.layer_planes();
+  } catch (const ImageNotWritten& error) {
+    return "The image was not fetched: " + std::string(error.what()) +
+           ". The canvas keeps its picture.";
+  }
+  for (const Plane* plane :
+       {&red, &green, &blue, &layer.red, &layer.green, &layer.blue, &layer.alpha}) {
+    if (layer.empty() && plane != &red && plane != &green && plane != &blue) continue;
+    if (width <= 0 || height <= 0 || plane->columns() != width + 1 || plane->rows() != height + 1) {
+      return "The image was not fetched: the host handed out planes that do not match its size " +
+             std::to_string(width) + " x " + std::to_string(height) +
+             ". The canvas keeps its picture.";
+    }
+  }
+  allocate_planes(program.canvas, width, height);
+  CanvasBuffers& canvas = program.canvas;
+  canvas.RBuffer = std::move(red);
+  canvas.GBuffer = std::move(green);
+  canvas.BBuffer = std::move(blue);
+  canvas.layer = std::move(layer);
+  copy_to_previews(canvas);
+  UndoStack& undo = program.undo;
+  undo.records.clear();
+  undo.undone.clear();
+  undo.spare_patches.clear();
+  undo.bytes_held = 0;
+  undo.undone_bytes = 0;
+  program.dabs.changes.invalidate();
+  ReleaseDisplaySurface(program.display.surface);
+  CreateDisplaySurface(program.display, program.size());
+  displaybuffers(program.display, program.size(), canvas.RBuffer, canvas.GBuffer, canvas.BBuffer);
+  return {};
+}
+
 void send_or_raise(Host& host, const CanvasBuffers& canvas,
-                   const std::function<bool()>& repaint_onto_host) {
+                   const std::function<bool(double, double)>& repaint_onto_host) {
   for (;;) {
     try {
       host.Wik_SaveUndo();
@@ -82,7 +127,7 @@ void send_or_raise(Host& host, const CanvasBuffers& canvas,
     } catch (const RepaintOntoHostImage& wanted) {
       // The strokes go onto the host's image as it is now (repainting canvas), and that is sent:
       // the host asks again should its image change once more meanwhile.
-      if (!repaint_onto_host || !repaint_onto_host()) {
+      if (!repaint_onto_host || !repaint_onto_host(wanted.scale_x(), wanted.scale_y())) {
         throw ImageNotWritten(wanted.description(), true);
       }
     }
@@ -118,7 +163,9 @@ bool size_check_and_write_back(Program& program) {
   } catch (const ImageNotWritten&) {
     return true;  // the host is gone and has said so: the session keeps a recovery copy
   }
-  if (host_width != program.canvas.BufferWidth || host_height != program.canvas.BufferHeight) {
+  // A host that asks about another size itself does so as the image is sent, with its choices.
+  if ((host_width != program.canvas.BufferWidth || host_height != program.canvas.BufferHeight) &&
+      !host.asks_about_size()) {
     const bool yes =
         program.display.window && program.display.window->ask_yes_no(size_changed_question(
                                       host.image_name(), host_width, host_height, program.size()));

@@ -23,6 +23,10 @@ void get_paper(Program& program);
 // its undo stack and the host are left as they were, and a sentence for the user naming both sizes
 // is returned (empty on success).
 std::string GetImage(Program& program);
+// Fetches the host's image at the size it has now, which may differ from the canvas's: the canvas
+// takes that size, and its undo stack starts empty (the records hold pixels of the old size).
+// Returns a sentence for the user when the image cannot be fetched (empty on success).
+std::string GetImageOfNewSize(Program& program);
 
 // Hands the committed planes to the host: Wik_SaveUndo, the three set calls, wik_Refresh. Returns
 // false when the host could not take them (ImageNotWritten: the host has told the user and kept a
@@ -33,7 +37,7 @@ bool SendImage(Program& program);
 // The same with the host, the planes it is given and the repaint it may ask for, for a caller that
 // needs to know why the planes were not taken.
 void send_or_raise(Host& host, const CanvasBuffers& canvas,
-                   const std::function<bool()>& repaint_onto_host);
+                   const std::function<bool(double, double)>& repaint_onto_host);
 
 // The close sequence. Sets cancel when the user chooses to keep the canvas open, which is also what
 // happens when the image could not be written while someone is looking. Any other host error during

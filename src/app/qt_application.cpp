@@ -26,7 +26,7 @@ void TarvoApplication::set_interactive(bool interactive) {
 }
 
 void TarvoApplication::report(const RuntimeError& error) {
-  const std::string text = run_time_error_report(error);
+  const std::string text = error_wording_ ? error_wording_(error) : run_time_error_report(error);
   last_report_ = error.description();
   std::cerr << text << std::endl;
   if (interactive()) {

@@ -1,6 +1,7 @@
 #pragma once
 // The application object: reports an untrapped error at the top of event handling as
-// "Run-time error 'N':" with its description and ends the program with a non-zero status.
+// "Run-time error 'N':" with its description (or in the words a host's users read, where the
+// session sets them) and ends the program with a non-zero status.
 
 #include <QApplication>
 
@@ -34,6 +35,10 @@ class TarvoApplication : public QApplication {
   // Reports the error on standard error and, where a display exists, in a message box that Return,
   // Escape or its button dismisses.
   void report(const RuntimeError& error);
+  // How report words an error; run_time_error_report until set.
+  void set_error_wording(std::function<std::string(const RuntimeError&)> wording) {
+    error_wording_ = std::move(wording);
+  }
   // Writes the recovery copy, reports the error and ends the event loop with status 1. From then
   // on only the error box takes input.
   void fail(const RuntimeError& error);
@@ -47,6 +52,7 @@ class TarvoApplication : public QApplication {
   bool passes_after_failure(const QObject* receiver, const QEvent* event) const;
 
   std::function<void()> before_fatal_exit_;
+  std::function<std::string(const RuntimeError&)> error_wording_;
   QWidget* error_box_ = nullptr;
   Presence presence_;
   RowHelper row_helper_;

@@ -153,6 +153,23 @@ int run_session(TarvoApplication& app, Session& session) {
       history_of(session, recovery, program.undo.byte_budget);
   register_host(registry, session, write_back, history);
 
+  std::string kept_at;  // the copy written on the way out
+  // The wording reads kept_at: it goes before kept_at does, on every way out.
+  struct WordingReset {
+    TarvoApplication& app;
+    ~WordingReset() { app.set_error_wording({}); }
+  } wording_reset{app};
+  if (session.plain_error_words) {
+    app.set_error_wording([&kept_at](const RuntimeError& error) {
+      std::string text = "Tarvo has to stop: " + error.description();
+      if (!text.empty() && text.back() != '.') text += '.';
+      if (!kept_at.empty()) {
+        text += " Your painting is saved as " + kept_at +
+                ", and Tarvo Paint offers it again when you next run it on this image.";
+      }
+      return text;
+    });
+  }
   std::unique_ptr<Form1> canvas;
   try {
     Main(program, registry, [&app, &canvas, &session](Program& p) -> CanvasWindow& {
@@ -189,8 +206,8 @@ int run_session(TarvoApplication& app, Session& session) {
   // From here on an error that ends the program, or a signal, first keeps the user's work, a
   // stroke under way included.
   const auto keep_copy = [&] {
-    std::cerr << "tarvo: the image is saved as "
-              << recovery.write_copy(program.canvas, program.stroke).toStdString() << std::endl;
+    kept_at = recovery.write_copy(program.canvas, program.stroke).toStdString();
+    std::cerr << "tarvo: the image is saved as " << kept_at << std::endl;
   };
   const auto keep_copy_saying_where = [&] {
     try {

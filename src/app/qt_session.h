@@ -61,6 +61,9 @@ struct Session {
 
   // Set by run_session when it returns a non-zero status: what went wrong, in one sentence.
   std::string failure;
+  // Errors are told in plain words, with where the painting is kept, instead of as "Run-time
+  // error 'N':" reports (a host whose users never see the stand-alone program's design).
+  bool plain_error_words = false;
 };
 
 // Runs the session to its end and returns the exit status: 0 when the canvas closed normally (in a

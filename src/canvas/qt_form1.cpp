@@ -205,8 +205,10 @@ QRect Form1::placement_area() const {
 
 void Form1::attach_to_host() {
   if (host_window_id_ == 0 || host_area_ || !presence_.someone_looking) return;
-  const std::optional<QPoint> origin = foreign_window_origin(host_window_id_);
+  std::optional<QPoint> origin = foreign_window_origin(host_window_id_);
   if (!origin) return;  // gone, or not a window on this display
+  // The canvas opens over the host's image, past its docks, and below its menu bar and tabs.
+  *origin += QPoint(host_image_offset_.x(), std::max(0, host_image_offset_.y() - kHostMenuBarRoom));
   const QWidget* panel = dynamic_cast<const QWidget*>(program_.panel);
   const int panel_width = panel ? panel->size().grownBy(frame_margins(*panel)).width() : 0;
   const QScreen* screen = QGuiApplication::screenAt(*origin);

@@ -95,6 +95,7 @@ class Form1 : public QMainWindow, public CanvasWindow {
   // the child of the host's toplevel, which the compositor places. Set before the canvas is shown.
   void set_host_window(const HostWindow& host) {
     host_window_id_ = host.x11_id;
+    host_image_offset_ = QPoint(host.image_left, host.image_top);
     host_wayland_handle_ = QString::fromStdString(host.wayland_handle);
   }
   // What "Options" > "Make time-lapse..." does; the item shows only when there is one.
@@ -164,6 +165,7 @@ class Form1 : public QMainWindow, public CanvasWindow {
   };
   std::optional<WindowPointer> window_pointer_;
   quint64 host_window_id_ = 0;
+  QPoint host_image_offset_;  // where the host's window shows its image
   QString host_wayland_handle_;
   std::optional<QRect> host_area_;
   bool placed_over_host_ = false;

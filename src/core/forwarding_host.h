@@ -40,6 +40,8 @@ class ForwardingHost : public Host {
   void set_can_repaint(bool can) override { inner_->set_can_repaint(can); }
   std::string planes_file_checksum() override { return inner_->planes_file_checksum(); }
   std::string colour_profile() override { return inner_->colour_profile(); }
+  bool asks_about_size() override { return inner_->asks_about_size(); }
+  bool holds_other_than_sent() override { return inner_->holds_other_than_sent(); }
 
  protected:
   Host& inner() { return *inner_; }

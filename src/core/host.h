@@ -71,6 +71,14 @@ class Host {
   // The ICC profile the image's colours are in, as its bytes, so that the canvas can show them as
   // they look (the planes keep the image's own values); empty when there is none (sRGB).
   virtual std::string colour_profile() { return {}; }
+  // Whether the host itself asks what to do when its image has another size than the canvas (on
+  // wik_Refresh, with the choices it has): the close then sends the image instead of asking
+  // whether to close without writing.
+  virtual bool asks_about_size() { return false; }
+  // Whether the image the host holds after the last wik_Refresh differs from the planes it was
+  // handed (a selection kept painted pixels out of it): the canvas then fetches it, so that it
+  // shows what the image holds.
+  virtual bool holds_other_than_sent() { return false; }
 };
 
 // Creates host objects by ProgID.

@@ -11,6 +11,11 @@ namespace tarvo {
 struct HostWindow {
   uint64_t x11_id = 0;         // 0: none
   std::string wayland_handle;  // empty: none
+  // Where the window shows the image, from the top-left corner of its client area, in the
+  // window's pixels: past the docks at its left and the menu bar and tabs at its top. 0: the
+  // window's own corner (the canvas then only keeps clear of a menu bar).
+  int32_t image_left = 0;
+  int32_t image_top = 0;
 
   bool empty() const { return x11_id == 0 && wayland_handle.empty(); }
 };

@@ -83,8 +83,12 @@ struct Program {
   bool closed_with_image_written = false;
   // Fetches the host's image as it is now and plays the session's inputs since the image was last
   // read or written over it (what a host's RepaintOntoHostImage asks for); false when it could
-  // not, the user told why. Set by the session journal, which keeps those inputs.
-  std::function<bool()> repaint_onto_host;
+  // not, the user told why. Set by the session journal, which keeps those inputs. Scales other
+  // than 1 fetch the image at its new size and paint the strokes scaled by them.
+  std::function<bool(double scale_x, double scale_y)> repaint_onto_host;
+  // What the brush size slider's value is multiplied by: 1 but while strokes are painted again
+  // onto an image of another scale.
+  float brush_scale = 1.0f;
 
   ImageSize size() const { return ImageSize{canvas.BufferWidth, canvas.BufferHeight}; }
 };

@@ -49,10 +49,20 @@ class ImageNotWritten : public RuntimeError {
 // where the user chose to have the session's strokes since then painted onto the image as it is
 // now. Whoever sends the image fetches it, plays those strokes again and sends once more; a caller
 // that cannot leaves the canvas open as for any other image not written.
+//
+// A host whose image was scaled elsewhere asks with the ratios of its new width and height to the
+// canvas's: the image is then fetched at its new size, and the strokes are painted onto it with
+// their positions and brush sizes multiplied by the ratios.
 class RepaintOntoHostImage : public ImageNotWritten {
  public:
-  explicit RepaintOntoHostImage(const std::string& description)
-      : ImageNotWritten(description, true) {}
+  explicit RepaintOntoHostImage(const std::string& description, double scale_x = 1.0,
+                                double scale_y = 1.0)
+      : ImageNotWritten(description, true), scale_x_(scale_x), scale_y_(scale_y) {}
+  double scale_x() const { return scale_x_; }
+  double scale_y() const { return scale_y_; }
+
+ private:
+  double scale_x_, scale_y_;
 };
 
 // The report text of an error: "Run-time error 'N':" on one line, then the description.

@@ -13,6 +13,10 @@ struct ViewState {
   int32_t PanY = 0;
   // True while the comma key is held: pointer presses pick the image colour.
   bool PickMode = false;
+  // What image points are multiplied by: 1 but while strokes are painted again onto an image
+  // that was scaled elsewhere, whose sides changed by these ratios.
+  double StrokeScaleX = 1.0;
+  double StrokeScaleY = 1.0;
 };
 
 }  // namespace tarvo

@@ -162,7 +162,9 @@ HostWindow image_window() {
   // GIMP 2.10 runs on X11 alone and names the window by its XID.
   const gint32 display = gimp_default_display();
   if (display < 0 || !gimp_display_is_valid(display)) return {};
-  return HostWindow{static_cast<guint32>(gimp_display_get_window_handle(display)), {}};
+  HostWindow window{static_cast<guint32>(gimp_display_get_window_handle(display)), {}};
+  find_image_area(window);
+  return window;
 }
 
 std::string colour_profile(int32_t image) {

@@ -272,6 +272,7 @@ HostWindow image_window() {
   if (!handle) return {};
   HostWindow window = host_window_of(handle);
   g_bytes_unref(handle);
+  find_image_area(window);
   return window;
 }
 

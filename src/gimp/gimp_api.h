@@ -86,5 +86,8 @@ bool has_layer_named(int32_t image, const std::string& name);
 // The image window the plug-in was started from, as the window system names it; empty when there
 // is none (no display, or a window system GIMP names its windows in otherwise).
 HostWindow image_window();
+// Where GIMP's image window shows the image (image_left, image_top): in single-window mode to the
+// right of the docks at its left and below its image tabs, as GIMP's session file lays them out.
+void find_image_area(HostWindow& window);
 
 }  // namespace tarvo::gimp_api

@@ -1,6 +1,8 @@
 // GEGL comes before any Qt header: its GLib headers must not see Qt's keyword macros.
 #include "gimp/gimp_host.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QString>
 #include <algorithm>
 #include <cstring>
@@ -18,41 +20,21 @@
 #include "core/runtime_error.h"
 #include "file/qt_image_file.h"
 #include "gimp/gimp_api.h"
+#include "gimp/gimp_host_detail.h"
 #include "gimp/gimp_pixels.h"
 #include "render/paper_grain.h"
 
 namespace tarvo {
+
+using namespace gimp_host_detail;
 
 namespace {
 
 // Rows read or written per GEGL call: a few of GIMP's 64-row tiles, so that the progress bar moves
 // and no strip buffer grows large.
 constexpr int32_t kStripRows = 512;
-// Rows a hash of the layer's own bytes covers: one row of GIMP's tiles.
-constexpr int32_t kBandRows = 64;
 // Below this many pixels a read or write is over before a progress bar would be seen.
 constexpr int64_t kProgressPixels = 1 << 20;
-
-[[noreturn]] void fail(const std::string& what) {
-  throw RuntimeError(error_number::kHostCallFailed, what);
-}
-
-std::string pdb_error() {
-  return gimp_api::last_error();
-}
-
-std::string size_text(int32_t width, int32_t height) {
-  return std::to_string(width) + " x " + std::to_string(height);
-}
-
-GeglRectangle rectangle(int32_t x, int32_t y, int32_t width, int32_t height) {
-  GeglRectangle rect;
-  rect.x = x;
-  rect.y = y;
-  rect.width = width;
-  rect.height = height;
-  return rect;
-}
 
 // GIMP's progress bar over a number of rows, started only for large drawables.
 class Progress {
@@ -71,6 +53,22 @@ class Progress {
  private:
   bool on_;
   int32_t rows_;
+};
+
+// The busy pointer over the canvas and the panel while the layer is read or written.
+class BusyPointer {
+ public:
+  explicit BusyPointer(bool shown) : shown_(shown) {
+    if (shown_) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  ~BusyPointer() {
+    if (shown_) QGuiApplication::restoreOverrideCursor();
+  }
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+
+ private:
+  bool shown_;
 };
 
 // Runs one piece of work at a time on a helper thread, so that it overlaps the next call to GIMP;
@@ -102,61 +100,12 @@ void touch_pages(uint8_t* bytes, std::size_t size) {
   for (std::size_t at = 0; at < size; at += kPage) bytes[at] = 0;
 }
 
-// Owns a GeglBuffer reference.
-struct BufferRef {
-  GeglBuffer* buffer;
-  explicit BufferRef(GeglBuffer* b) : buffer(b) {}
-  ~BufferRef() {
-    if (buffer) g_object_unref(buffer);
-  }
-  BufferRef(const BufferRef&) = delete;
-  BufferRef& operator=(const BufferRef&) = delete;
-};
-
 uint8_t grey_of(const uint8_t* pixel, int bytes_per_pixel) {
   if (bytes_per_pixel < 3) return pixel[0];
   return grey_level(pixel[0], pixel[1], pixel[2]);
 }
 
-// The item's name as a sentence quotes it.
-std::string quoted_name(int32_t item) {
-  std::string text(1, '"');
-  text += gimp_api::item_name(item);
-  text += '"';
-  return text;
-}
-
 }  // namespace
-
-std::string unpaintable_reason(int32_t drawable) {
-  const std::string name = quoted_name(drawable);
-  if (gimp_api::is_layer_mask(drawable)) {
-    return "The layer mask " + name +
-           " is selected, and Tarvo paints colour, not masks: click the layer's own thumbnail in "
-           "the Layers dock (beside the mask's) and run Tarvo Paint again";
-  }
-  if (gimp_api::is_group(drawable)) {
-    return name +
-           " is a layer group, which has no pixels of its own to paint on: select one of its "
-           "layers "
-           "in the Layers dock and run Tarvo Paint again";
-  }
-  const gimp_api::PixelKind kind = gimp_api::pixel_kind(drawable);
-  if (kind != gimp_api::PixelKind::kRgb) {
-    return std::string("Tarvo paints on RGB layers; this is ") +
-           (kind == gimp_api::PixelKind::kGrey      ? "a grayscale"
-            : kind == gimp_api::PixelKind::kIndexed ? "an indexed"
-                                                    : "a non-RGB") +
-           " one (Image > Mode > RGB converts it)";
-  }
-  if (gimp_api::pixels_locked(drawable)) {
-    return "The pixels of " + name +
-           " are locked: unlock them (\"Lock pixels\", the brush button at the top of the Layers "
-           "dock) and run Tarvo Paint again";
-  }
-  return {};
-}
-
 GimpHost::GimpHost(GimpHostOptions options) : options_(std::move(options)) {
   check_alive("plug-in-tarvo");
   const std::string refused = unpaintable_reason(options_.drawable);
@@ -172,7 +121,9 @@ bool GimpHost::drawable_alive() {
 void GimpHost::lose(const std::string& what, const char* method) {
   if (lost_) lost_(what);
   // Not a fatal error: the hook has kept the painting and said so, and the canvas may stay open.
-  throw ImageNotWritten(std::string(method) + ": " + what, false);
+  // The call's name goes to standard error alone: a painter reads what happened.
+  std::cerr << "tarvo: " << method << ": " << what << std::endl;
+  throw ImageNotWritten(what, false);
 }
 
 void GimpHost::check_alive(const char* method) {
@@ -225,21 +176,70 @@ Plane GimpHost::Wik_GetPaper() {
 
 int32_t GimpHost::Wik_BufferWidth() {
   check_alive("Wik_BufferWidth");
+  if (start_picture_of_other_size()) return start_red_.columns() - 1;
   return gimp_api::width(options_.drawable);
 }
 
 int32_t GimpHost::Wik_BufferHeight() {
   check_alive("Wik_BufferHeight");
+  if (start_picture_of_other_size()) return start_red_.rows() - 1;
   return gimp_api::height(options_.drawable);
+}
+
+bool GimpHost::start_picture_of_other_size() {
+  if (!start_red_.empty()) return true;
+  // A picture of the layer's size is read once more, by the first fetch (take_start_picture).
+  if (options_.start_from.empty() || start_size_checked_) return false;
+  start_size_checked_ = true;
+  const QString path = QString::fromStdString(options_.start_from);
+  try {
+    HostImage picture = read_image_file(path, machine_image_limits()).image;
+    const int32_t width = gimp_api::width(options_.drawable);
+    const int32_t height = gimp_api::height(options_.drawable);
+    if (picture.width() == width && picture.height() == height) return false;
+    options_.start_from.clear();
+    start_red_ = std::move(picture.red);
+    start_green_ = std::move(picture.green);
+    start_blue_ = std::move(picture.blue);
+    const std::string why =
+        "The painting kept from your earlier session is " +
+        size_text(start_red_.columns() - 1, start_red_.rows() - 1) + " pixels, but the layer \"" +
+        layer_name_ + "\" is now " + size_text(width, height) +
+        " (it was scaled or resized in GIMP since), so Tarvo does not paint it onto the layer: the "
+        "canvas opens on the painting at its own size, and \"Send image\" asks where it goes.";
+    std::cerr << "tarvo: " << why << std::endl;
+    if (options_.presence->someone_looking && options_.tell) options_.tell(why);
+    return true;
+  } catch (const RuntimeError&) {
+    // take_start_picture says why, and the canvas opens on the layer.
+    return false;
+  }
 }
 
 Plane GimpHost::Wik_GetRBuffer() {
   check_alive("Wik_GetRBuffer");
+  if (start_picture_of_other_size()) {
+    // Nothing of the layer was handed out: a send finds the sizes apart and asks.
+    base_ = Plane();
+    base_own_ = Plane();
+    base_alpha_ = Plane();
+    base_width_ = base_height_ = 0;
+    bands_.clear();
+    ready_green_ = std::move(start_green_);
+    ready_blue_ = std::move(start_blue_);
+    start_green_ = Plane();
+    start_blue_ = Plane();
+    Plane red = std::move(start_red_);
+    start_red_ = Plane();
+    return red;
+  }
   const int32_t width = gimp_api::width(options_.drawable);
   const int32_t height = gimp_api::height(options_.drawable);
-  if (width <= 0 || height <= 0) fail("Wik_GetRBuffer: GIMP reports no pixels: " + pdb_error());
+  if (width <= 0 || height <= 0) fail("GIMP reports no pixels in the layer: " + pdb_error());
+  const BusyPointer busy(options_.presence->someone_looking &&
+                         static_cast<int64_t>(width) * height >= kProgressPixels);
   BufferRef source(gimp_api::buffer(options_.drawable));
-  if (!source.buffer) fail("Wik_GetRBuffer: GIMP gave no pixels: " + pdb_error());
+  if (!source.buffer) fail("GIMP gave no pixels of the layer: " + pdb_error());
   const bool alpha = gimp_api::has_alpha(options_.drawable);
   // The canvas paints the alpha too, unless the layer keeps it locked.
   const bool own = alpha && !gimp_api::alpha_locked(options_.drawable);
@@ -420,18 +420,22 @@ struct GimpHost::StripWriter {
 void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blue,
                           const LayerPlanes* layer) {
   const int32_t drawable = options_.drawable;
+  written_in_part_ = false;
   const int32_t width = gimp_api::width(drawable), height = gimp_api::height(drawable);
   for (const Plane* plane : {&red, &green, &blue}) {
     if (plane->columns() != width + 1 || plane->rows() != height + 1) {
-      resized_in_gimp(red, green, blue, width, height);
+      resized_in_gimp(red, green, blue, layer, width, height);
       return;
     }
   }
   int32_t x = 0, y = 0, columns = 0, rows = 0;
-  if (!gimp_api::mask_intersect(drawable, x, y, columns, rows) || columns <= 0 || rows <= 0) {
-    return;  // the selection leaves nothing of this layer to paint on
-  }
   const bool base_fits = base_width_ == width && base_height_ == height;
+  if (!gimp_api::mask_intersect(drawable, x, y, columns, rows) || columns <= 0 || rows <= 0) {
+    // The selection leaves nothing of this layer to paint on: what was painted stays out.
+    written_in_part_ =
+        base_fits && painted_anywhere(red, green, blue, nullptr, 0, 0, width, height);
+    return;
+  }
   // The canvas's own colours and alpha are taken where it painted the layer's, and the layer's
   // alpha is not locked meanwhile.
   if (layer && (!base_fits || base_alpha_.empty() || !gimp_api::has_alpha(drawable) ||
@@ -461,7 +465,8 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   if (check_unchanged() && !painted_anywhere(red, green, blue, layer, x, y, columns, rows)) return;
   BufferRef source(gimp_api::buffer(drawable));
   BufferRef shadow(gimp_api::shadow_buffer(drawable));
-  if (!source.buffer || !shadow.buffer) fail("wik_Refresh: GIMP gave no pixels: " + pdb_error());
+  if (!source.buffer || !shadow.buffer) fail("GIMP gave no pixels of the layer: " + pdb_error());
+  const BusyPointer busy(options_.presence->someone_looking);
   // A painted pixel becomes opaque, so that what was painted shows in the layer as on the canvas,
   // unless the layer's alpha is locked.
   StripWriter writer(red, green, blue, layer, x, columns, std::min<int32_t>(kStripRows, rows),
@@ -487,105 +492,10 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   }
   if (selected && base_fits) read_back_base(x, y, columns, rows);
   rehash_bands(y, rows);
-}
-
-void GimpHost::resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue,
-                               int32_t width, int32_t height) {
-  const int32_t columns = red.columns() - 1, rows = red.rows() - 1;
-  const std::string what =
-      "The layer \"" + layer_name_ + "\" is now " + size_text(width, height) +
-      " pixels in GIMP (it was scaled or resized there), and your painting is " +
-      size_text(columns, rows) + ", so it was not sent to the layer.";
-  std::cerr << "tarvo: " << what << std::endl;
-  if (!options_.ask_about_size || !options_.presence->someone_looking) {
-    throw ImageNotWritten(what, false);
-  }
-  if (options_.ask_about_size(what) != LayerSizeAnswer::kNewLayer) {
-    throw ImageNotWritten(what, true);
-  }
-  const bool grouped = gimp_api::undo_group_start(options_.image);
-  const int32_t layer =
-      gimp_api::add_layer(options_.image, layer_name_ + " (Tarvo)", columns, rows);
-  BufferRef target(layer >= 0 ? gimp_api::buffer(layer) : nullptr);
-  if (target.buffer) {
-    const Babl* format = fetch_format(gimp_api::format(layer), true);
-    std::vector<uint8_t> row(static_cast<std::size_t>(columns) * 4);
-    for (int32_t y = 0; y < rows; ++y) {
-      for (int32_t x = 0; x < columns; ++x) {
-        uint8_t* pixel = row.data() + static_cast<std::size_t>(x) * 4;
-        pixel[0] = red(x, y);
-        pixel[1] = green(x, y);
-        pixel[2] = blue(x, y);
-        pixel[3] = 255;
-      }
-      const GeglRectangle line = rectangle(0, y, columns, 1);
-      gegl_buffer_set(target.buffer, &line, 0, format, row.data(), GEGL_AUTO_ROWSTRIDE);
-    }
-    gegl_buffer_flush(target.buffer);
-    gimp_api::update(layer, 0, 0, columns, rows);
-  }
-  if (grouped) gimp_api::undo_group_end(options_.image);
-  gimp_api::flush_displays();
-  if (!target.buffer) {
-    const std::string why = what + " GIMP did not add a new layer: " + pdb_error();
-    if (options_.tell) options_.tell(why);
-    throw ImageNotWritten(why, true);
-  }
-  std::cerr << "tarvo: the painting was added to the image as the layer \"" << layer_name_
-            << " (Tarvo)\"" << std::endl;
-}
-
-std::vector<uint64_t> GimpHost::band_hashes(int32_t top, int32_t bottom) {
-  std::vector<uint64_t> hashes;
-  BufferRef layer(gimp_api::buffer(options_.drawable));
-  if (!layer.buffer) return hashes;
-  const int32_t width = gimp_api::width(options_.drawable);
-  const Babl* native = gimp_api::format(options_.drawable);
-  const std::size_t stride = static_cast<std::size_t>(width) *
-                             static_cast<std::size_t>(babl_format_get_bytes_per_pixel(native));
-  std::vector<char> band(stride * kBandRows);
-  for (int32_t y = top; y < bottom; y += kBandRows) {
-    const int32_t rows = std::min(kBandRows, bottom - y);
-    const GeglRectangle area = rectangle(0, y, width, rows);
-    gegl_buffer_get(layer.buffer, &area, 1.0, native, band.data(), static_cast<gint>(stride),
-                    GEGL_ABYSS_NONE);
-    hashes.push_back(std::hash<std::string_view>{}(std::string_view(band.data(), stride * rows)));
-  }
-  return hashes;
-}
-
-void GimpHost::rehash_bands(int32_t y, int32_t rows) {
-  const int32_t height = gimp_api::height(options_.drawable);
-  const int32_t first = y / kBandRows, top = first * kBandRows;
-  const int32_t bottom = std::min(height, y + rows);
-  const std::vector<uint64_t> fresh = band_hashes(top, bottom);
-  if (bands_.size() < static_cast<std::size_t>(first) + fresh.size() || fresh.empty()) {
-    bands_.clear();  // unknown: the next write asks no question it cannot ground
-    return;
-  }
-  std::copy(fresh.begin(), fresh.end(), bands_.begin() + first);
-}
-
-bool GimpHost::check_unchanged() {
-  if (bands_.empty()) return false;
-  const int32_t height = gimp_api::height(options_.drawable);
-  if (band_hashes(0, height) == bands_) return false;
-  const std::string what = "the layer was changed in GIMP since Tarvo read or wrote it";
-  if (!options_.ask_about_change || !options_.presence->someone_looking) {
-    throw ImageNotWritten("wik_Refresh: " + what + ", so it was not overwritten", false);
-  }
-  switch (options_.ask_about_change(can_repaint_)) {
-    case LayerChangeAnswer::kRepaint:
-      if (can_repaint_) throw RepaintOntoHostImage(what + "; the strokes go onto it as it is now");
-      break;
-    case LayerChangeAnswer::kOverwrite:
-      // What the canvas differs from is the layer as it is now: every such pixel is written.
-      read_back_base(0, 0, base_width_, base_height_);
-      return true;
-    case LayerChangeAnswer::kKeepPainting:
-      break;
-  }
-  throw ImageNotWritten(what + "; it was not overwritten", true);
+  // Painted pixels the selection kept out, inside its rectangle or beyond it, differ from what the
+  // layer now holds.
+  written_in_part_ =
+      selected && base_fits && painted_anywhere(red, green, blue, nullptr, 0, 0, width, height);
 }
 
 bool GimpHost::painted_anywhere(const Plane& red, const Plane& green, const Plane& blue,
@@ -696,7 +606,7 @@ void GimpHost::merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t 
   const bool merged = gimp_api::merge_shadow(options_.drawable);
   const std::string merge_error = merged ? std::string() : pdb_error();
   if (grouped) gimp_api::undo_group_end(options_.image);
-  if (!merged) fail("wik_Refresh: GIMP did not take the painted pixels: " + merge_error);
+  if (!merged) fail("GIMP did not take the painted pixels into the layer: " + merge_error);
   gimp_api::update(options_.drawable, x, y, columns, rows);
   gimp_api::flush_displays();
 }

@@ -29,8 +29,14 @@
 // colour), or keep painting. With no one to ask the write is refused.
 //
 // A layer scaled or resized in GIMP while the canvas is open is not written: the user is told its
-// new size and may keep painting or have the painting added to the image as a new layer of the
-// canvas's size. A layer deleted in GIMP is said to be deleted (an undo in GIMP brings it back).
+// new size and may keep painting, have the painting added to the image as a new layer of the
+// canvas's size, save it as a file, or (when the session can) have the strokes painted onto the
+// layer at its new size, scaled by the ratio (RepaintOntoHostImage with the ratios). A painting
+// to recover (start_from) of another size than the layer opens at its own size, and the user is
+// told. A layer deleted in GIMP is said to be deleted (an undo in GIMP brings it back).
+//
+// After a write cut by a selection, holds_other_than_sent says so, and the canvas reads the
+// layer back. A write shows a busy pointer while someone is looking.
 //
 // Every libgimp call that fails raises RuntimeError with what GIMP said. When the drawable is gone
 // (its image closed in GIMP) or GIMP itself is gone, the lost hook runs first, so that the caller
@@ -47,6 +53,8 @@
 
 namespace tarvo {
 
+struct HostImage;
+
 // Whether GIMP is still at the other end of the plug-in's pipe. Set by whoever watches the pipe.
 struct GimpLink {
   bool gone = false;
@@ -58,7 +66,7 @@ struct GimpLink {
 std::string unpaintable_reason(int32_t drawable);
 
 enum class LayerChangeAnswer { kRepaint, kOverwrite, kKeepPainting };
-enum class LayerSizeAnswer { kNewLayer, kKeepPainting };
+enum class LayerSizeAnswer { kNewLayer, kSaveFile, kRepaintScaled, kKeepPainting };
 
 struct GimpHostOptions {
   // GIMP's ids of the image and the drawable.
@@ -78,8 +86,12 @@ struct GimpHostOptions {
   // the strokes onto it as it is now when can_repaint; asked only while someone is looking.
   std::function<LayerChangeAnswer(bool can_repaint)> ask_about_change;
   // Tells the user that the layer now has another size than the canvas (text says how) and asks
-  // whether to keep painting or to send the painting as a new layer of the image.
-  std::function<LayerSizeAnswer(const std::string& text)> ask_about_size;
+  // whether to keep painting, to send the painting as a new layer of the image, to save it as a
+  // file, or (when can_scale) to paint the strokes onto the layer at its new size, scaled.
+  std::function<LayerSizeAnswer(const std::string& text, bool can_scale)> ask_about_size;
+  // Asks where to save the painting as a file and writes it there; the path written, or empty
+  // when the user cancelled.
+  std::function<std::string(const HostImage& painting)> save_as_file;
 };
 
 class GimpHost : public Host {
@@ -111,6 +123,8 @@ class GimpHost : public Host {
   std::string image_name() override { return "The layer"; }
   void set_can_repaint(bool can) override { can_repaint_ = can; }
   std::string colour_profile() override;
+  bool asks_about_size() override { return true; }
+  bool holds_other_than_sent() override { return written_in_part_; }
 
   // Runs when a call finds the drawable or GIMP gone, with what is gone, before the call raises
   // ImageNotWritten.
@@ -124,6 +138,9 @@ class GimpHost : public Host {
   void load_paper();
   // Replaces the fetched planes by the start_from picture, once.
   void take_start_picture(Plane& red, Plane& green, Plane& blue);
+  // The start_from picture when it has another size than the layer (the layer was scaled since
+  // it was painted): the canvas opens on it at its own size, and is told so.
+  bool start_picture_of_other_size();
   struct StripWriter;
   void write_back(const Plane& red, const Plane& green, const Plane& blue,
                   const LayerPlanes* layer);
@@ -140,8 +157,10 @@ class GimpHost : public Host {
   void merge_as_one_step(int32_t x, int32_t y, int32_t columns, int32_t rows);
   // The layer has another size than the canvas: asks, and adds the painting as a new layer when
   // so chosen; raises ImageNotWritten otherwise.
-  void resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue, int32_t width,
-                       int32_t height);
+  void resized_in_gimp(const Plane& red, const Plane& green, const Plane& blue,
+                       const LayerPlanes* layer, int32_t width, int32_t height);
+  // Adds the painting to the image as a new layer of its own size; false when GIMP refused.
+  bool add_as_new_layer(const HostImage& painting);
   // The hashes of the layer's bands of rows from top (inclusive) to bottom, as GIMP holds them.
   std::vector<uint64_t> band_hashes(int32_t top, int32_t bottom);
   // The bands of rows [y, y + rows) again, after a write.
@@ -172,6 +191,10 @@ class GimpHost : public Host {
   // The layer as the canvas last read or wrote it: a hash of each band of kBandRows rows.
   std::vector<uint64_t> bands_;
   bool can_repaint_ = false;
+  bool written_in_part_ = false;  // the last write-back was cut by a selection
+  // The start_from picture when it has another size than the layer, until the first fetch.
+  Plane start_red_, start_green_, start_blue_;
+  bool start_size_checked_ = false;
   std::string layer_name_;  // as GIMP named the layer when the canvas opened
 };
 

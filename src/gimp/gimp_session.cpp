@@ -29,6 +29,7 @@
 #include "core/program.h"
 #include "gimp/gimp_api.h"
 #include "gimp/gimp_host.h"
+#include "gimp/qt_gimp_dialogs.h"
 #include "history/qt_history_store.h"
 #include "recovery/qt_image_lock.h"
 #include "recovery/qt_recovery.h"
@@ -360,21 +361,12 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     options.link = link;
     options.start_from = start_from.toStdString();
     options.presence = &app.presence();
-    options.ask_about_size = [&question_parent](const std::string& what) {
-      QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(),
-                      QString::fromStdString(what) +
-                          QStringLiteral("\n\nKeep painting (an undo in GIMP brings the layer's "
-                                         "size back), or add the painting to the image as a new "
-                                         "layer?"),
-                      QMessageBox::NoButton, question_parent);
-      QPushButton* keep = box.addButton(QStringLiteral("Keep Painting"), QMessageBox::RejectRole);
-      QPushButton* layer =
-          box.addButton(QStringLiteral("Save as a New Layer"), QMessageBox::AcceptRole);
-      box.setDefaultButton(keep);
-      box.setEscapeButton(keep);
-      box.exec();
-      return box.clickedButton() == layer ? LayerSizeAnswer::kNewLayer
-                                          : LayerSizeAnswer::kKeepPainting;
+    options.ask_about_size = [&question_parent](const std::string& what, bool can_scale) {
+      return ask_about_layer_size(question_parent, what, can_scale);
+    };
+    options.save_as_file = [&question_parent,
+                            layer = gimp_api::item_name(run.drawable)](const HostImage& painting) {
+      return save_painting_as_file(question_parent, painting, layer);
     };
     options.tell = [&question_parent](const std::string& why) {
       QMessageBox::warning(question_parent, QApplication::applicationDisplayName(),
@@ -391,6 +383,7 @@ GimpRunResult run_on_gimp(const GimpRun& run) {
     return made;
   };
   session.recovery = &recovery;
+  session.plain_error_words = true;
   session.replaying = !run.interactive;
   // An open canvas journals every input over a snapshot of the layer it started from.
   session.journalled = run.interactive;

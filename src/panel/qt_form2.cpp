@@ -311,7 +311,7 @@ void Form2::unload_panel() {
 void Form2::copy_brush_sliders(BrushSettings& brush) {
   ensure_loaded();
   brush.PenPress = sliders_[8]->value();
-  brush.BrushSize = sliders_[1]->value();
+  brush.BrushSize = static_cast<float>(sliders_[1]->value()) * program_.brush_scale;
   brush.Opacity = sliders_[5]->value();
   brush.StepPercent = sliders_[6]->value();
 }

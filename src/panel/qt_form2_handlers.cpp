@@ -77,7 +77,9 @@ void Form2::button_click(int n) {
       break;
     }
     case 4:
-      SendImage(program_);
+      // Where a selection kept some of the painting out, the canvas shows what the image now holds
+      // (an undo brings the painting as it was back).
+      if (SendImage(program_) && program_.HostApp->holds_other_than_sent()) button_click(3);
       break;
     case 11:
       actual_size(program_);
@@ -167,7 +169,7 @@ void Form2::HProp_Change(int n) {
   const int16_t v = sliders_[n]->value();
   switch (n) {
     case 1:
-      brush.BrushSize = v;
+      brush.BrushSize = static_cast<float>(v) * program_.brush_scale;
       break;
     case 5:
       brush.Opacity = v;

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QTimer>
+#include <cmath>
 #include <iostream>
 #include <span>
 #include <utility>
@@ -70,7 +71,9 @@ RecoverySession::RecoverySession(Program& program, Form1& canvas, RecoveryStore&
     host_synced();
   });
   program.HostApp = std::move(watch);
-  program.repaint_onto_host = [this] { return repaint_onto_host(); };
+  program.repaint_onto_host = [this](double scale_x, double scale_y) {
+    return repaint_onto_host(scale_x, scale_y);
+  };
 
   canvas.set_after_commit([this] {
     if (store_.after_commit(program_.canvas)) restart(JournalBase::Kind::Snapshot, false);
@@ -189,19 +192,33 @@ void RecoverySession::set_host_inputs_usable(bool usable) {
   program_.HostApp->set_can_repaint(usable);
 }
 
-bool RecoverySession::repaint_onto_host() {
+bool RecoverySession::repaint_onto_host(double scale_x, double scale_y) {
   if (!host_inputs_usable_) return false;
   const std::vector<ScriptEvent> inputs = host_inputs_;
   repainting_ = true;
-  const std::string refused = GetImage(program_);
+  const bool scaled = scale_x != 1.0 || scale_y != 1.0;
+  const std::string refused = scaled ? GetImageOfNewSize(program_) : GetImage(program_);
   if (refused.empty()) {
     records_at_host_sync_ = program_.undo.records.size();
     undone_at_host_sync_ = program_.undo.undone.size();
+    ViewState& view = program_.display.view;
+    if (scaled) {
+      // Every image point and the brush's radius are multiplied by the ratio.
+      view.StrokeScaleX = scale_x;
+      view.StrokeScaleY = scale_y;
+      program_.brush_scale = static_cast<float>(std::sqrt(scale_x * scale_y));
+      program_.brush.BrushSize *= program_.brush_scale;
+    }
     try {
       ScriptPlayer(canvas_).play(inputs);
     } catch (const std::exception& error) {
       std::cerr << "tarvo: painting the strokes again stopped at an input that failed: "
                 << error.what() << std::endl;
+    }
+    if (scaled) {
+      program_.brush.BrushSize /= program_.brush_scale;
+      program_.brush_scale = 1.0f;
+      view.StrokeScaleX = view.StrokeScaleY = 1.0;
     }
     canvas_.forget_tablet_screen();
   }

@@ -70,8 +70,9 @@ class RecoverySession : public QObject, public EventSink {
 
   // Fetches the host's image, as Get image does (an undo brings the canvas back), and plays the
   // inputs since the image was last read or written over it. Returns false, having told the user
-  // why, when the image cannot be fetched.
-  bool repaint_onto_host();
+  // why, when the image cannot be fetched. Scales other than 1 fetch the image at its new size and
+  // paint the inputs scaled by them: each image point, and the brush's size.
+  bool repaint_onto_host(double scale_x = 1.0, double scale_y = 1.0);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

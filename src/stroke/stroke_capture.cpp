@@ -25,8 +25,8 @@ struct ImagePoint {
 
 ImagePoint image_point(const ViewState& view, float X, float Y) {
   // Worked in double and stored as single floats, without rounding to pixels.
-  return {static_cast<float>((static_cast<double>(X) - view.PanX) / view.Zoom),
-          static_cast<float>((static_cast<double>(Y) - view.PanY) / view.Zoom)};
+  return {static_cast<float>((static_cast<double>(X) - view.PanX) / view.Zoom * view.StrokeScaleX),
+          static_cast<float>((static_cast<double>(Y) - view.PanY) / view.Zoom * view.StrokeScaleY)};
 }
 
 void grow_dirty(StrokeState& s, float x, float y, float size) {
@@ -99,8 +99,9 @@ void commit_stroke(Program& program) {
 
 void colour_pick(const ViewState& view, const CanvasBuffers& canvas, ToolsPanel* panel, float X,
                  float Y) {
-  const double px = std::nearbyint((static_cast<double>(X) - view.PanX) / view.Zoom);
-  const double py = (static_cast<double>(Y) - view.PanY) / view.Zoom;
+  const double px =
+      std::nearbyint((static_cast<double>(X) - view.PanX) / view.Zoom * view.StrokeScaleX);
+  const double py = (static_cast<double>(Y) - view.PanY) / view.Zoom * view.StrokeScaleY;
   if (!(py >= 0 && px >= 0 && px < canvas.BufferWidth)) return;
   const double iy = std::nearbyint(py);
   if (!(iy < canvas.BufferHeight)) return;

@@ -4,7 +4,8 @@
 # SIGKILL. GIMP is started again on the image, the plug-in offers the painting that was not saved,
 # the answer is Yes, the canvas closes, and GIMP finds the paint in the layer. Then GIMP is killed
 # while a canvas is open: the canvas lives on, and GIMP started again on the image asks to take
-# that canvas over; Return closes it, keeping its painting, which is offered at once. Usage:
+# that canvas over; Return closes it, keeping its painting, which is offered at once. A painting
+# kept for a layer GIMP scaled since is said to have another size and never painted onto it. Usage:
 # gimp_interactive_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default) or
 # 3. Exits 77 (skipped) without Xvfb, xdotool or that GIMP.
 set -euo pipefail
@@ -49,9 +50,11 @@ unset QT_QPA_PLATFORM  # the canvas opens on the X server, as for a user
 # string checks flag; every other check stays on.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0"
 
-# Starts GIMP on the white image with the plug-in run interactively; GIMP says the layer's mean
-# value once the plug-in has returned, and quits.
+# Starts GIMP on the white image with the plug-in run interactively, after the Scheme $2 when
+# given; GIMP says the layer's mean value once the plug-in has returned (whether or not it wrote
+# the layer), and quits.
 start_gimp() {
+  local before="${2:-}"
   if [ "$version" = 3 ]; then
     # GIMP 3 passes an image procedure its drawables as a vector.
     gimp-3.0 -d -f -s --quit --batch-interpreter=plug-in-script-fu-eval -b "(let* (
@@ -59,7 +62,8 @@ start_gimp() {
           (layer (vector-ref (car (gimp-image-get-selected-layers image)) 0)))
       (gimp-message-set-handler CONSOLE)
       (gimp-display-new image)
-      (plug-in-tarvo RUN-INTERACTIVE image (vector layer) \"\")
+      $before
+      (catch #f (plug-in-tarvo RUN-INTERACTIVE image (vector layer) \"\"))
       (gimp-message (string-append \"tarvo-interactive mean \"
         (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0))))))" \
       > "$work/gimp$1.log" 2>&1 &
@@ -68,7 +72,8 @@ start_gimp() {
           (layer (car (gimp-image-get-active-drawable image))))
       (gimp-message-set-handler CONSOLE)
       (gimp-display-new image)
-      (plug-in-tarvo RUN-INTERACTIVE image layer \"\")
+      $before
+      (catch #f (plug-in-tarvo RUN-INTERACTIVE image layer \"\"))
       (gimp-message (string-append \"tarvo-interactive mean \"
         (number->string (car (gimp-drawable-histogram layer HISTOGRAM-VALUE 0.0 1.0))))))" \
       -b "(gimp-quit 1)" > "$work/gimp$1.log" 2>&1 &
@@ -190,3 +195,37 @@ if [ -z "$mean" ] || awk -v m="$mean" 'BEGIN { exit !(m >= 254.99) }'; then
   echo "the taken-over painting is not in the layer; GIMP said:"; cat "$work/gimp4.log"; exit 1
 fi
 echo "a canvas whose GIMP ended was taken over and its painting recovered (mean $mean)"
+
+# A painting kept (the canvas killed), then the image scaled to half in GIMP: recovery says the
+# painting has another size, opens it at its own, and never paints it onto the layer; closed on a
+# signal, nothing is written and the painting stays kept, whole.
+start_gimp 5
+wait_for_window 'Tarvo 1.1'
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 40)) $((Y + 80)) mousedown 1
+for step in $(seq 0 4 160); do xdotool mousemove $((X + 40 + step)) $((Y + 80)); done
+xdotool mouseup 1
+sleep 1.5
+kill -KILL "$(canvas_process)"
+wait_for_gimp
+rm -f "$work"/state/tarvo/recovery/*.png "$work"/state/tarvo/recovery/*.ppm
+start_gimp 6 "(gimp-image-scale image 150 100)"
+answer_box "recovery"
+answer_box "other size"
+wait_for_window 'Tarvo 1.1'
+sleep 1
+kill -TERM "$(canvas_process)"
+wait_for_gimp
+grep -q "so Tarvo does not paint it onto the layer" "$work/gimp6.log" || {
+  echo "recovery did not say the painting has another size; GIMP said:"; cat "$work/gimp6.log"; exit 1
+}
+mean="$(sed -n 's/.*tarvo-interactive mean \([0-9.]*\).*/\1/p' "$work/gimp6.log")"
+awk -v m="$mean" 'BEGIN { exit !(m >= 254.99) }' || {
+  echo "the painting went onto the scaled layer (mean $mean)"; exit 1
+}
+kept="$(ls "$work"/state/tarvo/recovery/*.png 2>/dev/null | head -n1)"
+[ -n "$kept" ] && [ "$(ffprobe -v error -show_entries stream=width,height -of csv=p=0 "$kept")" = 300,200 ] || {
+  echo "the painting was not kept whole: $(ls "$work"/state/tarvo/recovery)"; exit 1
+}
+echo "a kept painting of another size than the layer was said so and kept whole"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The plug-in's windows beside GIMP's under a real window manager (openbox, under Xvfb): the canvas
-# opens over GIMP's image window and below its menu bar, the canvas and the tools panel stay above
+# opens over GIMP's image, right of its docks and below its menu bar, the canvas and the tools panel stay above
 # GIMP's window after a click on it, and the canvas closes by its close box as a user closes it.
 # Then GIMP changes the layer between two sends: stroke A is sent, Ctrl+Z in GIMP takes it back,
 # stroke B is painted and sent; Tarvo asks, Return paints the strokes since the last send onto the
 # layer as GIMP holds it now, and the layer GIMP saves holds B alone, as the canvas then shows. The
-# layer deleted in GIMP meanwhile is said to be deleted, and an undo in GIMP brings it back.
+# layer deleted in GIMP meanwhile is said to be deleted, and an undo in GIMP brings it back. The
+# image scaled in GIMP: the painting can be saved whole as a file, and the stroke since the last
+# send goes onto the layer at its new size, scaled.
 # Usage: gimp_window_test.sh PLUG-IN TARVO [GIMP-VERSION], the version 2 (GIMP 2.10, the default)
 # or 3. Exits 77 (skipped) without Xvfb, openbox, xdotool, xprop, ffmpeg or that GIMP.
 set -euo pipefail
@@ -72,6 +74,10 @@ menu_bar="$hx $hy $hw 30"
 apart "$menu_bar" "$(frame_of "$canvas")" || fail "the canvas $(frame_of "$canvas") covers GIMP's menu bar ($menu_bar)"
 apart "$menu_bar" "$(frame_of "$panel")" || fail "the panel $(frame_of "$panel") covers GIMP's menu bar ($menu_bar)"
 stacked_above "$canvas" "$host" || fail "the canvas is below GIMP's window at start"
+# Over the image itself: a new profile shows GIMP's single window, whose docks at the left (the
+# toolbox and the tool options) are 188 pixels wide at first.
+read -r cx _ _ _ < <(frame_of "$canvas")
+[ "$cx" -ge $((hx + 188)) ] || fail "the canvas (at x $cx) covers the docks at the left of GIMP's window (at x $hx)"
 
 # A click on GIMP's window, where neither of ours lies (its status bar), raises it: ours stay above.
 xdotool mousemove $((hx + 10)) $((hy + hh - 8)) click 1
@@ -146,15 +152,55 @@ xdotool windowactivate --sync "$message" key Return
 sleep 1
 xdotool windowactivate --sync "$image_window" key ctrl+z
 sleep 1
+# The image scaled to half in GIMP ("Scale Image", its width typed in), then stroke C and a send:
+# Tarvo asks, and Alt+R paints C onto the layer at its new size, scaled by half.
+xdotool windowactivate --sync "$image_window" key slash
+sleep 1
+xdotool type --delay 50 "Scale Image"
+sleep 1
+xdotool key Return
+dialog="$(wait_for_window '^Scale Image$')" || fail "GIMP showed no Scale Image dialog"
+xdotool windowactivate --sync "$dialog"
+sleep 0.5
+if [ "$version" = 3 ]; then
+  # GIMP 3's dialog takes typing once its width field is clicked.
+  xdotool mousemove --window "$dialog" 136 89 click --repeat 3 1
+  sleep 0.5
+fi
+xdotool key ctrl+a
+xdotool type --delay 50 "150"
+xdotool key Tab
+sleep 0.5
+xdotool key alt+s
+wait_for_window 'RGB color.*150x100' >/dev/null || fail "GIMP did not scale the image"
+stroke 30 40
+send
+question="$(wait_for_window '^[Tt]arvo$')" || fail "sending to the scaled layer did not ask"
+xdotool windowactivate --sync "$question" key alt+f  # Save as a File...
+dialog="$(wait_for_window '^Save the painting as$')" || fail "no dialog to save the painting"
+xdotool windowactivate --sync "$dialog" key ctrl+a
+xdotool type --delay 20 "$work/saved.png"
+xdotool key Return
+for _ in $(seq 40); do [ -s "$work/saved.png" ] && break; sleep 0.25; done
+[ "$(ffprobe -v error -show_entries stream=width,height -of csv=p=0 "$work/saved.png")" = 300,200 ] ||
+  fail "the painting was not saved whole as a file"
+send
+question="$(wait_for_window '^[Tt]arvo$')" || fail "sending to the scaled layer did not ask again"
+xdotool windowactivate --sync "$question" key alt+r  # Paint onto the Resized Layer
+sleep 2
 xdotool windowactivate --sync "$canvas" key alt+F4
 for _ in $(seq 120); do kill -0 "$gimp" 2>/dev/null || break; sleep 0.5; done
 [ -s "$work/after.png" ] || fail "GIMP saved no layer"
-# The least grey level of a box of the saved layer: x y width height.
+# The least grey level of a box of the saved layer, half the size of the canvas (whose menu bar
+# takes the top 20 pixels of the window the strokes were made in): x y width height.
 least() {
   ffmpeg -v error -i "$work/after.png" -vf "crop=$3:$4:$1:$2" -f rawvideo -pix_fmt gray - |
     python3 -c 'import sys; print(min(sys.stdin.buffer.read()))'
 }
-[ "$(least 10 20 140 100)" -eq 255 ] || fail "stroke A, which GIMP took back, is in the layer"
-[ "$(least 150 100 140 99)" -lt 200 ] || fail "stroke B is not in the layer"
+[ "$(least 5 20 70 20)" -eq 255 ] || fail "stroke A, which GIMP took back, is in the layer"
+[ "$(least 75 50 70 49)" -lt 200 ] || fail "stroke B is not in the layer"
 echo "ok: the stroke since the last send went onto the layer as GIMP changed it"
+[ "$(least 20 5 40 10)" -lt 200 ] || fail "stroke C is not in the scaled layer at half its place"
+[ "$(least 30 17 100 6)" -eq 255 ] || fail "stroke C went onto the scaled layer at its old place"
+echo "ok: the stroke went onto the scaled layer, scaled"
 echo "passed"

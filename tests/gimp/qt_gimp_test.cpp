@@ -307,6 +307,20 @@ class GimpPlugInTest : public QObject {
           "Form_MouseMove 1 0 60 35\nForm_MouseUp 1 0 70 40\nkv_button4_Click\n"
           "Form_MouseDown 1 0 100 20\nForm_MouseMove 1 0 80 50\nForm_MouseMove 1 0 60 70\n"
           "Form_MouseUp 1 0 50 80\nForm_Unload\n");
+    // Stroke A runs into the selection from outside it and is sent; a pick where A lay outside
+    // the selection then takes the layer's colour there (A never reached the layer), for stroke B.
+    write(QStringLiteral("pick.tvs"),
+          "Form_Resize 120 90\nHProp1 6\nForm_MouseDown 1 0 10 30\nForm_MouseMove 1 0 40 32\n"
+          "Form_MouseMove 1 0 60 34\nForm_MouseUp 1 0 70 35\nkv_button4_Click\n"
+          "Form_KeyDown 188 0\nForm_MouseDown 1 0 15 31\nForm_MouseUp 1 0 15 31\n"
+          "Form_KeyUp 188 0\nForm_MouseDown 1 0 35 45\nForm_MouseMove 1 0 45 48\n"
+          "Form_MouseMove 1 0 55 52\nForm_MouseMove 1 0 65 55\nForm_MouseUp 1 0 75 56\n"
+          "Form_Unload\n");
+    write(QStringLiteral("picked.tvs"),
+          "Form_Resize 120 90\nHProp1 6\nForm_MouseDown 1 0 10 30\nForm_MouseMove 1 0 40 32\n"
+          "Form_MouseMove 1 0 60 34\nForm_MouseUp 1 0 70 35\nHProp2 30\nHProp3 91\nHProp4 185\n"
+          "Form_MouseDown 1 0 35 45\nForm_MouseMove 1 0 45 48\nForm_MouseMove 1 0 55 52\n"
+          "Form_MouseMove 1 0 65 55\nForm_MouseUp 1 0 75 56\nForm_Unload\n");
     write(QStringLiteral("more.tvs"),
           "Form_Resize 120 90\nHProp1 20\nForm_MouseDown 1 0 5 80\nForm_MouseMove 1 0 50 60\n"
           "Form_MouseMove 1 0 90 70\nForm_MouseUp 1 0 115 60\n");
@@ -385,6 +399,11 @@ class GimpPlugInTest : public QObject {
                   " (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 30 20 50 40)"
                   " (paint image \"%2\") (save image \"%3\"))\n")
                   .arg(path("rgb.png"), path("s.tvs"), path("gimp-selection.png"));
+    scheme += QStringLiteral(
+                  "(let ((image (open-png \"%1\")))"
+                  " (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 30 20 50 40)"
+                  " (paint image \"%2\") (save image \"%3\"))\n")
+                  .arg(path("rgb.png"), path("pick.tvs"), path("gimp-pick.png"));
     // The active pattern as paper, and the same pattern's pixels saved for --paper.
     scheme += QStringLiteral(
                   "(let* ((name (car (gimp-context-get-pattern)))"
@@ -576,6 +595,23 @@ class GimpPlugInTest : public QObject {
     const QImage in = rgb("rgb.png");
     const QImage gimp = rgb("gimp-selection.png");
     const QImage ref = rgb("ref-rgb.png");
+    const QRect selected(30, 20, 50, 40);
+    for (int y = 0; y < in.height(); ++y) {
+      for (int x = 0; x < in.width(); ++x) {
+        QCOMPARE(gimp.pixel(x, y), (selected.contains(x, y) ? ref : in).pixel(x, y));
+      }
+    }
+  }
+
+  // After a send with a selection the canvas holds what the layer holds: a pick outside the
+  // selection takes the layer's own colour, not the paint that stayed out.
+  void after_a_send_with_a_selection_the_canvas_shows_the_layer() {
+    replay("rgb.png", "picked.tvs", "ref-picked.png");
+    const QImage in = rgb("rgb.png");
+    QCOMPARE(in.pixel(15, 31), qRgb(30, 91, 185));
+    QCOMPARE(rgb("gimp-pick.png").pixel(55, 52), qRgb(30, 91, 185));  // stroke B, in that colour
+    const QImage gimp = rgb("gimp-pick.png");
+    const QImage ref = rgb("ref-picked.png");
     const QRect selected(30, 20, 50, 40);
     for (int y = 0; y < in.height(); ++y) {
       for (int x = 0; x < in.width(); ++x) {
