@@ -168,13 +168,7 @@ HostWindow image_window() {
 }
 
 std::string colour_profile(int32_t image) {
-  GimpColorProfile* profile = gimp_image_get_color_profile(image);
-  if (!profile) return {};
-  gsize length = 0;
-  const guint8* bytes = gimp_color_profile_get_icc_profile(profile, &length);
-  std::string icc(reinterpret_cast<const char*>(bytes), bytes ? length : 0);
-  g_object_unref(profile);
-  return icc;
+  return icc_bytes(gimp_image_get_color_profile(image));
 }
 
 bool has_layer_named(int32_t image, const std::string& name) {

@@ -14,6 +14,8 @@
 
 #include "core/host_window.h"
 
+typedef struct _GimpColorProfile GimpColorProfile;
+
 namespace tarvo::gimp_api {
 
 enum class PixelKind { kRgb, kGrey, kIndexed, kOther };
@@ -80,6 +82,8 @@ std::string image_name(int32_t image);
 std::string drawable_name(int32_t drawable);
 // The ICC profile GIMP holds for the image, as its bytes; empty when it has none (GIMP's sRGB).
 std::string colour_profile(int32_t image);
+// The bytes of profile (none for a null one); drops the reference the caller was given.
+std::string icc_bytes(GimpColorProfile* profile);
 // Whether the image has a layer of that name (GIMP keeps layer names unique within an image).
 bool has_layer_named(int32_t image, const std::string& name);
 

@@ -86,4 +86,13 @@ void message(const std::string& text) {
   gimp_message(text.c_str());
 }
 
+std::string icc_bytes(GimpColorProfile* profile) {
+  if (!profile) return {};
+  gsize length = 0;
+  const guint8* bytes = gimp_color_profile_get_icc_profile(profile, &length);
+  std::string icc(reinterpret_cast<const char*>(bytes), bytes ? length : 0);
+  g_object_unref(profile);
+  return icc;
+}
+
 }  // namespace tarvo::gimp_api

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "recovery/qt_recovery.h"
+#include "recovery/write_all.h"
 
 namespace tarvo {
 
@@ -37,18 +38,6 @@ bool g_exit_hook_installed = false;
 alignas(16) char g_alternate_stack[64 * 1024];
 // Rows are interleaved into this buffer a piece at a time.
 uint8_t g_row_buffer[3 * 4096];
-
-bool write_all(int fd, const void* data, std::size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t written = ::write(fd, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 // Decimal digits of value into out, which holds at least 12 bytes; returns the length.
 std::size_t format_decimal(int32_t value, char* out) {

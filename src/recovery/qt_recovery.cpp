@@ -18,6 +18,7 @@
 
 #include "core/runtime_error.h"
 #include "recovery/kept_planes.h"
+#include "recovery/write_all.h"
 
 namespace tarvo {
 
@@ -49,22 +50,6 @@ void save_picture(const QImage& picture, const QString& path) {
   }
 }
 
-bool write_all(int fd, const QByteArray& bytes) {
-  const char* at = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, at, static_cast<std::size_t>(left));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = ENOSPC;
-      return false;
-    }
-    at += written;
-    left -= written;
-  }
-  return true;
-}
-
 }  // namespace
 
 void make_private_folder(const QString& folder) {
@@ -84,7 +69,9 @@ QString write_private_file(const QString& path, const QByteArray& bytes) {
   const QByteArray temporary = name + ".part";
   const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
-  const bool written = ::fchmod(fd, 0600) == 0 && write_all(fd, bytes) && ::fsync(fd) == 0;
+  const bool written = ::fchmod(fd, 0600) == 0 &&
+                       write_all(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) &&
+                       ::fsync(fd) == 0;
   const int error = errno;
   ::close(fd);
   if (!written || ::rename(temporary.constData(), name.constData()) != 0) {

@@ -121,6 +121,16 @@ canvas_process() {
   ps -eo pid=,pgid=,args= | awk -v p="$work/profile/plug-ins" '$1 == $2 && index($0, p) {print $1}'
 }
 
+# A straight stroke of 160 pixels, 40 pixels in from the canvas's left and $1 down, then the time
+# the journal takes to reach the disk (at the stroke's end, and at least once a second).
+paint_stroke() {
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  xdotool mousemove $((X + 40)) $((Y + $1)) mousedown 1
+  for step in $(seq 0 4 160); do xdotool mousemove $((X + 40 + step)) $((Y + $1)); done
+  xdotool mouseup 1
+  sleep 1.5
+}
+
 # First session: a stroke, then the canvas is killed outright. The session journal keeps it.
 start_gimp 1
 wait_for_window 'Tarvo 1.1'
@@ -167,11 +177,7 @@ fi
 start_gimp 3
 wait_for_window 'Tarvo 1.1'
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$window")"
-xdotool mousemove $((X + 40)) $((Y + 120)) mousedown 1
-for step in $(seq 0 4 160); do xdotool mousemove $((X + 40 + step)) $((Y + 120)); done
-xdotool mouseup 1
-sleep 1.5
+paint_stroke 120
 old_canvas="$(canvas_process)"
 kill -KILL "$gimp"
 wait_for_gimp
@@ -202,11 +208,7 @@ echo "a canvas whose GIMP ended was taken over and its painting recovered (mean 
 start_gimp 5
 wait_for_window 'Tarvo 1.1'
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$window")"
-xdotool mousemove $((X + 40)) $((Y + 80)) mousedown 1
-for step in $(seq 0 4 160); do xdotool mousemove $((X + 40 + step)) $((Y + 80)); done
-xdotool mouseup 1
-sleep 1.5
+paint_stroke 80
 kill -KILL "$(canvas_process)"
 wait_for_gimp
 rm -f "$work"/state/tarvo/recovery/*.png "$work"/state/tarvo/recovery/*.ppm
