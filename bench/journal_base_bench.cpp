@@ -1,6 +1,7 @@
 // The session journal's first base at the sizes painters open: from the restart to the journal
 // naming its base on disk (what a kill can no longer take), against the PNG encode of the same
-// planes that the journal's base used to be.
+// planes that the journal's base used to be; and the program's writes beside the child that keeps
+// the base.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -12,8 +13,10 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "photo_like.h"
+#include "recovery/kept_planes.h"
 #include "recovery/qt_journal.h"
 #include "recovery/qt_recovery.h"
 #include "summary.h"
@@ -75,6 +78,60 @@ void BM_JournalFirstBase(benchmark::State& state) {
   bench::record_summary_row("journal's first base, " + size + ": the pointer's thread", kept,
                             copied, "s", "no copy");
 }
+
+// Writes a byte into every page of planes, as strokes over the whole image would in time; the
+// seconds it took.
+double touch_every_page(std::vector<Plane>& planes, uint8_t value) {
+  const Clock::time_point start = Clock::now();
+  for (Plane& plane : planes) {
+    for (std::size_t at = 0; at < plane.size(); at += 4096) plane.data()[at] = value;
+  }
+  return seconds_since(start);
+}
+
+// Args: width, height. Painting while a child keeps the journal's base: the program's first
+// write to each page of the previews and the coverage, with the child letting go of its share of
+// them as it starts, against the same writes while the child shares them (each a copy of the page
+// into fresh memory); the same writes with no child as the floor.
+void BM_PaintingBesideKeptBase(benchmark::State& state) {
+  const auto width = static_cast<int32_t>(state.range(0));
+  const auto height = static_cast<int32_t>(state.range(1));
+  const HostImage image = bench::photo_like(width, height, 7);
+  std::vector<Plane> stroke;
+  for (int i = 0; i < 4; ++i) {
+    stroke.emplace_back(width + 1, height + 1);
+    stroke.back().fill(255);
+  }
+  const Plane* const unneeded[] = {&stroke[0], &stroke[1], &stroke[2], &stroke[3]};
+  double released = 0, shared = 0, alone = 0;
+  for (auto _ : state) {
+    alone = touch_every_page(stroke, 1);
+    for (const bool let_go : {true, false}) {
+      const auto kept = KeptPlanes::keep(
+          image.red, image.green, image.blue, ::write,
+          let_go ? std::span<const Plane* const>(unneeded) : std::span<const Plane* const>());
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the child lets go
+      (let_go ? released : shared) = touch_every_page(stroke, let_go ? 2 : 3);
+    }
+  }
+  state.counters["let_go_ms"] = released * 1e3;
+  state.counters["shared_ms"] = shared * 1e3;
+  state.counters["no_child_ms"] = alone * 1e3;
+  const std::string size = std::to_string(width) + " x " + std::to_string(height);
+  bench::record_summary_row(
+      "first write to every page of the previews and coverage beside a kept base, " + size +
+          " (vs the child sharing them)",
+      released * 1e3, shared * 1e3, "ms", "no copies");
+  bench::record_summary_row("the same, " + size + " (vs no child)", released * 1e3, alone * 1e3,
+                            "ms", "");
+}
+
+BENCHMARK(BM_PaintingBesideKeptBase)
+    ->Args({8000, 6000})
+    ->Args({16384, 16384})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK(BM_JournalFirstBase)
     ->Args({8000, 6000})

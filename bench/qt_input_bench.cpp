@@ -346,7 +346,8 @@ struct BenchJournal {
   }
   void restart(const Program& p) {
     JournalStart start;
-    journal.keep_planes(start, p.canvas.RBuffer, p.canvas.GBuffer, p.canvas.BBuffer);
+    journal.keep_planes(start, p.canvas.RBuffer, p.canvas.GBuffer, p.canvas.BBuffer,
+                        p.canvas.stroke_planes());
     start.prelude = {"HProp1 32"};
     journal.restart(std::move(start));
   }

@@ -5,6 +5,7 @@
 // (BufferWidth + 1 columns, BufferHeight + 1 rows); the spare column and row are never read or
 // written. The previews have the same shape. FXbuffer, the coverage of the stroke in progress, is
 // exactly BufferWidth x BufferHeight.
+#include <array>
 #include <cstdint>
 
 #include "core/layer_planes.h"
@@ -41,6 +42,11 @@ struct CanvasBuffers {
   PixelRect previews_differ;
   // The second thread that shares whole-plane copies; none: the caller does them all.
   RowHelper* helper = nullptr;
+
+  // The planes a stroke writes at every move: the previews and the coverage.
+  std::array<const Plane*, 4> stroke_planes() const {
+    return {&RPreview, &GPreview, &BPreview, &FXbuffer};
+  }
 };
 
 // The host's paper texture, sampled tiled by the renderer.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -64,6 +65,26 @@ void close_all_but(int kept) {
   ::close_range(static_cast<unsigned>(kept + 1), ~0U, 0);
 }
 
+// Gives the child's share of the whole pages within [data, data + size) back to the kernel.
+void let_go_of(const uint8_t* data, std::size_t size) {
+  const auto page = static_cast<uintptr_t>(::getpagesize());
+  const auto begin = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+  const auto end = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
+// The part of [data, data + size) that lies in one of planes, let go of once it is written: the
+// snapshot writes the planes straight from their memory and never reads a piece twice.
+void let_go_of_written(const Plane* const (&planes)[3], const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  for (const Plane* plane : planes) {
+    if (bytes >= plane->data() && bytes + size <= plane->data() + plane->size()) {
+      let_go_of(bytes, size);
+      return;
+    }
+  }
+}
+
 struct ChildSink {
   const KeptPlanes::WriteCall* write;
   int fd;
@@ -105,7 +126,13 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
 
 // The child's whole life: wait for a path, write the snapshot there, answer, leave.
 [[noreturn]] void serve(int socket, const Plane* const (&planes)[3],
-                        const KeptPlanes::WriteCall& write, pid_t parent) {
+                        std::span<const Plane* const> unneeded, const KeptPlanes::WriteCall& write,
+                        pid_t parent) {
+  for (const Plane* plane : unneeded) {
+    if (std::find(std::begin(planes), std::end(planes), plane) == std::end(planes)) {
+      let_go_of(plane->data(), plane->size());
+    }
+  }
   sigset_t all;
   sigfillset(&all);
   ::sigprocmask(SIG_SETMASK, &all, nullptr);
@@ -127,7 +154,9 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
     answer.error = errno;
   } else {
     ::fchmod(sink.fd, 0600);
-    const auto put = [&sink](const void* data, std::size_t size) {
+    const auto put = [&sink, &planes](const void* data, std::size_t size) {
+      const void* const whole = data;
+      const std::size_t whole_size = size;
       const auto* bytes = static_cast<const char*>(data);
       while (size > 0) {
         const ssize_t put = (*sink.write)(sink.fd, bytes, size);
@@ -139,6 +168,7 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
         bytes += put;
         size -= static_cast<std::size_t>(put);
       }
+      let_go_of_written(planes, whole, whole_size);
       return true;
     };
     const std::string checksum =
@@ -154,13 +184,14 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
 }  // namespace
 
 std::unique_ptr<KeptPlanes> KeptPlanes::keep(const Plane& red, const Plane& green,
-                                             const Plane& blue, const WriteCall& write) {
+                                             const Plane& blue, const WriteCall& write,
+                                             std::span<const Plane* const> unneeded) {
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
   const Plane* const planes[3] = {&red, &green, &blue};
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
-  if (child == 0) serve(ends[1], planes, write, parent);
+  if (child == 0) serve(ends[1], planes, unneeded, write, parent);
   ::close(ends[1]);
   if (child < 0) {
     ::close(ends[0]);

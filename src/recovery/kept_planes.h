@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "core/plane.h"
@@ -29,9 +30,14 @@ class KeptPlanes {
   using WriteCall = std::function<ssize_t(int, const void*, std::size_t)>;
 
   // Forks the child that keeps the three planes (of one shape) as they are now; null when the
-  // system refuses another process (the caller then copies them).
+  // system refuses another process (the caller then copies them). The child lets go at once of
+  // its share of the planes in unneeded (those the program writes most while painting: the
+  // previews, the coverage), and of each piece of the three as soon as it is written: a page the
+  // child no longer shares is the program's alone again, and the program's next write to it
+  // needs no copy of it into fresh memory.
   static std::unique_ptr<KeptPlanes> keep(const Plane& red, const Plane& green, const Plane& blue,
-                                          const WriteCall& write);
+                                          const WriteCall& write,
+                                          std::span<const Plane* const> unneeded = {});
   // Tells the child to leave, and waits for it.
   ~KeptPlanes();
   KeptPlanes(const KeptPlanes&) = delete;

@@ -91,9 +91,9 @@ SessionJournal::~SessionJournal() {
 }
 
 void SessionJournal::keep_planes(JournalStart& start, const Plane& red, const Plane& green,
-                                 const Plane& blue) const {
+                                 const Plane& blue, std::span<const Plane* const> unneeded) const {
   if (int64_t{red.columns()} * red.rows() > kCopiedUpTo) {
-    start.kept = KeptPlanes::keep(red, green, blue, write_);
+    start.kept = KeptPlanes::keep(red, green, blue, write_, unneeded);
     if (start.kept) return;
   }
   start.planes = copy_planes(red, green, blue);

@@ -53,6 +53,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -116,9 +117,10 @@ class SessionJournal {
   const QString& path() const { return path_; }
 
   // Takes the planes start begins from, as they are now: a copy of a small image, a child process
-  // keeping a large one (when the system gives no process, a copy too).
-  void keep_planes(JournalStart& start, const Plane& red, const Plane& green,
-                   const Plane& blue) const;
+  // keeping a large one (when the system gives no process, a copy too), which shares none of the
+  // planes in unneeded (KeptPlanes::keep).
+  void keep_planes(JournalStart& start, const Plane& red, const Plane& green, const Plane& blue,
+                   std::span<const Plane* const> unneeded = {}) const;
   // Appends one input line.
   void record(Verb verb, std::initializer_list<double> args);
   // Puts what was recorded on disk now (a stroke ended).

@@ -219,8 +219,8 @@ bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
   last_copy_hash_.clear();
   if (int64_t{canvas.RBuffer.columns()} * canvas.RBuffer.rows() > kCopiedUpTo) {
     // The fork is the only work done on the pointer's thread.
-    std::shared_ptr<KeptPlanes> kept =
-        KeptPlanes::keep(canvas.RBuffer, canvas.GBuffer, canvas.BBuffer, ::write);
+    std::shared_ptr<KeptPlanes> kept = KeptPlanes::keep(
+        canvas.RBuffer, canvas.GBuffer, canvas.BBuffer, ::write, canvas.stroke_planes());
     if (kept) {
       writing_->store(true);
       writer_child_->store(kept->child());

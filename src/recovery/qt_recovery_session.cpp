@@ -279,7 +279,7 @@ void RecoverySession::restart(JournalBase::Kind kind, bool held_by_host,
                               std::optional<ImageIdentity> image_as_held) {
   JournalStart start;
   const CanvasBuffers& c = program_.canvas;
-  journal_.keep_planes(start, c.RBuffer, c.GBuffer, c.BBuffer);
+  journal_.keep_planes(start, c.RBuffer, c.GBuffer, c.BBuffer, c.stroke_planes());
   start.base = JournalBase{kind, base_.image_path};
   if (kind == JournalBase::Kind::ImageFile && program_.HostApp) {
     start.planes_file_sha1 = program_.HostApp->planes_file_checksum();

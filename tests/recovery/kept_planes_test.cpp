@@ -17,11 +17,15 @@ namespace {
 const auto any_shape = [](PlaneSnapshotShape) { return std::string(); };
 
 TEST(KeptPlanes, TheSnapshotHoldsThePlanesAsTheyWereWhenKept) {
-  Plane red(300, 200), green(300, 200), blue(300, 200);
+  // Planes of many pages, so that the child lets go of whole pages as it writes them; the child
+  // lets go of its share of preview, and not of red although asked to.
+  Plane red(3000, 2000), green(3000, 2000), blue(3000, 2000), preview(3000, 2000);
   red.fill(10);
   green.fill(20);
   blue.fill(30);
-  const auto kept = KeptPlanes::keep(red, green, blue, ::write);
+  preview.fill(40);
+  const Plane* const unneeded[] = {&preview, &red};
+  const auto kept = KeptPlanes::keep(red, green, blue, ::write, unneeded);
   ASSERT_NE(kept, nullptr);
   red.fill(99);  // painted after the moment kept
 
@@ -31,8 +35,14 @@ TEST(KeptPlanes, TheSnapshotHoldsThePlanesAsTheyWereWhenKept) {
   EXPECT_EQ(written.checksum, plane_snapshot_checksum(path));
   std::vector<Plane> read;
   ASSERT_EQ(read_plane_snapshot(path, any_shape, read), "");
-  EXPECT_EQ(read[0](299, 199), 10);
+  EXPECT_EQ(read[0](2999, 1999), 10);
+  EXPECT_EQ(read[0](1500, 1000), 10);
+  EXPECT_EQ(read[1](2999, 1999), 20);
   EXPECT_EQ(read[2](0, 0), 30);
+  // What the child let go of was its own share: the program's planes are as it left them.
+  EXPECT_EQ(red(1500, 1000), 99);
+  EXPECT_EQ(green(1500, 1000), 20);
+  EXPECT_EQ(preview(1500, 1000), 40);
   // Once only: the child has left.
   EXPECT_EQ(kept->write_snapshot(path).error, EPIPE);
   std::remove(path.c_str());
