@@ -4,7 +4,9 @@
 // Every method may throw RuntimeError; the error reaches the calling operation, which only the
 // close sequence traps. Planes the host hands out are moved to the program: they have one spare
 // column and row (BufferWidth + 1 by BufferHeight + 1). Planes handed back are the program's own,
-// passed by reference; the host adopts their content as its image data.
+// passed by reference; the host adopts their content as its image data. They stay as they are from
+// the set calls (and set_layer_planes) to the end of the wik_Refresh that follows, so a host may
+// read them there instead of copying them.
 
 #include <cstdint>
 #include <functional>

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
@@ -119,11 +120,35 @@ MadeFile create_beside(const std::string& target, const std::string& suffix, int
   return MadeFile(name);
 }
 
-void write_all(int fd, std::span<const uint8_t> bytes, const std::string& action) {
+// An exception the contents' maker threw, carried past the handlers that turn the write's own
+// failures into a FileWriteResult.
+struct ContentFailed {
+  std::exception_ptr error;
+};
+
+// Runs content with sink, marking what content itself throws (and not the sink) as ContentFailed.
+void made_by(const FileContent& content, const FileBytesSink& sink) {
+  std::exception_ptr sink_error;
+  try {
+    content([&](std::span<const uint8_t> bytes) {
+      try {
+        sink(bytes);
+      } catch (...) {
+        sink_error = std::current_exception();
+        throw;
+      }
+    });
+  } catch (...) {
+    if (sink_error) std::rethrow_exception(sink_error);
+    throw ContentFailed{std::current_exception()};
+  }
+}
+
+void write_all(int fd, std::span<const uint8_t> bytes, off_t offset, const std::string& action) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t wrote =
-        pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote < 0) fail(action);
     done += static_cast<std::size_t>(wrote);
@@ -226,7 +251,7 @@ struct Target {
 };
 
 // Replaces a file of one name (or makes a new file) through a temporary file renamed over it.
-void replace_file(const Target& file, std::span<const uint8_t> bytes, Backup backup) {
+void replace_file(const Target& file, const FileContent& content, Backup backup) {
   const std::string action = "write " + shown(file.path, file.target);
   int fd = -1;
   MadeFile written = create_beside(file.target, "", fd, action);
@@ -236,7 +261,11 @@ void replace_file(const Target& file, std::span<const uint8_t> bytes, Backup bac
   } else if (fchmod(out.get(), new_file_mode()) != 0) {
     fail(action);
   }
-  write_all(out.get(), bytes, action);
+  off_t at = 0;
+  made_by(content, [&](std::span<const uint8_t> bytes) {
+    write_all(out.get(), bytes, at, action);
+    at += static_cast<off_t>(bytes.size());
+  });
   sync_file(out.get(), action);
   out.close(action);
   MadeFile backup_copy;
@@ -259,7 +288,7 @@ void replace_file(const Target& file, std::span<const uint8_t> bytes, Backup bac
 // Puts old back as the contents of the file open as fd, after a write in place failed.
 bool restore(int fd, std::span<const uint8_t> old) {
   try {
-    write_all(fd, old, "restore");
+    write_all(fd, old, 0, "restore");
   } catch (const Failure&) {
     return false;
   }
@@ -267,8 +296,12 @@ bool restore(int fd, std::span<const uint8_t> old) {
 }
 
 // Writes a file of several names in place, keeping its inode, after its backup is on the disk.
-void write_in_place(const Target& file, std::span<const uint8_t> bytes, Backup backup) {
+void write_in_place(const Target& file, const FileContent& content, Backup backup) {
   const std::string action = "write " + shown(file.path, file.target);
+  std::vector<uint8_t> bytes;
+  made_by(content, [&](std::span<const uint8_t> piece) {
+    bytes.insert(bytes.end(), piece.begin(), piece.end());
+  });
   MadeFile backup_copy;
   if (backup == Backup::kMake) {
     const std::string about_backup = backup_action(file.path, file.target);
@@ -288,7 +321,7 @@ void write_in_place(const Target& file, std::span<const uint8_t> bytes, Backup b
     }
   }
   try {
-    write_all(out.get(), bytes, action);
+    write_all(out.get(), bytes, 0, action);
     if (ftruncate(out.get(), static_cast<off_t>(bytes.size())) != 0) fail(action);
     sync_file(out.get(), action);
   } catch (const Failure& failure) {
@@ -344,6 +377,12 @@ FileWriteResult keep_backup(const std::string& path) {
 
 FileWriteResult write_back_file(const std::string& path, std::span<const uint8_t> bytes,
                                 Backup backup) {
+  return write_back_file(
+      path, [bytes](const FileBytesSink& sink) { sink(bytes); }, backup);
+}
+
+FileWriteResult write_back_file(const std::string& path, const FileContent& content,
+                                Backup backup) {
   Target file{path, write_target(path)};
   FileWriteResult result{{}, file.target};
   const std::string action = "write " + shown(path, file.target);
@@ -355,10 +394,12 @@ FileWriteResult write_back_file(const std::string& path, std::span<const uint8_t
       fail(action);
     }
     if (file.exists && file.status.st_nlink > 1) {
-      write_in_place(file, bytes, backup);
+      write_in_place(file, content, backup);
     } else {
-      replace_file(file, bytes, backup);
+      replace_file(file, content, backup);
     }
+  } catch (const ContentFailed& failed) {
+    std::rethrow_exception(failed.error);
   } catch (const std::runtime_error& error) {
     result.error = error.what();
   }

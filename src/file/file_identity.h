@@ -19,6 +19,7 @@
 //   file, a backup. A file the user may not write is refused before anything is made.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -48,10 +49,22 @@ std::string backup_path(const std::string& path);
 // copy is complete.
 FileWriteResult keep_backup(const std::string& path);
 
+// Takes the next bytes of a file's contents; throws when they cannot be written.
+using FileBytesSink = std::function<void(std::span<const uint8_t>)>;
+// Makes a file's contents, handing them to the sink in order, a piece at a time, so that a large
+// file need never be held in memory whole.
+using FileContent = std::function<void(const FileBytesSink&)>;
+
 // Writes bytes as the new contents of the file at path (its target), creating it when it does not
 // exist. With Backup::kMake and an existing file, the backup is made first and removed again when
 // the write fails.
 FileWriteResult write_back_file(const std::string& path, std::span<const uint8_t> bytes,
                                 Backup backup);
+
+// The same with the contents made as they are written: a file of one name takes them straight
+// into its temporary file; one written in place (several names) takes them once they are all
+// made. An exception from content itself leaves the file as it was, removes what the attempt
+// made, and reaches the caller as it was thrown.
+FileWriteResult write_back_file(const std::string& path, const FileContent& content, Backup backup);
 
 }  // namespace tarvo

@@ -46,14 +46,12 @@ const PngChunk* find_chunk(const std::vector<PngChunk>& chunks, std::string_view
 
 // Whether both files hold their pixels alike: the same bit depth and colour type in the image
 // header, and for a palette image the same palette.
-bool same_pixel_format(const std::vector<PngChunk>& original,
-                       const std::vector<PngChunk>& written) {
+bool same_pixel_format(const std::vector<PngChunk>& original, std::span<const uint8_t> b,
+                       const PngChunk* palette_b) {
   const std::vector<uint8_t>& a = original.front().data;
-  const std::vector<uint8_t>& b = written.front().data;
   if (a.size() < 10 || b.size() < 10 || a[8] != b[8] || a[9] != b[9]) return false;
   if (a[9] != 3) return true;
   const PngChunk* palette_a = find_chunk(original, "PLTE");
-  const PngChunk* palette_b = find_chunk(written, "PLTE");
   return palette_a && palette_b && palette_a->data == palette_b->data;
 }
 
@@ -121,7 +119,9 @@ std::optional<std::vector<uint8_t>> carry_png_chunks(std::span<const uint8_t> or
   if (!original_chunks || !written_chunks) return std::nullopt;
   const PngChunk* transparency = find_chunk(*written_chunks, "tRNS");
   const CarriedChunks carried =
-      carried_chunks(*original_chunks, same_pixel_format(*original_chunks, *written_chunks),
+      carried_chunks(*original_chunks,
+                     same_pixel_format(*original_chunks, written_chunks->front().data,
+                                       find_chunk(*written_chunks, "PLTE")),
                      transparency != nullptr, options);
 
   std::vector<PngChunk> out{written_chunks->front()};
@@ -135,6 +135,19 @@ std::optional<std::vector<uint8_t>> carry_png_chunks(std::span<const uint8_t> or
   append(out, carried.after_image_data);
   out.push_back(written_chunks->back());
   return write_png_chunks(out);
+}
+
+PngCarriedChunks png_chunks_to_carry(const std::vector<PngChunk>& original,
+                                     std::span<const uint8_t> written_header,
+                                     const PngCarryOptions& options) {
+  PngCarriedChunks result;
+  if (original.empty() || original.front().type != "IHDR") return result;
+  CarriedChunks carried = carried_chunks(
+      original, same_pixel_format(original, written_header, nullptr), false, options);
+  result.before_image_data = std::move(carried.before_palette);
+  append(result.before_image_data, carried.before_image_data);
+  result.after_image_data = std::move(carried.after_image_data);
+  return result;
 }
 
 }  // namespace tarvo

@@ -24,6 +24,8 @@
 #include <span>
 #include <vector>
 
+#include "file/png_chunks.h"
+
 namespace tarvo {
 
 struct PngCarryOptions {
@@ -38,5 +40,16 @@ struct PngCarryOptions {
 std::optional<std::vector<uint8_t>> carry_png_chunks(std::span<const uint8_t> original,
                                                      std::span<const uint8_t> written,
                                                      const PngCarryOptions& options = {});
+
+// The original's ancillary chunks to carry, as carry_png_chunks places them, into a written PNG of
+// no palette and no transparency chunk whose image header holds written_header (its 13 bytes of
+// data): those that go between its header and its image data, and those between its image data
+// and its end. original is the original file's chunks (read_png_chunks_but_image_data will do).
+struct PngCarriedChunks {
+  std::vector<PngChunk> before_image_data, after_image_data;
+};
+PngCarriedChunks png_chunks_to_carry(const std::vector<PngChunk>& original,
+                                     std::span<const uint8_t> written_header,
+                                     const PngCarryOptions& options = {});
 
 }  // namespace tarvo

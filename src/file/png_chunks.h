@@ -31,7 +31,15 @@ bool is_png(std::span<const uint8_t> bytes);
 // anything after IEND is ignored.
 std::optional<std::vector<PngChunk>> read_png_chunks(std::span<const uint8_t> bytes);
 
+// The chunks of the PNG file at path as read_png_chunks gives them, except that each image data
+// chunk (IDAT) keeps its place but not its data, which is read a piece at a time only to check its
+// CRC: the file is never held whole. None as read_png_chunks, or when the file cannot be read.
+std::optional<std::vector<PngChunk>> read_png_chunks_but_image_data(const std::string& path);
+
 // The PNG file made of the signature and chunks, each with its length and CRC.
 std::vector<uint8_t> write_png_chunks(const std::vector<PngChunk>& chunks);
+
+// The chunks as they lie in a file, each with its length and CRC, without the signature.
+std::vector<uint8_t> png_chunk_bytes(const std::vector<PngChunk>& chunks);
 
 }  // namespace tarvo

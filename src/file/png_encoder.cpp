@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -187,67 +188,153 @@ void encode_strip(const PngHeader& header, const PngRowSource& rows, int32_t fir
   strip.crc = crc32(0, strip.deflated.data(), static_cast<uInt>(strip.deflated.size()));
 }
 
-}  // namespace
-
-std::vector<uint8_t> encode_png(const PngHeader& header, const PngRowSource& rows,
-                                const PngEncodeOptions& options, RowHelper* helper) {
-  const std::size_t row_bytes = header.row_bytes();
-  const auto rows_per_strip = static_cast<int32_t>(
-      std::clamp<std::size_t>(kStripBytes / std::max<std::size_t>(row_bytes, 1), 1,
-                              static_cast<std::size_t>(std::max(header.height, 1))));
-  const int32_t strip_count = (header.height + rows_per_strip - 1) / rows_per_strip;
-  std::vector<Strip> strips(static_cast<std::size_t>(strip_count));
-  std::array<std::unique_ptr<Lane>, 2> lanes;
-  std::atomic<int32_t> done{0};
-  // The last strip alone finishes its stream. A strip that runs out of memory is marked failed
-  // (work shared with the helper must not throw).
-  split_rows(helper, strip_count, 1, [&](int32_t begin, int32_t end, int32_t lane) {
-    std::unique_ptr<Lane>& scratch = lanes[static_cast<std::size_t>(lane & 1)];
-    for (int32_t s = begin; s < end; ++s) {
-      Strip& strip = strips[static_cast<std::size_t>(s)];
-      try {
-        if (!scratch) scratch = std::make_unique<Lane>(header, options.level);
-        const int32_t first = s * rows_per_strip;
-        encode_strip(header, rows, first, std::min(header.height, first + rows_per_strip),
-                     s + 1 == strip_count, *scratch, strip);
-      } catch (const std::bad_alloc&) {
-        strip.failed = true;
-      }
-      const int32_t finished = done.fetch_add(1) + 1;
-      if (lane == 0 && options.progress) options.progress(double(finished) / strip_count);
-    }
-  });
-  if (options.progress) options.progress(1.0);
-  std::size_t total = kSignature.size() + 25 + options.ancillary.size() + 12 + 2 + 4 + 12;
-  uLong adler = adler32(0, nullptr, 0);
-  for (const Strip& strip : strips) {
-    if (strip.failed) {
-      throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot encode the picture");
-    }
-    adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.raw_bytes));
-    total += strip.deflated.size() + 8;
-  }
-  std::vector<uint8_t> file(kSignature.begin(), kSignature.end());
-  file.reserve(total);
+// The signature, the header, the ancillary chunks and the first image data chunk, which holds
+// the zlib stream's header.
+std::vector<uint8_t> file_start(const PngHeader& header, const PngEncodeOptions& options) {
+  std::vector<uint8_t> start(kSignature.begin(), kSignature.end());
   std::vector<uint8_t> ihdr;
   put_word(ihdr, static_cast<uint32_t>(header.width));
   put_word(ihdr, static_cast<uint32_t>(header.height));
   ihdr.insert(ihdr.end(), {static_cast<uint8_t>(header.bit_depth),
                            static_cast<uint8_t>(header.colour_type), 0, 0, 0});
-  put_chunk(file, "IHDR", ihdr);
-  file.insert(file.end(), options.ancillary.begin(), options.ancillary.end());
-  const std::array<uint8_t, 2> start = zlib_header(options.level);
-  put_chunk(file, "IDAT", start);
-  for (Strip& strip : strips) {
-    put_word(file, static_cast<uint32_t>(strip.deflated.size() - 4));
-    file.insert(file.end(), strip.deflated.begin(), strip.deflated.end());
-    put_word(file, static_cast<uint32_t>(strip.crc));
-    std::vector<uint8_t>().swap(strip.deflated);
-  }
+  put_chunk(start, "IHDR", ihdr);
+  start.insert(start.end(), options.ancillary.begin(), options.ancillary.end());
+  put_chunk(start, "IDAT", zlib_header(options.level));
+  return start;
+}
+
+// The chunk that ends the zlib stream with its Adler-32, the trailing chunks and the end.
+std::vector<uint8_t> file_end(uLong adler, const PngEncodeOptions& options) {
   std::vector<uint8_t> trailer;
   put_word(trailer, static_cast<uint32_t>(adler));
-  put_chunk(file, "IDAT", trailer);
-  put_chunk(file, "IEND", {});
+  std::vector<uint8_t> end;
+  put_chunk(end, "IDAT", trailer);
+  end.insert(end.end(), options.trailing.begin(), options.trailing.end());
+  put_chunk(end, "IEND", {});
+  return end;
+}
+
+// Hands the strips to the sink in order, each as an IDAT chunk, as soon as the strips before it
+// are out: the strip's length, its type and data (held together), and its CRC. A strip handed
+// out is freed. Only the calling thread (lane 0) writes; the helper's strips wait for it.
+class StripWriter {
+ public:
+  StripWriter(std::vector<Strip>& strips, const PngBytesSink& out) : strips_(strips), out_(out) {
+    ready_ = std::make_unique<std::atomic<bool>[]>(strips.size());
+  }
+
+  // Strip s is deflated (or failed), on either thread.
+  void finished(std::size_t s) { ready_[s].store(true, std::memory_order_release); }
+
+  // On the calling thread: writes out every strip that is ready in order. Stops at the first
+  // failure, of a strip or of the sink, which stopped() then reports.
+  void write_ready() {
+    while (!stopped() && next_ < strips_.size() && ready_[next_].load(std::memory_order_acquire)) {
+      Strip& strip = strips_[next_];
+      if (strip.failed) {
+        failed_strip_.store(true);
+        return;
+      }
+      adler_ = adler32_combine(adler_, strip.adler, static_cast<z_off_t>(strip.raw_bytes));
+      try {
+        std::array<uint8_t, 4> length{};
+        put_be32(length.data(), static_cast<uint32_t>(strip.deflated.size() - kTypeBytes));
+        out_(length);
+        out_(strip.deflated);
+        std::array<uint8_t, 4> crc{};
+        put_be32(crc.data(), static_cast<uint32_t>(strip.crc));
+        out_(crc);
+      } catch (...) {
+        sink_error_ = std::current_exception();
+        stop_.store(true);
+        return;
+      }
+      std::vector<uint8_t>().swap(strip.deflated);
+      ++next_;
+    }
+  }
+
+  bool stopped() const { return stop_.load() || failed_strip_.load(); }
+  bool all_written() const { return next_ == strips_.size(); }
+  uLong adler() const { return adler_; }
+  // Throws what stopped the writing, if anything did.
+  void rethrow() const {
+    if (sink_error_) std::rethrow_exception(sink_error_);
+    if (failed_strip_.load()) {
+      throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot encode the picture");
+    }
+  }
+
+ private:
+  static void put_be32(uint8_t* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+  }
+
+  std::vector<Strip>& strips_;
+  const PngBytesSink& out_;
+  std::unique_ptr<std::atomic<bool>[]> ready_;
+  std::size_t next_ = 0;
+  uLong adler_ = adler32(0, nullptr, 0);
+  std::atomic<bool> stop_{false}, failed_strip_{false};
+  std::exception_ptr sink_error_;
+};
+
+}  // namespace
+
+void encode_png_to(const PngHeader& header, const PngRowSource& rows,
+                   const PngEncodeOptions& options, RowHelper* helper, const PngBytesSink& out) {
+  const std::size_t row_bytes = header.row_bytes();
+  const auto rows_per_strip = static_cast<int32_t>(
+      std::clamp<std::size_t>(kStripBytes / std::max<std::size_t>(row_bytes, 1), 1,
+                              static_cast<std::size_t>(std::max(header.height, 1))));
+  const int32_t strip_count = (header.height + rows_per_strip - 1) / rows_per_strip;
+  out(file_start(header, options));
+  std::vector<Strip> strips(static_cast<std::size_t>(strip_count));
+  StripWriter writer(strips, out);
+  std::array<std::unique_ptr<Lane>, 2> lanes;
+  std::atomic<int32_t> done{0};
+  // The last strip alone finishes its stream. A strip that runs out of memory is marked failed
+  // (work shared with the helper must not throw); once the writing has stopped, the strips left
+  // are skipped.
+  split_rows(helper, strip_count, 1, [&](int32_t begin, int32_t end, int32_t lane) {
+    std::unique_ptr<Lane>& scratch = lanes[static_cast<std::size_t>(lane & 1)];
+    for (int32_t s = begin; s < end; ++s) {
+      Strip& strip = strips[static_cast<std::size_t>(s)];
+      if (writer.stopped()) {
+        strip.failed = true;
+      } else {
+        try {
+          if (!scratch) scratch = std::make_unique<Lane>(header, options.level);
+          const int32_t first = s * rows_per_strip;
+          encode_strip(header, rows, first, std::min(header.height, first + rows_per_strip),
+                       s + 1 == strip_count, *scratch, strip);
+        } catch (const std::bad_alloc&) {
+          strip.failed = true;
+        }
+      }
+      writer.finished(static_cast<std::size_t>(s));
+      const int32_t finished = done.fetch_add(1) + 1;
+      if (lane == 0) {
+        writer.write_ready();
+        if (options.progress) options.progress(double(finished) / strip_count);
+      }
+    }
+  });
+  writer.write_ready();
+  writer.rethrow();
+  if (!writer.all_written()) {
+    throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot encode the picture");
+  }
+  if (options.progress) options.progress(1.0);
+  out(file_end(writer.adler(), options));
+}
+
+std::vector<uint8_t> encode_png(const PngHeader& header, const PngRowSource& rows,
+                                const PngEncodeOptions& options, RowHelper* helper) {
+  std::vector<uint8_t> file;
+  encode_png_to(header, rows, options, helper, [&file](std::span<const uint8_t> bytes) {
+    file.insert(file.end(), bytes.begin(), bytes.end());
+  });
   return file;
 }
 

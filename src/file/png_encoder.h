@@ -43,12 +43,23 @@ struct PngEncodeOptions {
   // Whole chunks (length, type, data and CRC, as in the file) written between the header and the
   // image data: the colour profile, resolution and text.
   std::span<const uint8_t> ancillary;
+  // Whole chunks written between the image data and the end.
+  std::span<const uint8_t> trailing;
   // Told the fraction of the rows encoded so far (0 to 1), on the calling thread.
   std::function<void(double)> progress;
 };
 
+// Takes the file's next bytes, on the calling thread; may throw, which ends the encoding.
+using PngBytesSink = std::function<void(std::span<const uint8_t>)>;
+
 // The whole PNG file. Throws RuntimeError 7 when there is no memory for it.
 std::vector<uint8_t> encode_png(const PngHeader& header, const PngRowSource& rows,
                                 const PngEncodeOptions& options, RowHelper* helper);
+
+// The same file handed to out in order as its strips are deflated, so that only the strips
+// deflated ahead of the next one out are held, never the file. What out throws is thrown on
+// once both threads have stopped.
+void encode_png_to(const PngHeader& header, const PngRowSource& rows,
+                   const PngEncodeOptions& options, RowHelper* helper, const PngBytesSink& out);
 
 }  // namespace tarvo

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -43,6 +44,24 @@ Plane copy_of(const Plane& plane, RowHelper* helper) {
   return copy;
 }
 
+}  // namespace
+
+RowDigests row_digests(const Plane& plane, RowHelper* helper) {
+  const int32_t width = plane.columns() - 1, height = plane.rows() - 1;
+  RowDigests digests(static_cast<std::size_t>(std::max(height, 0)));
+  share_rows_with_helper(helper, height, width, [&](int32_t begin, int32_t end) {
+    for (int32_t y = begin; y < end; ++y) {
+      const QByteArray digest = QCryptographicHash::hash(
+          QByteArrayView(reinterpret_cast<const char*>(plane.row(y)), width),
+          QCryptographicHash::Md5);
+      std::memcpy(digests[static_cast<std::size_t>(y)].data(), digest.constData(), 16);
+    }
+  });
+  return digests;
+}
+
+namespace {
+
 // Starts making the built-in paper grain on a helper thread, so that it is ready when the image
 // file has been decoded: start-up asks for the paper right after. An empty future when the paper
 // comes from a file, or when no thread can be had (the grain is then made when first asked for).
@@ -72,8 +91,12 @@ FileHost::FileHost(FileHostOptions options)
     // Start-up takes the three planes right after this: their copies are made in the same pass.
     ImageFile file;
     run_with_progress(
-        *options_.presence, window_, QStringLiteral("Reading %1 ...").arg(display_name(path)),
-        [&] { file = read_image_file(path, limits_, PlaneCopy::kColourPlanes, options_.helper); });
+        *options_.presence, window_, QStringLiteral("Reading %1 ...").arg(display_name(path)), [&] {
+          // A plain picture read from the file it is written to is lent to the canvas instead.
+          const PlaneCopy copy =
+              options_.output_path.isEmpty() ? PlaneCopy::kUnlessPlain : PlaneCopy::kColourPlanes;
+          file = read_image_file(path, limits_, copy, options_.helper);
+        });
     take_file(std::move(file), path);
     file_is_original_ = options_.output_path.isEmpty();
     if (grain.valid()) paper_ = grain.get();
@@ -113,6 +136,7 @@ void FileHost::start_new_image() {
   traits_.format = format_for_suffix(write_path(), QByteArrayLiteral("png"));
   image_ = white_image(size.width(), size.height());
   ready_copies_ = HostImage{};
+  lendable_ = false;
   unwritten_ = true;  // the new image is written on the first send or close, painted or not
 }
 
@@ -121,8 +145,12 @@ void FileHost::start_new_image() {
 void FileHost::take_file(ImageFile file, const QString& path) {
   image_ = std::move(file.image);
   deep_ = std::move(file.deep);
+  lendable_ = same_file(path, write_path()) && image_.alpha.empty() && deep_.isNull();
+  lent_ = {};
+  lent_digests_ = {};
   // Transparent pixels are handed out over white, which the copies made while reading are not.
-  ready_copies_ = image_.alpha.empty() ? std::move(file.copy) : HostImage{};
+  // Planes that are lent need no copies.
+  ready_copies_ = image_.alpha.empty() && !lendable_ ? std::move(file.copy) : HostImage{};
   traits_ = std::move(file.traits);
   const QFileInfo info(path);
   stamp_ = same_file(path, write_path())
@@ -190,10 +218,10 @@ void FileHost::follow_file_on_disk() {
 
 int32_t FileHost::Wik_BufferWidth() {
   follow_file_on_disk();
-  return on_disk_ ? on_disk_->image.width() : image_.width();
+  return on_disk_ ? on_disk_->image.width() : image_width();
 }
 int32_t FileHost::Wik_BufferHeight() {
-  return on_disk_ ? on_disk_->image.height() : image_.height();
+  return on_disk_ ? on_disk_->image.height() : image_height();
 }
 Plane FileHost::Wik_GetRBuffer() {
   // The green and blue planes that follow come from the same reading. The canvas takes the file as
@@ -204,20 +232,55 @@ Plane FileHost::Wik_GetRBuffer() {
     file_is_original_ = true;
     backup_is_original_ = keep_backup_ = false;
   }
-  return hand_out(ready_copies_.red, image_.red);
+  return hand_out(0);
 }
 Plane FileHost::Wik_GetGBuffer() {
-  return hand_out(ready_copies_.green, image_.green);
+  return hand_out(1);
 }
 Plane FileHost::Wik_GetBBuffer() {
-  return hand_out(ready_copies_.blue, image_.blue);
+  return hand_out(2);
 }
 
-Plane FileHost::hand_out(Plane& ready, const Plane& own) const {
-  if (ready.empty()) return shown(own);
-  Plane handed = std::move(ready);
-  ready = Plane();  // a moved-from plane keeps its shape but not its bytes
+Plane FileHost::hand_out(int index) {
+  if (lent_[index]) reclaim();  // handed out again: the file holds what was lent
+  Plane* const ready[3] = {&ready_copies_.red, &ready_copies_.green, &ready_copies_.blue};
+  Plane* const own[3] = {&image_.red, &image_.green, &image_.blue};
+  Plane handed;
+  if (!ready[index]->empty()) {
+    handed = std::move(*ready[index]);
+    *ready[index] = Plane();  // a moved-from plane keeps its shape but not its bytes
+  } else if (lendable_) {
+    if (!any_lent()) lent_size_ = QSize(own[index]->columns() - 1, own[index]->rows() - 1);
+    lent_digests_[index] = row_digests(*own[index], options_.helper);
+    lent_[index] = true;
+    handed = std::move(*own[index]);
+    *own[index] = Plane();
+  } else {
+    handed = shown(*own[index]);
+  }
   return handed;
+}
+
+void FileHost::reclaim() {
+  if (!any_lent()) return;
+  ImageFile file;
+  run_with_progress(
+      *options_.presence, window_, QStringLiteral("Reading %1 ...").arg(display_name(write_path())),
+      [&] { file = read_image_file(write_path(), limits_, PlaneCopy::kNone, options_.helper); });
+  if (file.image.width() != lent_size_.width() || file.image.height() != lent_size_.height() ||
+      !file.image.alpha.empty()) {
+    raise_file_error(error_number::kHostCallFailed,
+                     QStringLiteral("cannot read %1 back: it no longer holds the image")
+                         .arg(display_name(write_path())));
+  }
+  Plane* const own[3] = {&image_.red, &image_.green, &image_.blue};
+  Plane* const read[3] = {&file.image.red, &file.image.green, &file.image.blue};
+  for (int c = 0; c < 3; ++c) {
+    if (lent_[c]) *own[c] = std::move(*read[c]);
+  }
+  lent_ = {};
+  lent_digests_ = {};
+  lendable_ = true;
 }
 
 Plane FileHost::shown(const Plane& own) const {
@@ -239,13 +302,10 @@ LayerPlanes FileHost::layer_planes() {
 }
 
 void FileHost::set_layer_planes(const LayerPlanes& layer) {
-  incoming_layer_.red.assign(layer.red);
-  incoming_layer_.green.assign(layer.green);
-  incoming_layer_.blue.assign(layer.blue);
-  incoming_layer_.alpha.assign(layer.alpha);
+  incoming_.layer = &layer;
 }
 
-void FileHost::adopt(Plane& incoming, const Plane& plane, const char* method) {
+void FileHost::adopt(const Plane*& incoming, const Plane& plane, const char* method) {
   if (plane.columns() < 2 || plane.rows() < 2) {
     raise_file_error(
         error_number::kHostCallFailed,
@@ -255,7 +315,7 @@ void FileHost::adopt(Plane& incoming, const Plane& plane, const char* method) {
             .arg(plane.columns())
             .arg(plane.rows()));
   }
-  incoming.assign(plane);
+  incoming = &plane;
 }
 
 void FileHost::Wik_SetRbuffer(const Plane& plane) {

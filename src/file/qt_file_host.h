@@ -50,18 +50,28 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "core/host.h"
 #include "core/presence.h"
 #include "file/file_identity.h"
+#include "file/png_chunks.h"
 #include "file/qt_image_file.h"
 #include "file/qt_progress.h"
 
 namespace tarvo {
+
+// A digest of each row of a plane's image pixels: 16 bytes a row.
+using RowDigests = std::vector<std::array<uint8_t, 16>>;
+
+// The digests of the rows of plane's image pixels (the spare column and row left out), taken with
+// helper. MD5: a row that changed keeps its digest once in 2^128, far beyond any painting.
+RowDigests row_digests(const Plane& plane, RowHelper* helper);
 
 struct FileHostOptions {
   QString image_path;
@@ -111,10 +121,10 @@ class FileHost : public Host {
   std::string colour_profile() override { return traits_.colour_space.iccProfile().toStdString(); }
 
  protected:
-  // Writes the encoded image file over the old one, keeping its identity, as write_back_file does
-  // (file_identity.h): on failure the old file stays as it was and the backup made is removed.
-  // Tests replace it to make the write fail.
-  virtual FileWriteResult write_file(const std::string& path, std::span<const uint8_t> bytes,
+  // Writes the image file over the old one as content makes it, keeping its identity, as
+  // write_back_file does (file_identity.h): on failure the old file stays as it was and the backup
+  // made is removed. Tests replace it to make the write fail.
+  virtual FileWriteResult write_file(const std::string& path, const FileContent& content,
                                      Backup backup);
 
  private:
@@ -131,17 +141,38 @@ class FileHost : public Host {
   const QString& write_path() const;
   void load_paper();
   void take_file(ImageFile file, const QString& path);
-  void adopt(Plane& incoming, const Plane& plane, const char* method);
-  // The canvas's view of one colour plane: the ready copy when there is one, else the plane,
-  // composited over white where the image is transparent.
-  Plane hand_out(Plane& ready, const Plane& own) const;
+  void adopt(const Plane*& incoming, const Plane& plane, const char* method);
+  // The canvas's view of colour plane index (0 red, 1 green, 2 blue): the ready copy when there
+  // is one, the plane itself when it can be lent, else a copy, composited over white where the
+  // image is transparent.
+  Plane hand_out(int index);
   Plane shown(const Plane& own) const;
+  bool any_lent() const { return lent_[0] || lent_[1] || lent_[2]; }
+  bool all_lent() const { return lent_[0] && lent_[1] && lent_[2]; }
+  // Takes the lent planes back from the file, which holds them.
+  void reclaim();
+  // After a write-back: keeps the planes lent, lends them, or copies the canvas's planes into the
+  // image, as the file now holds them or not. all_set: the canvas handed back all three planes;
+  // written: the digests of the planes written while lent.
+  void settle_lending(bool all_set, const std::array<RowDigests, 3>* written);
+  // The image's planes: its own, or while lent, the canvas's planes being written back.
+  ImagePlanes planes() const { return writing_.red ? writing_ : ImagePlanes(image_); }
+  int32_t image_width() const { return any_lent() ? lent_size_.width() : image_.width(); }
+  int32_t image_height() const { return any_lent() ? lent_size_.height() : image_.height(); }
+  struct Incoming;
   // Takes the painted pixels of the incoming planes into the image; returns how many there were.
-  int64_t take_painted_pixels();
+  int64_t take_painted_pixels(const Incoming& incoming);
   // The same for the incoming layer planes of an image with alpha.
-  int64_t take_painted_layer();
+  int64_t take_painted_layer(const LayerPlanes& in);
   QString write_loss() const;
+  // The file whose metadata a write to path carries (with_carried_metadata).
+  QString metadata_source(const QString& path) const;
   QByteArray with_carried_metadata(const QString& path, QByteArray bytes) const;
+  // Whether the PNG file written to path can be written as it is encoded: the file it replaces has
+  // no metadata to carry, or is a PNG whose chunks are carried as they are, which are then in
+  // carried. problem tells what of them cannot be kept.
+  bool streams_png(const QString& path, std::optional<std::vector<PngChunk>>& carried,
+                   std::string& problem) const;
   // Encodes the image, carries the metadata of the file it replaces and writes it to path, making
   // the backup first when asked; returns the stamp of what was written.
   // progress, when given, is told how far the encoding is.
@@ -167,6 +198,17 @@ class FileHost : public Host {
   // exact pixels (null otherwise).
   HostImage image_;
   QImage deep_;
+  // image_'s colour planes are the file of stamp_ as read, an 8-bit file without alpha that reads
+  // back as exactly them: a plane handed out can be handed over whole, the file standing in for it.
+  bool lendable_ = false;
+  // The colour planes handed over whole (image_'s own is then empty): the canvas holds them, and
+  // the file of stamp_ holds them as they were handed over or last written, with the digests of
+  // their rows then, which tell whether a plane handed back was painted.
+  std::array<bool, 3> lent_{};
+  std::array<RowDigests, 3> lent_digests_;
+  QSize lent_size_;
+  // While lent, the canvas's planes of the write-back under way.
+  ImagePlanes writing_;
   // Copies of image_'s colour planes made as the host read its file at creation, handed out by
   // the next Wik_Get*Buffer calls instead of copying image_ then (start-up takes the planes right
   // after). Each is handed out once; all are dropped when image_ changes.
@@ -180,9 +222,19 @@ class FileHost : public Host {
   std::optional<ImageFile> on_disk_;
   QDateTime on_disk_time_;
   qint64 on_disk_size_ = -1;
-  // The planes of the write-back under way (the three set calls, and set_layer_planes).
-  HostImage incoming_;
-  LayerPlanes incoming_layer_;
+  // The planes of the write-back under way, as the three set calls and set_layer_planes handed
+  // them over: the canvas's own, unchanged until wik_Refresh, which takes their painted pixels
+  // into the image without copying them first. A colour plane the canvas did not hand back is the
+  // one it was handed, made again in unset_.
+  struct Incoming {
+    const Plane* red = nullptr;
+    const Plane* green = nullptr;
+    const Plane* blue = nullptr;
+    const LayerPlanes* layer = nullptr;
+    bool any() const { return red || green || blue; }
+  };
+  Incoming incoming_;
+  HostImage unset_;
   Plane paper_;
   // Pixels taken from the canvas that have not reached the file yet.
   bool unwritten_ = false;

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -12,10 +13,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <ctime>
 #include <future>
 #include <iostream>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -24,6 +27,8 @@
 #include "core/runtime_error.h"
 #include "file/file_identity.h"
 #include "file/metadata_carry.h"
+#include "file/png_chunk_carry.h"
+#include "file/png_chunks.h"
 #include "file/qt_file_formats.h"
 #include "file/qt_file_host.h"
 #include "file/qt_png_file.h"
@@ -54,10 +59,10 @@ bool layer_fits(const LayerPlanes& layer, const HostImage& image) {
   return true;
 }
 
-bool is_black_and_white(const HostImage& image) {
+bool is_black_and_white(const ImagePlanes& image) {
   if (!is_grey(image)) return false;
   for (int32_t y = 0; y < image.height(); ++y) {
-    const uint8_t* row = image.red.row(y);
+    const uint8_t* row = image.red->row(y);
     for (int32_t x = 0; x < image.width(); ++x) {
       if (row[x] != 0 && row[x] != 255) return false;
     }
@@ -86,27 +91,31 @@ QString FileHost::write_loss() const {
   if (format == "webp" && !traits_.lossless) {
     return QStringLiteral("lossy WebP compression loses detail each time the picture is written");
   }
-  if ((format == "pbm" || format == "xbm") && !is_black_and_white(image_)) {
+  if ((format == "pbm" || format == "xbm") && !is_black_and_white(planes())) {
     return QStringLiteral("a %1 file holds only black and white").arg(QString::fromLatin1(format));
   }
-  if (format == "pgm" && !is_grey(image_)) {
+  if (format == "pgm" && !is_grey(planes())) {
     return QStringLiteral("a pgm file holds only grey levels");
   }
   return QString();
 }
 
-FileWriteResult FileHost::write_file(const std::string& path, std::span<const uint8_t> bytes,
+FileWriteResult FileHost::write_file(const std::string& path, const FileContent& content,
                                      Backup backup) {
-  return write_back_file(path, bytes, backup);
+  return write_back_file(path, content, backup);
 }
 
-// The encoded picture with the metadata of the file it replaces, where the host read or wrote that
-// file, else of the file that was read (a first write to an output, "Save As..."): what the file
-// held besides its pixels survives the write.
-QByteArray FileHost::with_carried_metadata(const QString& path, QByteArray bytes) const {
+// The file the write to path replaces, where the host read or wrote it, else the file that was
+// read (a first write to an output, "Save As..."): what the file held besides its pixels survives
+// the write.
+QString FileHost::metadata_source(const QString& path) const {
   const bool known = same_file(path, write_path()) && !stamp_.checksum.isEmpty();
-  const QString from = known && QFileInfo::exists(path) ? path : options_.image_path;
-  const QByteArray original = whole_file(from);
+  return known && QFileInfo::exists(path) ? path : options_.image_path;
+}
+
+// The encoded picture with the metadata of the file it replaces (metadata_source).
+QByteArray FileHost::with_carried_metadata(const QString& path, QByteArray bytes) const {
+  const QByteArray original = whole_file(metadata_source(path));
   if (original.isEmpty()) return bytes;
   MetadataCarryOptions options;
   options.orientation_applied = traits_.orientation_applied;
@@ -119,6 +128,23 @@ QByteArray FileHost::with_carried_metadata(const QString& path, QByteArray bytes
                     static_cast<qsizetype>(carried.bytes.size()));
 }
 
+// A PNG over a PNG takes the original's chunks as they are, read without its image data; one
+// whose orientation is reset goes through exiv2, which rewrites the whole file, and so does a PNG
+// written over a file of another format.
+bool FileHost::streams_png(const QString& path, std::optional<std::vector<PngChunk>>& carried,
+                           std::string& problem) const {
+  const QString from = metadata_source(path);
+  QFile original(from);
+  if (!original.open(QIODevice::ReadOnly) || original.size() == 0) return true;  // nothing held
+  const QByteArray start = original.read(8);
+  original.close();
+  if (!is_png(byte_span(start))) return false;
+  if (traits_.orientation_applied) return false;
+  carried = read_png_chunks_but_image_data(QFile::encodeName(from).toStdString());
+  if (!carried) problem = "its metadata could not be kept: a PNG file is damaged";
+  return true;
+}
+
 FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArray& format,
                                              bool backup, const ProgressReport& progress) {
   const auto fail_write = [&](const QString& reason) {
@@ -129,32 +155,55 @@ FileHost::FileStamp FileHost::write_image_to(const QString& path, const QByteArr
     fail_write(
         QStringLiteral("%1 files can be read but not written").arg(QString::fromLatin1(format)));
   }
+  const auto encoding = [&](double done) {
+    if (progress) progress(done * 0.9);
+  };
+  // The checksum the host keeps of what it wrote is taken as the bytes go out.
+  QCryptographicHash hash(QCryptographicHash::Sha1);
+  FileContent content;
   QByteArray bytes;
-  if (format == "png") {
-    // Both cores, a strip at a time, straight from the planes.
-    bytes = encode_png_file(image_, deep_, traits_, options_.helper, [&](double done) {
-      if (progress) progress(done * 0.9);
-    });
+  std::optional<std::vector<PngChunk>> carried;
+  std::string problem;
+  if (format == "png" && streams_png(path, carried, problem)) {
+    // Both cores, a strip at a time, straight from the planes into the file.
+    if (!problem.empty()) {
+      std::cerr << "tarvo: " << display_name(path).toStdString() << ": " << problem << "\n";
+    }
+    content = [&](const FileBytesSink& sink) {
+      PngCarryOptions carry;
+      carry.modified = std::time(nullptr);
+      stream_png_file(planes(), deep_, traits_, options_.helper, carried ? &*carried : nullptr,
+                      carry, encoding, [&](std::span<const uint8_t> piece) {
+                        hash.addData(QByteArrayView(reinterpret_cast<const char*>(piece.data()),
+                                                    static_cast<qsizetype>(piece.size())));
+                        sink(piece);
+                      });
+    };
   } else {
-    const QImage picture = deep_.isNull()
-                               ? compose_picture(image_, traits_)
-                               : compose_deep_picture(deep_, !image_.alpha.empty(), traits_);
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    const QString error = encode_picture(picture, format, traits_.lossless, buffer);
-    if (!error.isEmpty()) fail_write(error);
+    if (format == "png") {
+      bytes = encode_png_file(planes(), deep_, traits_, options_.helper, encoding);
+    } else {
+      const QImage picture = deep_.isNull()
+                                 ? compose_picture(planes(), traits_)
+                                 : compose_deep_picture(deep_, !image_.alpha.empty(), traits_);
+      QBuffer buffer(&bytes);
+      buffer.open(QIODevice::WriteOnly);
+      const QString error = encode_picture(picture, format, traits_.lossless, buffer);
+      if (!error.isEmpty()) fail_write(error);
+    }
+    bytes = with_carried_metadata(path, std::move(bytes));
+    content = [&](const FileBytesSink& sink) {
+      hash.addData(bytes);
+      sink(byte_span(bytes));
+    };
   }
-  bytes = with_carried_metadata(path, std::move(bytes));
-  // The checksum the host keeps of what it wrote is taken while the file is written.
-  std::future<QByteArray> checksum =
-      std::async(std::launch::async, [&bytes] { return checksum_of(bytes); });
   const FileWriteResult written =
-      write_file(path.toStdString(), byte_span(bytes), backup ? Backup::kMake : Backup::kNone);
+      write_file(path.toStdString(), content, backup ? Backup::kMake : Backup::kNone);
   if (!written.ok()) {
     raise_file_error(error_number::kHostCallFailed, QString::fromStdString(written.error));
   }
   const QFileInfo info(path);
-  return FileStamp{info.lastModified(), info.size(), checksum.get()};
+  return FileStamp{info.lastModified(), info.size(), hash.result()};
 }
 
 bool FileHost::changed_elsewhere() const {
@@ -165,12 +214,12 @@ bool FileHost::changed_elsewhere() const {
   return checksum_of_file(write_path()) != stamp_.checksum;
 }
 
-int64_t FileHost::take_painted_pixels() {
-  const int32_t width = incoming_.width(), height = incoming_.height();
+int64_t FileHost::take_painted_pixels(const Incoming& incoming) {
+  const int32_t width = image_.width(), height = image_.height();
   const bool with_alpha = !image_.alpha.empty();
   int64_t painted = 0;
   for (int32_t y = 0; y < height; ++y) {
-    const uint8_t* in[3] = {incoming_.red.row(y), incoming_.green.row(y), incoming_.blue.row(y)};
+    const uint8_t* in[3] = {incoming.red->row(y), incoming.green->row(y), incoming.blue->row(y)};
     uint8_t* own[3] = {image_.red.row(y), image_.green.row(y), image_.blue.row(y)};
     uint8_t* alpha = with_alpha ? image_.alpha.row(y) : nullptr;
     if (!alpha && std::memcmp(in[0], own[0], width) == 0 &&
@@ -194,9 +243,8 @@ int64_t FileHost::take_painted_pixels() {
   return painted;
 }
 
-int64_t FileHost::take_painted_layer() {
+int64_t FileHost::take_painted_layer(const LayerPlanes& in) {
   const int32_t width = image_.width(), height = image_.height();
-  const LayerPlanes& in = incoming_layer_;
   int64_t painted = 0;
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* from[4] = {in.red.row(y), in.green.row(y), in.blue.row(y), in.alpha.row(y)};
@@ -269,8 +317,9 @@ void FileHost::write_or_recover(bool backup) {
   } catch (const RuntimeError& error) {
     QString failure = QString::fromUtf8(error.what());
     try {
-      const QString copy =
-          RecoveryStore(options_.image_path).write_planes(image_.red, image_.green, image_.blue);
+      const ImagePlanes painting = planes();
+      const QString copy = RecoveryStore(options_.image_path)
+                               .write_planes(*painting.red, *painting.green, *painting.blue);
       failure +=
           QStringLiteral("\nYour painting is safe: a copy is kept in the recovery folder as %1.")
               .arg(display_name(copy));
@@ -287,44 +336,97 @@ std::string FileHost::planes_file_checksum() {
 }
 
 void FileHost::wik_Refresh() {
-  // A plane not set for this write-back is the one the canvas was handed.
-  const bool any_set =
-      !incoming_.red.empty() || !incoming_.green.empty() || !incoming_.blue.empty();
+  const Incoming in = std::exchange(incoming_, Incoming{});
+  const bool any_set = in.any();
+  // A plane not set for this write-back is the one the canvas was handed, which the file holds
+  // where it was lent; planes are written from the canvas only when all three were lent.
+  if (any_set && any_lent() && !(all_lent() && in.red && in.green && in.blue)) reclaim();
+  const Plane* red = in.red ? in.red : &(unset_.red = any_set ? shown(image_.red) : Plane());
+  const Plane* green =
+      in.green ? in.green : &(unset_.green = any_set ? shown(image_.green) : Plane());
+  const Plane* blue = in.blue ? in.blue : &(unset_.blue = any_set ? shown(image_.blue) : Plane());
+  // Whatever happens, the planes made for this write-back go with it.
+  struct DropUnset {
+    HostImage& planes;
+    ~DropUnset() { planes = HostImage{}; }
+  } drop_unset{unset_};
   if (any_set) {
-    if (incoming_.red.empty()) incoming_.red = shown(image_.red);
-    if (incoming_.green.empty()) incoming_.green = shown(image_.green);
-    if (incoming_.blue.empty()) incoming_.blue = shown(image_.blue);
-  }
-  const Plane& red = incoming_.red;
-  for (const Plane* plane : {&incoming_.green, &incoming_.blue}) {
-    if (plane->columns() != red.columns() || plane->rows() != red.rows()) {
-      incoming_ = HostImage{};
-      incoming_layer_ = LayerPlanes{};
-      raise_file_error(
-          error_number::kHostCallFailed,
-          QStringLiteral("cannot write %1: the red, green and blue planes differ in size")
-              .arg(display_name(write_path())));
+    for (const Plane* plane : {green, blue}) {
+      if (plane->columns() != red->columns() || plane->rows() != red->rows()) {
+        raise_file_error(
+            error_number::kHostCallFailed,
+            QStringLiteral("cannot write %1: the red, green and blue planes differ in size")
+                .arg(display_name(write_path())));
+      }
     }
   }
   ready_copies_ = HostImage{};  // copies of the image as it was
+  std::optional<std::array<RowDigests, 3>> digests;
   if (!any_set) {
     // Nothing was handed back: the image stays as it is.
-  } else if (red.columns() != image_.red.columns() || red.rows() != image_.red.rows()) {
+  } else if (red->columns() != image_width() + 1 || red->rows() != image_height() + 1) {
     // A canvas of another size than the image: every pixel is the canvas's, opaque.
-    image_ =
-        HostImage{incoming_.red.copy(), incoming_.green.copy(), incoming_.blue.copy(), Plane()};
+    image_ = HostImage{red->copy(), green->copy(), blue->copy(), Plane()};
     deep_ = QImage();
+    lent_ = {};
+    lent_digests_ = {};
     unwritten_ = true;
-  } else if (layer_fits(incoming_layer_, image_) ? take_painted_layer() > 0
-                                                 : take_painted_pixels() > 0) {
-    unwritten_ = true;
+  } else if (all_lent()) {
+    // The canvas holds the image: it was painted where a row differs from the row lent or written.
+    digests = std::array<RowDigests, 3>{row_digests(*red, options_.helper),
+                                        row_digests(*green, options_.helper),
+                                        row_digests(*blue, options_.helper)};
+    if (*digests != lent_digests_) unwritten_ = true;
+    writing_ = ImagePlanes(*red, *green, *blue);
+  } else {
+    const Incoming handed{red, green, blue, in.layer};
+    const bool painted = in.layer && layer_fits(*in.layer, image_)
+                             ? take_painted_layer(*in.layer) > 0
+                             : take_painted_pixels(handed) > 0;
+    if (painted) unwritten_ = true;
   }
-  incoming_ = HostImage{};
-  incoming_layer_ = LayerPlanes{};
+  if (any_set) lendable_ = false;  // image_ now holds what the canvas handed back
   const bool backup = std::exchange(backup_wanted_, false);
   // Nothing painted since the file was read or written: the file already holds the image.
-  if (!unwritten_ && QFileInfo::exists(write_path())) return;
-  write_or_recover(backup);
+  if (!unwritten_ && QFileInfo::exists(write_path())) {
+    writing_ = ImagePlanes();
+    return;
+  }
+  const bool all_set = in.red && in.green && in.blue;
+  try {
+    write_or_recover(backup);
+  } catch (...) {
+    settle_lending(all_set, nullptr);
+    throw;
+  }
+  settle_lending(all_set, digests ? &*digests : nullptr);
+}
+
+void FileHost::settle_lending(bool all_set, const std::array<RowDigests, 3>* written) {
+  const bool file_holds_planes =
+      !unwritten_ && stamp_is_planes_ && deep_.isNull() && image_.alpha.empty();
+  if (writing_.red) {
+    if (file_holds_planes && written) {
+      lent_digests_ = *written;  // the canvas keeps them, the file holds them as written
+    } else {
+      image_.red = writing_.red->copy();
+      image_.green = writing_.green->copy();
+      image_.blue = writing_.blue->copy();
+      lent_ = {};
+      lent_digests_ = {};
+    }
+    writing_ = ImagePlanes();
+  } else if (file_holds_planes && all_set && !any_lent()) {
+    // The image equals the canvas's planes, pixel for pixel, and the file holds it: the host lets
+    // the canvas keep it alone.
+    lent_size_ = QSize(image_.width(), image_.height());
+    Plane* const own[3] = {&image_.red, &image_.green, &image_.blue};
+    for (int c = 0; c < 3; ++c) {
+      lent_digests_[c] = row_digests(*own[c], options_.helper);
+      *own[c] = Plane();
+      lent_[c] = true;
+    }
+  }
 }
 
 }  // namespace tarvo

@@ -250,6 +250,10 @@ void split_into_planes(const QImage& picture, PixelLayout layout, HostImage& ima
 void split_picture(QImage picture, DecodeMemory& memory, const QString& path, ImageFile& result,
                    PlaneCopy copy, RowHelper* helper) {
   const bool with_alpha = picture.hasAlphaChannel();
+  if (copy == PlaneCopy::kUnlessPlain) {
+    copy = with_alpha || result.traits.bits_per_channel > 8 ? PlaneCopy::kColourPlanes
+                                                            : PlaneCopy::kNone;
+  }
   std::optional<PixelLayout> layout = direct_layout(picture.format());
   if (!layout) {
     picture = std::move(picture).convertToFormat(with_alpha ? QImage::Format_RGBA8888
@@ -263,6 +267,12 @@ void split_picture(QImage picture, DecodeMemory& memory, const QString& path, Im
   if (copy == PlaneCopy::kColourPlanes) result.copy = memory.take_planes(width, height);
   split_into_planes(picture, *layout, result.image,
                     copy == PlaneCopy::kColourPlanes ? &result.copy : nullptr, helper);
+}
+
+// Whether a decoder producing this format makes a picture without alpha of 8 bits a channel.
+bool is_plain_format(QImage::Format format) {
+  return format == QImage::Format_RGB32 || format == QImage::Format_RGB888 ||
+         format == QImage::Format_RGBX8888 || format == QImage::Format_Grayscale8;
 }
 
 bool is_snapshot_file(const QString& path) {
@@ -292,7 +302,7 @@ ImageFile read_snapshot_file(const QString& path, const ImageLimits& limits, Pla
   }
   ImageFile result;
   result.image = HostImage{std::move(planes[0]), std::move(planes[1]), std::move(planes[2]), {}};
-  if (copy == PlaneCopy::kColourPlanes) {
+  if (copy == PlaneCopy::kColourPlanes) {  // a snapshot is plain
     result.copy =
         HostImage{result.image.red.copy(), result.image.green.copy(), result.image.blue.copy(), {}};
   }
@@ -312,7 +322,10 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
   if (is_snapshot_file(path)) return read_snapshot_file(path, limits, copy);
   QFile file(path);
   const Header header = read_header(file, path, limits);
-  const int plane_sets = copy == PlaneCopy::kColourPlanes ? 2 : 1;
+  const int plane_sets = copy == PlaneCopy::kColourPlanes || (copy == PlaneCopy::kUnlessPlain &&
+                                                              !is_plain_format(header.pixel_format))
+                             ? 2
+                             : 1;
   DecodeMemory memory(file.size(), header.size, header.pixel_format, plane_sets);  // outlives all
   QByteArray& bytes = read_whole_file(file, path, header, memory);
   file.close();
@@ -373,11 +386,11 @@ Plane read_luminance_file(const QString& path, const ImageLimits& limits) {
   return luminance;
 }
 
-bool is_grey(const HostImage& image) {
+bool is_grey(const ImagePlanes& image) {
   for (int32_t y = 0; y < image.height(); ++y) {
-    const uint8_t* red = image.red.row(y);
-    const uint8_t* green = image.green.row(y);
-    const uint8_t* blue = image.blue.row(y);
+    const uint8_t* red = image.red->row(y);
+    const uint8_t* green = image.green->row(y);
+    const uint8_t* blue = image.blue->row(y);
     for (int32_t x = 0; x < image.width(); ++x) {
       if (red[x] != green[x] || green[x] != blue[x]) return false;
     }
@@ -385,9 +398,9 @@ bool is_grey(const HostImage& image) {
   return true;
 }
 
-QImage compose_picture(const HostImage& image, const ImageFileTraits& traits) {
+QImage compose_picture(const ImagePlanes& image, const ImageFileTraits& traits) {
   const int32_t width = image.width(), height = image.height();
-  const bool with_alpha = !image.alpha.empty();
+  const bool with_alpha = image.alpha != nullptr;
   const bool grey = !with_alpha && traits.grey && is_grey(image);
   const QImage::Format format = with_alpha ? QImage::Format_RGBA8888
                                 : grey     ? QImage::Format_Grayscale8
@@ -399,10 +412,10 @@ QImage compose_picture(const HostImage& image, const ImageFileTraits& traits) {
   const int step = with_alpha ? 4 : grey ? 1 : 3;
   for (int32_t y = 0; y < height; ++y) {
     uchar* line = picture.scanLine(y);
-    const uint8_t* red = image.red.row(y);
-    const uint8_t* green = image.green.row(y);
-    const uint8_t* blue = image.blue.row(y);
-    const uint8_t* alpha = with_alpha ? image.alpha.row(y) : nullptr;
+    const uint8_t* red = image.red->row(y);
+    const uint8_t* green = image.green->row(y);
+    const uint8_t* blue = image.blue->row(y);
+    const uint8_t* alpha = with_alpha ? image.alpha->row(y) : nullptr;
     for (int32_t x = 0; x < width; ++x, line += step) {
       line[0] = red[x];
       if (grey) continue;

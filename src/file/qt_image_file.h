@@ -33,6 +33,27 @@ struct HostImage {
   int32_t height() const { return red.rows() - 1; }
 };
 
+// An image's planes wherever they are held, to read: the host's own image, or the canvas's planes
+// during a write-back. alpha is null for an image without transparency.
+struct ImagePlanes {
+  const Plane* red = nullptr;
+  const Plane* green = nullptr;
+  const Plane* blue = nullptr;
+  const Plane* alpha = nullptr;
+
+  ImagePlanes() = default;
+  ImagePlanes(const Plane& r, const Plane& g, const Plane& b) : red(&r), green(&g), blue(&b) {}
+  // Implicit: a host image is read through its own planes.
+  ImagePlanes(const HostImage& image)  // NOLINT(google-explicit-constructor)
+      : red(&image.red),
+        green(&image.green),
+        blue(&image.blue),
+        alpha(image.alpha.empty() ? nullptr : &image.alpha) {}
+
+  int32_t width() const { return red->columns() - 1; }
+  int32_t height() const { return red->rows() - 1; }
+};
+
 // What a file was, so that writing it back keeps its kind.
 struct ImageFileTraits {
   QByteArray format = "png";  // Qt's format name: "png", "jpeg", "bmp", "pgm", ...
@@ -61,8 +82,10 @@ struct ImageFile {
 
 // Whether read_image_file also makes a copy of the colour planes. It is made in the same pass as
 // the planes themselves, in memory prepared while the file decodes, for a host that hands copies
-// of its image out right after reading it.
-enum class PlaneCopy { kNone, kColourPlanes };
+// of its image out right after reading it. kUnlessPlain makes it only for a picture with alpha or
+// more than 8 bits a channel, whose planes alone do not hold the file: a host that can hand out
+// the planes of a plain picture themselves, the file standing in for them, asks for that.
+enum class PlaneCopy { kNone, kColourPlanes, kUnlessPlain };
 
 // The limits for this machine: physical memory from the operating system.
 ImageLimits machine_image_limits();
@@ -85,12 +108,12 @@ HostImage white_image(int32_t width, int32_t height);
 Plane read_luminance_file(const QString& path, const ImageLimits& limits);
 
 // Whether every pixel of the image has equal red, green and blue.
-bool is_grey(const HostImage& image);
+bool is_grey(const ImagePlanes& image);
 
 // The picture to write: 8-bit RGBA when the image has an alpha plane, 8-bit grey when the file was
 // grey and the image still is, else 8-bit RGB; with the file's colour space, text and resolution.
 // The three colour planes and the alpha plane (if any) must have the same shape.
-QImage compose_picture(const HostImage& image, const ImageFileTraits& traits);
+QImage compose_picture(const ImagePlanes& image, const ImageFileTraits& traits);
 
 // The picture to write for a file of more than 8 bits a channel, from its exact 16-bit RGBA pixels:
 // 16-bit grey when the file was grey and every pixel still is, 16-bit RGBA when alpha is wanted,

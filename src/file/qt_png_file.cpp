@@ -2,7 +2,9 @@
 
 #include <QBuffer>
 #include <QImageWriter>
+#include <array>
 #include <cstring>
+#include <span>
 
 #include "core/runtime_error.h"
 #include "file/png_encoder.h"
@@ -27,8 +29,8 @@ struct Choice {
   PngHeader header;
 };
 
-Choice choose(const HostImage& image, const QImage& deep, const ImageFileTraits& traits) {
-  const bool with_alpha = !image.alpha.empty();
+Choice choose(const ImagePlanes& image, const QImage& deep, const ImageFileTraits& traits) {
+  const bool with_alpha = image.alpha != nullptr;
   Choice choice{QImage::Format_RGB888, PngHeader{image.width(), image.height(), 8, 2}};
   if (!deep.isNull()) {
     choice.header = PngHeader{deep.width(), deep.height(), 16, 2};
@@ -73,12 +75,24 @@ QByteArray qt_ancillary_chunks(QImage::Format format, const ImageFileTraits& tra
   return chunks;
 }
 
+// The 13 bytes of the image header chunk's data for header, as the encoder writes them.
+std::array<uint8_t, 13> png_header_data(const PngHeader& header) {
+  std::array<uint8_t, 13> data{};
+  for (int i = 0; i < 4; ++i) {
+    data[i] = static_cast<uint8_t>(static_cast<uint32_t>(header.width) >> (24 - 8 * i));
+    data[4 + i] = static_cast<uint8_t>(static_cast<uint32_t>(header.height) >> (24 - 8 * i));
+  }
+  data[8] = static_cast<uint8_t>(header.bit_depth);
+  data[9] = static_cast<uint8_t>(header.colour_type);
+  return data;
+}
+
 void put_16(uint8_t* out, uint16_t value) {
   out[0] = static_cast<uint8_t>(value >> 8);
   out[1] = static_cast<uint8_t>(value);
 }
 
-PngRowSource rows_of(const HostImage& image, const QImage& deep, const PngHeader& header) {
+PngRowSource rows_of(const ImagePlanes& image, const QImage& deep, const PngHeader& header) {
   const int32_t width = header.width;
   if (header.bit_depth == 16) {
     return [&deep, width, channels = header.channels()](int32_t y, uint8_t* out) {
@@ -92,15 +106,15 @@ PngRowSource rows_of(const HostImage& image, const QImage& deep, const PngHeader
       }
     };
   }
-  return [&image, width, channels = header.channels()](int32_t y, uint8_t* out) {
-    const uint8_t* red = image.red.row(y);
+  return [image, width, channels = header.channels()](int32_t y, uint8_t* out) {
+    const uint8_t* red = image.red->row(y);
     if (channels == 1) {
       std::memcpy(out, red, static_cast<std::size_t>(width));
       return;
     }
-    const uint8_t* green = image.green.row(y);
-    const uint8_t* blue = image.blue.row(y);
-    const uint8_t* alpha = channels == 4 ? image.alpha.row(y) : nullptr;
+    const uint8_t* green = image.green->row(y);
+    const uint8_t* blue = image.blue->row(y);
+    const uint8_t* alpha = channels == 4 ? image.alpha->row(y) : nullptr;
     for (int32_t x = 0; x < width; ++x, out += channels) {
       out[0] = red[x];
       out[1] = green[x];
@@ -112,19 +126,38 @@ PngRowSource rows_of(const HostImage& image, const QImage& deep, const PngHeader
 
 }  // namespace
 
-QByteArray encode_png_file(const HostImage& image, const QImage& deep,
+QByteArray encode_png_file(const ImagePlanes& image, const QImage& deep,
                            const ImageFileTraits& traits, RowHelper* helper,
                            const std::function<void(double)>& progress) {
+  QByteArray file;
+  stream_png_file(image, deep, traits, helper, nullptr, {}, progress,
+                  [&file](std::span<const uint8_t> bytes) {
+                    file.append(reinterpret_cast<const char*>(bytes.data()),
+                                static_cast<qsizetype>(bytes.size()));
+                  });
+  return file;
+}
+
+void stream_png_file(const ImagePlanes& image, const QImage& deep, const ImageFileTraits& traits,
+                     RowHelper* helper, const std::vector<PngChunk>* carried,
+                     const PngCarryOptions& carry, const std::function<void(double)>& progress,
+                     const PngBytesSink& out) {
   const Choice choice = choose(image, deep, traits);
-  const QByteArray ancillary = qt_ancillary_chunks(choice.format, traits);
+  std::vector<uint8_t> before, after;
+  if (carried) {
+    const std::array<uint8_t, 13> header = png_header_data(choice.header);
+    const PngCarriedChunks chunks = png_chunks_to_carry(*carried, header, carry);
+    before = png_chunk_bytes(chunks.before_image_data);
+    after = png_chunk_bytes(chunks.after_image_data);
+  } else {
+    const QByteArray ancillary = qt_ancillary_chunks(choice.format, traits);
+    before.assign(ancillary.begin(), ancillary.end());
+  }
   PngEncodeOptions options;
-  options.ancillary = {reinterpret_cast<const uint8_t*>(ancillary.constData()),
-                       static_cast<std::size_t>(ancillary.size())};
+  options.ancillary = before;
+  options.trailing = after;
   options.progress = progress;
-  const std::vector<uint8_t> file =
-      encode_png(choice.header, rows_of(image, deep, choice.header), options, helper);
-  return QByteArray(reinterpret_cast<const char*>(file.data()),
-                    static_cast<qsizetype>(file.size()));
+  encode_png_to(choice.header, rows_of(image, deep, choice.header), options, helper, out);
 }
 
 }  // namespace tarvo

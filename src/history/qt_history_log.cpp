@@ -150,16 +150,11 @@ void HistoryLog::sync_soon() {
   wake_.notify_one();
 }
 
-void HistoryLog::writing(HostImage planes) {
-  Item item;
-  item.kind = Kind::Writing;
-  item.planes = std::move(planes);
-  push(std::move(item), true);
-}
-
-void HistoryLog::written() {
+void HistoryLog::written(std::string planes_sha1, QSize size) {
   Item item;
   item.kind = Kind::Written;
+  item.planes_sha1 = std::move(planes_sha1);
+  item.size = size;
   push(std::move(item), true);
 }
 
@@ -236,13 +231,8 @@ void HistoryLog::handle(Item& item) {
       if (stream_) add_image(item.planes);
       item.planes = HostImage{};
       break;
-    case Kind::Writing:
-      writing_sha1_ = pixels_checksum(item.planes.red, item.planes.green, item.planes.blue);
-      writing_size_ = QSize(item.planes.width(), item.planes.height());
-      item.planes = HostImage{};
-      break;
     case Kind::Written:
-      if (stream_ && !writing_sha1_.empty()) add_end();
+      if (stream_ && !item.planes_sha1.empty()) add_end(item.planes_sha1, item.size);
       break;
     case Kind::Recovering:
       recovered_ = item.recovered;
@@ -329,10 +319,10 @@ void HistoryLog::add_image(const HostImage& planes) {
                Z_NO_FLUSH);
 }
 
-void HistoryLog::add_end() {
-  if (!deflate_text("#@ end " + writing_sha1_ + " " + size_words(writing_size_) + " " +
-                        now_text().toStdString() + "\n",
-                    Z_FULL_FLUSH)) {
+void HistoryLog::add_end(const std::string& planes_sha1, QSize size) {
+  if (!deflate_text(
+          "#@ end " + planes_sha1 + " " + size_words(size) + " " + now_text().toStdString() + "\n",
+          Z_FULL_FLUSH)) {
     return;
   }
   ::fdatasync(stream_->fd);

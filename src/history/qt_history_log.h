@@ -11,6 +11,7 @@
 // back. A write that fails is reported once on standard error; the session then goes on without
 // its history.
 
+#include <QSize>
 #include <QString>
 #include <array>
 #include <condition_variable>
@@ -57,10 +58,8 @@ class HistoryLog {
   void record(Verb verb, std::initializer_list<double> args);
   // A stroke ended: what is recorded reaches the file soon.
   void sync_soon();
-  // A write-back of these planes begins: their checksum is taken while the host writes them.
-  void writing(HostImage planes);
-  // The write-back begun last succeeded.
-  void written();
+  // A write-back succeeded: the planes written have this checksum (pixels_checksum) and size.
+  void written(std::string planes_sha1, QSize size);
   // This session starts from a recovered painting: it is marked so, and at its first write-back
   // the crashed session's entry is completed, ending where the recovered painting began.
   void recovering(RecoveredHistory recovered);
@@ -80,7 +79,7 @@ class HistoryLog {
     uint8_t arg_count = 0;
     std::array<double, 12> args;
   };
-  enum class Kind { Inputs, Start, Paper, Image, Writing, Written, Recovering, Finish };
+  enum class Kind { Inputs, Start, Paper, Image, Written, Recovering, Finish };
   struct Item {
     Kind kind = Kind::Inputs;
     std::vector<Input> inputs;
@@ -91,6 +90,8 @@ class HistoryLog {
     bool keep_unwritten = false;
     QString file;  // Start: the file that holds the planes, with its SHA-1
     std::string file_sha1;
+    std::string planes_sha1;  // Written: what was written, and its size
+    QSize size;
   };
 
   void push(Item item, bool wake);
@@ -100,7 +101,7 @@ class HistoryLog {
   void add_inputs(const std::vector<Input>& inputs);
   void add_paper(const Item& item);
   void add_image(const HostImage& planes);
-  void add_end();
+  void add_end(const std::string& planes_sha1, QSize size);
   void complete_recovered();
   void end_stream(bool keep_unwritten);
   // Compresses text into the stream; flush: Z_NO_FLUSH, Z_SYNC_FLUSH, Z_FULL_FLUSH or Z_FINISH.
@@ -138,8 +139,6 @@ class HistoryLog {
   std::string pending_paper_;  // a paper handed over before the start
   std::string start_sha1_;
   QSize start_size_;
-  std::string writing_sha1_;  // of the write-back under way
-  QSize writing_size_;
   RecoveredHistory recovered_;
 };
 

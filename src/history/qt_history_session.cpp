@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QResizeEvent>
+#include <future>
 #include <span>
+#include <utility>
 
 #include "canvas/qt_form1.h"
 #include "file/qt_image_file.h"
@@ -59,32 +61,46 @@ Plane HistoryTap::Wik_GetBBuffer() {
 }
 
 void HistoryTap::Wik_SaveUndo() {
-  written_ = HostImage{};
+  written_red_ = written_green_ = written_blue_ = nullptr;
   inner().Wik_SaveUndo();
 }
 
 void HistoryTap::Wik_SetRbuffer(const Plane& plane) {
   inner().Wik_SetRbuffer(plane);
-  written_.red = plane.copy();
+  written_red_ = &plane;
 }
 
 void HistoryTap::Wik_SetGbuffer(const Plane& plane) {
   inner().Wik_SetGbuffer(plane);
-  written_.green = plane.copy();
+  written_green_ = &plane;
 }
 
 void HistoryTap::Wik_SetBbuffer(const Plane& plane) {
   inner().Wik_SetBbuffer(plane);
-  written_.blue = plane.copy();
+  written_blue_ = &plane;
 }
 
 void HistoryTap::wik_Refresh() {
-  const bool whole = !written_.red.empty() && !written_.green.empty() && !written_.blue.empty();
-  // The history takes the checksum of the planes while the host writes them.
-  if (whole) log_->writing(std::move(written_));
-  written_ = HostImage{};
-  inner().wik_Refresh();
-  if (whole) log_->written();
+  const Plane* red = std::exchange(written_red_, nullptr);
+  const Plane* green = std::exchange(written_green_, nullptr);
+  const Plane* blue = std::exchange(written_blue_, nullptr);
+  if (!red || !green || !blue) {
+    inner().wik_Refresh();
+    return;
+  }
+  // The checksum of the written planes is taken while the host writes them, from the canvas's
+  // planes themselves (no copy): they stay as they are until the write-back returns, so the
+  // thread taking it is waited for however the write ends.
+  std::future<std::string> sha1 =
+      std::async(std::launch::async | std::launch::deferred,
+                 [red, green, blue] { return pixels_checksum(*red, *green, *blue); });
+  try {
+    inner().wik_Refresh();
+  } catch (...) {
+    sha1.wait();
+    throw;
+  }
+  log_->written(sha1.get(), QSize(red->columns() - 1, red->rows() - 1));
 }
 
 HistorySession::HistorySession(Form1& canvas, std::shared_ptr<HistoryLog> log,

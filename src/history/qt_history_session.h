@@ -41,7 +41,12 @@ class HistoryTap : public ForwardingHost {
   std::shared_ptr<HistoryLog> log_;
   QString image_file_;
   int32_t paper_width_ = 0, paper_height_ = 0;
-  HostImage fetched_, written_;
+  HostImage fetched_;
+  // The planes of the write-back under way, as the set calls handed them over: the canvas's own,
+  // which stay as they are until wik_Refresh returns.
+  const Plane* written_red_ = nullptr;
+  const Plane* written_green_ = nullptr;
+  const Plane* written_blue_ = nullptr;
   bool started_ = false;
 };
 

@@ -109,7 +109,7 @@ class FailingCommitHost : public FileHost {
   using FileHost::FileHost;
 
  protected:
-  FileWriteResult write_file(const std::string& path, std::span<const uint8_t>, Backup) override {
+  FileWriteResult write_file(const std::string& path, const FileContent&, Backup) override {
     return {"cannot write " + path + ": No space left on device", path};
   }
 };
@@ -237,6 +237,7 @@ class FileHostTest : public QObject {
   void every_cut_and_damage_is_refused_or_loads_whole();
   void decoded_rows_split_into_planes_as_qt_converts_them();
   void handed_out_planes_follow_what_was_set();
+  void lent_planes_are_written_only_when_painted();
   void initTestCase() {
     // Recovery copies go under the scratch folder, never into the user's state folder.
     qputenv("XDG_STATE_HOME", scratch_.filePath(QStringLiteral("state")).toUtf8());
@@ -899,4 +900,41 @@ void FileHostTest::handed_out_planes_follow_what_was_set() {
   const Plane grain = make_paper_grain(kPaperGrainSize, kPaperGrainSize, kPaperGrainSeed);
   QCOMPARE(host.Wik_GetPaperWidth(), kPaperGrainSize);
   QVERIFY(std::memcmp(host.Wik_GetPaper().data(), grain.data(), grain.size()) == 0);
+}
+
+// An 8-bit file without alpha hands its planes over whole, the file standing in for the host's
+// copy: a send that changes nothing writes nothing, one pixel painted in the last row is written
+// with every other pixel as it was, and the image fetched again is the file as written.
+void FileHostTest::lent_planes_are_written_only_when_painted() {
+  const QString path = scratch_file(QStringLiteral("lent.png"));
+  QVERIFY(test_picture(301, 203, QImage::Format_RGB32).save(path));
+  const QImage original = qt_pixels(path);
+  const QByteArray read = file_bytes(path);
+  FileHost host(options_for(path));
+  Plane red = host.Wik_GetRBuffer(), green = host.Wik_GetGBuffer(), blue = host.Wik_GetBBuffer();
+  const auto send = [&] {
+    host.Wik_SaveUndo();
+    host.Wik_SetRbuffer(red);
+    host.Wik_SetGbuffer(green);
+    host.Wik_SetBbuffer(blue);
+    host.wik_Refresh();
+  };
+  send();
+  QCOMPARE(file_bytes(path), read);
+  green(300, 202) = static_cast<uint8_t>(green(300, 202) ^ 1);
+  send();
+  const QImage written = qt_pixels(path);
+  for (int y = 0; y < 203; ++y) {
+    for (int x = 0; x < 301; ++x) {
+      const QRgb expected =
+          x == 300 && y == 202 ? qRgb(red(x, y), green(x, y), blue(x, y)) : original.pixel(x, y);
+      if (written.pixel(x, y) != expected)
+        QFAIL(qPrintable(QStringLiteral("pixel %1, %2").arg(x).arg(y)));
+    }
+  }
+  const QByteArray first_write = file_bytes(path);
+  send();
+  QCOMPARE(file_bytes(path), first_write);
+  const Plane fetched = host.Wik_GetGBuffer();
+  QVERIFY(std::memcmp(fetched.data(), green.data(), green.size()) == 0);
 }
