@@ -264,14 +264,26 @@ Plane FileHost::hand_out(int index) {
 void FileHost::reclaim() {
   if (!any_lent()) return;
   ImageFile file;
-  run_with_progress(
-      *options_.presence, window_, QStringLiteral("Reading %1 ...").arg(display_name(write_path())),
-      [&] { file = read_image_file(write_path(), limits_, PlaneCopy::kNone, options_.helper); });
+  // A file gone or changed past reading it back leaves the canvas as it is, as a host that is gone
+  // does: what was lent is still the canvas's, and the next write asks before it writes.
+  const auto refuse = [this](const std::string& why) {
+    throw ImageNotWritten(
+        "cannot read " + display_name(write_path()).toStdString() + " back: " + why,
+        options_.presence->someone_looking);
+  };
+  try {
+    run_with_progress(
+        *options_.presence, window_,
+        QStringLiteral("Reading %1 ...").arg(display_name(write_path())),
+        [&] { file = read_image_file(write_path(), limits_, PlaneCopy::kNone, options_.helper); });
+  } catch (const ImageNotWritten&) {
+    throw;
+  } catch (const RuntimeError& error) {
+    refuse(error.what());
+  }
   if (file.image.width() != lent_size_.width() || file.image.height() != lent_size_.height() ||
       !file.image.alpha.empty()) {
-    raise_file_error(error_number::kHostCallFailed,
-                     QStringLiteral("cannot read %1 back: it no longer holds the image")
-                         .arg(display_name(write_path())));
+    refuse("it no longer holds an image of the canvas's size");
   }
   Plane* const own[3] = {&image_.red, &image_.green, &image_.blue};
   Plane* const read[3] = {&file.image.red, &file.image.green, &file.image.blue};

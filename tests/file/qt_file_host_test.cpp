@@ -937,4 +937,11 @@ void FileHostTest::lent_planes_are_written_only_when_painted() {
   QCOMPARE(file_bytes(path), first_write);
   const Plane fetched = host.Wik_GetGBuffer();
   QVERIFY(std::memcmp(fetched.data(), green.data(), green.size()) == 0);
+
+  // Lent, then the file gone: fetching again says so as a host that is gone does ("Get image"
+  // then keeps the canvas's picture), instead of ending the program.
+  FileHost again(options_for(path));
+  red = again.Wik_GetRBuffer();
+  QFile::remove(path);
+  QVERIFY_THROWS_EXCEPTION(ImageNotWritten, again.Wik_GetRBuffer());
 }
