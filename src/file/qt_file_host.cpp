@@ -250,15 +250,21 @@ Plane FileHost::hand_out(int index) {
     handed = std::move(*ready[index]);
     *ready[index] = Plane();  // a moved-from plane keeps its shape but not its bytes
   } else if (lendable_) {
-    if (!any_lent()) lent_size_ = QSize(own[index]->columns() - 1, own[index]->rows() - 1);
-    lent_digests_[index] = row_digests(*own[index], options_.helper);
-    lent_[index] = true;
-    handed = std::move(*own[index]);
-    *own[index] = Plane();
+    handed = lend(index);
   } else {
     handed = shown(*own[index]);
   }
   return handed;
+}
+
+Plane FileHost::lend(int index) {
+  Plane* const own[3] = {&image_.red, &image_.green, &image_.blue};
+  if (!any_lent()) lent_size_ = QSize(own[index]->columns() - 1, own[index]->rows() - 1);
+  lent_digests_[index] = row_digests(*own[index], options_.helper);
+  lent_[index] = true;
+  Plane lent = std::move(*own[index]);
+  *own[index] = Plane();  // a moved-from plane keeps its shape but not its bytes
+  return lent;
 }
 
 void FileHost::reclaim() {

@@ -149,6 +149,9 @@ class FileHost : public Host {
   Plane shown(const Plane& own) const;
   bool any_lent() const { return lent_[0] || lent_[1] || lent_[2]; }
   bool all_lent() const { return lent_[0] && lent_[1] && lent_[2]; }
+  // Hands colour plane index over whole, the file standing in for it; the digests of its rows
+  // tell later whether it was painted.
+  Plane lend(int index);
   // Takes the lent planes back from the file, which holds them.
   void reclaim();
   // After a write-back: keeps the planes lent, lends them, or copies the canvas's planes into the

@@ -419,13 +419,7 @@ void FileHost::settle_lending(bool all_set, const std::array<RowDigests, 3>* wri
   } else if (file_holds_planes && all_set && !any_lent()) {
     // The image equals the canvas's planes, pixel for pixel, and the file holds it: the host lets
     // the canvas keep it alone.
-    lent_size_ = QSize(image_.width(), image_.height());
-    Plane* const own[3] = {&image_.red, &image_.green, &image_.blue};
-    for (int c = 0; c < 3; ++c) {
-      lent_digests_[c] = row_digests(*own[c], options_.helper);
-      *own[c] = Plane();
-      lent_[c] = true;
-    }
+    for (int c = 0; c < 3; ++c) lend(c);
   }
 }
 
