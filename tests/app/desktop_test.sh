@@ -47,6 +47,7 @@ state="$work/state1"
 run() { "${as_user[@]}" env HOME="$work" XDG_STATE_HOME="$state" DISPLAY="${DISPLAY:-}" "$@"; }
 
 screen_size=1280x800
+source "$(dirname "$0")/../support/end_processes.sh"
 source "$(dirname "$0")/../support/openbox_session.sh"
 
 fail() {

@@ -1,7 +1,8 @@
 # Sourced by the window tests: an X server (Xvfb) of $screen_size with the openbox window manager,
 # which reserves a 40-pixel panel at the bottom of the screen (its work area is the screen less
 # that strip), plus helpers that read windows as the window manager shows them. Needs $work (a
-# scratch folder) and the array pids (processes to end on exit). Exits 77 (skipped) without the
+# scratch folder), the array pids (processes to end on exit) and end_processes.sh; a session
+# bus of its own is in DBUS_SESSION_BUS_ADDRESS. Exits 77 (skipped) without the
 # tools. TARVO_WINDOW_MANAGER=PROGRAM runs the tests under another window manager instead (icewm,
 # for one, whose task bar reserves the bottom of the screen), started with its own defaults.
 window_manager="${TARVO_WINDOW_MANAGER:-openbox}"
@@ -31,6 +32,8 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && grep -q . "$work/display" && break; sleep 0.1; done
 sleep 0.2
 export DISPLAY=":$(head -n1 "$work/display")"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
+start_session_bus "$work/session-bus"
 if [ "$window_manager" = openbox ]; then
   openbox --config-file "$work/openbox.xml" >"$work/openbox.log" 2>&1 &
 else

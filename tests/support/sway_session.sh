@@ -81,6 +81,9 @@ fi
 if command -v wtype >/dev/null; then
   start_in_session wtype -s 3600000 > "$work/keyboard.log" 2>&1
 fi
+# The session's bus where a user session keeps it, in the runtime folder, which the programs' D-Bus
+# clients look in.
+start_session_bus "$runtime/bus" start_in_session
 unset DISPLAY QT_QPA_PLATFORM  # Qt picks its Wayland platform, as for a user of a Wayland desktop
 
 sway_msg() { in_session swaymsg "$@"; }
