@@ -351,8 +351,10 @@ void HistoryLog::complete_recovered() {
       break;
     }
     if (input) ++inputs;
-    painted |= line.starts_with("Form_MouseDown") || line.starts_with("kv_button2_Click") ||
-               line.starts_with("kv_button3_Click");
+    if (const VerbSpec* spec = input ? find_verb(line.substr(0, line.find(' '))) : nullptr) {
+      painted |= spec->verb == Verb::Form_MouseDown || spec->verb == Verb::kv_button2_Click ||
+                 spec->verb == Verb::kv_button3_Click;
+    }
     at = eol + 1;
   }
   if (inputs < recovered_.inputs) return;  // it lost inputs: it keeps the end it had

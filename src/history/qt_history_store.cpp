@@ -54,7 +54,7 @@ HistoryImage image_of(const std::vector<std::string_view>& words, const QString&
 
 // A pen or mouse release that ends a stroke: not a Shift+Ctrl drag, which pans or zooms.
 bool ends_stroke(const std::vector<std::string_view>& words) {
-  return words.size() == 5 && words[0] == "Form_MouseUp" && words[2] != "3";
+  return words.size() == 5 && words[0] == verb_spec(Verb::Form_MouseUp).name && words[2] != "3";
 }
 
 // Applies one "#@" mark to the entry as read so far (inputs: the inputs before it).
