@@ -24,6 +24,22 @@
 
 namespace tarvo {
 
+// Whether the child may allocate memory, as the PNG form does. The C library makes its allocator
+// whole again in a child after the fork; the address sanitizer's allocator (GCC 12's) is not, and
+// a child that allocates while another thread of the program held one of its locks at the fork
+// waits for ever. The snapshot form allocates nothing.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kChildMayAllocate = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kChildMayAllocate = false;
+#else
+inline constexpr bool kChildMayAllocate = true;
+#endif
+#else
+inline constexpr bool kChildMayAllocate = true;
+#endif
+
 class KeptPlanes {
  public:
   // write(2) or a stand-in for it, which the child calls for every write.
@@ -51,7 +67,8 @@ class KeptPlanes {
   // Once only: the child leaves after it.
   Written write_snapshot(const std::string& path);
   // The same with the planes encoded as an 8-bit RGB PNG (png_encoder.h, on the child's one
-  // thread) instead of a snapshot; the checksum is then the CRC-32 of the file's bytes.
+  // thread) instead of a snapshot; the checksum is then the CRC-32 of the file's bytes. Only
+  // where kChildMayAllocate.
   Written write_png(const std::string& path);
   // The child's process id, for a caller that must stop its write at once (SIGKILL).
   pid_t child() const { return child_; }

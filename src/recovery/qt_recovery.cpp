@@ -26,7 +26,7 @@ namespace {
 
 constexpr int kSessionLength = 19;  // "yyyyMMdd-HHmmss-zzz"
 // Planes of more pixels than this are autosaved by a child process that keeps them, rather than
-// copied on the pointer's thread.
+// copied on the pointer's thread (where the child may allocate the encoder's memory).
 constexpr int64_t kCopiedUpTo = int64_t{2048} * 2048;
 
 // The session of this process: the time its first store was made.
@@ -217,7 +217,8 @@ bool RecoveryStore::after_commit(const CanvasBuffers& canvas) {
   const QString older_copy = last_copy_;
   last_copy_.clear();
   last_copy_hash_.clear();
-  if (int64_t{canvas.RBuffer.columns()} * canvas.RBuffer.rows() > kCopiedUpTo) {
+  if (kChildMayAllocate &&
+      int64_t{canvas.RBuffer.columns()} * canvas.RBuffer.rows() > kCopiedUpTo) {
     // The fork is the only work done on the pointer's thread.
     std::shared_ptr<KeptPlanes> kept = KeptPlanes::keep(
         canvas.RBuffer, canvas.GBuffer, canvas.BBuffer, ::write, canvas.stroke_planes());
