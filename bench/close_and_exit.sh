@@ -37,15 +37,10 @@ fi
 # The person's session: the canvas opens, one stroke is dragged across it, Alt+F4 closes it.
 paint_as_a_person() {
   "$@" &
-  local pid=$! canvas=""
-  for _ in $(seq 240); do
-    canvas="$(xdotool search --onlyvisible --name 'Spline based paint engine' 2>/dev/null | tail -n1)" || true
-    [ -n "$canvas" ] && break
-    sleep 0.25
-  done
-  [ -n "$canvas" ] || { echo "no canvas opened" >&2; kill "$pid"; return 1; }
+  local pid=$! canvas x y
+  canvas="$(wait_for_window 'Spline based paint engine')" || { kill "$pid"; return 1; }
   sleep 1
-  read -r x y < <(xdotool getwindowgeometry --shell "$canvas" | awk -F= '/^[XY]=/ {printf "%s ", $2}')
+  read -r x y _ < <(client_of "$canvas")
   xdotool mousemove $((x + 100)) $((y + 100)) mousedown 1
   for step in $(seq 20); do
     xdotool mousemove $((x + 100 + step * 20)) $((y + 100 + step * 10))

@@ -42,7 +42,6 @@ Xvfb -displayfd 3 -screen 0 1280x800x24 -noreset >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
 start_session_bus "$work/session-bus"
 # The recovery folder, the painting history and the settings are the test's own.
 export "$profile_variable=$work/profile" XDG_STATE_HOME="$work/state" XDG_DATA_HOME="$work/data" \

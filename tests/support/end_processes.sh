@@ -37,9 +37,9 @@ show_processes() {
   done
 }
 
-# Starts a session bus listening at $1, as every desktop has one, for the test's programs; the
-# rest of the arguments, when given, start it instead of a plain background job (start_in_session,
-# to run it as the session's user). Without a bus each program's D-Bus client forks to launch one,
+# Starts a session bus listening at $1, as every desktop has one, for the test's programs, and
+# puts its address in DBUS_SESSION_BUS_ADDRESS; the rest of the arguments, when given, start it
+# instead of a plain background job (start_in_session, to run it as the session's user). Without a bus each program's D-Bus client forks to launch one,
 # and under the address sanitizer that child can hang for ever: it allocates right after the fork,
 # while another thread of the program may have held the allocator's lock. The bus lets every user
 # in, since the programs may run as one who is not root. Without dbus-daemon nothing listens at $1,
@@ -47,6 +47,7 @@ show_processes() {
 start_session_bus() {
   local socket="$1"
   shift
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$socket"
   command -v dbus-daemon >/dev/null || return 0
   cat > "$work/session-bus.conf" <<XML
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"

@@ -32,7 +32,6 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$work/display" ] && grep -q . "$work/display" && break; sleep 0.1; done
 sleep 0.2
 export DISPLAY=":$(head -n1 "$work/display")"
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus"
 start_session_bus "$work/session-bus"
 if [ "$window_manager" = openbox ]; then
   openbox --config-file "$work/openbox.xml" >"$work/openbox.log" 2>&1 &
