@@ -51,10 +51,7 @@ RowDigests row_digests(const Plane& plane, RowHelper* helper) {
   RowDigests digests(static_cast<std::size_t>(std::max(height, 0)));
   share_rows_with_helper(helper, height, width, [&](int32_t begin, int32_t end) {
     for (int32_t y = begin; y < end; ++y) {
-      const QByteArray digest = QCryptographicHash::hash(
-          QByteArrayView(reinterpret_cast<const char*>(plane.row(y)), width),
-          QCryptographicHash::Md5);
-      std::memcpy(digests[static_cast<std::size_t>(y)].data(), digest.constData(), 16);
+      digests[static_cast<std::size_t>(y)] = row_digest(plane.row(y), width);
     }
   });
   return digests;
@@ -94,7 +91,7 @@ FileHost::FileHost(FileHostOptions options)
         *options_.presence, window_, QStringLiteral("Reading %1 ...").arg(display_name(path)), [&] {
           // A plain picture read from the file it is written to is lent to the canvas instead.
           const PlaneCopy copy =
-              options_.output_path.isEmpty() ? PlaneCopy::kUnlessPlain : PlaneCopy::kColourPlanes;
+              options_.output_path.isEmpty() ? PlaneCopy::kLent : PlaneCopy::kColourPlanes;
           file = read_image_file(path, limits_, copy, options_.helper);
         });
     take_file(std::move(file), path);
@@ -151,6 +148,7 @@ void FileHost::take_file(ImageFile file, const QString& path) {
   // Transparent pixels are handed out over white, which the copies made while reading are not.
   // Planes that are lent need no copies.
   ready_copies_ = image_.alpha.empty() && !lendable_ ? std::move(file.copy) : HostImage{};
+  read_digests_ = lendable_ ? std::move(file.digests) : std::array<RowDigests, 3>{};
   traits_ = std::move(file.traits);
   const QFileInfo info(path);
   stamp_ = same_file(path, write_path())
@@ -260,7 +258,9 @@ Plane FileHost::hand_out(int index) {
 Plane FileHost::lend(int index) {
   Plane* const own[3] = {&image_.red, &image_.green, &image_.blue};
   if (!any_lent()) lent_size_ = QSize(own[index]->columns() - 1, own[index]->rows() - 1);
-  lent_digests_[index] = row_digests(*own[index], options_.helper);
+  lent_digests_[index] = read_digests_[index].empty() ? row_digests(*own[index], options_.helper)
+                                                      : std::move(read_digests_[index]);
+  read_digests_[index] = RowDigests();
   lent_[index] = true;
   Plane lent = std::move(*own[index]);
   *own[index] = Plane();  // a moved-from plane keeps its shape but not its bytes
@@ -298,6 +298,7 @@ void FileHost::reclaim() {
   }
   lent_ = {};
   lent_digests_ = {};
+  read_digests_ = {};
   lendable_ = true;
 }
 

@@ -66,11 +66,8 @@
 
 namespace tarvo {
 
-// A digest of each row of a plane's image pixels: 16 bytes a row.
-using RowDigests = std::vector<std::array<uint8_t, 16>>;
-
 // The digests of the rows of plane's image pixels (the spare column and row left out), taken with
-// helper. MD5: a row that changed keeps its digest once in 2^128, far beyond any painting.
+// helper (row_digest).
 RowDigests row_digests(const Plane& plane, RowHelper* helper);
 
 struct FileHostOptions {
@@ -216,6 +213,10 @@ class FileHost : public Host {
   // the next Wik_Get*Buffer calls instead of copying image_ then (start-up takes the planes right
   // after). Each is handed out once; all are dropped when image_ changes.
   HostImage ready_copies_;
+  // For planes to be lent: the digests of their rows, taken as the file was read
+  // (PlaneCopy::kLent); empty once lent, or when the file's decoder could not take them (they are
+  // then taken as the planes are lent).
+  std::array<RowDigests, 3> read_digests_;
   ImageFileTraits traits_;
   FileStamp stamp_;
   // The file of stamp_ reads back as exactly the colour planes handed out (no transparency to

@@ -361,6 +361,7 @@ void FileHost::wik_Refresh() {
     }
   }
   ready_copies_ = HostImage{};  // copies of the image as it was
+  read_digests_ = {};
   std::optional<std::array<RowDigests, 3>> digests;
   if (!any_set) {
     // Nothing was handed back: the image stays as it is.

@@ -1,6 +1,9 @@
 #include "file/qt_image_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -10,10 +13,17 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstring>
 #include <future>
 #include <optional>
 #include <span>
+#include <stdexcept>
+
+// The row digests' hash, built into this file: no library to link or ship.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include "canvas/pixel_split.h"
 #include "canvas/row_split.h"
@@ -21,6 +31,7 @@
 #include "file/image_completeness.h"
 #include "file/plane_snapshot.h"
 #include "file/png_colour_key.h"
+#include "file/png_row_decoder.h"
 #include "file/qt_decode_memory.h"
 
 namespace tarvo {
@@ -309,6 +320,153 @@ ImageFile read_snapshot_file(const QString& path, const ImageLimits& limits, Pla
   return result;
 }
 
+// The one-pixel PNG made of a plain file's own chunks around a pixel of zeros: Qt reads it with
+// the colour space, text, resolution and orientation it reads from the whole file.
+QByteArray stand_in_png(const PlainPng& png) {
+  std::vector<PngChunk> chunks;
+  PngChunk& header = chunks.emplace_back();
+  header.type = "IHDR";
+  header.data = {0,
+                 0,
+                 0,
+                 1,
+                 0,
+                 0,
+                 0,
+                 1,
+                 static_cast<uint8_t>(png.header.bit_depth),
+                 static_cast<uint8_t>(png.header.colour_type),
+                 0,
+                 0,
+                 0};
+  chunks.insert(chunks.end(), png.before.begin(), png.before.end());
+  const std::vector<uint8_t> row(1 + static_cast<std::size_t>(png.header.bytes_per_pixel()), 0);
+  PngChunk& data = chunks.emplace_back();
+  data.type = "IDAT";
+  uLongf size = compressBound(static_cast<uLong>(row.size()));
+  data.data.resize(size);
+  compress(data.data.data(), &size, row.data(), static_cast<uLong>(row.size()));
+  data.data.resize(size);
+  chunks.insert(chunks.end(), png.after.begin(), png.after.end());
+  chunks.emplace_back().type = "IEND";
+  const std::vector<uint8_t> bytes = write_png_chunks(chunks);
+  return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                    static_cast<qsizetype>(bytes.size()));
+}
+
+struct FileState {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+
+  bool operator==(const FileState& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+  }
+};
+
+std::optional<FileState> file_state(const QString& path) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
+  return FileState{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
+// A plain PNG (8-bit grey, RGB or RGBA, not interlaced, no palette or key) decoded a row at a time
+// straight into the planes, its SHA-1 taken beside the decode: neither the file's bytes nor a
+// decoded picture is ever held whole. None when the file is of another kind, is damaged, or changed
+// while it was read: it is then read as any other file, whose decoder says what is wrong with it.
+//
+// The planes are not mapped ahead here: the decoding thread that writes them waits for the
+// inflating one anyway, so its page faults cost nothing, where a mapping thread would take a
+// core's share from the inflating thread.
+std::optional<ImageFile> read_plain_png(const QString& path, const Header& header, PlaneCopy copy) {
+  const std::optional<FileState> before = file_state(path);
+  const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  std::array<uint8_t, 33> start{};
+  const std::optional<PngHeader> plain =
+      descriptor >= 0 && ::pread(descriptor, start.data(), start.size(), 0) == 33
+          ? plain_png_header(start)
+          : std::nullopt;
+  if (!before || !plain) {
+    if (descriptor >= 0) ::close(descriptor);
+    return std::nullopt;
+  }
+  const PngByteSource source = [descriptor](uint8_t* into, std::size_t size) -> std::size_t {
+    while (true) {
+      const ssize_t got = ::read(descriptor, into, size);
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno != EINTR) throw std::runtime_error("the file cannot be read");
+    }
+  };
+  std::future<QByteArray> checksum =
+      std::async(std::launch::async, [&path] { return checksum_of_file(path); });
+  const bool with_alpha = plain->colour_type == 6;
+  const bool lent = copy == PlaneCopy::kLent && !with_alpha;
+  const bool copied = copy == PlaneCopy::kColourPlanes ||
+                      ((copy == PlaneCopy::kUnlessPlain || copy == PlaneCopy::kLent) && with_alpha);
+  const PixelLayout layout = plain->colour_type == 0   ? PixelLayout::kGrey
+                             : plain->colour_type == 6 ? PixelLayout::kBytesRgba
+                                                       : PixelLayout::kBytesRgb;
+  const auto planes = [](int32_t width, int32_t height) {
+    return HostImage{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
+                     Plane(width + 1, height + 1), Plane()};
+  };
+  ImageFile result;
+  PlainPng png;
+  PlainPngResult decoded = PlainPngResult::kDamaged;
+  try {
+    decoded = decode_plain_png(
+        source, png,
+        [&](const PngHeader& found) {
+          if (found.width != header.size.width() || found.height != header.size.height()) {
+            throw std::runtime_error("the file changed since its header was read");
+          }
+          result.image = planes(found.width, found.height);
+          if (with_alpha) result.image.alpha = Plane(found.width + 1, found.height + 1);
+          if (copied) result.copy = planes(found.width, found.height);
+          if (lent) {
+            for (RowDigests& digests : result.digests) {
+              digests.resize(static_cast<std::size_t>(found.height));
+            }
+          }
+        },
+        [&](int32_t y, const uint8_t* pixels) {
+          HostImage& image = result.image;
+          const PlaneRow out{image.red.row(y), image.green.row(y), image.blue.row(y),
+                             with_alpha ? image.alpha.row(y) : nullptr};
+          const int32_t width = image.width();
+          split_pixel_row(layout, pixels, width, out);
+          const uint8_t* rows[3] = {out.red, out.green, out.blue};
+          Plane* copies[3] = {&result.copy.red, &result.copy.green, &result.copy.blue};
+          for (int c = 0; c < 3; ++c) {
+            if (copied) std::memcpy(copies[c]->row(y), rows[c], static_cast<std::size_t>(width));
+            if (lent) result.digests[c][static_cast<std::size_t>(y)] = row_digest(rows[c], width);
+          }
+        });
+  } catch (const std::runtime_error&) {
+    decoded = PlainPngResult::kDamaged;  // read as any other file
+  }
+  ::close(descriptor);
+  result.checksum = checksum.get();
+  if (decoded != PlainPngResult::kDecoded || result.checksum.isEmpty() ||
+      file_state(path) != before) {
+    return std::nullopt;
+  }
+  QByteArray stand_in = stand_in_png(png);
+  Header one_pixel = header;
+  one_pixel.size = QSize(1, 1);
+  QImage picture;
+  try {
+    if (decode(stand_in, path, one_pixel, picture)) return std::nullopt;  // turned: Qt turns it
+  } catch (const RuntimeError&) {
+    return std::nullopt;
+  }
+  if (picture.hasAlphaChannel() != with_alpha) return std::nullopt;
+  result.traits = traits_of(picture, header);
+  return result;
+}
+
 }  // namespace
 
 ImageLimits machine_image_limits() {
@@ -322,6 +480,11 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
   if (is_snapshot_file(path)) return read_snapshot_file(path, limits, copy);
   QFile file(path);
   const Header header = read_header(file, path, limits);
+  if (header.format == "png") {
+    if (std::optional<ImageFile> plain = read_plain_png(path, header, copy))
+      return *std::move(plain);
+  }
+  if (copy == PlaneCopy::kLent) copy = PlaneCopy::kUnlessPlain;  // digests are taken when lent
   const int plane_sets = copy == PlaneCopy::kColourPlanes || (copy == PlaneCopy::kUnlessPlain &&
                                                               !is_plain_format(header.pixel_format))
                              ? 2
@@ -463,6 +626,14 @@ QImage compose_deep_picture(const QImage& deep, bool with_alpha, const ImageFile
   if (traits.dots_per_metre_x > 0) picture.setDotsPerMeterX(traits.dots_per_metre_x);
   if (traits.dots_per_metre_y > 0) picture.setDotsPerMeterY(traits.dots_per_metre_y);
   return picture;
+}
+
+std::array<uint8_t, 16> row_digest(const uint8_t* row, int32_t width) {
+  const XXH128_hash_t digest = XXH3_128bits(row, static_cast<std::size_t>(std::max(width, 0)));
+  std::array<uint8_t, 16> bytes{};
+  std::memcpy(bytes.data(), &digest.low64, 8);
+  std::memcpy(bytes.data() + 8, &digest.high64, 8);
+  return bytes;
 }
 
 QByteArray checksum_of(const QByteArray& bytes) {

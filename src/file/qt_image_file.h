@@ -15,6 +15,8 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <array>
+#include <vector>
 
 #include "core/plane.h"
 #include "file/image_limits.h"
@@ -24,6 +26,9 @@ class QIODevice;
 namespace tarvo {
 
 class RowHelper;
+
+// A digest of each row of a plane's image pixels: 16 bytes a row.
+using RowDigests = std::vector<std::array<uint8_t, 16>>;
 
 struct HostImage {
   Plane red, green, blue;
@@ -78,14 +83,20 @@ struct ImageFile {
   // null.
   QImage deep;
   QByteArray checksum;  // SHA-1 of the file's bytes as read; empty for a journal's snapshot
+  // The digest of each row of the colour planes (row_digest), when they were taken as the file was
+  // read (PlaneCopy::kLent); else empty.
+  std::array<RowDigests, 3> digests;
 };
 
 // Whether read_image_file also makes a copy of the colour planes. It is made in the same pass as
 // the planes themselves, in memory prepared while the file decodes, for a host that hands copies
 // of its image out right after reading it. kUnlessPlain makes it only for a picture with alpha or
 // more than 8 bits a channel, whose planes alone do not hold the file: a host that can hand out
-// the planes of a plain picture themselves, the file standing in for them, asks for that.
-enum class PlaneCopy { kNone, kColourPlanes, kUnlessPlain };
+// the planes of a plain picture themselves, the file standing in for them, asks for that. kLent is
+// kUnlessPlain for a host that lends a plain picture's planes out: where a plain file is decoded a
+// row at a time (a plain PNG), the rows' digests are taken in the same pass, while the rows are in
+// the cache.
+enum class PlaneCopy { kNone, kColourPlanes, kUnlessPlain, kLent };
 
 // The limits for this machine: physical memory from the operating system.
 ImageLimits machine_image_limits();
@@ -124,6 +135,11 @@ QImage compose_deep_picture(const QImage& deep, bool with_alpha, const ImageFile
 // lossless). Returns an empty string on success, else Qt's reason.
 QString encode_picture(const QImage& picture, const QByteArray& format, bool lossless,
                        QIODevice& device);
+
+// The digest of width bytes of a row, as RowDigests hold them: XXH3's 128-bit hash, by which a row
+// that changed keeps its digest about once in 2^128, far beyond any painting, at the speed of
+// reading the row (MD5 took a second for a 16384 x 16384 image).
+std::array<uint8_t, 16> row_digest(const uint8_t* row, int32_t width);
 
 // The SHA-1 of bytes, as ImageFile::checksum holds it.
 QByteArray checksum_of(const QByteArray& bytes);

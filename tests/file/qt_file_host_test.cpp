@@ -811,8 +811,10 @@ void FileHostTest::every_cut_and_damage_is_refused_or_loads_whole() {
 
 // The planes, and the copy made beside them, hold what Qt's own conversion to 8-bit RGB or RGBA
 // gives: for the formats split straight from the decoder's rows and for those Qt converts first
-// (palette, 16-bit), at sizes that are split by one thread and by two, with odd widths, and for a
-// JPEG that its orientation turns on its side (the planes prepared from its header do not fit).
+// (palette, 16-bit), at sizes that are split by one thread and by two, with odd widths (a plain
+// PNG is decoded a row at a time, its rows unfiltered as libpng's default filters left them), and
+// for a JPEG that its orientation turns on its side (the planes prepared from its header do not
+// fit).
 void FileHostTest::decoded_rows_split_into_planes_as_qt_converts_them() {
   struct Case {
     QImage::Format format;
@@ -822,7 +824,8 @@ void FileHostTest::decoded_rows_split_into_planes_as_qt_converts_them() {
                         {QImage::Format_Grayscale8, "png"}, {QImage::Format_Indexed8, "png"},
                         {QImage::Format_RGBA64, "png"},     {QImage::Format_RGB32, "jpeg"},
                         {QImage::Format_Grayscale8, "bmp"}};
-  const QSize sizes[] = {QSize(1, 1), QSize(37, 5), QSize(1031, 1029)};
+  // The last is more rows than a plain PNG's decoder holds between its two threads.
+  const QSize sizes[] = {QSize(1, 1), QSize(37, 5), QSize(1031, 1029), QSize(1031, 1601)};
   for (const Case& c : cases) {
     for (const QSize size : sizes) {
       QImage picture = test_picture(size.width(), size.height(), QImage::Format_ARGB32);
@@ -851,6 +854,18 @@ void FileHostTest::decoded_rows_split_into_planes_as_qt_converts_them() {
           qPrintable(what + QStringLiteral("copy: ") + mismatch));
       QVERIFY(file.copy.alpha.empty());
       QVERIFY(read_image_file(path, machine_image_limits()).copy.red.empty());  // not asked for
+      // Planes to be lent: a plain PNG's row digests are taken as it decodes, the same as taken
+      // from its planes.
+      const ImageFile lent = read_image_file(path, machine_image_limits(), PlaneCopy::kLent);
+      const bool plain_png =
+          qstrcmp(c.file_format, "png") == 0 &&
+          (c.format == QImage::Format_RGB32 || c.format == QImage::Format_ARGB32 ||
+           c.format == QImage::Format_Grayscale8);
+      QCOMPARE(!lent.digests[0].empty(), plain_png && lent.image.alpha.empty());
+      if (!lent.digests[0].empty()) {
+        QVERIFY(lent.digests[0] == row_digests(lent.image.red, nullptr));
+        QVERIFY(lent.digests[2] == row_digests(lent.image.blue, nullptr));
+      }
     }
   }
   const QString turned = scratch_file(QStringLiteral("turned.jpg"));
