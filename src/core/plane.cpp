@@ -53,6 +53,7 @@ uint8_t* allocate_zeroed_bytes(std::size_t size) {
 }  // namespace
 
 void Plane::FreeBytes::operator()(uint8_t* p) const {
+  if (borrowed) return;
   if (bytes < kMappedBytes) {
     std::free(p);
   } else {
@@ -68,13 +69,23 @@ Plane::Plane(int32_t columns, int32_t rows) {
   rows_ = rows;
   if (size() == 0) return;
   // calloc hands back zero pages lazily, so a large fresh plane costs nothing until touched.
-  bytes_ = std::unique_ptr<uint8_t[], FreeBytes>(allocate_zeroed_bytes(size()), FreeBytes{size()});
+  bytes_ = std::unique_ptr<uint8_t[], FreeBytes>(allocate_zeroed_bytes(size()),
+                                                 FreeBytes{size(), false});
   if (!bytes_) {
     columns_ = rows_ = 0;
     throw RuntimeError(error_number::kOutOfMemory, "Out of memory: cannot allocate a plane of " +
                                                        std::to_string(columns) + " x " +
                                                        std::to_string(rows) + " bytes");
   }
+}
+
+Plane Plane::borrowing(const Plane& other) {
+  Plane view;
+  view.columns_ = other.columns_;
+  view.rows_ = other.rows_;
+  view.bytes_ =
+      std::unique_ptr<uint8_t[], FreeBytes>(other.bytes_.get(), FreeBytes{other.size(), true});
+  return view;
 }
 
 Plane Plane::copy() const {

@@ -23,6 +23,10 @@ class Plane {
   Plane& operator=(const Plane&) = delete;
 
   Plane copy() const;
+  // A plane over other's bytes that owns none of them, for code that reads them where a plane is
+  // asked for (a child process forked to read them): it must not outlive other's bytes, and never
+  // frees them.
+  static Plane borrowing(const Plane& other);
   // Copies other's bytes into this plane when both have the same shape, else reallocates.
   void assign(const Plane& other);
 
@@ -46,6 +50,7 @@ class Plane {
   // Frees what allocate_zeroed_bytes handed out for a plane of the given byte count.
   struct FreeBytes {
     std::size_t bytes;  // value-initialised (0) in an empty plane
+    bool borrowed;      // likewise false, unless the plane only borrows its bytes
     void operator()(uint8_t* p) const;
   };
   std::size_t index(int32_t x, int32_t y) const {

@@ -110,11 +110,11 @@ PngHeader read_plain_header(Reader& reader) {
   const uint32_t width = fields.be32(0), height = fields.be32(4);
   header.bit_depth = static_cast<int>(fields.u8(8));
   header.colour_type = static_cast<int>(fields.u8(9));
-  const bool plain = width > 0 && height > 0 && width <= 0x7fffffffu && height <= 0x7fffffffu &&
-                     header.bit_depth == 8 &&
-                     (header.colour_type == 0 || header.colour_type == 2 ||
-                      header.colour_type == 6) &&
-                     fields.u8(10) == 0 && fields.u8(11) == 0 && fields.u8(12) == 0;
+  const bool plain =
+      width > 0 && height > 0 && width <= 0x7fffffffu && height <= 0x7fffffffu &&
+      header.bit_depth == 8 &&
+      (header.colour_type == 0 || header.colour_type == 2 || header.colour_type == 6) &&
+      fields.u8(10) == 0 && fields.u8(11) == 0 && fields.u8(12) == 0;
   if (!plain) throw Stop{PlainPngResult::kNotPlain};
   header.width = static_cast<int32_t>(width);
   header.height = static_cast<int32_t>(height);

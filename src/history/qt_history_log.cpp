@@ -60,6 +60,11 @@ std::string last_end_of(const QString& folder) {
   return {};
 }
 
+// The pixels_checksum of an image handed over: from its copy, or taken by the child keeping it.
+std::string image_checksum(const HandedImage& image) {
+  if (image.kept) return image.kept->pixel_digest();
+  return pixels_checksum(image.copy.red, image.copy.green, image.copy.blue);
+}
 }  // namespace
 
 struct HistoryLog::Stream {
@@ -106,10 +111,10 @@ void HistoryLog::push(Item item, bool wake) {
   if (wake) wake_.notify_one();
 }
 
-void HistoryLog::start(HostImage planes, QString file, std::string file_sha1) {
+void HistoryLog::start(HandedImage image, QString file, std::string file_sha1) {
   Item item;
   item.kind = Kind::Start;
-  item.planes = std::move(planes);
+  item.image = std::move(image);
   item.file = std::move(file);
   item.file_sha1 = std::move(file_sha1);
   push(std::move(item), true);
@@ -124,10 +129,10 @@ void HistoryLog::paper(Plane texture, int32_t width, int32_t height) {
   push(std::move(item), true);
 }
 
-void HistoryLog::image(HostImage planes) {
+void HistoryLog::image(HandedImage image) {
   Item item;
   item.kind = Kind::Image;
-  item.planes = std::move(planes);
+  item.image = std::move(image);
   push(std::move(item), true);
 }
 
@@ -219,7 +224,7 @@ void HistoryLog::handle(Item& item) {
   switch (item.kind) {
     case Kind::Start:
       if (!stream_) begin(item);
-      item.planes = HostImage{};  // not held while the rest of the batch is written
+      item.image = HandedImage{};  // not held while the rest of the batch is written
       break;
     case Kind::Inputs:
       if (stream_) add_inputs(item.inputs);
@@ -228,8 +233,8 @@ void HistoryLog::handle(Item& item) {
       add_paper(item);
       break;
     case Kind::Image:
-      if (stream_) add_image(item.planes);
-      item.planes = HostImage{};
+      if (stream_) add_image(item.image);
+      item.image = HandedImage{};
       break;
     case Kind::Written:
       if (stream_ && !item.planes_sha1.empty()) add_end(item.planes_sha1, item.size);
@@ -245,10 +250,14 @@ void HistoryLog::handle(Item& item) {
 }
 
 bool HistoryLog::begin(const Item& item) {
-  const HostImage& planes = item.planes;
+  const HandedImage& image = item.image;
   make_private_folder(folder_);
-  start_sha1_ = pixels_checksum(planes.red, planes.green, planes.blue);
-  start_size_ = QSize(planes.width(), planes.height());
+  start_sha1_ = image_checksum(image);
+  start_size_ = image.size;
+  if (start_sha1_.empty()) {
+    fail(QStringLiteral("cannot take the checksum of its start picture"));
+    return false;
+  }
   const std::string previous_end = last_end_of(folder_);
 
   auto stream = std::make_unique<Stream>();
@@ -272,7 +281,7 @@ bool HistoryLog::begin(const Item& item) {
   if (start_sha1_ != previous_end || near_limit) {
     QString stored;
     if (!item.file_sha1.empty()) stored = store_file_copy(item.file, item.file_sha1);
-    if (stored.isEmpty() && !failed_) stored = store_planes(planes, QStringLiteral("-start.png"));
+    if (stored.isEmpty() && !failed_) stored = store_image(image, QStringLiteral("-start.png"));
     start_file = stored.toStdString();
     if (failed_) return false;
   }
@@ -310,12 +319,15 @@ void HistoryLog::add_paper(const Item& item) {
   deflate_text("#@ paper " + file.toStdString() + "\n", Z_NO_FLUSH);
 }
 
-void HistoryLog::add_image(const HostImage& planes) {
-  const std::string sha1 = pixels_checksum(planes.red, planes.green, planes.blue);
-  const QString file = store_planes(planes, QStringLiteral("-image-%1.png").arg(++images_));
+void HistoryLog::add_image(const HandedImage& image) {
+  const std::string sha1 = image_checksum(image);
+  if (sha1.empty()) {
+    fail(QStringLiteral("cannot take the checksum of a fetched picture"));
+    return;
+  }
+  const QString file = store_image(image, QStringLiteral("-image-%1.png").arg(++images_));
   if (failed_) return;
-  deflate_text("#@ image " + sha1 + " " + size_words(QSize(planes.width(), planes.height())) + " " +
-                   file.toStdString() + "\n",
+  deflate_text("#@ image " + sha1 + " " + size_words(image.size) + " " + file.toStdString() + "\n",
                Z_NO_FLUSH);
 }
 
@@ -434,6 +446,29 @@ QString HistoryLog::store_planes(const HostImage& planes, const QString& suffix)
     error = QString::fromUtf8(e.what());
   }
   if (!error.isEmpty()) fail(QStringLiteral("cannot write ") + name + QStringLiteral(": ") + error);
+  return name;
+}
+
+QString HistoryLog::store_image(const HandedImage& image, const QString& suffix) {
+  if (!image.kept) return store_planes(image.copy, suffix);
+  const QString name = QFileInfo(path_).completeBaseName() + suffix;
+  const QByteArray target = QFile::encodeName(folder_ + QLatin1Char('/') + name);
+  const QByteArray temporary = target + ".part";
+  const KeptPlanes::Written written = image.kept->write_png(temporary.toStdString());
+  int error = written.checksum.empty() ? (written.error != 0 ? written.error : EIO) : 0;
+  if (error == 0) {
+    // The child wrote it; it is made durable and takes its name here.
+    const int fd = ::open(temporary.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0 || ::rename(temporary.constData(), target.constData()) != 0) {
+      error = errno;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  if (error != 0) {
+    ::unlink(temporary.constData());
+    fail(QStringLiteral("cannot write ") + name + QStringLiteral(": ") +
+         QString::fromLocal8Bit(std::strerror(error)));
+  }
   return name;
 }
 

@@ -36,6 +36,22 @@ struct RecoveredHistory {
   int64_t inputs = 0;  // its inputs up to the journal's start
 };
 
+// An image the host handed over, as the history takes it: a copy of its planes, or a child that
+// keeps them as they were without a copy (with a pixels_checksum_digest), and the image's size.
+struct HandedImage {
+  HostImage copy;
+  std::shared_ptr<KeptPlanes> kept;
+  QSize size;
+
+  HandedImage() = default;
+  // Implicit: a copy of the planes is an image handed over.
+  HandedImage(HostImage planes)  // NOLINT(google-explicit-constructor)
+      : copy(std::move(planes)),
+        size(copy.red.empty() ? QSize() : QSize(copy.width(), copy.height())) {}
+  HandedImage(std::shared_ptr<KeptPlanes> child, QSize image_size)
+      : kept(std::move(child)), size(image_size) {}
+};
+
 class HistoryLog {
  public:
   // The entry of session in the painting's folder of store, begun when start() comes.
@@ -46,15 +62,15 @@ class HistoryLog {
   HistoryLog(const HistoryLog&) = delete;
   HistoryLog& operator=(const HistoryLog&) = delete;
 
-  // The image the session starts from, as the host handed it over (a copy). file, when given,
+  // The image the session starts from, as the host handed it over. file, when given,
   // is an image file that the host vouches reads back as exactly these planes, the SHA-1 (hex)
   // of its bytes being file_sha1: the entry then keeps a copy of its bytes as the start picture,
   // which takes a fraction of the time an encoding would.
-  void start(HostImage planes, QString file = {}, std::string file_sha1 = {});
+  void start(HandedImage image, QString file = {}, std::string file_sha1 = {});
   // The paper texture the host handed over: at the start, and at each "Get paper".
   void paper(Plane texture, int32_t width, int32_t height);
   // A later image the host handed over (a "Get image").
-  void image(HostImage planes);
+  void image(HandedImage image);
   void record(Verb verb, std::initializer_list<double> args);
   // A stroke ended: what is recorded reaches the file soon.
   void sync_soon();
@@ -83,7 +99,7 @@ class HistoryLog {
   struct Item {
     Kind kind = Kind::Inputs;
     std::vector<Input> inputs;
-    HostImage planes;
+    HandedImage image;  // Start, Image
     Plane paper;
     int32_t paper_width = 0, paper_height = 0;
     RecoveredHistory recovered;
@@ -100,7 +116,7 @@ class HistoryLog {
   bool begin(const Item& item);
   void add_inputs(const std::vector<Input>& inputs);
   void add_paper(const Item& item);
-  void add_image(const HostImage& planes);
+  void add_image(const HandedImage& image);
   void add_end(const std::string& planes_sha1, QSize size);
   void complete_recovered();
   void end_stream(bool keep_unwritten);
@@ -112,6 +128,8 @@ class HistoryLog {
   // A copy of the image file as the start picture when its bytes have the SHA-1 sha1; empty
   // (and nothing left behind) when they do not.
   QString store_file_copy(const QString& file, const std::string& sha1);
+  // The image handed over as a PNG: encoded from its copy here, or by the child that keeps it.
+  QString store_image(const HandedImage& image, const QString& suffix);
   void fail(const QString& what);
 
   const QString folder_;

@@ -1,5 +1,7 @@
 #include "history/qt_history_session.h"
 
+#include <unistd.h>
+
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -32,31 +34,54 @@ Plane HistoryTap::Wik_GetPaper() {
   return paper;
 }
 
-// The three planes come one after the other: the image goes to the history with the last.
+// The three planes come one after the other, each kept by its caller until the last has come (the
+// image is taken whole or not at all): the image goes to the history with the last. Where a child
+// may allocate, the history's writer takes its checksum and picture from a child that keeps the
+// planes as they were handed over, which costs the fork instead of a copy of the image; a copy is
+// the fallback.
 Plane HistoryTap::Wik_GetRBuffer() {
   Plane plane = inner().Wik_GetRBuffer();
-  fetched_.red = plane.copy();
+  fetched_.red = kChildMayAllocate ? Plane::borrowing(plane) : plane.copy();
   return plane;
 }
 
 Plane HistoryTap::Wik_GetGBuffer() {
   Plane plane = inner().Wik_GetGBuffer();
-  fetched_.green = plane.copy();
+  fetched_.green = kChildMayAllocate ? Plane::borrowing(plane) : plane.copy();
   return plane;
 }
 
 Plane HistoryTap::Wik_GetBBuffer() {
   Plane plane = inner().Wik_GetBBuffer();
-  fetched_.blue = plane.copy();
-  if (fetched_.red.empty() || fetched_.green.empty()) return plane;
+  HostImage fetched = std::move(fetched_);
+  fetched_ = HostImage{};
+  if (fetched.red.empty() || fetched.green.empty()) return plane;
+  HandedImage handed;
+  const bool one_shape = fetched.red.columns() == plane.columns() &&
+                         fetched.green.columns() == plane.columns() &&
+                         fetched.red.rows() == plane.rows() && fetched.green.rows() == plane.rows();
+  if (kChildMayAllocate && one_shape) {
+    const std::unique_ptr<KeptPlanes::PixelDigest> digest = pixels_checksum_digest();
+    std::shared_ptr<KeptPlanes> kept =
+        KeptPlanes::keep(fetched.red, fetched.green, plane, ::write, {}, digest.get());
+    if (kept) {
+      handed = HandedImage(std::move(kept), QSize(plane.columns() - 1, plane.rows() - 1));
+    } else {  // no child: copies, while the caller still holds the other two planes
+      handed = HostImage{fetched.red.copy(), fetched.green.copy(), plane.copy(), {}};
+    }
+  } else if (kChildMayAllocate) {
+    handed = HostImage{fetched.red.copy(), fetched.green.copy(), plane.copy(), {}};
+  } else {
+    fetched.blue = plane.copy();
+    handed = std::move(fetched);
+  }
   if (started_) {
-    log_->image(std::move(fetched_));
+    log_->image(std::move(handed));
   } else {
     const std::string file_sha1 = image_file_.isEmpty() ? std::string() : planes_file_checksum();
-    log_->start(std::move(fetched_), file_sha1.empty() ? QString() : image_file_, file_sha1);
+    log_->start(std::move(handed), file_sha1.empty() ? QString() : image_file_, file_sha1);
     started_ = true;
   }
-  fetched_ = HostImage{};
   return plane;
 }
 

@@ -106,15 +106,33 @@ HistorySettings HistorySettings::read() {
   return settings;
 }
 
-std::string pixels_checksum(const Plane& red, const Plane& green, const Plane& blue) {
-  QCryptographicHash hash(QCryptographicHash::Sha1);
-  for (const Plane* plane : {&red, &green, &blue}) {
-    const int32_t width = plane->columns() - 1;
-    for (int32_t y = 0; y + 1 < plane->rows(); ++y) {
-      hash.addData(QByteArrayView(reinterpret_cast<const char*>(plane->row(y)), width));
-    }
+namespace {
+
+class Sha1PixelDigest : public KeptPlanes::PixelDigest {
+ public:
+  void add(const uint8_t* bytes, std::size_t size) override {
+    hash_.addData(
+        QByteArrayView(reinterpret_cast<const char*>(bytes), static_cast<qsizetype>(size)));
   }
-  return hash.result().toHex().toStdString();
+  std::string text() override { return hash_.result().toHex().toStdString(); }
+
+ private:
+  QCryptographicHash hash_{QCryptographicHash::Sha1};
+};
+
+}  // namespace
+
+std::string pixels_checksum(const Plane& red, const Plane& green, const Plane& blue) {
+  Sha1PixelDigest digest;
+  for (const Plane* plane : {&red, &green, &blue}) {
+    const auto width = static_cast<std::size_t>(std::max(plane->columns() - 1, 0));
+    for (int32_t y = 0; y + 1 < plane->rows(); ++y) digest.add(plane->row(y), width);
+  }
+  return digest.text();
+}
+
+std::unique_ptr<KeptPlanes::PixelDigest> pixels_checksum_digest() {
+  return std::make_unique<Sha1PixelDigest>();
 }
 
 bool read_gzip_text(const QString& path, std::string& text) {

@@ -43,10 +43,12 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/plane.h"
+#include "recovery/kept_planes.h"
 #include "script/event_script.h"
 
 namespace tarvo {
@@ -64,6 +66,8 @@ struct HistorySettings {
 
 // The SHA-1 (hex) of the pixels of planes with a spare column and row.
 std::string pixels_checksum(const Plane& red, const Plane& green, const Plane& blue);
+// The same digest for a child that keeps planes (KeptPlanes::pixel_digest), fed their rows.
+std::unique_ptr<KeptPlanes::PixelDigest> pixels_checksum_digest();
 
 // An image named in an entry: its checksum, size and the file it is stored in (empty: not stored).
 struct HistoryImage {

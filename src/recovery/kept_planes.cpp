@@ -27,10 +27,12 @@ namespace tarvo {
 
 namespace {
 
-// The answer: the error number (0 for none), then the checksum's 8 hexadecimal digits.
+// The answer: the error number (0 for none), then the checksum (a snapshot's 8 hexadecimal digits,
+// or a pixel digest's text) and its length.
 struct Answer {
   int32_t error = 0;
-  std::array<char, 8> checksum{};
+  uint32_t length = 0;
+  std::array<char, 64> checksum{};
 };
 
 bool read_exactly(int fd, void* into, std::size_t size) {
@@ -124,10 +126,28 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
   return text;
 }
 
-// The child's whole life: wait for a path, write the snapshot there, answer, leave.
+// The digest of the planes' pixels, row by row, red, then green, then blue.
+Answer pixel_digest_of(const Plane* const (&planes)[3], KeptPlanes::PixelDigest* digest) {
+  Answer answer;
+  if (digest == nullptr) {
+    answer.error = EINVAL;
+    return answer;
+  }
+  for (const Plane* plane : planes) {
+    const auto width = static_cast<std::size_t>(std::max(plane->columns() - 1, 0));
+    for (int32_t y = 0; y + 1 < plane->rows(); ++y) digest->add(plane->row(y), width);
+  }
+  const std::string text = digest->text();
+  answer.length = static_cast<uint32_t>(std::min(text.size(), answer.checksum.size()));
+  std::memcpy(answer.checksum.data(), text.data(), answer.length);
+  return answer;
+}
+
+// The child's whole life: take the pixels' digest when asked, wait for a path, write the snapshot
+// there, answer, leave.
 [[noreturn]] void serve(int socket, const Plane* const (&planes)[3],
                         std::span<const Plane* const> unneeded, const KeptPlanes::WriteCall& write,
-                        pid_t parent) {
+                        KeptPlanes::PixelDigest* digest, pid_t parent) {
   for (const Plane* plane : unneeded) {
     if (std::find(std::begin(planes), std::end(planes), plane) == std::end(planes)) {
       let_go_of(plane->data(), plane->size());
@@ -142,10 +162,14 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
   if (::getppid() != parent) ::_exit(0);
   close_all_but(socket);
   char form = 0;
+  while (read_exactly(socket, &form, sizeof form) && form == 'D') {
+    const Answer answer = pixel_digest_of(planes, digest);
+    if (!send_exactly(socket, &answer, sizeof answer)) ::_exit(0);
+  }
   uint32_t length = 0;
   std::array<char, PATH_MAX + 1> path{};
-  if (!read_exactly(socket, &form, sizeof form) || !read_exactly(socket, &length, sizeof length) ||
-      length == 0 || length > PATH_MAX || !read_exactly(socket, path.data(), length)) {
+  if (form == 0 || !read_exactly(socket, &length, sizeof length) || length == 0 ||
+      length > PATH_MAX || !read_exactly(socket, path.data(), length)) {
     ::_exit(0);
   }
   Answer answer;
@@ -174,8 +198,11 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
     const std::string checksum =
         form == 'P' ? write_png_file(planes, put, sink.error) : write_plane_snapshot(planes, put);
     ::close(sink.fd);
-    answer.error = checksum.size() == answer.checksum.size() ? 0 : (sink.error ? sink.error : EIO);
-    if (answer.error == 0) std::memcpy(answer.checksum.data(), checksum.data(), checksum.size());
+    answer.error = checksum.size() == 8 ? 0 : (sink.error ? sink.error : EIO);
+    if (answer.error == 0) {
+      answer.length = 8;
+      std::memcpy(answer.checksum.data(), checksum.data(), checksum.size());
+    }
   }
   send_exactly(socket, &answer, sizeof answer);
   ::_exit(0);
@@ -185,13 +212,14 @@ std::string write_png_file(const Plane* const (&planes)[3], const SnapshotSink& 
 
 std::unique_ptr<KeptPlanes> KeptPlanes::keep(const Plane& red, const Plane& green,
                                              const Plane& blue, const WriteCall& write,
-                                             std::span<const Plane* const> unneeded) {
+                                             std::span<const Plane* const> unneeded,
+                                             PixelDigest* digest) {
   int ends[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
   const Plane* const planes[3] = {&red, &green, &blue};
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
-  if (child == 0) serve(ends[1], planes, unneeded, write, parent);
+  if (child == 0) serve(ends[1], planes, unneeded, write, digest, parent);
   ::close(ends[1]);
   if (child < 0) {
     ::close(ends[0]);
@@ -227,11 +255,21 @@ KeptPlanes::Written KeptPlanes::write(const std::string& path, char form) {
   } else if (answer.error != 0) {
     written.error = answer.error;
   } else {
-    written.checksum.assign(answer.checksum.data(), answer.checksum.size());
+    written.checksum.assign(answer.checksum.data(), std::min<std::size_t>(answer.length, 64));
   }
   ::close(socket_);
   socket_ = -1;
   return written;
+}
+
+std::string KeptPlanes::pixel_digest() {
+  const char form = 'D';
+  Answer answer;
+  if (socket_ < 0 || !send_exactly(socket_, &form, sizeof form) ||
+      !read_exactly(socket_, &answer, sizeof answer) || answer.error != 0) {
+    return {};
+  }
+  return std::string(answer.checksum.data(), std::min<std::size_t>(answer.length, 64));
 }
 
 }  // namespace tarvo

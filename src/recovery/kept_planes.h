@@ -5,11 +5,11 @@
 // thread the fork alone (its page tables, milliseconds) instead of a copy of every byte into fresh
 // memory (most of a second), and no memory beyond the pages painted while the child lives.
 //
-// The child does nothing until told: it writes the planes as a snapshot (plane_snapshot.h) or a
-// PNG file into the file it is given, answers with the snapshot's checksum or the error, and
-// leaves; it leaves at once when the object is destroyed, and when the program dies. Between the
-// fork and its end the child only opens, writes and closes files: nothing that another thread of
-// the program could have held at the fork.
+// The child does nothing until told: it takes a digest of the planes' pixels when asked, then
+// writes the planes as a snapshot (plane_snapshot.h) or a PNG file into the file it is given,
+// answers with the snapshot's checksum or the error, and leaves; it leaves at once when the object
+// is destroyed, and when the program dies. Between the fork and its end the child only opens,
+// writes and closes files: nothing that another thread of the program could have held at the fork.
 
 #include <sys/types.h>
 
@@ -45,15 +45,27 @@ class KeptPlanes {
   // write(2) or a stand-in for it, which the child calls for every write.
   using WriteCall = std::function<ssize_t(int, const void*, std::size_t)>;
 
+  // What the child takes a digest of the planes' pixels with: fed each row of red, then of green,
+  // then of blue (the spare column and row left out), then asked for the digest as text of at
+  // most 64 characters. Made before the fork; only where kChildMayAllocate.
+  class PixelDigest {
+   public:
+    virtual ~PixelDigest() = default;
+    virtual void add(const uint8_t* bytes, std::size_t size) = 0;
+    virtual std::string text() = 0;
+  };
+
   // Forks the child that keeps the three planes (of one shape) as they are now; null when the
   // system refuses another process (the caller then copies them). The child lets go at once of
   // its share of the planes in unneeded (those the program writes most while painting: the
   // previews, the coverage), and of each piece of the three as soon as it is written: a page the
   // child no longer shares is the program's alone again, and the program's next write to it
   // needs no copy of it into fresh memory.
+  // digest, when given, is what pixel_digest takes the digest with.
   static std::unique_ptr<KeptPlanes> keep(const Plane& red, const Plane& green, const Plane& blue,
                                           const WriteCall& write,
-                                          std::span<const Plane* const> unneeded = {});
+                                          std::span<const Plane* const> unneeded = {},
+                                          PixelDigest* digest = nullptr);
   // Tells the child to leave, and waits for it.
   ~KeptPlanes();
   KeptPlanes(const KeptPlanes&) = delete;
@@ -63,6 +75,9 @@ class KeptPlanes {
     std::string checksum;  // the snapshot's, empty when it failed
     int error = 0;         // errno of the failure, when it had one
   };
+  // Has the child take the digest given to keep of the planes' pixels as they were kept; empty
+  // when there is none or the child is gone. The child stays for a write after it.
+  std::string pixel_digest();
   // Has the child write the snapshot to path (a new private file, 0600) and waits for its answer.
   // Once only: the child leaves after it.
   Written write_snapshot(const std::string& path);

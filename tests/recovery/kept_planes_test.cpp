@@ -48,6 +48,41 @@ TEST(KeptPlanes, TheSnapshotHoldsThePlanesAsTheyWereWhenKept) {
   std::remove(path.c_str());
 }
 
+// The sum of the pixels fed to it: short text, which the child makes without allocating.
+class SumDigest : public KeptPlanes::PixelDigest {
+ public:
+  void add(const uint8_t* bytes, std::size_t size) override {
+    for (std::size_t i = 0; i < size; ++i) sum_ += bytes[i];
+  }
+  std::string text() override { return std::to_string(sum_); }
+
+ private:
+  uint64_t sum_ = 0;
+};
+
+TEST(KeptPlanes, ThePixelDigestIsOfThePlanesAsKeptAndAWriteMayFollowIt) {
+  Plane red(300, 200), green(300, 200), blue(300, 200);
+  red.fill(1);
+  green.fill(2);
+  blue.fill(3);
+  SumDigest digest;
+  const Plane borrowed = Plane::borrowing(red);  // the planes' own bytes, as a host tap keeps them
+  const auto kept = KeptPlanes::keep(borrowed, green, blue, ::write, {}, &digest);
+  ASSERT_NE(kept, nullptr);
+  red.fill(9);
+  // Every pixel but the spare column and row, of red, green and blue as they were.
+  const std::string expected = std::to_string(299 * 199 * (1 + 2 + 3));
+  EXPECT_EQ(kept->pixel_digest(), expected);
+  EXPECT_EQ(kept->pixel_digest(), expected);
+  const std::string path = testing::TempDir() + "digest-" + std::to_string(::getpid()) + ".tvp";
+  ASSERT_EQ(kept->write_snapshot(path).error, 0);
+  std::vector<Plane> read;
+  ASSERT_EQ(read_plane_snapshot(path, any_shape, read), "");
+  EXPECT_EQ(read[0](10, 10), 1);
+  EXPECT_EQ(red(10, 10), 9);  // the borrowed plane never freed or changed the bytes
+  std::remove(path.c_str());
+}
+
 TEST(KeptPlanes, AWriteThatFailsSaysWhyAndAKeeperNeverAskedLeaves) {
   Plane plane(64, 64);
   const auto full = [](int, const void*, std::size_t) -> ssize_t {
