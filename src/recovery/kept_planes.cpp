@@ -162,9 +162,12 @@ Answer pixel_digest_of(const Plane* const (&planes)[3], KeptPlanes::PixelDigest*
   if (::getppid() != parent) ::_exit(0);
   close_all_but(socket);
   char form = 0;
+  Answer digested;  // taken once: a digest is fed the pixels only once
+  bool digest_taken = false;
   while (read_exactly(socket, &form, sizeof form) && form == 'D') {
-    const Answer answer = pixel_digest_of(planes, digest);
-    if (!send_exactly(socket, &answer, sizeof answer)) ::_exit(0);
+    if (!digest_taken) digested = pixel_digest_of(planes, digest);
+    digest_taken = true;
+    if (!send_exactly(socket, &digested, sizeof digested)) ::_exit(0);
   }
   uint32_t length = 0;
   std::array<char, PATH_MAX + 1> path{};
