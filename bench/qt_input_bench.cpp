@@ -11,9 +11,11 @@
 //
 // Two more workloads are the 30 seconds after opening a large picture, with what runs beside the
 // painting then: an 8000 x 6000 layer (as GIMP hands one over) and a 16384 x 16384 file at zoom 1,
-// each with a session journal that starts over the picture as the canvas opens (its base written
-// by the child that keeps the planes) and again half way, as after a send. Both phases (painted
-// and baseline) start the journal the same way.
+// each with a session journal that starts over the picture as the canvas opens and again half way,
+// as after a send. Over the layer the journal's base is a snapshot of the planes, written by the
+// child that keeps them; over the file it is a copy of the file, which the file host vouches holds
+// the planes: a photo-like picture (gradients and noise) written as a PNG at level 1 (288 MB) in
+// the child before it is timed. Both phases (painted and baseline) start the journal the same way.
 //
 // A feeder thread sleeps until each sample's time, notes that moment as the event's arrival and
 // posts the sample to the window's thread, where it becomes what a tablet packet and its pointer
@@ -59,6 +61,9 @@
 #include "canvas/view_navigation.h"
 #include "child_process.h"
 #include "core/program.h"
+#include "file/png_encoder.h"
+#include "file/qt_image_file.h"
+#include "photo_like.h"
 #include "program_at_start.h"
 #include "recovery/qt_journal.h"
 #include "script/session_converter.h"
@@ -340,6 +345,10 @@ struct BenchJournal {
       std::filesystem::temp_directory_path() / ("tarvo-bench-input-" + std::to_string(::getpid()));
   SessionJournal journal{QString::fromStdString((folder / "bench-journal.tvs").string())};
 
+  // The image file the planes were read from, with its SHA-1 (hex), when there is one.
+  QString image_file;
+  std::string image_sha1;
+
   ~BenchJournal() {
     journal.remove_files();
     std::filesystem::remove_all(folder);
@@ -348,8 +357,43 @@ struct BenchJournal {
     JournalStart start;
     journal.keep_planes(start, p.canvas.RBuffer, p.canvas.GBuffer, p.canvas.BBuffer,
                         p.canvas.stroke_planes());
+    if (!image_file.isEmpty()) {
+      start.base = JournalBase{JournalBase::Kind::ImageFile, image_file};
+      start.planes_file_sha1 = image_sha1;
+    }
     start.prelude = {"HProp1 32"};
     journal.restart(std::move(start));
+  }
+  // Fills the program's planes with a photo-like picture and writes it as the PNG file the
+  // journal's base is then a copy of.
+  void open_file_over(Program& p) {
+    std::filesystem::create_directories(folder);
+    HostImage picture = bench::photo_like(p.canvas.BufferWidth, p.canvas.BufferHeight, 5);
+    p.canvas.RBuffer = std::move(picture.red);
+    p.canvas.GBuffer = std::move(picture.green);
+    p.canvas.BBuffer = std::move(picture.blue);
+    copy_to_previews(p.canvas);
+    const CanvasBuffers& c = p.canvas;
+    PngEncodeOptions options;
+    options.level = 1;
+    const std::vector<uint8_t> bytes = encode_png(
+        PngHeader{c.BufferWidth, c.BufferHeight, 8, 2},
+        [&c](int32_t y, uint8_t* out) {
+          for (int32_t x = 0; x < c.BufferWidth; ++x, out += 3) {
+            out[0] = c.RBuffer(x, y);
+            out[1] = c.GBuffer(x, y);
+            out[2] = c.BBuffer(x, y);
+          }
+        },
+        options, c.helper);
+    image_file = QString::fromStdString((folder / "photo.png").string());
+    FILE* out = std::fopen(image_file.toLocal8Bit().constData(), "wb");
+    if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
+      std::fprintf(stderr, "cannot write %s\n", image_file.toLocal8Bit().constData());
+      std::exit(1);
+    }
+    std::fclose(out);
+    image_sha1 = checksum_of_file(image_file).toHex().toStdString();
   }
 };
 
@@ -428,6 +472,7 @@ void input_to_screen_child(ChildFigures& figures) {
   s.samples = played_samples();
   load_program(s, kWidth, kHeight);
   std::unique_ptr<BenchJournal> journal = kJournal ? std::make_unique<BenchJournal>() : nullptr;
+  if (journal && kWidth == 16384) journal->open_file_over(s.program);  // the file host's picture
   show_canvas(s, static_cast<float>(kZoom));
   std::vector<Clock::time_point> arrivals(s.samples.size());
   Player player(s, arrivals);
