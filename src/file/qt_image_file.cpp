@@ -444,8 +444,8 @@ std::optional<ImageFile> read_plain_png(const QString& path, const Header& heade
             if (lent) result.digests[c][static_cast<std::size_t>(y)] = row_digest(rows[c], width);
           }
         });
-  } catch (const std::runtime_error&) {
-    decoded = PlainPngResult::kDamaged;  // read as any other file
+  } catch (const std::exception&) {
+    decoded = PlainPngResult::kDamaged;  // read as any other file, which says what is wrong
   }
   ::close(descriptor);
   result.checksum = checksum.get();
