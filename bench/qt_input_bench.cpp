@@ -14,8 +14,8 @@
 // each with a session journal that starts over the picture as the canvas opens and again half way,
 // as after a send. Over the layer the journal's base is a snapshot of the planes, written by the
 // child that keeps them; over the file it is a copy of the file, which the file host vouches holds
-// the planes: a photo-like picture (gradients and noise) written as a PNG at level 1 (288 MB) in
-// the child before it is timed. Both phases (painted and baseline) start the journal the same way.
+// the planes: a photo-like picture (gradients and noise) written as a PNG at level 1 in the child
+// before it is timed. Both phases (painted and baseline) start the journal the same way.
 //
 // A feeder thread sleeps until each sample's time, notes that moment as the event's arrival and
 // posts the sample to the window's thread, where it becomes what a tablet packet and its pointer
