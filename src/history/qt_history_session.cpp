@@ -35,19 +35,20 @@ Plane HistoryTap::Wik_GetPaper() {
 }
 
 // The three planes come one after the other, each kept by its caller until the last has come (the
-// image is taken whole or not at all): the image goes to the history with the last. Where a child
-// may allocate, the history's writer takes its checksum and picture from a child that keeps the
-// planes as they were handed over, which costs the fork instead of a copy of the image; a copy is
-// the fallback.
+// image is taken whole or not at all): the image goes to the history with the last. A start over a
+// file that the host vouches holds the planes keeps them in a child that takes their checksum and
+// leaves once the file's copy is kept (where a child may allocate): the fork instead of a copy of
+// the image. Anywhere else the history encodes its own copy of the planes, since a child kept for
+// that long would cost the painting a copy of every page it first writes meanwhile.
 Plane HistoryTap::Wik_GetRBuffer() {
   Plane plane = inner().Wik_GetRBuffer();
-  fetched_.red = kChildMayAllocate ? Plane::borrowing(plane) : plane.copy();
+  fetched_.red = Plane::borrowing(plane);
   return plane;
 }
 
 Plane HistoryTap::Wik_GetGBuffer() {
   Plane plane = inner().Wik_GetGBuffer();
-  fetched_.green = kChildMayAllocate ? Plane::borrowing(plane) : plane.copy();
+  fetched_.green = Plane::borrowing(plane);
   return plane;
 }
 
@@ -56,29 +57,22 @@ Plane HistoryTap::Wik_GetBBuffer() {
   HostImage fetched = std::move(fetched_);
   fetched_ = HostImage{};
   if (fetched.red.empty() || fetched.green.empty()) return plane;
-  HandedImage handed;
+  const std::string file_sha1 =
+      started_ || image_file_.isEmpty() ? std::string() : planes_file_checksum();
   const bool one_shape = fetched.red.columns() == plane.columns() &&
                          fetched.green.columns() == plane.columns() &&
                          fetched.red.rows() == plane.rows() && fetched.green.rows() == plane.rows();
-  if (kChildMayAllocate && one_shape) {
+  std::shared_ptr<KeptPlanes> kept;
+  if (kChildMayAllocate && one_shape && !file_sha1.empty()) {
     const std::unique_ptr<KeptPlanes::PixelDigest> digest = pixels_checksum_digest();
-    std::shared_ptr<KeptPlanes> kept =
-        KeptPlanes::keep(fetched.red, fetched.green, plane, ::write, {}, digest.get());
-    if (kept) {
-      handed = HandedImage(std::move(kept), QSize(plane.columns() - 1, plane.rows() - 1));
-    } else {  // no child: copies, while the caller still holds the other two planes
-      handed = HostImage{fetched.red.copy(), fetched.green.copy(), plane.copy(), {}};
-    }
-  } else if (kChildMayAllocate) {
-    handed = HostImage{fetched.red.copy(), fetched.green.copy(), plane.copy(), {}};
-  } else {
-    fetched.blue = plane.copy();
-    handed = std::move(fetched);
+    kept = KeptPlanes::keep(fetched.red, fetched.green, plane, ::write, {}, digest.get());
   }
+  HandedImage handed =
+      kept ? HandedImage(std::move(kept), QSize(plane.columns() - 1, plane.rows() - 1))
+           : HandedImage(HostImage{fetched.red.copy(), fetched.green.copy(), plane.copy(), {}});
   if (started_) {
     log_->image(std::move(handed));
   } else {
-    const std::string file_sha1 = image_file_.isEmpty() ? std::string() : planes_file_checksum();
     log_->start(std::move(handed), file_sha1.empty() ? QString() : image_file_, file_sha1);
     started_ = true;
   }

@@ -41,7 +41,7 @@ class HistoryTap : public ForwardingHost {
   std::shared_ptr<HistoryLog> log_;
   QString image_file_;
   int32_t paper_width_ = 0, paper_height_ = 0;
-  HostImage fetched_;
+  HostImage fetched_;  // the planes handed out so far, borrowed from their caller
   // The planes of the write-back under way, as the set calls handed them over: the canvas's own,
   // which stay as they are until wik_Refresh returns.
   const Plane* written_red_ = nullptr;
