@@ -1,9 +1,6 @@
 #include "file/qt_image_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -14,12 +11,10 @@
 #include <QImageWriter>
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <future>
 #include <optional>
 #include <span>
-#include <stdexcept>
 
 // The row digests' hash, built into this file: no library to link or ship.
 #define XXH_INLINE_ALL
@@ -31,8 +26,8 @@
 #include "file/image_completeness.h"
 #include "file/plane_snapshot.h"
 #include "file/png_colour_key.h"
-#include "file/png_row_decoder.h"
 #include "file/qt_decode_memory.h"
+#include "file/qt_plain_png.h"
 
 namespace tarvo {
 
@@ -261,10 +256,7 @@ void split_into_planes(const QImage& picture, PixelLayout layout, HostImage& ima
 void split_picture(QImage picture, DecodeMemory& memory, const QString& path, ImageFile& result,
                    PlaneCopy copy, RowHelper* helper) {
   const bool with_alpha = picture.hasAlphaChannel();
-  if (copy == PlaneCopy::kUnlessPlain) {
-    copy = with_alpha || result.traits.bits_per_channel > 8 ? PlaneCopy::kColourPlanes
-                                                            : PlaneCopy::kNone;
-  }
+  const bool copied = makes_plane_copy(copy, !with_alpha && result.traits.bits_per_channel <= 8);
   std::optional<PixelLayout> layout = direct_layout(picture.format());
   if (!layout) {
     picture = std::move(picture).convertToFormat(with_alpha ? QImage::Format_RGBA8888
@@ -275,9 +267,8 @@ void split_picture(QImage picture, DecodeMemory& memory, const QString& path, Im
   const int32_t width = picture.width(), height = picture.height();
   result.image = memory.take_planes(width, height);
   if (with_alpha) result.image.alpha = Plane(width + 1, height + 1);
-  if (copy == PlaneCopy::kColourPlanes) result.copy = memory.take_planes(width, height);
-  split_into_planes(picture, *layout, result.image,
-                    copy == PlaneCopy::kColourPlanes ? &result.copy : nullptr, helper);
+  if (copied) result.copy = memory.take_planes(width, height);
+  split_into_planes(picture, *layout, result.image, copied ? &result.copy : nullptr, helper);
 }
 
 // Whether a decoder producing this format makes a picture without alpha of 8 bits a channel.
@@ -313,147 +304,21 @@ ImageFile read_snapshot_file(const QString& path, const ImageLimits& limits, Pla
   }
   ImageFile result;
   result.image = HostImage{std::move(planes[0]), std::move(planes[1]), std::move(planes[2]), {}};
-  if (copy == PlaneCopy::kColourPlanes) {  // a snapshot is plain
+  if (makes_plane_copy(copy, true)) {  // a snapshot is plain
     result.copy =
         HostImage{result.image.red.copy(), result.image.green.copy(), result.image.blue.copy(), {}};
   }
   return result;
 }
 
-// The one-pixel PNG made of a plain file's own chunks around a pixel of zeros: Qt reads it with
-// the colour space, text, resolution and orientation it reads from the whole file.
-QByteArray stand_in_png(const PlainPng& png) {
-  std::vector<PngChunk> chunks;
-  PngChunk& header = chunks.emplace_back();
-  header.type = "IHDR";
-  header.data = {0,
-                 0,
-                 0,
-                 1,
-                 0,
-                 0,
-                 0,
-                 1,
-                 static_cast<uint8_t>(png.header.bit_depth),
-                 static_cast<uint8_t>(png.header.colour_type),
-                 0,
-                 0,
-                 0};
-  chunks.insert(chunks.end(), png.before.begin(), png.before.end());
-  const std::vector<uint8_t> row(1 + static_cast<std::size_t>(png.header.bytes_per_pixel()), 0);
-  PngChunk& data = chunks.emplace_back();
-  data.type = "IDAT";
-  uLongf size = compressBound(static_cast<uLong>(row.size()));
-  data.data.resize(size);
-  compress(data.data.data(), &size, row.data(), static_cast<uLong>(row.size()));
-  data.data.resize(size);
-  chunks.insert(chunks.end(), png.after.begin(), png.after.end());
-  chunks.emplace_back().type = "IEND";
-  const std::vector<uint8_t> bytes = write_png_chunks(chunks);
-  return QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                    static_cast<qsizetype>(bytes.size()));
-}
-
-struct FileState {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-
-  bool operator==(const FileState& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-  }
-};
-
-std::optional<FileState> file_state(const QString& path) {
-  struct stat info {};
-  if (::stat(QFile::encodeName(path).constData(), &info) != 0) return std::nullopt;
-  return FileState{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-}
-
-// A plain PNG (8-bit grey, RGB or RGBA, not interlaced, no palette or key) decoded a row at a time
-// straight into the planes, its SHA-1 taken beside the decode: neither the file's bytes nor a
-// decoded picture is ever held whole. None when the file is of another kind, is damaged, or changed
-// while it was read: it is then read as any other file, whose decoder says what is wrong with it.
-//
-// The planes are not mapped ahead here: the decoding thread that writes them waits for the
-// inflating one anyway, so its page faults cost nothing, where a mapping thread would take a
-// core's share from the inflating thread.
+// A plain PNG (qt_plain_png.h) decoded a row at a time straight into the planes, with the traits Qt
+// reads from its one-pixel stand-in. None when the file is of another kind, is damaged, changed
+// while it was read, or is turned by its orientation: it is then read as any other file, whose
+// decoder says what is wrong with it.
 std::optional<ImageFile> read_plain_png(const QString& path, const Header& header, PlaneCopy copy) {
-  const std::optional<FileState> before = file_state(path);
-  const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-  std::array<uint8_t, 33> start{};
-  const std::optional<PngHeader> plain =
-      descriptor >= 0 && ::pread(descriptor, start.data(), start.size(), 0) == 33
-          ? plain_png_header(start)
-          : std::nullopt;
-  if (!before || !plain) {
-    if (descriptor >= 0) ::close(descriptor);
-    return std::nullopt;
-  }
-  const PngByteSource source = [descriptor](uint8_t* into, std::size_t size) -> std::size_t {
-    while (true) {
-      const ssize_t got = ::read(descriptor, into, size);
-      if (got >= 0) return static_cast<std::size_t>(got);
-      if (errno != EINTR) throw std::runtime_error("the file cannot be read");
-    }
-  };
-  std::future<QByteArray> checksum =
-      std::async(std::launch::async, [&path] { return checksum_of_file(path); });
-  const bool with_alpha = plain->colour_type == 6;
-  const bool lent = copy == PlaneCopy::kLent && !with_alpha;
-  const bool copied = copy == PlaneCopy::kColourPlanes ||
-                      ((copy == PlaneCopy::kUnlessPlain || copy == PlaneCopy::kLent) && with_alpha);
-  const PixelLayout layout = plain->colour_type == 0   ? PixelLayout::kGrey
-                             : plain->colour_type == 6 ? PixelLayout::kBytesRgba
-                                                       : PixelLayout::kBytesRgb;
-  const auto planes = [](int32_t width, int32_t height) {
-    return HostImage{Plane(width + 1, height + 1), Plane(width + 1, height + 1),
-                     Plane(width + 1, height + 1), Plane()};
-  };
-  ImageFile result;
-  PlainPng png;
-  PlainPngResult decoded = PlainPngResult::kDamaged;
-  try {
-    decoded = decode_plain_png(
-        source, png,
-        [&](const PngHeader& found) {
-          if (found.width != header.size.width() || found.height != header.size.height()) {
-            throw std::runtime_error("the file changed since its header was read");
-          }
-          result.image = planes(found.width, found.height);
-          if (with_alpha) result.image.alpha = Plane(found.width + 1, found.height + 1);
-          if (copied) result.copy = planes(found.width, found.height);
-          if (lent) {
-            for (RowDigests& digests : result.digests) {
-              digests.resize(static_cast<std::size_t>(found.height));
-            }
-          }
-        },
-        [&](int32_t y, const uint8_t* pixels) {
-          HostImage& image = result.image;
-          const PlaneRow out{image.red.row(y), image.green.row(y), image.blue.row(y),
-                             with_alpha ? image.alpha.row(y) : nullptr};
-          const int32_t width = image.width();
-          split_pixel_row(layout, pixels, width, out);
-          const uint8_t* rows[3] = {out.red, out.green, out.blue};
-          Plane* copies[3] = {&result.copy.red, &result.copy.green, &result.copy.blue};
-          for (int c = 0; c < 3; ++c) {
-            if (copied) std::memcpy(copies[c]->row(y), rows[c], static_cast<std::size_t>(width));
-            if (lent) result.digests[c][static_cast<std::size_t>(y)] = row_digest(rows[c], width);
-          }
-        });
-  } catch (const std::exception&) {
-    decoded = PlainPngResult::kDamaged;  // read as any other file, which says what is wrong
-  }
-  ::close(descriptor);
-  result.checksum = checksum.get();
-  if (decoded != PlainPngResult::kDecoded || result.checksum.isEmpty() ||
-      file_state(path) != before) {
-    return std::nullopt;
-  }
-  QByteArray stand_in = stand_in_png(png);
+  std::optional<PlainPngFile> read = read_plain_png_rows(path, header.size, copy);
+  if (!read) return std::nullopt;
+  QByteArray stand_in = stand_in_png(read->png);
   Header one_pixel = header;
   one_pixel.size = QSize(1, 1);
   QImage picture;
@@ -462,12 +327,17 @@ std::optional<ImageFile> read_plain_png(const QString& path, const Header& heade
   } catch (const RuntimeError&) {
     return std::nullopt;
   }
-  if (picture.hasAlphaChannel() != with_alpha) return std::nullopt;
-  result.traits = traits_of(picture, header);
-  return result;
+  if (picture.hasAlphaChannel() != (read->png.header.colour_type == 6)) return std::nullopt;
+  read->file.traits = traits_of(picture, header);
+  return std::move(read->file);
 }
 
 }  // namespace
+
+bool makes_plane_copy(PlaneCopy copy, bool plain) {
+  return copy == PlaneCopy::kColourPlanes ||
+         (!plain && (copy == PlaneCopy::kUnlessPlain || copy == PlaneCopy::kLent));
+}
 
 ImageLimits machine_image_limits() {
   const long pages = sysconf(_SC_PHYS_PAGES), page_size = sysconf(_SC_PAGESIZE);
@@ -484,11 +354,8 @@ ImageFile read_image_file(const QString& path, const ImageLimits& limits, PlaneC
     if (std::optional<ImageFile> plain = read_plain_png(path, header, copy))
       return *std::move(plain);
   }
-  if (copy == PlaneCopy::kLent) copy = PlaneCopy::kUnlessPlain;  // digests are taken when lent
-  const int plane_sets = copy == PlaneCopy::kColourPlanes || (copy == PlaneCopy::kUnlessPlain &&
-                                                              !is_plain_format(header.pixel_format))
-                             ? 2
-                             : 1;
+  // Here a lent picture's digests are left to the host, taken as it lends the planes.
+  const int plane_sets = makes_plane_copy(copy, is_plain_format(header.pixel_format)) ? 2 : 1;
   DecodeMemory memory(file.size(), header.size, header.pixel_format, plane_sets);  // outlives all
   QByteArray& bytes = read_whole_file(file, path, header, memory);
   file.close();

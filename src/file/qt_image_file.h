@@ -98,6 +98,10 @@ struct ImageFile {
 // the cache.
 enum class PlaneCopy { kNone, kColourPlanes, kUnlessPlain, kLent };
 
+// Whether a read asked for copy makes a copy of the colour planes, for a picture that is plain (8
+// bits a channel, no alpha) or not.
+bool makes_plane_copy(PlaneCopy copy, bool plain);
+
 // The limits for this machine: physical memory from the operating system.
 ImageLimits machine_image_limits();
 
