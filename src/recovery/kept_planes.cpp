@@ -1,7 +1,9 @@
 #include "recovery/kept_planes.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -157,6 +159,9 @@ Answer pixel_digest_of(const Plane* const (&planes)[3], KeptPlanes::PixelDigest*
   sigfillset(&all);
   ::sigprocmask(SIG_SETMASK, &all, nullptr);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // Named apart from the program, so that ending the program by its name leaves a snapshot to be
+  // finished.
+  ::prctl(PR_SET_NAME, "tarvo-kept");
   // The pointer's thread comes first, as for the journal's writer.
   ::setpriority(PRIO_PROCESS, 0, 10);
   if (::getppid() != parent) ::_exit(0);
@@ -179,33 +184,51 @@ Answer pixel_digest_of(const Plane* const (&planes)[3], KeptPlanes::PixelDigest*
   ChildSink sink{&write, ::open(path.data(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
   if (sink.fd < 0) {
     answer.error = errno;
-  } else {
-    ::fchmod(sink.fd, 0600);
-    const auto put = [&sink, &planes](const void* data, std::size_t size) {
-      const void* const whole = data;
-      const std::size_t whole_size = size;
-      const auto* bytes = static_cast<const char*>(data);
-      while (size > 0) {
-        const ssize_t put = (*sink.write)(sink.fd, bytes, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-          sink.error = put < 0 ? errno : ENOSPC;
-          return false;
-        }
-        bytes += put;
-        size -= static_cast<std::size_t>(put);
+    send_exactly(socket, &answer, sizeof answer);
+    ::_exit(0);
+  }
+  ::fchmod(sink.fd, 0600);
+  std::string expected;
+  if (form == 'S') {
+    // The snapshot is announced before it is written: a reader waits for this lock, and from the
+    // answer on the child finishes the file whatever becomes of the program, which may be killed
+    // the next moment. The planes are safe from that as soon as the checksum is named.
+    ::flock(sink.fd, LOCK_EX);
+    expected = plane_snapshot_checksum_of(planes);
+    ::prctl(PR_SET_PDEATHSIG, 0);
+    answer.length = static_cast<uint32_t>(expected.size());
+    std::memcpy(answer.checksum.data(), expected.data(), expected.size());
+    send_exactly(socket, &answer, sizeof answer);
+  }
+  const auto put = [&sink, &planes](const void* data, std::size_t size) {
+    const void* const whole = data;
+    const std::size_t whole_size = size;
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t put = (*sink.write)(sink.fd, bytes, size);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        sink.error = put < 0 ? errno : ENOSPC;
+        return false;
       }
-      let_go_of_written(planes, whole, whole_size);
-      return true;
-    };
-    const std::string checksum =
-        form == 'P' ? write_png_file(planes, put, sink.error) : write_plane_snapshot(planes, put);
-    ::close(sink.fd);
-    answer.error = checksum.size() == 8 ? 0 : (sink.error ? sink.error : EIO);
-    if (answer.error == 0) {
-      answer.length = 8;
-      std::memcpy(answer.checksum.data(), checksum.data(), checksum.size());
+      bytes += put;
+      size -= static_cast<std::size_t>(put);
     }
+    let_go_of_written(planes, whole, whole_size);
+    return true;
+  };
+  const std::string checksum =
+      form == 'P' ? write_png_file(planes, put, sink.error) : write_plane_snapshot(planes, put);
+  if (!checksum.empty() && form == 'S' && checksum != expected) sink.error = EIO;
+  if (!checksum.empty() && sink.error == 0 && form == 'S' && ::fdatasync(sink.fd) != 0) {
+    sink.error = errno;
+  }
+  ::close(sink.fd);
+  answer = Answer{};
+  answer.error = !checksum.empty() && sink.error == 0 ? 0 : (sink.error ? sink.error : EIO);
+  if (answer.error == 0) {
+    answer.length = static_cast<uint32_t>(checksum.size());
+    std::memcpy(answer.checksum.data(), checksum.data(), checksum.size());
   }
   send_exactly(socket, &answer, sizeof answer);
   ::_exit(0);
@@ -232,37 +255,69 @@ std::unique_ptr<KeptPlanes> KeptPlanes::keep(const Plane& red, const Plane& gree
 }
 
 KeptPlanes::~KeptPlanes() {
-  if (socket_ >= 0) ::close(socket_);  // the child reads the end of its commands and leaves
+  close_socket();  // the child reads the end of its commands and leaves
   if (!waited_) return;
   while (::waitpid(child_, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
 
 KeptPlanes::Written KeptPlanes::write_snapshot(const std::string& path) {
-  return write(path, 'S');
+  Written announced = begin_snapshot(path);
+  if (announced.checksum.empty()) return announced;
+  return *snapshot_written(-1);
+}
+
+KeptPlanes::Written KeptPlanes::begin_snapshot(const std::string& path) {
+  Written announced = ask(path, 'S');
+  if (announced.checksum.empty()) close_socket();
+  return announced;
+}
+
+std::optional<KeptPlanes::Written> KeptPlanes::snapshot_written(int timeout_ms) {
+  if (socket_ >= 0) {
+    pollfd ready{socket_, POLLIN, 0};
+    int polled;
+    while ((polled = ::poll(&ready, 1, timeout_ms)) < 0 && errno == EINTR) {
+    }
+    if (polled == 0) return std::nullopt;
+  }
+  Written written = answer();
+  close_socket();
+  return written;
 }
 
 KeptPlanes::Written KeptPlanes::write_png(const std::string& path) {
-  return write(path, 'P');
+  Written written = ask(path, 'P');
+  close_socket();
+  return written;
 }
 
-KeptPlanes::Written KeptPlanes::write(const std::string& path, char form) {
-  Written written;
+KeptPlanes::Written KeptPlanes::ask(const std::string& path, char form) {
   const auto length = static_cast<uint32_t>(path.size());
-  Answer answer;
   if (socket_ < 0 || !send_exactly(socket_, &form, sizeof form) ||
       !send_exactly(socket_, &length, sizeof length) ||
-      !send_exactly(socket_, path.data(), path.size()) ||
-      !read_exactly(socket_, &answer, sizeof answer)) {
+      !send_exactly(socket_, path.data(), path.size())) {
+    return Written{{}, EPIPE};  // the child is gone
+  }
+  return answer();
+}
+
+KeptPlanes::Written KeptPlanes::answer() {
+  Written written;
+  Answer answer;
+  if (socket_ < 0 || !read_exactly(socket_, &answer, sizeof answer)) {
     written.error = EPIPE;  // the child is gone
   } else if (answer.error != 0) {
     written.error = answer.error;
   } else {
     written.checksum.assign(answer.checksum.data(), std::min<std::size_t>(answer.length, 64));
   }
-  ::close(socket_);
-  socket_ = -1;
   return written;
+}
+
+void KeptPlanes::close_socket() {
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
 }
 
 std::string KeptPlanes::pixel_digest() {

@@ -8,8 +8,9 @@
 // The child does nothing until told: it takes a digest of the planes' pixels when asked, then
 // writes the planes as a snapshot (plane_snapshot.h) or a PNG file into the file it is given,
 // answers with the snapshot's checksum or the error, and leaves; it leaves at once when the object
-// is destroyed, and when the program dies. Between the fork and its end the child only opens,
-// writes and closes files: nothing that another thread of the program could have held at the fork.
+// is destroyed, and when the program dies, except while it writes a snapshot, which it finishes.
+// Between the fork and its end the child only opens, writes and closes files: nothing that
+// another thread of the program could have held at the fork.
 
 #include <sys/types.h>
 
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -78,22 +80,34 @@ class KeptPlanes {
   // Has the child take the digest given to keep of the planes' pixels as they were kept; empty
   // when there is none or the child is gone. The child stays for a write after it.
   std::string pixel_digest();
-  // Has the child write the snapshot to path (a new private file, 0600) and waits for its answer.
-  // Once only: the child leaves after it.
+  // Has the child write the snapshot to path (a new private file, 0600, synced to the disk) and
+  // waits for its end. Once only: the child leaves after it.
   Written write_snapshot(const std::string& path);
+  // The same in two steps. The first answers as soon as the child holds the file, locked, and
+  // has taken the checksum the snapshot will have (a fraction of the write's time); from then on
+  // the child writes the snapshot even if the program is killed, so the planes are as safe as
+  // the snapshot will be. The checksum is empty when the file cannot be made (the error says why).
+  Written begin_snapshot(const std::string& path);
+  // The end of the write begun: waits up to timeout_ms (-1: for ever), and gives nothing while
+  // the child is still writing.
+  std::optional<Written> snapshot_written(int timeout_ms);
   // The same with the planes encoded as an 8-bit RGB PNG (png_encoder.h, on the child's one
   // thread) instead of a snapshot; the checksum is then the CRC-32 of the file's bytes. Only
   // where kChildMayAllocate.
   Written write_png(const std::string& path);
   // The child's process id, for a caller that must stop its write at once (SIGKILL).
   pid_t child() const { return child_; }
-  // The destructor leaves the child killed at child() unwaited: its memory's teardown, long for
-  // a large image, is the kernel's, after the program has ended.
+  // The destructor leaves the child unwaited: one killed at child(), whose memory's teardown,
+  // long for a large image, is the kernel's, after the program has ended; or one finishing a
+  // snapshot begun, which it does on its own.
   void leave_unwaited() { waited_ = false; }
 
  private:
   KeptPlanes(pid_t child, int socket) : child_(child), socket_(socket) {}
-  Written write(const std::string& path, char form);
+  // Sends the command and path; the child's first answer.
+  Written ask(const std::string& path, char form);
+  Written answer();
+  void close_socket();
 
   pid_t child_;
   bool waited_ = true;

@@ -31,6 +31,8 @@ namespace {
 // than that) and at least every kSyncInterval; the disk at most kSyncGap after the file.
 constexpr auto kSyncInterval = std::chrono::seconds(1);
 constexpr auto kSyncGap = std::chrono::milliseconds(200);
+// How often the writer looks whether the child writing a base has finished it.
+constexpr auto kBasePoll = std::chrono::milliseconds(20);
 constexpr auto kWriteGap = std::chrono::milliseconds(20);
 // Without the host's word, an image file is decoded to see whether it holds the planes only up to
 // this many pixels (a few tenths of a second); a larger one is journalled over a snapshot.
@@ -132,7 +134,7 @@ void SessionJournal::flush() {
   std::unique_lock lock(mutex_);
   sync_asked_ = true;
   wake_.notify_one();
-  done_.wait(lock, [this] { return (pending_.empty() && !busy_) || stopping_; });
+  done_.wait(lock, [this] { return (pending_.empty() && !busy_ && !base_pending_) || stopping_; });
 }
 
 void SessionJournal::remove_files() {
@@ -174,8 +176,15 @@ void SessionJournal::run() {
   bool unsynced = false;  // written to the file, not yet to the disk
   std::unique_lock lock(mutex_);
   for (;;) {
-    const Clock::time_point until = unsynced ? next_sync : Clock::now() + kSyncInterval;
+    Clock::time_point until = unsynced ? next_sync : Clock::now() + kSyncInterval;
+    if (base_writer_ || copy_check_) until = std::min(until, Clock::now() + kBasePoll);
     wake_.wait_until(lock, until, [this] { return stopping_ || sync_asked_; });
+    if (base_writer_ || copy_check_) {
+      lock.unlock();
+      check_base(0);
+      check_copy();
+      lock.lock();
+    }
     if (stopping_ && pending_.empty() && !unsynced) break;
     std::deque<Chunk> work;
     work.swap(pending_);
@@ -203,6 +212,17 @@ void SessionJournal::run() {
     wake_.wait_for(lock, kWriteGap, [this] { return stopping_; });
   }
   busy_ = false;
+  lock.unlock();
+  drop_copy_check();
+  if (base_writer_) {
+    // A base still being written is the child's to finish, after the program if need be, unless
+    // the session ended and nothing of it is needed.
+    if (abandoned_) abandon(*base_writer_);
+    base_writer_->leave_unwaited();
+    base_writer_.reset();
+  }
+  lock.lock();
+  base_pending_ = false;
   done_.notify_all();
 }
 
@@ -215,14 +235,17 @@ bool SessionJournal::write_chunk(Chunk& chunk) {
     text += '\n';
   }
   writing_ = append(text);
+  if (writing_ && copy_check_) copy_check_->since += text;
   return writing_;
 }
 
-bool SessionJournal::begin_file(const JournalStart& start) {
+bool SessionJournal::begin_file(JournalStart& start) {
   QString snapshot;
   int base_fd = -1;
-  const std::string base = describe_base(start, snapshot, base_fd);
+  bool copy_unchecked = false;
+  const std::string base = describe_base(start, snapshot, base_fd, copy_unchecked);
   if (abandoned_ && start.kept) abandon(*start.kept);
+  const bool base_written_later = start.kept && base.starts_with("#@ base snapshot ");
   // The base is safe from a kill once written; the disk gets it after the journal is in place, so
   // that the journal names it at once.
   const auto close_base = [this, &base_fd](bool sync) {
@@ -270,6 +293,7 @@ bool SessionJournal::begin_file(const JournalStart& start) {
     ::close(fd);
     ::unlink(name.constData());
     close_base(false);
+    if (start.kept && base_written_later) abandon(*start.kept);
     fd_ = old_fd;
     if (!snapshot.isEmpty() && snapshot != snapshot_) QFile::remove(snapshot);
     return false;
@@ -277,15 +301,104 @@ bool SessionJournal::begin_file(const JournalStart& start) {
   if (!close_base(true)) fail(QStringLiteral("cannot sync its base"), errno);
   sync_folder_of(path_);
   if (old_fd >= 0) ::close(old_fd);
+  // The journal replaced names its base no more.
+  if (base_writer_) abandon(*base_writer_);
+  base_writer_.reset();
+  drop_copy_check();
   if (!snapshot_.isEmpty() && snapshot_ != snapshot) QFile::remove(snapshot_);
   snapshot_ = snapshot;
+  if (base_written_later) {
+    base_writer_ = std::move(start.kept);
+  } else if (copy_unchecked) {
+    check_copy_of(snapshot, std::make_unique<JournalStart>(std::move(start)));
+  } else {
+    base_settled(true);
+    return true;
+  }
+  std::lock_guard lock(mutex_);
+  base_pending_ = true;
+  return true;
+}
+
+void SessionJournal::base_settled(bool whole) {
   QStringList superseded;
   {
     std::lock_guard lock(mutex_);
-    superseded.swap(remove_after_base_);
+    if (whole) superseded.swap(remove_after_base_);
+    base_pending_ = false;
+    writing_child_ = 0;
   }
   for (const QString& file : superseded) QFile::remove(file);
-  return true;
+  done_.notify_all();
+}
+
+void SessionJournal::check_copy_of(const QString& copy, std::unique_ptr<JournalStart> start) {
+  copy_check_ = std::make_unique<CopyCheck>();
+  copy_check_->start = std::move(start);
+  copy_check_->thread = std::thread([this, check = copy_check_.get(), copy] {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+    const int fd = ::open(QFile::encodeName(copy).constData(), O_RDONLY | O_CLOEXEC);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    std::vector<char> piece(std::size_t{4} << 20);
+    qint64 size = 0;
+    ssize_t got = fd < 0 ? -1 : 0;
+    while (fd >= 0 && !abandoned_ && !check->dropped) {
+      got = ::read(fd, piece.data(), piece.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      hash.addData(QByteArrayView(piece.data(), got));
+      size += got;
+    }
+    if (fd >= 0) ::close(fd);
+    if (got == 0 && !abandoned_) {
+      check->sha1 = hash.result().toHex().toStdString();
+      check->size = size;
+    }
+    check->done = true;
+  });
+}
+
+void SessionJournal::drop_copy_check() {
+  if (!copy_check_) return;
+  copy_check_->dropped = true;
+  copy_check_->thread.join();
+  copy_check_.reset();
+}
+
+void SessionJournal::check_copy() {
+  if (!copy_check_ || !copy_check_->done) return;
+  copy_check_->thread.join();
+  const std::unique_ptr<CopyCheck> check = std::move(copy_check_);
+  JournalStart& start = *check->start;
+  if (abandoned_) return;
+  if (check->sha1 == start.planes_file_sha1) {
+    base_settled(true);
+    return;
+  }
+  // The file changed between the host's read and the copy: the journal starts again over a
+  // snapshot of the planes, with the inputs it took meanwhile.
+  if (!start.image_as_held && check->size >= 0)
+    image_seen_ = ImageIdentity{check->size, check->sha1};
+  start.planes_file_sha1.clear();
+  writing_ = begin_file(start) && append(check->since);
+  if (!writing_) base_settled(false);
+}
+
+void SessionJournal::check_base(int timeout_ms) {
+  if (!base_writer_) return;
+  const std::optional<KeptPlanes::Written> written = base_writer_->snapshot_written(timeout_ms);
+  if (!written) return;
+  base_writer_.reset();
+  if (written->checksum.empty() && !abandoned_) {
+    // The journal names a base that will never be whole: it cannot be replayed, and is removed
+    // until the next restart writes a whole one.
+    fail(QStringLiteral("cannot write its base ") + snapshot_, written->error);
+    writing_ = false;
+    QFile::remove(path_);
+    QFile::remove(snapshot_);
+    snapshot_.clear();
+  }
+  base_settled(!written->checksum.empty());
 }
 
 std::optional<QByteArray> SessionJournal::file_holding_planes(const JournalStart& start,
@@ -314,8 +427,8 @@ std::optional<QByteArray> SessionJournal::file_holding_planes(const JournalStart
   return std::nullopt;
 }
 
-std::string SessionJournal::describe_base(const JournalStart& start, QString& snapshot,
-                                          int& unsynced_fd) {
+std::string SessionJournal::describe_base(JournalStart& start, QString& snapshot, int& unsynced_fd,
+                                          bool& copy_unchecked) {
   QString stem = path_;
   stem.chop(4);  // ".tvs"
   if (start.image_as_held) image_seen_ = *start.image_as_held;
@@ -327,18 +440,19 @@ std::string SessionJournal::describe_base(const JournalStart& start, QString& sn
              (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
     };
     if (!start.planes_file_sha1.empty()) {
-      // The host vouches for the file: its copy is taken and checked in one pass, a piece at a
-      // time, never the whole file in memory.
+      // The host vouches for the file: the kernel copies it, and the journal names the copy at
+      // once. Its SHA-1 is taken beside the appends (copy_check_); recovery takes whichever of
+      // the file and its copy has the SHA-1, and until the check the file has it.
       snapshot = copy_name();
       unsynced_fd = create_base_file(snapshot);
       if (unsynced_fd < 0) return {};
-      std::string sha1;
       qint64 size = -1;
-      if (!copy_file_into(image, unsynced_fd, sha1, size)) return {};
-      if (!start.image_as_held && !sha1.empty()) image_seen_ = ImageIdentity{size, sha1};
-      if (sha1 == start.planes_file_sha1) {
-        return "#@ base image " + image.toStdString() + " " + sha1 + "\n#@ base copy " +
-               snapshot.toStdString();
+      if (!copy_file_into(image, unsynced_fd, size)) return {};
+      if (size >= 0) {
+        if (!start.image_as_held) image_seen_ = ImageIdentity{size, start.planes_file_sha1};
+        copy_unchecked = true;
+        return "#@ base image " + image.toStdString() + " " + start.planes_file_sha1 +
+               "\n#@ base copy " + snapshot.toStdString();
       }
       ::close(unsynced_fd);
       unsynced_fd = -1;
@@ -368,19 +482,19 @@ std::string SessionJournal::describe_base(const JournalStart& start, QString& sn
       if (abandoned_) return {};
       writing_child_ = start.kept->child();
     }
-    const KeptPlanes::Written written =
-        start.kept->write_snapshot(QFile::encodeName(snapshot).toStdString());
-    {
+    // The child names the snapshot's checksum at once and writes it on, beside the journal's
+    // appends; the journal is named before its base is whole, since the child finishes the base
+    // whatever becomes of the program.
+    const KeptPlanes::Written announced =
+        start.kept->begin_snapshot(QFile::encodeName(snapshot).toStdString());
+    if (abandoned_) return {};
+    if (announced.checksum.empty()) {
       std::lock_guard lock(mutex_);
       writing_child_ = 0;
-    }
-    if (abandoned_) return {};
-    if (written.checksum.empty()) {
-      fail(QStringLiteral("cannot write its base ") + snapshot, written.error);
+      fail(QStringLiteral("cannot write its base ") + snapshot, announced.error);
       return {};
     }
-    unsynced_fd = ::open(QFile::encodeName(snapshot).constData(), O_WRONLY | O_CLOEXEC);
-    return "#@ base snapshot " + snapshot.toStdString() + " " + written.checksum;
+    return "#@ base snapshot " + snapshot.toStdString() + " " + announced.checksum;
   }
   unsynced_fd = create_base_file(snapshot);
   if (unsynced_fd < 0) return {};
@@ -412,32 +526,52 @@ void SessionJournal::abandon(KeptPlanes& kept) {
   kept.leave_unwaited();
 }
 
-bool SessionJournal::copy_file_into(const QString& path, int fd, std::string& sha1, qint64& size) {
-  sha1.clear();
-  size = 0;
+bool SessionJournal::copy_file_into(const QString& path, int fd, qint64& size) {
+  size = -1;
   const int from = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
   if (from < 0) return true;  // no file to take: the caller writes a snapshot
-  QCryptographicHash hash(QCryptographicHash::Sha1);
-  std::vector<char> piece(std::size_t{4} << 20);
-  bool ok = true;
+  // The kernel copies within its page cache, a tenth of the time the bytes take through here;
+  // between file systems it cannot, and they do.
+  constexpr std::size_t kPiece = std::size_t{64} << 20;
+  bool by_kernel = true;
+  std::vector<char> piece;
+  qint64 copied = 0;
   for (;;) {
-    const ssize_t got = ::read(from, piece.data(), piece.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      size = -1;  // unreadable: not the file the host vouched for
+    if (abandoned_) {
+      ::close(from);
+      return false;
+    }
+    ssize_t moved = -1;
+    if (by_kernel) {
+      moved = ::copy_file_range(from, nullptr, fd, nullptr, kPiece, 0);
+      if (moved < 0 && copied == 0 &&
+          (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+        by_kernel = false;
+        continue;
+      }
+    } else {
+      piece.resize(std::size_t{4} << 20);
+      moved = ::read(from, piece.data(), piece.size());
+      if (moved > 0 && !write_all(fd, piece.data(), static_cast<std::size_t>(moved))) {
+        ::close(from);
+        return false;
+      }
+    }
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
+      fail(QStringLiteral("cannot write it"), errno);
+      ::close(from);
+      return false;
+    }
+    if (moved < 0) break;  // unreadable: not the file the host vouched for
+    if (moved == 0) {
+      size = copied;
       break;
     }
-    if (got == 0) break;
-    hash.addData(QByteArrayView(piece.data(), got));
-    size += got;
-    if (!write_all(fd, piece.data(), static_cast<std::size_t>(got))) {
-      ok = false;
-      break;
-    }
+    copied += moved;
   }
   ::close(from);
-  if (ok && size >= 0) sha1 = hash.result().toHex().toStdString();
-  return ok;
+  return true;
 }
 
 int SessionJournal::create_base_file(const QString& path) {

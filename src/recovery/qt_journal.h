@@ -16,18 +16,21 @@
 //
 // The base is either the image file, named by path and verified by the SHA-1 of its bytes when the
 // journal is replayed, or a snapshot of the planes that the journal writes itself beside it: the
-// planes' bytes as they are in memory with the CRC-32 that the base line names (plane_snapshot.h),
-// on disk in well under a second at the largest size the program opens, where encoding them would
-// take many. (Older journals' snapshots are PNG files named by their SHA-1; they replay as well.)
-// An image file is taken only when it reads back as exactly the planes the journal starts from (a
-// JPEG written back, say, does not): the host says so for the file it read or wrote without loss,
-// and a small image is otherwise decoded to see; else a snapshot is written. Since another program
-// may change the image file at any time, the journal then keeps a copy of its bytes beside it too,
-// so that it replays whatever becomes of the file. The "file" line names the image file, when the
-// host has one, as the host last read or wrote it (its size and SHA-1): what the painting began
-// from, which recovery compares with the file as it is then. "held" says that the host
-// held exactly the base when the journal started (at the session's start, or just after a
-// write-back): such a journal without inputs adds nothing to what the host has.
+// planes' bytes as they are in memory with the checksum that the base line names
+// (plane_snapshot.h), where encoding them would take many seconds. A large image's planes are kept
+// by a child process (KeptPlanes), which names the snapshot's checksum within a fifth of a second
+// and then writes it, finishing it even when the program is killed: the journal names its base and
+// takes inputs from that moment on, and recovery waits for a snapshot still being written. (Older
+// journals' snapshots are PNG files named by their SHA-1; they replay as well.) An image file is
+// taken only when it reads back as exactly the planes the journal starts from (a JPEG written back,
+// say, does not): the host says so for the file it read or wrote without loss, and a small image is
+// otherwise decoded to see; else a snapshot is written. Since another program may change the image
+// file at any time, the journal then keeps a copy of its bytes beside it too, so that it replays
+// whatever becomes of the file. The "file" line names the image file, when the host has one, as the
+// host last read or wrote it (its size and SHA-1): what the painting began from, which recovery
+// compares with the file as it is then. "held" says that the host held exactly the base when the
+// journal started (at the session's start, or just after a write-back): such a journal without
+// inputs adds nothing to what the host has.
 //
 // Recording costs the pointer's thread one copy of the input's name and arguments into a buffer. A
 // writer thread does everything else: the lines, the base and the file. The inputs reach the file
@@ -154,18 +157,35 @@ class SessionJournal {
   void run();
   // Returns true when it wrote inputs to the file.
   bool write_chunk(Chunk& chunk);
-  bool begin_file(const JournalStart& start);
+  bool begin_file(JournalStart& start);
   // The base line; snapshot is the file written for it, unsynced_fd that file, still open, for the
-  // caller to sync once the journal names it.
-  std::string describe_base(const JournalStart& start, QString& snapshot, int& unsynced_fd);
+  // caller to sync once the journal names it. A snapshot of kept planes is only begun: the child
+  // writes it on (base_writer_, once the journal names it).
+  // copy_unchecked says that the base is a copy of the image file whose SHA-1 is still to be
+  // taken (check_copy_of).
+  std::string describe_base(JournalStart& start, QString& snapshot, int& unsynced_fd,
+                            bool& copy_unchecked);
+  // Once the child writing the base has ended (waiting up to timeout_ms for it): the journal is
+  // replayable, or, when the base failed, removed.
+  void check_base(int timeout_ms);
+  // The base is whole on disk, or failed: flush() waits no more, and what a whole base
+  // supersedes goes.
+  void base_settled(bool whole);
+  // Takes the SHA-1 of copy, the journal's base, on a thread of its own; check_copy then has the
+  // journal go on, or, when the copy is not the file the host vouched for, start again from start
+  // over a snapshot.
+  void check_copy_of(const QString& copy, std::unique_ptr<JournalStart> start);
+  void check_copy();
+  // Stops the check of a copy the journal names no more.
+  void drop_copy_check();
   // The image file's bytes when it holds exactly the planes (sha1 is set to theirs either way).
   std::optional<QByteArray> file_holding_planes(const JournalStart& start, const QString& image,
                                                 std::string& sha1);
   // The "file" line, or nothing when the host has no image file or it cannot be read.
   std::string describe_image(const JournalStart& start);
-  // Copies the file at path into fd, taking the SHA-1 (hex) and size of its bytes on the way;
-  // sha1 stays empty when the file cannot be read. False when the copy could not be written.
-  bool copy_file_into(const QString& path, int fd, std::string& sha1, qint64& size);
+  // Copies the file at path into fd; size is the bytes copied, -1 when the file cannot be read.
+  // False when the copy could not be written.
+  bool copy_file_into(const QString& path, int fd, qint64& size);
   // Stops the child keeping planes for a base no longer wanted, without waiting for its end.
   static void abandon(KeptPlanes& kept);
   // A private file for a base; -1 (reported) when it cannot be made.
@@ -190,13 +210,26 @@ class SessionJournal {
   QStringList remove_after_base_;
   // Set by remove_files: the writer drops what it is writing at the next piece.
   std::atomic<bool> abandoned_ = false;
-  pid_t writing_child_ = 0;  // the child writing the current base, under mutex_
+  pid_t writing_child_ = 0;    // the child writing the current base, under mutex_
+  bool base_pending_ = false;  // the journal names a base its child is still writing, under mutex_
 
   // The writer's own.
   int fd_ = -1;
   bool writing_ = false;  // the current journal is whole on disk and takes appends
   bool reported_ = false;
-  QString snapshot_;  // the snapshot or the copy of the image file
+  QString snapshot_;                         // the snapshot or the copy of the image file
+  std::unique_ptr<KeptPlanes> base_writer_;  // the child still writing snapshot_
+  // A copy of the image file named as the base before its SHA-1 was taken.
+  struct CopyCheck {
+    std::thread thread;  // takes the SHA-1
+    std::atomic<bool> done = false;
+    std::atomic<bool> dropped = false;  // the journal no longer names the copy: stop
+    std::string sha1;                   // empty when the copy could not be read
+    qint64 size = -1;
+    std::unique_ptr<JournalStart> start;  // what the journal started from
+    std::string since;                    // the inputs appended since
+  };
+  std::unique_ptr<CopyCheck> copy_check_;
   int snapshot_number_ = 0;
   ImageIdentity image_seen_;  // the image file as the host last held it
 };

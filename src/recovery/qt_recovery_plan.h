@@ -38,7 +38,8 @@ class Form1;
 struct JournalContents {
   QString base_kind;  // "image" or "snapshot"
   QString base_path;
-  QString base_sha1;  // its checksum: a SHA-1, or a snapshot's CRC-32
+  QString
+      base_sha1;  // its checksum: a SHA-1, or a snapshot's own (XXH3-64, or CRC-32 in older ones)
   QString base_copy;  // "image": the journal's own copy of the file; empty in older journals
   bool held = false;  // the host held the base: without inputs, nothing to recover
   // The image file as the host held it when the journal began; empty path: none or unknown.

@@ -1,6 +1,7 @@
 #include "recovery/kept_planes.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +46,41 @@ TEST(KeptPlanes, TheSnapshotHoldsThePlanesAsTheyWereWhenKept) {
   EXPECT_EQ(preview(1500, 1000), 40);
   // Once only: the child has left.
   EXPECT_EQ(kept->write_snapshot(path).error, EPIPE);
+  std::remove(path.c_str());
+}
+
+TEST(KeptPlanes, ASnapshotAnnouncedIsFinishedWhenTheProgramIsKilledAndReadOnceWhole) {
+  const std::string path = testing::TempDir() + "killed-" + std::to_string(::getpid()) + ".tvp";
+  int announced[2];
+  ASSERT_EQ(::pipe(announced), 0);
+  const pid_t program = ::fork();
+  if (program == 0) {
+    // A program that keeps its planes, has the snapshot begun and is killed at once, while its
+    // child writes slowly.
+    Plane red(400, 300), green(400, 300), blue(400, 300);
+    red.fill(7);
+    green.fill(8);
+    blue.fill(9);
+    const auto slow = [](int fd, const void* bytes, std::size_t size) -> ssize_t {
+      ::usleep(100'000);
+      return ::write(fd, bytes, size);
+    };
+    const auto kept = KeptPlanes::keep(red, green, blue, slow);
+    const std::string checksum = kept ? kept->begin_snapshot(path).checksum : std::string();
+    (void)!::write(announced[1], checksum.data(), checksum.size());
+    ::kill(::getpid(), SIGKILL);
+  }
+  ::close(announced[1]);
+  char text[64] = {};
+  const ssize_t got = ::read(announced[0], text, sizeof text);
+  ::close(announced[0]);
+  ::waitpid(program, nullptr, 0);
+  ASSERT_EQ(got, 16);
+  // The child, orphaned, still holds the file: the reader waits for it to be whole.
+  EXPECT_EQ(plane_snapshot_checksum(path), std::string(text, 16));
+  std::vector<Plane> read;
+  ASSERT_EQ(read_plane_snapshot(path, any_shape, read), "");
+  EXPECT_EQ(read[1](399, 299), 8);
   std::remove(path.c_str());
 }
 

@@ -4,8 +4,11 @@
 
 #include "recovery/qt_recovery.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QMessageBox>
@@ -15,6 +18,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "file/plane_snapshot.h"
 #include "file/qt_image_file.h"
 #include "recovery/qt_crash_copy.h"
 #include "recovery/qt_journal.h"
@@ -319,6 +323,55 @@ class RecoveryTest : public QObject {
     QCOMPARE(old.events.size(), std::size_t{3});  // the prelude, the press and its release
   }
 
+  void aLargeBaseStillBeingWrittenTakesInputsAndIsReplayedOnceWhole() {
+    // Planes large enough for a child to keep them, written slowly: the journal is named and
+    // takes the stroke while its base is still being written.
+    const CanvasBuffers c = painted(2100, 2100);
+    RecoveryStore store(QStringLiteral("large-1234"), QString());
+    bool full = false;
+    const auto slow = [&full](int fd, const void* data, std::size_t size) -> ssize_t {
+      if (size < (std::size_t{1} << 20)) return ::write(fd, data, size);  // the journal's lines
+      ::usleep(150'000);
+      if (!full) return ::write(fd, data, size);
+      errno = ENOSPC;
+      return -1;
+    };
+    CapturedErrors errors;
+    SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")), slow);
+    const auto start_over_kept_planes = [&] {
+      JournalStart start;
+      journal.keep_planes(start, c.RBuffer, c.GBuffer, c.BBuffer);
+      QVERIFY(start.kept != nullptr);
+      start.prelude = {"HProp1 5"};
+      journal.restart(std::move(start));
+    };
+    start_over_kept_planes();
+    journal.record(Verb::Form_MouseDown, {1, 0, 1.5, 2});
+    journal.sync_soon();
+    const auto inputs_on_disk = [&] {
+      return QFileInfo::exists(journal.path()) ? read_journal(journal.path()).inputs.size() : 0;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(inputs_on_disk(), std::size_t{1}, 5000);
+    const QString snapshot = journal.path().chopped(4) + QStringLiteral("-base-1.tvp");
+    const int fd = ::open(QFile::encodeName(snapshot).constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_SH | LOCK_NB), -1);  // the child still writes it
+    ::close(fd);
+    // A reader waits for the base to be whole.
+    const JournalContents contents = read_journal(journal.path());
+    QCOMPARE(contents.base_path, snapshot);
+    QCOMPARE(QString::fromStdString(plane_snapshot_checksum(snapshot.toStdString())),
+             contents.base_sha1);
+    QCOMPARE(read_image_file(snapshot, ImageLimits{}).image.blue(2099, 7), c.BBuffer(2099, 7));
+
+    // A base that fails once named leaves no journal that cannot be replayed.
+    full = true;
+    start_over_kept_planes();
+    journal.flush();
+    QVERIFY(!QFileInfo::exists(journal.path()));
+    QVERIFY(errors.text.str().find("cannot write its base") != std::string::npos);
+  }
+
   void aFullDiskIsReportedOnceAndTheJournalResumesAtItsNextStart() {
     RecoveryStore store(QStringLiteral("full-1234"), QString());
     bool full = false;
@@ -450,6 +503,36 @@ class RecoveryTest : public QObject {
   // A journal over an image file keeps its own copy of it: once another program writes the file,
   // the question says so and offers the painting as it was (over the copy, its host holding the
   // file as it was) or its inputs painted onto the file as it is now.
+  void aFileVouchedForIsCopiedAndNamedAtOnceAndOneThatChangedGivesWayToASnapshot() {
+    const QString image = scratch_.filePath(QStringLiteral("vouched.png"));
+    const CanvasBuffers c = painted(6, 4);
+    QVERIFY(picture_of(c.RBuffer, c.GBuffer, c.BBuffer).save(image, "png"));
+    const std::string read_sha1 = checksum_of_file(image).toHex().toStdString();
+    RecoveryStore store(image);
+    for (const bool changed : {false, true}) {
+      // Another program writes over the file after the host read it.
+      if (changed) QVERIFY(QImage(6, 4, QImage::Format_RGB888).save(image, "png"));
+      SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
+      JournalStart start = snapshot_start(c);
+      start.base = JournalBase{JournalBase::Kind::ImageFile, image};
+      start.planes_file_sha1 = read_sha1;
+      journal.restart(std::move(start));
+      journal.record(Verb::Form_MouseDown, {1, 0, 2, 2});
+      journal.sync_soon();
+      journal.record(Verb::Form_MouseUp, {1, 0, 3, 2});
+      journal.flush();
+      const JournalContents contents = read_journal(journal.path());
+      QCOMPARE(contents.base_kind, changed ? QStringLiteral("snapshot") : QStringLiteral("image"));
+      QCOMPARE(contents.inputs.size(), std::size_t{2});  // each once, whenever the check came
+      const QString base = changed ? contents.base_path : contents.base_copy;
+      QCOMPARE(QFileInfo(base).fileName(), QFileInfo(journal.path()).completeBaseName() +
+                                               (changed ? "-base-2.tvp" : "-base-1.png"));
+      QCOMPARE(read_image_file(base, ImageLimits{}).image.green(5, 3), c.GBuffer(5, 3));
+      QVERIFY(!QFileInfo::exists(journal.path().chopped(4) + "-base-1.png") || !changed);
+      journal.remove_files();
+    }
+  }
+
   void aPaintingOverAChangedFileIsOfferedAsItWasOrOntoTheFile() {
     const QString image = scratch_.filePath(QStringLiteral("changed.png"));
     const CanvasBuffers c = painted(6, 4);
