@@ -374,25 +374,9 @@ struct BenchJournal {
     p.canvas.BBuffer = std::move(picture.blue);
     copy_to_previews(p.canvas);
     const CanvasBuffers& c = p.canvas;
-    PngEncodeOptions options;
-    options.level = 1;
-    const std::vector<uint8_t> bytes = encode_png(
-        PngHeader{c.BufferWidth, c.BufferHeight, 8, 2},
-        [&c](int32_t y, uint8_t* out) {
-          for (int32_t x = 0; x < c.BufferWidth; ++x, out += 3) {
-            out[0] = c.RBuffer(x, y);
-            out[1] = c.GBuffer(x, y);
-            out[2] = c.BBuffer(x, y);
-          }
-        },
-        options, c.helper);
     image_file = QString::fromStdString((folder / "photo.png").string());
-    FILE* out = std::fopen(image_file.toLocal8Bit().constData(), "wb");
-    if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
-      std::fprintf(stderr, "cannot write %s\n", image_file.toLocal8Bit().constData());
-      std::exit(1);
-    }
-    std::fclose(out);
+    bench::write_photo_png(c.RBuffer, c.GBuffer, c.BBuffer, c.BufferWidth, c.BufferHeight,
+                           image_file.toStdString(), c.helper);
     image_sha1 = checksum_of_file(image_file).toHex().toStdString();
   }
 };
