@@ -48,6 +48,13 @@ JournalStart snapshot_start(const CanvasBuffers& c) {
   return start;
 }
 
+// The same over the image file it was read from.
+JournalStart image_file_start(const CanvasBuffers& c, const QString& image) {
+  JournalStart start = snapshot_start(c);
+  start.base = JournalBase{JournalBase::Kind::ImageFile, image};
+  return start;
+}
+
 mode_t mode_of(const QString& path) {
   struct stat status {};
   ::stat(QFile::encodeName(path).constData(), &status);
@@ -513,8 +520,7 @@ class RecoveryTest : public QObject {
       // Another program writes over the file after the host read it.
       if (changed) QVERIFY(QImage(6, 4, QImage::Format_RGB888).save(image, "png"));
       SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
-      JournalStart start = snapshot_start(c);
-      start.base = JournalBase{JournalBase::Kind::ImageFile, image};
+      JournalStart start = image_file_start(c, image);
       start.planes_file_sha1 = read_sha1;
       journal.restart(std::move(start));
       journal.record(Verb::Form_MouseDown, {1, 0, 2, 2});
@@ -542,8 +548,7 @@ class RecoveryTest : public QObject {
     RecoveryStore store(image);
     {
       SessionJournal journal(store.new_path(QStringLiteral("-journal.tvs")));
-      JournalStart start = snapshot_start(c);
-      start.base = JournalBase{JournalBase::Kind::ImageFile, image};
+      JournalStart start = image_file_start(c, image);
       start.held_by_host = true;
       journal.restart(std::move(start));
       journal.record(Verb::Form_MouseDown, {1, 0, 2, 2});
