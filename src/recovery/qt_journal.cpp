@@ -180,10 +180,14 @@ void SessionJournal::run() {
     if (base_writer_ || copy_check_) until = std::min(until, Clock::now() + kBasePoll);
     wake_.wait_until(lock, until, [this] { return stopping_ || sync_asked_; });
     if (base_writer_ || copy_check_) {
+      // Busy meanwhile: a journal started again over a snapshot is not whole until the inputs
+      // it carries over are in it too.
+      busy_ = true;
       lock.unlock();
       check_base(0);
       check_copy();
       lock.lock();
+      busy_ = false;
     }
     if (stopping_ && pending_.empty() && !unsynced) break;
     std::deque<Chunk> work;
