@@ -15,6 +15,7 @@
 #include <future>
 #include <optional>
 #include <span>
+#include <vector>
 
 // The row digests' hash, built into this file: no library to link or ship.
 #define XXH_INLINE_ALL
@@ -507,11 +508,21 @@ QByteArray checksum_of(const QByteArray& bytes) {
   return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
 }
 
-QByteArray checksum_of_file(const QString& path) {
+QByteArray checksum_of_file(const QString& path, const std::function<bool()>& stop, qint64* size) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return {};
   QCryptographicHash hash(QCryptographicHash::Sha1);
-  if (!hash.addData(&file)) return {};
+  std::vector<char> piece(std::size_t{4} << 20);
+  qint64 read = 0;
+  for (;;) {
+    if (stop && stop()) return {};
+    const qint64 got = file.read(piece.data(), static_cast<qint64>(piece.size()));
+    if (got < 0) return {};
+    if (got == 0) break;
+    hash.addData(QByteArrayView(piece.data(), got));
+    read += got;
+  }
+  if (size) *size = read;
   return hash.result();
 }
 

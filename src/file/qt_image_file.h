@@ -16,6 +16,7 @@
 #include <QPair>
 #include <QString>
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "core/plane.h"
@@ -148,8 +149,10 @@ std::array<uint8_t, 16> row_digest(const uint8_t* row, int32_t width);
 // The SHA-1 of bytes, as ImageFile::checksum holds it.
 QByteArray checksum_of(const QByteArray& bytes);
 
-// The SHA-1 of the file at path, read a megabyte at a time; empty when it cannot be read.
-QByteArray checksum_of_file(const QString& path);
+// The SHA-1 of the file at path, read a few megabytes at a time; empty when it cannot be read or
+// when stop, asked before each piece, says to give up. size, when given, is set to the bytes read.
+QByteArray checksum_of_file(const QString& path, const std::function<bool()>& stop = {},
+                            qint64* size = nullptr);
 
 // The path as shown in messages.
 QString display_name(const QString& path);

@@ -158,13 +158,19 @@ class SessionJournal {
   // Returns true when it wrote inputs to the file.
   bool write_chunk(Chunk& chunk);
   bool begin_file(JournalStart& start);
-  // The base line; snapshot is the file written for it, unsynced_fd that file, still open, for the
-  // caller to sync once the journal names it. A snapshot of kept planes is only begun: the child
-  // writes it on (base_writer_, once the journal names it).
-  // copy_unchecked says that the base is a copy of the image file whose SHA-1 is still to be
-  // taken (check_copy_of).
-  std::string describe_base(JournalStart& start, QString& snapshot, int& unsynced_fd,
-                            bool& copy_unchecked);
+  // The base a journal names, as describe_base makes it (qt_journal_base.cpp).
+  struct Base {
+    std::string line;      // the base lines; empty when no base could be made
+    QString file;          // the snapshot or copy written for it
+    int unsynced_fd = -1;  // file, still open, for the caller to sync once the journal names it
+    enum class Kind {
+      Whole,          // whole once synced
+      CopyUnchecked,  // a copy of the image file whose SHA-1 is still to be taken (check_copy_of)
+      ChildWriting,   // a snapshot begun by the child keeping the planes, which writes it on
+                      // (base_writer_, once the journal names it)
+    } kind = Kind::Whole;
+  };
+  Base describe_base(JournalStart& start);
   // Once the child writing the base has ended (waiting up to timeout_ms for it): the journal is
   // replayable, or, when the base failed, removed.
   void check_base(int timeout_ms);
