@@ -33,6 +33,7 @@ namespace {
 // Rows read or written per GEGL call: a few of GIMP's 64-row tiles, so that the progress bar moves
 // and no strip buffer grows large.
 constexpr int32_t kStripRows = 512;
+static_assert(kStripRows % kBandRows == 0, "a strip holds whole bands");
 // Below this many pixels a read or write is over before a progress bar would be seen.
 constexpr int64_t kProgressPixels = 1 << 20;
 
@@ -245,7 +246,12 @@ Plane GimpHost::Wik_GetRBuffer() {
   const bool own = alpha && !gimp_api::alpha_locked(options_.drawable);
   base_own_ = own ? Plane(static_cast<int32_t>(width) * 3, height) : Plane();
   base_alpha_ = own ? Plane(width, height) : Plane();
-  const Babl* read_format = fetch_format(gimp_api::format(options_.drawable), alpha);
+  const Babl* native = gimp_api::format(options_.drawable);
+  const Babl* read_format = fetch_format(native, alpha);
+  // Where the canvas reads the layer's own bytes (8-bit RGB or RGBA in its space), the bands'
+  // hashes are taken from the strips as they come rather than from a second read of the layer.
+  const bool own_bytes_read = read_format == native;
+  std::vector<uint64_t> bands;
 
   const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;
   Plane red(width + 1, height + 1), green(width + 1, height + 1), blue(width + 1, height + 1);
@@ -265,6 +271,16 @@ Plane GimpHost::Wik_GetRBuffer() {
   // strip before into the planes and has the system provide the memory of the strip after next,
   // so that neither the split nor the fresh pages' faults wait on GIMP, nor GIMP on them.
   const auto split_strip = [&, width, height, row_bytes](int32_t top, int32_t rows) {
+    if (own_bytes_read) {
+      const std::size_t stride = alpha ? rgba_stride : row_bytes;
+      const uint8_t* strip =
+          alpha ? rgba[(top / kStripRows) % 2].data() : base_.row(0) + row_bytes * top;
+      for (int32_t y = top; y < top + rows; y += kBandRows) {
+        bands.push_back(
+            band_hash(strip + stride * (y - top),
+                      stride * static_cast<std::size_t>(std::min(kBandRows, top + rows - y))));
+      }
+    }
     for (int32_t y = top; y < top + rows; ++y) {
       uint8_t* rgb = base_.row(0) + row_bytes * y;
       if (alpha) {
@@ -297,7 +313,7 @@ Plane GimpHost::Wik_GetRBuffer() {
     progress.rows_done(top + rows);
   }
   helper.finish();
-  bands_ = band_hashes(0, height);
+  bands_ = own_bytes_read ? std::move(bands) : band_hashes(0, height);
   if (!options_.start_from.empty()) take_start_picture(red, green, blue);
   ready_green_ = std::move(green);
   ready_blue_ = std::move(blue);

@@ -2,8 +2,11 @@
 // Small helpers the GIMP host's source files share: its error, names and sizes in sentences, and
 // GEGL's rectangles and buffer references. Include after gimp/gimp_api.h (GEGL before Qt).
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/runtime_error.h"
 #include "gimp/gimp_api.h"
@@ -29,6 +32,15 @@ inline GeglRectangle rectangle(int32_t x, int32_t y, int32_t width, int32_t heig
   rect.width = width;
   rect.height = height;
   return rect;
+}
+
+// Rows a hash of the layer's own bytes covers: one row of GIMP's tiles.
+inline constexpr int32_t kBandRows = 64;
+
+// The hash of one band: its rows of the layer's own bytes, one after another.
+inline uint64_t band_hash(const uint8_t* bytes, std::size_t size) {
+  return std::hash<std::string_view>{}(
+      std::string_view(reinterpret_cast<const char*>(bytes), size));
 }
 
 // Owns a GeglBuffer reference.

@@ -15,13 +15,6 @@ namespace tarvo {
 
 using namespace gimp_host_detail;
 
-namespace {
-
-// Rows a hash of the layer's own bytes covers: one row of GIMP's tiles.
-constexpr int32_t kBandRows = 64;
-
-}  // namespace
-
 std::string unpaintable_reason(int32_t drawable) {
   const std::string name = quoted_name(drawable);
   if (gimp_api::is_layer_mask(drawable)) {
@@ -145,13 +138,13 @@ std::vector<uint64_t> GimpHost::band_hashes(int32_t top, int32_t bottom) {
   const Babl* native = gimp_api::format(options_.drawable);
   const std::size_t stride = static_cast<std::size_t>(width) *
                              static_cast<std::size_t>(babl_format_get_bytes_per_pixel(native));
-  std::vector<char> band(stride * kBandRows);
+  std::vector<uint8_t> band(stride * kBandRows);
   for (int32_t y = top; y < bottom; y += kBandRows) {
     const int32_t rows = std::min(kBandRows, bottom - y);
     const GeglRectangle area = rectangle(0, y, width, rows);
     gegl_buffer_get(layer.buffer, &area, 1.0, native, band.data(), static_cast<gint>(stride),
                     GEGL_ABYSS_NONE);
-    hashes.push_back(std::hash<std::string_view>{}(std::string_view(band.data(), stride * rows)));
+    hashes.push_back(band_hash(band.data(), stride * rows));
   }
   return hashes;
 }
