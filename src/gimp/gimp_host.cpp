@@ -411,6 +411,10 @@ struct GimpHost::StripWriter {
   std::vector<uint8_t> own;           // with layer: the canvas's own colours, as fresh
   std::vector<int32_t> painted_in_row;
   std::vector<int32_t> columns_painted;
+  // Whether the strips cover the whole layer, so that once merged without a selection the layer
+  // holds exactly what was written: then written_bands takes each band's hash as it goes.
+  bool hash_written = false;
+  std::vector<uint64_t> written_bands;
 
   StripWriter(const Plane& r, const Plane& g, const Plane& b, const LayerPlanes* l, int32_t left,
               int32_t width, int32_t rows, const Babl* format, bool opaque, GeglBuffer* from,
@@ -488,6 +492,8 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
   StripWriter writer(red, green, blue, layer, x, columns, std::min<int32_t>(kStripRows, rows),
                      gimp_api::format(drawable), !gimp_api::alpha_locked(drawable), source.buffer,
                      shadow.buffer);
+  writer.hash_written = x == 0 && y == 0 && columns == width && rows == height &&
+                        gimp_api::selection_empty(options_.image);
   const Progress progress(options_.show_progress, "Tarvo: writing the layer", columns, rows);
   for (int32_t top = y; top < y + rows; top += kStripRows) {
     const int32_t count = std::min(kStripRows, y + rows - top);
@@ -507,7 +513,11 @@ void GimpHost::write_back(const Plane& red, const Plane& green, const Plane& blu
     throw;
   }
   if (selected && base_fits) read_back_base(x, y, columns, rows);
-  rehash_bands(y, rows);
+  if (writer.hash_written && !selected) {
+    bands_ = std::move(writer.written_bands);
+  } else {
+    rehash_bands(y, rows);
+  }
   // Painted pixels the selection kept out, inside its rectangle or beyond it, differ from what the
   // layer now holds.
   written_in_part_ =
@@ -571,10 +581,14 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
     painted += w.painted_in_row[row - top];
   }
   const GeglRectangle area = rectangle(w.x, top, w.columns, count);
+  const uint8_t* written = w.strip.data();
+  std::size_t written_stride = w.strip_stride;
   if (painted == static_cast<int64_t>(w.columns) * count && w.patcher.replaces_whole_pixels()) {
     // Nothing of the layer's pixels stays: the strip need not be read.
     gegl_buffer_set(w.shadow, &area, 0, w.native, w.fresh.data(),
                     static_cast<gint>(w.fresh_stride));
+    written = w.fresh.data();
+    written_stride = w.fresh_stride;
   } else {
     gegl_buffer_get(w.source, &area, 1.0, w.native, w.strip.data(),
                     static_cast<gint>(w.strip_stride), GEGL_ABYSS_NONE);
@@ -602,6 +616,11 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
     }
     gegl_buffer_set(w.shadow, &area, 0, w.native, w.strip.data(),
                     static_cast<gint>(w.strip_stride));
+  }
+  for (int32_t band = top; band < top + count && w.hash_written; band += kBandRows) {
+    const auto band_rows = static_cast<std::size_t>(std::min(kBandRows, top + count - band));
+    w.written_bands.push_back(
+        band_hash(written + written_stride * (band - top), written_stride * band_rows));
   }
   // What GIMP holds once this is merged is what the canvas sent; unpainted pixels already equal
   // what was handed out.

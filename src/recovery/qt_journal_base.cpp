@@ -1,5 +1,3 @@
-#include "recovery/qt_journal.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,6 +14,7 @@
 
 #include "file/plane_snapshot.h"
 #include "file/qt_image_file.h"
+#include "recovery/qt_journal.h"
 
 // The journal's base: the file it names as what its inputs replay onto (a snapshot of the planes,
 // written by the journal or by the child keeping them, or a copy of the image file), made and
@@ -66,8 +65,8 @@ void SessionJournal::check_copy_of(const QString& copy, std::unique_ptr<JournalS
   copy_check_->thread = std::thread([this, check = copy_check_.get(), copy] {
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
     qint64 size = -1;
-    const QByteArray sha1 =
-        checksum_of_file(copy, [&] { return abandoned_ || check->dropped; }, &size);
+    const QByteArray sha1 = checksum_of_file(
+        copy, [&] { return abandoned_ || check->dropped; }, &size);
     if (!sha1.isEmpty()) {
       check->sha1 = sha1.toHex().toStdString();
       check->size = size;
