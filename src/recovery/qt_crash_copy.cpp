@@ -8,10 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -123,9 +125,17 @@ void on_crash(int number) {
   raise(number);
 }
 
-// exit() while a canvas is armed is a way out nobody planned: the display connection broke.
+// exit() while a canvas is armed is a way out nobody planned: the display connection broke, and
+// Qt ends the program with status 1. Once the copy is written the program ends at once, with the
+// same status: the statics that exit() would destroy next are still in use by the program's other
+// threads (the painting history encoding a picture through Qt's image writers), which would crash
+// on them.
 void on_exit() {
-  if (const CanvasBuffers* canvas = g_canvas.exchange(nullptr)) write_copy(*canvas);
+  const CanvasBuffers* canvas = g_canvas.exchange(nullptr);
+  if (canvas == nullptr) return;
+  write_copy(*canvas);
+  std::fflush(nullptr);
+  ::_exit(1);
 }
 
 void copy_path(char* to, const QByteArray& from) {
@@ -163,7 +173,13 @@ CrashCopy::CrashCopy(const CanvasBuffers& canvas, const QString& path, const Str
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_ONSTACK;
   for (int number : kSignals) sigaction(number, &action, &g_previous[number]);
-  if (!g_exit_hook_installed) g_exit_hook_installed = std::atexit(on_exit) == 0;
+  // exit() runs its hooks and destroys statics in the reverse order of their making: Qt's image
+  // writers find their plug-ins through a static made on first use, which is made before the hook
+  // here so that it outlives it.
+  if (!g_exit_hook_installed) {
+    (void)QImageWriter::supportedImageFormats();
+    g_exit_hook_installed = std::atexit(on_exit) == 0;
+  }
 }
 
 CrashCopy::~CrashCopy() {
