@@ -210,8 +210,27 @@ void give_journal_its_base(const QString& journal, const JournalContents& conten
   if (file.open(QIODevice::Append)) file.setFileTime(painted, QFileDevice::FileModificationTime);
 }
 
+// A base beside the journal that it does not name goes: a snapshot begun by a restart that the
+// program did not live to name, finished by the child that kept its planes. One that a child still
+// writes (and holds locked) waits for the next time. Names, not paths, are compared, so that a
+// folder reached by another path keeps every base its journal names.
+void remove_unnamed_bases(const QString& journal, const JournalContents& contents) {
+  const QFileInfo info(journal);
+  const QString named[] = {QFileInfo(contents.base_path).fileName(),
+                           QFileInfo(contents.base_copy).fileName()};
+  const QString stem = QFileInfo(stem_of(journal)).fileName();
+  for (const QFileInfo& file :
+       info.dir().entryInfoList({stem + QStringLiteral("-base-*")}, QDir::Files)) {
+    if (std::find(std::begin(named), std::end(named), file.fileName()) != std::end(named) ||
+        held_by_running_program(file.absoluteFilePath())) {
+      continue;
+    }
+    QFile::remove(file.absoluteFilePath());
+  }
+}
+
 // Before anything is offered or written: a journal that adds nothing goes, and a journal over the
-// image file gets a copy of it.
+// image file gets a copy of it; a base that no journal names goes too.
 void tidy_journals(const RecoveryStore& store) {
   for (const QString& journal : store.journals()) {
     if (held_by_running_program(journal) || QFileInfo::exists(replay_mark(journal))) continue;
@@ -221,6 +240,7 @@ void tidy_journals(const RecoveryStore& store) {
     } catch (const ScriptError&) {
       continue;
     }
+    remove_unnamed_bases(journal, contents);
     // Only a journal over the image file asks whether its base is intact here (a snapshot is
     // verified when it is offered).
     const bool base_intact =
