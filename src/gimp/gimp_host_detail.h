@@ -1,7 +1,10 @@
 #pragma once
-// Small helpers the GIMP host's source files share: its error, names and sizes in sentences, and
-// GEGL's rectangles and buffer references. Include after gimp/gimp_api.h (GEGL before Qt).
+// Small helpers the GIMP host's source files share: its error, names and sizes in sentences,
+// GEGL's rectangles and buffer references, the strips it reads and writes, and what it shows
+// meanwhile. Include after gimp/gimp_api.h (GEGL before Qt).
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -42,6 +45,48 @@ inline uint64_t band_hash(const uint8_t* bytes, std::size_t size) {
   return std::hash<std::string_view>{}(
       std::string_view(reinterpret_cast<const char*>(bytes), size));
 }
+
+// Rows read or written per GEGL call: a few of GIMP's 64-row tiles, so that the progress bar moves
+// and no strip buffer grows large.
+inline constexpr int32_t kStripRows = 512;
+static_assert(kStripRows % kBandRows == 0, "a strip holds whole bands");
+// Below this many pixels a read or write is over before a progress bar would be seen.
+inline constexpr int64_t kProgressPixels = 1 << 20;
+
+// GIMP's progress bar over a number of rows, started only for large drawables.
+class Progress {
+ public:
+  Progress(bool wanted, const char* message, int32_t width, int32_t rows)
+      : on_(wanted && static_cast<int64_t>(width) * rows >= kProgressPixels), rows_(rows) {
+    if (on_) gimp_api::progress_start(message);
+  }
+  ~Progress() {
+    if (on_) gimp_api::progress_end();
+  }
+  void rows_done(int32_t done) const {
+    if (on_) gimp_api::progress_update(static_cast<double>(done) / rows_);
+  }
+
+ private:
+  bool on_;
+  int32_t rows_;
+};
+
+// The busy pointer over the canvas and the panel while the layer is read or written.
+class BusyPointer {
+ public:
+  explicit BusyPointer(bool shown) : shown_(shown) {
+    if (shown_) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  ~BusyPointer() {
+    if (shown_) QGuiApplication::restoreOverrideCursor();
+  }
+  BusyPointer(const BusyPointer&) = delete;
+  BusyPointer& operator=(const BusyPointer&) = delete;
+
+ private:
+  bool shown_;
+};
 
 // Owns a GeglBuffer reference.
 struct BufferRef {
