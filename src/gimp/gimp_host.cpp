@@ -230,11 +230,7 @@ Plane GimpHost::Wik_GetRBuffer() {
       const std::size_t stride = alpha ? rgba_stride : row_bytes;
       const uint8_t* strip =
           alpha ? rgba[(top / kStripRows) % 2].data() : base_.row(0) + row_bytes * top;
-      for (int32_t y = top; y < top + rows; y += kBandRows) {
-        bands.push_back(
-            band_hash(strip + stride * (y - top),
-                      stride * static_cast<std::size_t>(std::min(kBandRows, top + rows - y))));
-      }
+      add_band_hashes(strip, stride, rows, bands);
     }
     for (int32_t y = top; y < top + rows; ++y) {
       uint8_t* rgb = base_.row(0) + row_bytes * y;

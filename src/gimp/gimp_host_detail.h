@@ -5,11 +5,13 @@
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/runtime_error.h"
 #include "gimp/gimp_api.h"
@@ -40,10 +42,16 @@ inline GeglRectangle rectangle(int32_t x, int32_t y, int32_t width, int32_t heig
 // Rows a hash of the layer's own bytes covers: one row of GIMP's tiles.
 inline constexpr int32_t kBandRows = 64;
 
-// The hash of one band: its rows of the layer's own bytes, one after another.
-inline uint64_t band_hash(const uint8_t* bytes, std::size_t size) {
-  return std::hash<std::string_view>{}(
-      std::string_view(reinterpret_cast<const char*>(bytes), size));
+// Appends to bands the hash of each band of rows rows of the layer's own bytes, stride bytes a row,
+// starting at a band's first row (the last band may be short).
+inline void add_band_hashes(const uint8_t* bytes, std::size_t stride, int32_t rows,
+                            std::vector<uint64_t>& bands) {
+  for (int32_t y = 0; y < rows; y += kBandRows) {
+    const auto band_rows = static_cast<std::size_t>(std::min(kBandRows, rows - y));
+    bands.push_back(std::hash<std::string_view>{}(std::string_view(
+        reinterpret_cast<const char*>(bytes + stride * static_cast<std::size_t>(y)),
+        stride * band_rows)));
+  }
 }
 
 // Rows read or written per GEGL call: a few of GIMP's 64-row tiles, so that the progress bar moves

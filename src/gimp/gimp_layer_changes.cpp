@@ -1,9 +1,7 @@
 // What GIMP did to the layer meanwhile: whether Tarvo can paint on it at all, whether it still has
 // the canvas's size, and whether it still holds what the canvas read or last wrote.
 #include <algorithm>
-#include <functional>
 #include <iostream>
-#include <string_view>
 
 #include "file/qt_image_file.h"
 #include "gimp/gimp_api.h"
@@ -144,7 +142,7 @@ std::vector<uint64_t> GimpHost::band_hashes(int32_t top, int32_t bottom) {
     const GeglRectangle area = rectangle(0, y, width, rows);
     gegl_buffer_get(layer.buffer, &area, 1.0, native, band.data(), static_cast<gint>(stride),
                     GEGL_ABYSS_NONE);
-    hashes.push_back(band_hash(band.data(), stride * rows));
+    add_band_hashes(band.data(), stride, rows, hashes);
   }
   return hashes;
 }

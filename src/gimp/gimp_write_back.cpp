@@ -237,11 +237,7 @@ void GimpHost::write_strip(StripWriter& w, int32_t top, int32_t count, bool base
     gegl_buffer_set(w.shadow, &area, 0, w.native, w.strip.data(),
                     static_cast<gint>(w.strip_stride));
   }
-  for (int32_t band = top; band < top + count && w.hash_written; band += kBandRows) {
-    const auto band_rows = static_cast<std::size_t>(std::min(kBandRows, top + count - band));
-    w.written_bands.push_back(
-        band_hash(written + written_stride * (band - top), written_stride * band_rows));
-  }
+  if (w.hash_written) add_band_hashes(written, written_stride, count, w.written_bands);
   // What GIMP holds once this is merged is what the canvas sent; unpainted pixels already equal
   // what was handed out.
   for (int32_t row = top; row < top + count && base_fits; ++row) {

@@ -146,8 +146,6 @@ std::optional<QByteArray> SessionJournal::file_holding_planes(const JournalStart
 
 SessionJournal::Base SessionJournal::describe_base(JournalStart& start) {
   Base base;
-  QString& snapshot = base.file;
-  int& unsynced_fd = base.unsynced_fd;
   QString stem = path_;
   stem.chop(4);  // ".tvs"
   if (start.image_as_held) image_seen_ = *start.image_as_held;
@@ -162,41 +160,42 @@ SessionJournal::Base SessionJournal::describe_base(JournalStart& start) {
       // The host vouches for the file: the kernel copies it, and the journal names the copy at
       // once. Its SHA-1 is taken beside the appends (copy_check_); recovery takes whichever of
       // the file and its copy has the SHA-1, and until the check the file has it.
-      snapshot = copy_name();
-      unsynced_fd = create_base_file(snapshot);
-      if (unsynced_fd < 0) return base;
+      base.file = copy_name();
+      base.unsynced_fd = create_base_file(base.file);
+      if (base.unsynced_fd < 0) return base;
       qint64 size = -1;
-      if (!copy_file_into(image, unsynced_fd, size)) return base;
+      if (!copy_file_into(image, base.unsynced_fd, size)) return base;
       if (size >= 0) {
         if (!start.image_as_held) image_seen_ = ImageIdentity{size, start.planes_file_sha1};
         base.kind = Base::Kind::CopyUnchecked;
         base.line = "#@ base image " + image.toStdString() + " " + start.planes_file_sha1 +
-                    "\n#@ base copy " + snapshot.toStdString();
+                    "\n#@ base copy " + base.file.toStdString();
         return base;
       }
-      ::close(unsynced_fd);
-      unsynced_fd = -1;
-      QFile::remove(snapshot);
-      snapshot.clear();
+      ::close(base.unsynced_fd);
+      base.unsynced_fd = -1;
+      QFile::remove(base.file);
+      base.file.clear();
     }
     std::string sha1;
     if (const std::optional<QByteArray> bytes = start.planes_file_sha1.empty()
                                                     ? file_holding_planes(start, image, sha1)
                                                     : std::nullopt) {
       // Another program may write over the file: the journal keeps the bytes it paints over.
-      snapshot = copy_name();
-      unsynced_fd = create_base_file(snapshot);
-      if (unsynced_fd < 0) return base;
-      if (!write_all(unsynced_fd, bytes->constData(), static_cast<std::size_t>(bytes->size()))) {
+      base.file = copy_name();
+      base.unsynced_fd = create_base_file(base.file);
+      if (base.unsynced_fd < 0) return base;
+      if (!write_all(base.unsynced_fd, bytes->constData(),
+                     static_cast<std::size_t>(bytes->size()))) {
         return base;
       }
       base.line = "#@ base image " + image.toStdString() + " " + sha1 + "\n#@ base copy " +
-                  snapshot.toStdString();
+                  base.file.toStdString();
       return base;
     }
   }
   // The planes as they are in memory: a copy into the file, not an encoding.
-  snapshot = stem + QStringLiteral("-base-%1.tvp").arg(++snapshot_number_);
+  base.file = stem + QStringLiteral("-base-%1.tvp").arg(++snapshot_number_);
   if (start.kept) {
     {
       std::lock_guard lock(mutex_);
@@ -207,25 +206,26 @@ SessionJournal::Base SessionJournal::describe_base(JournalStart& start) {
     // appends; the journal is named before its base is whole, since the child finishes the base
     // whatever becomes of the program.
     const KeptPlanes::Written announced =
-        start.kept->begin_snapshot(QFile::encodeName(snapshot).toStdString());
+        start.kept->begin_snapshot(QFile::encodeName(base.file).toStdString());
     if (abandoned_) return base;
     if (announced.checksum.empty()) {
       std::lock_guard lock(mutex_);
       writing_child_ = 0;
-      fail(QStringLiteral("cannot write its base ") + snapshot, announced.error);
+      fail(QStringLiteral("cannot write its base ") + base.file, announced.error);
       return base;
     }
     base.kind = Base::Kind::ChildWriting;
-    base.line = "#@ base snapshot " + snapshot.toStdString() + " " + announced.checksum;
+    base.line = "#@ base snapshot " + base.file.toStdString() + " " + announced.checksum;
     return base;
   }
-  unsynced_fd = create_base_file(snapshot);
-  if (unsynced_fd < 0) return base;
+  base.unsynced_fd = create_base_file(base.file);
+  if (base.unsynced_fd < 0) return base;
   const Plane* planes[] = {&start.planes.red, &start.planes.green, &start.planes.blue};
-  const std::string checksum = write_plane_snapshot(
-      planes,
-      [&](const void* bytes, std::size_t size) { return write_all(unsynced_fd, bytes, size); });
-  if (!checksum.empty()) base.line = "#@ base snapshot " + snapshot.toStdString() + " " + checksum;
+  const std::string checksum =
+      write_plane_snapshot(planes, [&](const void* bytes, std::size_t size) {
+        return write_all(base.unsynced_fd, bytes, size);
+      });
+  if (!checksum.empty()) base.line = "#@ base snapshot " + base.file.toStdString() + " " + checksum;
   return base;
 }
 
